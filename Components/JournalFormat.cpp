@@ -1,0 +1,91 @@
+#include "Components/JournalFormat.h"
+
+#include <limits>
+
+std::string FormatJournalLine(const std::string& Action, const std::string& Argument) {
+    return Action + " " + Argument + "\r\n";
+}
+
+std::string FormatJournalBanner(const std::string& Text) { return "########## " + Text + " ##########\r\n"; }
+
+std::vector<std::string> SplitJournalLines(const std::string& Text) {
+    std::vector<std::string> lines;
+    size_t end = Text.find('\0');
+    if (end == std::string::npos) end = Text.size();
+    size_t start = 0, i = 0;
+    while (i < end) {
+        char c = Text[i];
+        if (c == '\r' || c == '\n') {
+            lines.emplace_back(Text, start, i - start);
+            if (c == '\r' && i + 1 < end && Text[i + 1] == '\n') ++i;
+            start = ++i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < end) lines.emplace_back(Text, start, end - start);
+    return lines;
+}
+
+TJournalLine ParseJournalLine(const std::string& Line) {
+    TJournalLine result;
+    size_t blank = Line.find(' ');
+    if (blank == std::string::npos) return result;
+    result.Keyword.assign(Line, 0, blank);
+    result.Argument.assign(Line, blank + 1, std::string::npos);
+    const std::string& k = result.Keyword;
+    if (k == Journal::CreateFolder)
+        result.Action = TJournalAction::CreateFolder;
+    else if (k == Journal::CreateFile)
+        result.Action = TJournalAction::CreateFile;
+    else if (k == Journal::CreateRegValue)
+        result.Action = TJournalAction::CreateRegValue;
+    else if (k == Journal::CreateRegKey)
+        result.Action = TJournalAction::CreateRegKey;
+    else if (k == Journal::RegisterServer)
+        result.Action = TJournalAction::RegisterServer;
+    return result;
+}
+
+bool ParseRegistryRoot(const std::string& Text, uint32_t& Root) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < Text.size() && (Text[i] == '+' || Text[i] == '-')) negative = Text[i++] == '-';
+    if (i == Text.size()) return false;
+    // Magnitude up to 2^63 so that the most negative value still parses.
+    const uint64_t limit = uint64_t(std::numeric_limits<int64_t>::max()) + (negative ? 1 : 0);
+    uint64_t value = 0;
+    for (; i < Text.size(); ++i) {
+        char c = Text[i];
+        if (c < '0' || c > '9') return false;
+        unsigned digit = unsigned(c - '0');
+        if (value > (limit - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    if (negative) value = uint64_t(0) - value;
+    Root = static_cast<uint32_t>(value & 0xFFFFFFFFu);
+    return true;
+}
+
+bool ParseRegKeyArgument(const std::string& Argument, TRegistryArgument& Result) {
+    size_t bar = Argument.find('|');
+    if (bar == std::string::npos) return false;
+    TRegistryArgument parsed;
+    if (!ParseRegistryRoot(Argument.substr(0, bar), parsed.Root)) return false;
+    parsed.Key = Argument.substr(bar + 1);
+    Result = std::move(parsed);
+    return true;
+}
+
+bool ParseRegValueArgument(const std::string& Argument, TRegistryArgument& Result) {
+    size_t bar = Argument.find('|');
+    if (bar == std::string::npos) return false;
+    size_t second = Argument.find('|', bar + 1);
+    if (second == std::string::npos) return false;
+    TRegistryArgument parsed;
+    if (!ParseRegistryRoot(Argument.substr(0, bar), parsed.Root)) return false;
+    parsed.Key = Argument.substr(bar + 1, second - bar - 1);
+    parsed.ValueName = Argument.substr(second + 1);
+    Result = std::move(parsed);
+    return true;
+}

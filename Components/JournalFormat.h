@@ -1,0 +1,54 @@
+#pragma once
+// The install journal's line format: written by the installer engine, read back
+// by the uninstaller. One record a line, CR LF line ends, 8-bit text.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Journal {
+
+inline constexpr const char* CreateFolder = "CreateFolder";
+inline constexpr const char* CreateFile = "CreateFile";
+inline constexpr const char* CreateRegKey = "CreteRegKey";
+inline constexpr const char* CreateRegValue = "CreteRegValue";
+inline constexpr const char* RegisterServer = "RegisterServer";
+
+// Predefined registry roots as written in the journal (their handle values).
+inline constexpr uint32_t RootClassesRoot = 2147483648u;
+inline constexpr uint32_t RootCurrentUser = 2147483649u;
+inline constexpr uint32_t RootLocalMachine = 2147483650u;
+
+}  // namespace Journal
+
+// "Action Argument\r\n"
+std::string FormatJournalLine(const std::string& Action, const std::string& Argument);
+// "########## Text ##########\r\n"
+std::string FormatJournalBanner(const std::string& Text);
+
+// The text up to its first zero byte, split on CR LF, lone CR or lone LF.
+// A last line without a line end counts; an empty text has no lines.
+std::vector<std::string> SplitJournalLines(const std::string& Text);
+
+enum class TJournalAction { None, CreateFolder, CreateFile, CreateRegValue, CreateRegKey, RegisterServer };
+
+struct TJournalLine {
+    TJournalAction Action = TJournalAction::None;
+    std::string Keyword;   // everything before the first blank; empty without a blank
+    std::string Argument;  // everything after the first blank
+};
+
+// Splits at the first blank and matches the keyword exactly, with case.
+TJournalLine ParseJournalLine(const std::string& Line);
+
+struct TRegistryArgument {
+    uint32_t Root = 0;
+    std::string Key;
+    std::string ValueName;  // may itself hold "|"; empty means the default value
+};
+
+// "root|key". False when there is no "|" or the root is not a decimal number.
+bool ParseRegKeyArgument(const std::string& Argument, TRegistryArgument& Result);
+// "root|key|value name". False when either "|" is missing or the root is not a number.
+bool ParseRegValueArgument(const std::string& Argument, TRegistryArgument& Result);
+// A signed 64-bit decimal number, optionally signed; its low 32 bits.
+bool ParseRegistryRoot(const std::string& Text, uint32_t& Root);

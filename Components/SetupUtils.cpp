@@ -1,0 +1,105 @@
+// Installer engine: the object itself, its folders and the install journal.
+#include "Components/SetupUtils.h"
+
+#include "Components/JournalFormat.h"
+#include "app/Application.h"
+#include "app/Utils.h"
+
+bool TInstallerUI::Confirm(const std::string& Text, const std::string& Caption) {
+    return ShowMessageBox(Text, Caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void TInstallerUI::ShowError(const std::string& Text, const std::string& Caption) {
+    ShowMessageBox(Text, Caption, MB_OK | MB_ICONERROR);
+}
+
+void TInstallerUI::ProcessMessages() { Application.ProcessMessages(); }
+
+bool TInstallerUI::Terminated() { return Application.Terminated(); }
+
+void TInstallerUI::Halt() { Application.Halt(); }
+
+HWND TInstallerUI::MainWindow() { return Application.MainFormHandle(); }
+
+TInstallerUI& DefaultInstallerUI() {
+    static TInstallerUI ui;
+    return ui;
+}
+
+TInstaller::TInstaller() : TInstaller(GetProgramFileName()) {}
+
+TInstaller::TInstaller(const std::string& PackageFile) {
+    FPackage = std::make_unique<TWinFileStream>(PackageFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                OPEN_EXISTING);
+}
+
+TInstaller::~TInstaller() {
+    FJournal.reset();
+    FPackage.reset();
+}
+
+void TInstaller::OpenJournal(const std::string& TargetFolder) {
+    FTargetFolder = TargetFolder;
+    std::string path = NormalizeFolderPath(TargetFolder) + "install.log";
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    auto journal = std::make_unique<TWinFileStream>(path, GENERIC_READ | GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    journal->Seek(0, TSeekOrigin::End);
+    FJournal = std::move(journal);
+
+    char date[128] = "", time[128] = "";
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, sizeof(date));
+    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, time, sizeof(time));
+    WriteJournalBanner(std::string("Setup started at ") + date + " " + time);
+
+    std::string pending;
+    pending.swap(FPendingJournal);
+    if (!pending.empty()) FJournal->Write(pending.data(), pending.size());
+}
+
+void TInstaller::WriteJournal(const std::string& Action, const std::string& Argument) {
+    std::string line = FormatJournalLine(Action, Argument);
+    // A refused write is not reported: the installation goes on.
+    if (FJournal)
+        FJournal->Write(line.data(), line.size());
+    else
+        FPendingJournal += line;
+}
+
+void TInstaller::WriteJournalBanner(const std::string& Text) {
+    std::string line = FormatJournalBanner(Text);
+    if (FJournal)
+        FJournal->Write(line.data(), line.size());
+    else
+        FPendingJournal += line;
+}
+
+namespace {
+
+bool FolderExists(const std::string& Path) {
+    DWORD attributes = GetFileAttributesA(Path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+bool TInstaller::ForceFolder(const std::string& Path) { return ForceFolderLevel(Path, false); }
+
+bool TInstaller::ForceFolderLevel(const std::string& Path, bool Nested) {
+    // An empty text, "C:" or a drive root is never a destination of its own;
+    // as the end of the recursion an existing root will do.
+    if (Path.size() <= 3) return Nested && !Path.empty() && FolderExists(Path);
+    if (FolderExists(Path)) return true;
+    std::string parent = ExtractParentFolder(Path);
+    if (parent == Path) return false;
+    if (!ForceFolderLevel(parent, true)) return false;
+    if (!CreateDirectoryA(Path.c_str(), nullptr)) return false;
+    WriteJournal(Journal::CreateFolder, Path);
+    return true;
+}
+
+std::string TInstaller::GetTempFolder() const { return FTargetFolder + "temp\\"; }

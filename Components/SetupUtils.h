@@ -1,0 +1,106 @@
+#pragma once
+// The installer engine and the uninstaller engine.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Components/SetupPaths.h"
+#include "Components/SetupStructs.h"
+#include "support/FileStreams.h"
+
+// What the engines need from the user interface. The program uses the
+// standard message boxes and the application's event loop; tests replace it.
+class TInstallerUI {
+public:
+    virtual ~TInstallerUI() = default;
+    // Yes/No question box with the question icon; true for Yes.
+    virtual bool Confirm(const std::string& Text, const std::string& Caption);
+    // Error box with an OK button.
+    virtual void ShowError(const std::string& Text, const std::string& Caption);
+    virtual void ProcessMessages();
+    virtual bool Terminated();
+    // Ends the program at once.
+    [[noreturn]] virtual void Halt();
+    virtual HWND MainWindow();
+};
+
+TInstallerUI& DefaultInstallerUI();
+
+class TInstaller {
+public:
+    // Opens the running program's own executable as the package.
+    TInstaller();
+    // Opens another file as the package (the packer's checks and the tests use it).
+    explicit TInstaller(const std::string& PackageFile);
+    virtual ~TInstaller();
+    TInstaller(const TInstaller&) = delete;
+    TInstaller& operator=(const TInstaller&) = delete;
+
+    // Journal.
+    void OpenJournal(const std::string& TargetFolder);
+    void WriteJournal(const std::string& Action, const std::string& Argument);
+    void WriteJournalBanner(const std::string& Text);
+
+    // Folders. ForceFolder answers False instead of raising.
+    bool ForceFolder(const std::string& Path);
+    std::string GetTempFolder() const;
+
+    // Distribution package.
+    bool VerifyPackage();
+    const TFileDataDynArray& ReadPackageDirectory();
+    void ExtractEntry(const TFileData& Entry);
+    void ExtractPackage(HWND StatusLabel, HWND ProgressBar);
+    bool PackageContains(const std::string& FileName);
+
+    // Registration.
+    void CreateShortcut(int FolderId, const std::string& TargetPath, const std::string& Arguments,
+                        const std::string& LinkName, const std::string& SubFolder);
+    void WriteRegistryString(HKEY RootKey, const std::string& KeyPath, const std::string& ValueName,
+                             const std::string& Value, bool CreateKey);
+    void WriteUninstallEntry(const std::string& DisplayName, const std::string& ProgramPath,
+                             const std::string& Arguments);
+    void WriteAutostartEntry(const std::string& ProgramPath);
+    void AddMenuExtension(const std::string& MenuText, const std::string& ScriptPath, int32_t Contexts);
+    void RegisterComLibrary(const std::string& LibraryPath);
+
+    // Processes and prerequisite components.
+    void RunAndWait(const std::string& ProgramPath, const std::string& CommandLine);
+    bool IsAgentRuntimeInstalled();
+    bool IsSpeechApiInstalled();
+    bool IsTruVoiceEngineInstalled();
+    bool IsTts3000EngineInstalled();
+
+    void SetUI(TInstallerUI* UI) { FUI = UI ? UI : &DefaultInstallerUI(); }
+    TInstallerUI& UI() { return *FUI; }
+
+    std::string FPendingJournal;
+    std::unique_ptr<TWinFileStream> FJournal;
+    std::unique_ptr<TWinFileStream> FPackage;
+    std::string FTargetFolder;
+    bool FReplaceBrains = false;
+    TFileDataDynArray FDirectory;
+
+private:
+    bool ForceFolderLevel(const std::string& Path, bool Nested);
+    TInstallerUI* FUI = &DefaultInstallerUI();
+};
+
+// Free routines of the engine unit.
+std::string GetProgramFilesFolder();
+std::string ReadRegistryString(HKEY RootKey, const std::string& SubKey, const std::string& ValueName);
+std::string ExpandEnvironment(const std::string& Text);
+bool CloseRunningInstance();
+void RebootComputer();
+
+class TUninstaller {
+public:
+    void Uninstall();
+    bool UndoCreateFolder(const std::string& Path);
+    bool UndoCreateFile(const std::string& Path);
+    void UndoCreateRegKey(const std::string& Argument);
+    void UndoCreateRegValue(const std::string& Argument);
+    void UnregisterServer(const std::string& LibraryPath);
+    void DeleteFolderTree(const std::string& Folder);
+};

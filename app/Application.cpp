@@ -1,0 +1,190 @@
+#include "app/Application.h"
+
+#include <objbase.h>
+
+#include <stdexcept>
+
+#include "support/Logging.h"
+
+TApplication Application;
+
+namespace {
+
+const char* const AppWindowClass = "TApplication";
+
+LRESULT CALLBACK AppWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+    return DefWindowProcA(Wnd, Msg, WParam, LParam);
+}
+
+void RegisterFormClass(const char* ClassName) {
+    WNDCLASSEXA existing{};
+    existing.cbSize = sizeof(existing);
+    if (GetClassInfoExA(GetModuleHandleA(nullptr), ClassName, &existing)) return;
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = DefWindowProcA;  // replaced per window in CreateHandle
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(1));
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = ClassName;
+    RegisterClassExA(&wc);
+}
+
+}  // namespace
+
+TForm::~TForm() {
+    if (FHandle) {
+        SetWindowLongPtrA(FHandle, GWLP_USERDATA, 0);
+        DestroyWindow(FHandle);
+        FHandle = nullptr;
+    }
+}
+
+void TForm::CreateHandle(const char* ClassName, const std::string& Caption, DWORD Style, DWORD ExStyle,
+                         int ClientWidth, int ClientHeight, HWND Owner) {
+    RegisterFormClass(ClassName);
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) ReleaseDC(nullptr, screen);
+    RECT r{0, 0, MulDiv(ClientWidth, dpi, 96), MulDiv(ClientHeight, dpi, 96)};
+    AdjustWindowRectEx(&r, Style, FALSE, ExStyle);
+    int w = r.right - r.left, h = r.bottom - r.top;
+    int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+    FHandle = CreateWindowExA(ExStyle, ClassName, Caption.c_str(), Style, x, y, w, h, Owner, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+    if (!FHandle) throw std::runtime_error("Cannot create window");
+    SetWindowLongPtrA(FHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(FHandle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TForm::StaticWndProc));
+}
+
+LRESULT CALLBACK TForm::StaticWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+    auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(Wnd, GWLP_USERDATA));
+    if (!form) return DefWindowProcA(Wnd, Msg, WParam, LParam);
+    // No exception may cross back into the system.
+    try {
+        return form->WndProc(Msg, WParam, LParam);
+    } catch (const std::exception& e) {
+        Application.HandleException(e);
+    } catch (...) {
+        Application.HandleUnknownException();
+    }
+    return 0;
+}
+
+LRESULT TForm::WndProc(UINT Msg, WPARAM WParam, LPARAM LParam) {
+    if (Msg == WM_CLOSE && Application.MainForm() == this) {
+        Application.Terminate();
+        return 0;
+    }
+    return DefaultHandler(Msg, WParam, LParam);
+}
+
+void TForm::SetCaption(const std::string& Caption) { SetWindowTextA(FHandle, Caption.c_str()); }
+
+std::string TForm::Caption() const {
+    char buffer[512];
+    int n = GetWindowTextA(FHandle, buffer, sizeof(buffer));
+    return std::string(buffer, n > 0 ? n : 0);
+}
+
+void TForm::Show() {
+    ShowWindow(FHandle, SW_SHOW);
+    SetForegroundWindow(FHandle);
+}
+
+void TForm::Hide() { ShowWindow(FHandle, SW_HIDE); }
+
+bool TForm::Visible() const { return IsWindowVisible(FHandle) != FALSE; }
+
+void TApplication::Initialize() {
+    FComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = AppWndProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(1));
+    wc.lpszClassName = AppWindowClass;
+    RegisterClassExA(&wc);
+    FHandle = CreateWindowExA(0, AppWindowClass, "", WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU, 0, 0, 0, 0,
+                              nullptr, nullptr, wc.hInstance, nullptr);
+}
+
+void TApplication::SetTitle(const std::string& Title) { SetWindowTextA(FHandle, Title.c_str()); }
+
+std::string TApplication::Title() const {
+    char buffer[512];
+    int n = GetWindowTextA(FHandle, buffer, sizeof(buffer));
+    return std::string(buffer, n > 0 ? n : 0);
+}
+
+void TApplication::Terminate() {
+    if (!FTerminated) PostQuitMessage(0);
+    FTerminated = true;
+}
+
+void TApplication::ProcessMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            FTerminated = true;
+            break;
+        }
+        HWND main = MainFormHandle();
+        if (main && IsDialogMessageA(main, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void TApplication::Run() {
+    if (FMainForm && ShowMainForm) FMainForm->Show();
+    MSG msg;
+    while (!FTerminated) {
+        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) break;
+        HWND main = MainFormHandle();
+        if (main && IsDialogMessageA(main, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    Finish();
+}
+
+void TApplication::Finish() {
+    TForm* form = FMainForm;
+    FMainForm = nullptr;
+    delete form;
+    ReleaseLog();
+    if (FHandle) DestroyWindow(FHandle);
+    FHandle = nullptr;
+    if (FComInitialized) CoUninitialize();
+    FComInitialized = false;
+}
+
+void TApplication::Halt() {
+    Finish();
+    ExitProcess(0);
+}
+
+void TApplication::HandleException(const std::exception& E) {
+    if (OnException) {
+        OnException(E);
+        return;
+    }
+    ShowMessageBox(E.what(), Title(), MB_OK | MB_ICONERROR);
+}
+
+void TApplication::HandleUnknownException() {
+    struct Unknown : std::exception {
+        const char* what() const noexcept override { return "Unknown error"; }
+    } unknown;
+    HandleException(unknown);
+}
+
+int ShowMessageBox(const std::string& Text, const std::string& Caption, UINT Flags) {
+    HWND owner = Application.MainFormHandle();
+    if (owner && !IsWindowVisible(owner)) owner = Application.Handle();
+    return MessageBoxA(owner, Text.c_str(), Caption.c_str(), Flags | MB_SETFOREGROUND);
+}

@@ -1,0 +1,80 @@
+#pragma once
+// The application object and the window base class of the program: a hidden
+// application window that carries the title, one main form, the event loop,
+// and the one place where exceptions from window code end up.
+#include <windows.h>
+
+#include <exception>
+#include <functional>
+#include <string>
+
+class TForm {
+public:
+    TForm() = default;
+    virtual ~TForm();
+    TForm(const TForm&) = delete;
+    TForm& operator=(const TForm&) = delete;
+
+    HWND Handle() const { return FHandle; }
+    void SetCaption(const std::string& Caption);
+    std::string Caption() const;
+    void Show();
+    void Hide();
+    bool Visible() const;
+    void Close() { PostMessageA(FHandle, WM_CLOSE, 0, 0); }
+
+protected:
+    // Creates the window of the form; ClientWidth and ClientHeight are at 96 DPI.
+    void CreateHandle(const char* ClassName, const std::string& Caption, DWORD Style, DWORD ExStyle, int ClientWidth,
+                      int ClientHeight, HWND Owner);
+    virtual LRESULT WndProc(UINT Msg, WPARAM WParam, LPARAM LParam);
+    LRESULT DefaultHandler(UINT Msg, WPARAM WParam, LPARAM LParam) {
+        return DefWindowProcA(FHandle, Msg, WParam, LParam);
+    }
+
+private:
+    static LRESULT CALLBACK StaticWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+    HWND FHandle = nullptr;
+};
+
+class TApplication {
+public:
+    // Initialises COM for this thread and creates the application window.
+    void Initialize();
+    void SetTitle(const std::string& Title);
+    std::string Title() const;
+    HWND Handle() const { return FHandle; }
+
+    // The main form is owned by the application and deleted by Halt or at the end of Run.
+    void SetMainForm(TForm* Form) { FMainForm = Form; }
+    TForm* MainForm() const { return FMainForm; }
+    HWND MainFormHandle() const { return FMainForm ? FMainForm->Handle() : nullptr; }
+    bool ShowMainForm = true;
+
+    bool Terminated() const { return FTerminated; }
+    void Terminate();
+    // Lets the window system handle every pending message.
+    void ProcessMessages();
+    // The event loop, until Terminate.
+    void Run();
+    // Ends the program at once: the main form is destroyed first, COM is
+    // uninitialised, and the process exits with code 0.
+    [[noreturn]] void Halt();
+
+    // Window code hands every exception here; the handler decides what follows.
+    std::function<void(const std::exception&)> OnException;
+    void HandleException(const std::exception& E);
+    void HandleUnknownException();
+
+private:
+    void Finish();
+    HWND FHandle = nullptr;
+    TForm* FMainForm = nullptr;
+    bool FTerminated = false;
+    bool FComInitialized = false;
+};
+
+extern TApplication Application;
+
+// Standard message boxes, owned by the active main window. Flags as for MessageBox.
+int ShowMessageBox(const std::string& Text, const std::string& Caption, UINT Flags);

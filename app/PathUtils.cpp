@@ -1,0 +1,49 @@
+#include "app/PathUtils.h"
+
+namespace {
+
+// Index of the first byte of the last whole character, or npos for an empty text.
+size_t LastCharStart(const std::string& Text, TLeadBytePredicate IsLeadByte) {
+    if (Text.empty()) return std::string::npos;
+    size_t i = 0, last = 0;
+    while (i < Text.size()) {
+        last = i;
+        bool lead = IsLeadByte && IsLeadByte(static_cast<unsigned char>(Text[i]));
+        i += (lead && i + 1 < Text.size()) ? 2 : 1;
+    }
+    return last;
+}
+
+}  // namespace
+
+bool EndsWithSeparator(const std::string& Path, TLeadBytePredicate IsLeadByte) {
+    size_t last = LastCharStart(Path, IsLeadByte);
+    if (last == std::string::npos || last != Path.size() - 1) return false;
+    return Path[last] == '\\' || Path[last] == '/';
+}
+
+std::string NormalizeFolderPathWith(const std::string& Path, TLeadBytePredicate IsLeadByte) {
+    size_t begin = 0, end = Path.size();
+    while (begin < end && static_cast<unsigned char>(Path[begin]) <= 32) ++begin;
+    while (end > begin && static_cast<unsigned char>(Path[end - 1]) <= 32) --end;
+    std::string result = Path.substr(begin, end - begin);
+    if (!EndsWithSeparator(result, IsLeadByte)) result += '\\';
+    return result;
+}
+
+bool SameTextAscii(const std::string& A, const std::string& B) {
+    if (A.size() != B.size()) return false;
+    for (size_t i = 0; i < A.size(); ++i) {
+        unsigned char a = A[i], b = B[i];
+        if (a >= 'A' && a <= 'Z') a = a - 'A' + 'a';
+        if (b >= 'A' && b <= 'Z') b = b - 'A' + 'a';
+        if (a != b) return false;
+    }
+    return true;
+}
+
+std::string LowerAscii(std::string Text) {
+    for (char& c : Text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return Text;
+}

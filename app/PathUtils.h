@@ -1,0 +1,18 @@
+#pragma once
+// Folder-path and text helpers shared by the wizard, the engines and the tools.
+#include <string>
+
+// Tells whether a byte starts a double-byte character in the active code page.
+using TLeadBytePredicate = bool (*)(unsigned char);
+
+// Trims characters with codes up to 32 at both ends and makes sure the result
+// ends in "\" or "/". A final double-byte character whose trail byte is 0x5C is
+// not a separator. An empty or all-blank text gives "\".
+std::string NormalizeFolderPathWith(const std::string& Path, TLeadBytePredicate IsLeadByte);
+
+// Equal, ignoring the case of the ASCII letters A-Z only.
+bool SameTextAscii(const std::string& A, const std::string& B);
+std::string LowerAscii(std::string Text);
+
+// True when the text's last whole character is "\" or "/".
+bool EndsWithSeparator(const std::string& Path, TLeadBytePredicate IsLeadByte);

@@ -1,0 +1,36 @@
+#include "app/Utils.h"
+
+#include "app/PathUtils.h"
+
+namespace {
+
+bool IsAnsiLeadByte(unsigned char Byte) { return IsDBCSLeadByte(Byte) != FALSE; }
+
+// Set during static initialisation, before any window exists.
+const std::string ProgramFolderValue = GetProgramFolder();
+
+}  // namespace
+
+const std::string& ProgramFolder = ProgramFolderValue;
+
+std::string GetProgramFileName() {
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::string GetProgramFolder() {
+    std::string path = GetProgramFileName();
+    size_t sep = path.find_last_of("\\/:");
+    return sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
+}
+
+std::string NormalizeFolderPath(const std::string& Path) { return NormalizeFolderPathWith(Path, IsAnsiLeadByte); }
+
+HWND FindRunningInstance() { return FindWindowA("TMainOrvandForm", "Orvand"); }

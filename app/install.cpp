@@ -1,0 +1,49 @@
+// Program entry: the first argument chooses between setup and uninstall.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "app/Application.h"
+#include "app/_setup.h"
+#include "app/_uninstall.h"
+
+namespace {
+
+// The first argument exactly as given, or empty.
+std::string FirstArgument() {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::string first;
+    if (argv && argc > 1) {
+        int n = WideCharToMultiByte(CP_ACP, 0, argv[1], -1, nullptr, 0, nullptr, nullptr);
+        if (n > 1) {
+            first.resize(n - 1);
+            WideCharToMultiByte(CP_ACP, 0, argv[1], -1, first.data(), n, nullptr, nullptr);
+        }
+    }
+    if (argv) LocalFree(argv);
+    return first;
+}
+
+}  // namespace
+
+bool IsUninstallArgument(const std::string& Argument) { return Argument == "-uninstall" || Argument == "-remove"; }
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    Application.Initialize();
+    try {
+        if (IsUninstallArgument(FirstArgument())) {
+            Application.ShowMainForm = false;
+            Application.SetMainForm(new TFormUninstall());
+        } else {
+            Application.SetMainForm(new TSetupForm());
+        }
+    } catch (const std::exception& e) {
+        Application.HandleException(e);
+        Application.Halt();
+    }
+    Application.Run();
+    return 0;
+}

@@ -1,0 +1,30 @@
+#pragma once
+// A file stream on a Win32 handle, so that callers choose the share mode.
+#include <windows.h>
+
+#include <string>
+
+#include "support/Streams.h"
+
+class TWinFileStream : public TStream {
+public:
+    // Raises EStreamError with the system's message when the file cannot be opened.
+    TWinFileStream(const std::string& FileName, DWORD Access, DWORD ShareMode, DWORD Disposition,
+                   DWORD Flags = FILE_ATTRIBUTE_NORMAL);
+    ~TWinFileStream() override;
+    TWinFileStream(const TWinFileStream&) = delete;
+    TWinFileStream& operator=(const TWinFileStream&) = delete;
+
+    size_t Read(void* Buffer, size_t Count) override;
+    size_t Write(const void* Buffer, size_t Count) override;
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+    HANDLE Handle() const { return FHandle; }
+    const std::string& FileName() const { return FFileName; }
+
+private:
+    HANDLE FHandle = INVALID_HANDLE_VALUE;
+    std::string FFileName;
+};
+
+// The system's text for an error code, without the trailing line end.
+std::string SysErrorMessage(DWORD Code);

@@ -1,0 +1,71 @@
+#include "support/Logging.h"
+
+#include <windows.h>
+
+#include "app/PathUtils.h"
+#include "app/Utils.h"
+#include "support/Exceptions.h"
+#include "support/FileStreams.h"
+
+namespace {
+std::shared_ptr<ILog> SharedLog;
+}
+
+std::string LogFileNameFor(const std::string& Program) {
+    size_t sep = Program.find_last_of("\\:");
+    size_t dot = Program.find_last_of('.');
+    std::string base = (dot != std::string::npos && (sep == std::string::npos || dot > sep)) ? Program.substr(0, dot)
+                                                                                              : Program;
+    std::string name = base.substr(sep == std::string::npos ? 0 : sep + 1);
+    // The journal owns install.log in the installation folder.
+    if (SameTextAscii(name, "install")) return base + "-setup.log";
+    return base + ".log";
+}
+
+TLog::TLog(std::string FileName) : FFileName(std::move(FileName)) {
+    if (FFileName.empty()) FFileName = LogFileNameFor(GetProgramFileName());
+}
+
+TLog::~TLog() = default;
+
+std::string TLog::Timestamp() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char separator[8] = ":";
+    GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, sizeof(separator));
+    return Format("%04u-%02u-%02u %02u%s%02u%s%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour, separator, t.wMinute,
+                  separator, t.wSecond, t.wMilliseconds);
+}
+
+void TLog::Debug(const std::string& Text) { Write("[" + Timestamp() + "][DEBUG] " + Text + "\r\n"); }
+
+void TLog::Error(const std::string& Text) { Write("[" + Timestamp() + "][ERROR] " + Text + "\r\n"); }
+
+void TLog::Marker(const std::string& Text) { Write(Format("--- %d --- ", FMarkerNumber) + Text); }
+
+void TLog::Write(const std::string& Text) {
+    if (!FEnabled) return;
+    if (!FStream) Open();
+    FStream->WriteBuffer(Text.data(), Text.size());
+}
+
+void TLog::Open() {
+    if (FStream) return;
+    if (GetFileAttributesA(FFileName.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        HANDLE h = CreateFileA(FFileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    auto stream = std::make_unique<TWinFileStream>(FFileName, GENERIC_READ | GENERIC_WRITE,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    stream->Seek(0, TSeekOrigin::End);
+    FStream = std::move(stream);
+    std::string start = "[" + Timestamp() + "][LOG_STARTED] " + std::string(40, '=') + "\r\n";
+    FStream->WriteBuffer(start.data(), start.size());
+}
+
+std::shared_ptr<ILog> GetLog() {
+    if (!SharedLog) SharedLog = std::make_shared<TLog>();
+    return SharedLog;
+}
+
+void ReleaseLog() { SharedLog.reset(); }

@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include "app/Utils.h"
+#include "wintest_util.h"
+
+using namespace wintest;
+
+namespace {
+
+std::string InstallExe() { return InstallExePath(); }
+
+// Starts install.exe; true when it opened the wizard window (then closed again).
+bool OpensWizard(const std::string& Arguments, std::string* Caption = nullptr, std::string* Title = nullptr) {
+    PROCESS_INFORMATION p = StartProgram(InstallExe(), Arguments);
+    HWND wizard = WaitProcessWindow(p.dwProcessId, "TSetupForm", 8000);
+    if (wizard) {
+        if (Caption) *Caption = WindowText(wizard);
+        if (Title) {
+            HWND app = FindProcessWindow(p.dwProcessId, "TApplication", false);
+            *Title = app ? WindowText(app) : "(none)";
+        }
+        PostMessageA(wizard, WM_CLOSE, 0, 0);
+    }
+    DWORD code = WaitExit(p, 10000);
+    if (code == STILL_ACTIVE) TerminateProcess(p.hProcess, 1);
+    CloseHandle(p.hProcess);
+    EXPECT_EQ(code, 0u) << "exit code for \"" << Arguments << "\"";
+    return wizard != nullptr;
+}
+
+// Starts install.exe for uninstalling; true when it ended with 0 and never showed a window.
+bool EndsQuietly(const std::string& Arguments) {
+    PROCESS_INFORMATION p = StartProgram(InstallExe(), Arguments);
+    bool shown = false;
+    DWORD code = STILL_ACTIVE;
+    for (int i = 0; i < 200 && code == STILL_ACTIVE; ++i) {
+        if (FindProcessWindow(p.dwProcessId, "", true)) shown = true;
+        code = WaitExit(p, 50);
+    }
+    if (code == STILL_ACTIVE) TerminateProcess(p.hProcess, 1);
+    CloseHandle(p.hProcess);
+    return code == 0 && !shown;
+}
+
+}  // namespace
+
+TEST(ProgramEntry, NoArgumentOpensTheWizardWithVersionInCaption) {
+    ASSERT_FALSE(InstallExe().empty());
+    std::string caption, title;
+    ASSERT_TRUE(OpensWizard("", &caption, &title));
+    EXPECT_EQ(caption, "Orvand Setup  - Version 2.2.93");
+    EXPECT_EQ(title, "Orvand Setup ");
+}
+
+TEST(ProgramEntry, OnlyTheExactFirstArgumentUninstalls) {
+    EXPECT_TRUE(EndsQuietly("-remove"));
+    EXPECT_TRUE(EndsQuietly("-uninstall"));
+    EXPECT_TRUE(EndsQuietly("-remove extra"));
+    EXPECT_TRUE(OpensWizard("-Remove"));
+    EXPECT_TRUE(OpensWizard("-REMOVE"));
+    EXPECT_TRUE(OpensWizard("extra -remove"));
+    EXPECT_TRUE(OpensWizard("\"-remove \""));
+}
+
+TEST(Utils, ProgramFolderIsTheExecutablesFolder) {
+    EXPECT_EQ(ProgramFolder, TestProgramFolder());
+    EXPECT_EQ(GetProgramFolder(), TestProgramFolder());
+    EXPECT_EQ(NormalizeFolderPath("  C:\\Apps  "), "C:\\Apps\\");
+    EXPECT_EQ(NormalizeFolderPath(""), "\\");
+    EXPECT_EQ(FindRunningInstance(), nullptr);
+}

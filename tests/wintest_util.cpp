@@ -1,0 +1,174 @@
+#include "wintest_util.h"
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace wintest {
+
+namespace {
+std::atomic<int> Counter{0};
+}
+
+TempFolder::TempFolder(const std::string& Prefix) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    char name[64];
+    std::snprintf(name, sizeof(name), "%s-%lu-%lu-%d\\", Prefix.c_str(), GetCurrentProcessId(), GetTickCount(),
+                  Counter++);
+    FPath = std::string(temp) + name;
+    RemoveTree(FPath);
+    if (!CreateDirectoryA(FPath.c_str(), nullptr)) throw std::runtime_error("cannot create " + FPath);
+}
+
+TempFolder::~TempFolder() { RemoveTree(FPath); }
+
+std::string ReadFileText(const std::string& FileName) {
+    std::ifstream in(FileName, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFileText(const std::string& FileName, const std::string& Text) {
+    std::ofstream out(FileName, std::ios::binary | std::ios::trunc);
+    out << Text;
+}
+
+bool FileExists(const std::string& FileName) {
+    DWORD a = GetFileAttributesA(FileName.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string& Path) {
+    DWORD a = GetFileAttributesA(Path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveTree(const std::string& Path) {
+    std::string base = Path;
+    if (!base.empty() && base.back() != '\\') base += '\\';
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((base + "*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string full = base + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(full);
+            } else {
+                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(full.c_str());
+            }
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryA(base.c_str());
+}
+
+std::vector<std::string> SplitCrLf(const std::string& Text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (;;) {
+        size_t end = Text.find("\r\n", start);
+        if (end == std::string::npos) {
+            if (start < Text.size()) lines.push_back(Text.substr(start));
+            return lines;
+        }
+        lines.push_back(Text.substr(start, end - start));
+        start = end + 2;
+    }
+}
+
+std::string TestProgramFolder() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string p = path;
+    return p.substr(0, p.find_last_of('\\') + 1);
+}
+
+std::string Env(const char* Name) {
+    char buffer[4096];
+    DWORD n = GetEnvironmentVariableA(Name, buffer, sizeof(buffer));
+    return n && n < sizeof(buffer) ? std::string(buffer, n) : std::string();
+}
+
+std::string EnvPath(const char* Name) {
+    std::string path = Env(Name);
+    if (!path.empty() && path[0] == '/') {
+        for (char& c : path)
+            if (c == '/') c = '\\';
+        path = "Z:" + path;
+    }
+    return path;
+}
+
+std::string InstallExePath() { return EnvPath("ORVAND_INSTALL_EXE"); }
+
+PROCESS_INFORMATION StartProgram(const std::string& Program, const std::string& Arguments) {
+    std::string command = "\"" + Program + "\"" + (Arguments.empty() ? "" : " " + Arguments);
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(Program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        throw std::runtime_error("cannot start " + Program);
+    CloseHandle(pi.hThread);
+    pi.hThread = nullptr;
+    return pi;
+}
+
+DWORD WaitExit(PROCESS_INFORMATION& Process, DWORD Milliseconds) {
+    if (WaitForSingleObject(Process.hProcess, Milliseconds) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(Process.hProcess, &code);
+    return code;
+}
+
+namespace {
+struct FindData {
+    DWORD pid;
+    const std::string* cls;
+    bool visibleOnly;
+    HWND found;
+};
+BOOL CALLBACK FindProc(HWND wnd, LPARAM lp) {
+    auto* d = reinterpret_cast<FindData*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    if (pid != d->pid) return TRUE;
+    if (d->visibleOnly && !IsWindowVisible(wnd)) return TRUE;
+    if (!d->cls->empty()) {
+        char cls[256];
+        GetClassNameA(wnd, cls, sizeof(cls));
+        if (*d->cls != cls) return TRUE;
+    }
+    d->found = wnd;
+    return FALSE;
+}
+}  // namespace
+
+HWND FindProcessWindow(DWORD ProcessId, const std::string& ClassName, bool VisibleOnly) {
+    FindData d{ProcessId, &ClassName, VisibleOnly, nullptr};
+    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
+    return d.found;
+}
+
+HWND WaitProcessWindow(DWORD ProcessId, const std::string& ClassName, DWORD Milliseconds) {
+    DWORD start = GetTickCount();
+    do {
+        if (HWND w = FindProcessWindow(ProcessId, ClassName, true)) return w;
+        Sleep(50);
+    } while (GetTickCount() - start < Milliseconds);
+    return nullptr;
+}
+
+std::string WindowText(HWND Window) {
+    char buffer[1024];
+    int n = GetWindowTextA(Window, buffer, sizeof(buffer));
+    return std::string(buffer, n > 0 ? n : 0);
+}
+
+}  // namespace wintest
