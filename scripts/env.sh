@@ -30,6 +30,8 @@ stop_display() {
 configure_and_build() {
   cmake -S "$ROOT" -B "$BUILD/native" -G Ninja -DORVAND_SANITIZE=ON >/dev/null
   cmake -S "$ROOT" -B "$BUILD/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD/fuzz" -G Ninja -DORVAND_SANITIZE=ON -DORVAND_FUZZ=ON >/dev/null
   cmake --build "$BUILD/native" -j "$JOBS"
+  cmake --build "$BUILD/fuzz" -j "$JOBS"
   cmake --build "$BUILD/win" -j "$JOBS"
 }

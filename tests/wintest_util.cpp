@@ -171,4 +171,43 @@ std::string WindowText(HWND Window) {
     return std::string(buffer, n > 0 ? n : 0);
 }
 
+std::string WindowClass(HWND Window) {
+    char cls[256];
+    int n = GetClassNameA(Window, cls, sizeof(cls));
+    return std::string(cls, n > 0 ? n : 0);
+}
+
+HWND FindMessageBox(DWORD ProcessId) { return FindProcessWindow(ProcessId, "#32770", true); }
+
+HWND WaitMessageBox(DWORD ProcessId, DWORD Milliseconds) { return WaitProcessWindow(ProcessId, "#32770", Milliseconds); }
+
+namespace {
+BOOL CALLBACK FindTextProc(HWND child, LPARAM lp) {
+    auto* text = reinterpret_cast<std::string*>(lp);
+    if (WindowClass(child) != "Static") return TRUE;
+    if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) return TRUE;
+    std::string t = WindowText(child);
+    if (t.empty()) return TRUE;
+    *text = t;
+    return FALSE;
+}
+}  // namespace
+
+std::string MessageBoxText(HWND Box) {
+    std::string text;
+    EnumChildWindows(Box, FindTextProc, reinterpret_cast<LPARAM>(&text));
+    return text;
+}
+
+bool PressMessageBoxButton(HWND Box, int CommandId) {
+    HWND button = GetDlgItem(Box, CommandId);
+    if (!button) return false;
+    return PostMessageA(Box, WM_COMMAND, MAKEWPARAM(CommandId, BN_CLICKED), reinterpret_cast<LPARAM>(button)) != FALSE;
+}
+
+int DefaultButton(HWND Box) {
+    LRESULT r = SendMessageA(Box, DM_GETDEFID, 0, 0);
+    return HIWORD(r) == DC_HASDEFID ? LOWORD(r) : 0;
+}
+
 }  // namespace wintest

@@ -40,5 +40,16 @@ DWORD WaitExit(PROCESS_INFORMATION& Process, DWORD Milliseconds);
 HWND FindProcessWindow(DWORD ProcessId, const std::string& ClassName, bool VisibleOnly);
 HWND WaitProcessWindow(DWORD ProcessId, const std::string& ClassName, DWORD Milliseconds);
 std::string WindowText(HWND Window);
+std::string WindowClass(HWND Window);
+
+// A standard message box (dialog class "#32770") shown by the process, or nullptr.
+HWND FindMessageBox(DWORD ProcessId);
+HWND WaitMessageBox(DWORD ProcessId, DWORD Milliseconds);
+// The box's message text (its static control that is not the icon).
+std::string MessageBoxText(HWND Box);
+// Presses the box's button with that command id (IDOK, IDYES, IDNO, ...) through window messages.
+bool PressMessageBoxButton(HWND Box, int CommandId);
+// The command id of the box's default button.
+int DefaultButton(HWND Box);
 
 }  // namespace wintest
