@@ -27,11 +27,19 @@ stop_display() {
   WINEPREFIX=$BUILD/win/wineprefix "$ws" -k 2>/dev/null || true
 }
 
+# configure_and_build [native] [win] [fuzz]: all three without arguments.
 configure_and_build() {
-  cmake -S "$ROOT" -B "$BUILD/native" -G Ninja -DORVAND_SANITIZE=ON >/dev/null
-  cmake -S "$ROOT" -B "$BUILD/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null
-  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD/fuzz" -G Ninja -DORVAND_SANITIZE=ON -DORVAND_FUZZ=ON >/dev/null
-  cmake --build "$BUILD/native" -j "$JOBS"
-  cmake --build "$BUILD/fuzz" -j "$JOBS"
-  cmake --build "$BUILD/win" -j "$JOBS"
+  local builds=("$@")
+  [ ${#builds[@]} -gt 0 ] || builds=(native win fuzz)
+  local b
+  for b in "${builds[@]}"; do
+    case $b in
+      native) cmake -S "$ROOT" -B "$BUILD/native" -G Ninja -DORVAND_SANITIZE=ON >/dev/null ;;
+      win) cmake -S "$ROOT" -B "$BUILD/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null ;;
+      fuzz) CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD/fuzz" -G Ninja -DORVAND_SANITIZE=ON -DORVAND_FUZZ=ON >/dev/null ;;
+    esac
+  done
+  for b in "${builds[@]}"; do
+    cmake --build "$BUILD/$b" -j "$JOBS"
+  done
 }
