@@ -89,3 +89,72 @@ bool ParseRegValueArgument(const std::string& Argument, TRegistryArgument& Resul
     Result = std::move(parsed);
     return true;
 }
+
+namespace {
+
+bool IsSeparator(char C) { return C == '\\' || C == '/'; }
+
+// Without its trailing separators; a trail byte 0x5C of a double-byte character stays.
+std::string StripSeparators(std::string Path, TLeadBytePredicate IsLeadByte, bool All) {
+    while (!Path.empty() && EndsWithSeparator(Path, IsLeadByte)) {
+        Path.pop_back();
+        if (!All) break;
+    }
+    return Path;
+}
+
+bool IsAsciiLetter(char C) { return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); }
+
+}  // namespace
+
+bool SameFolderPath(const std::string& A, const std::string& B, TLeadBytePredicate IsLeadByte) {
+    return SameTextAscii(StripSeparators(A, IsLeadByte, false), StripSeparators(B, IsLeadByte, false));
+}
+
+bool IsRootFolder(const std::string& Folder, TLeadBytePredicate IsLeadByte) {
+    std::string path = Folder;
+    // Blanks and control characters around a path do not make it name anything else.
+    size_t first = 0, last = path.size();
+    while (first < last && static_cast<unsigned char>(path[first]) <= 32) ++first;
+    while (last > first && static_cast<unsigned char>(path[last - 1]) <= 32) --last;
+    path = path.substr(first, last - first);
+    // Long-path and device prefixes: "\\?\C:\", "\\?\UNC\server\share\".
+    if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == '?' || path[2] == '.') &&
+        IsSeparator(path[3])) {
+        std::string rest = path.substr(4);
+        if (rest.size() >= 4 && SameTextAscii(rest.substr(0, 3), "UNC") && IsSeparator(rest[3]))
+            return IsRootFolder("\\\\" + rest.substr(4), IsLeadByte);
+        return IsRootFolder(rest, IsLeadByte);
+    }
+    path = StripSeparators(path, IsLeadByte, true);
+    if (path.empty()) return true;
+    if (path.size() == 2 && IsAsciiLetter(path[0]) && path[1] == ':') return true;
+    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+        // "\\server" or "\\server\share": fewer than three parts below the double separator.
+        int parts = 0;
+        bool inPart = false;
+        for (size_t i = 2; i < path.size(); ++i) {
+            if (IsSeparator(path[i])) {
+                inPart = false;
+            } else if (!inPart) {
+                inPart = true;
+                ++parts;
+            }
+        }
+        return parts <= 2;
+    }
+    return false;
+}
+
+bool IsPrjFolder(const std::string& Folder) { return SameTextAscii(Folder.substr(0, 7), "c:\\prj\\"); }
+
+bool MayEmptyInstallFolder(const std::vector<std::string>& Lines, const std::string& InstallFolder,
+                           TLeadBytePredicate IsLeadByte) {
+    if (IsRootFolder(InstallFolder, IsLeadByte) || IsPrjFolder(InstallFolder)) return false;
+    for (const std::string& line : Lines) {
+        TJournalLine parsed = ParseJournalLine(line);
+        if (parsed.Action == TJournalAction::CreateFolder && SameFolderPath(parsed.Argument, InstallFolder, IsLeadByte))
+            return true;
+    }
+    return false;
+}

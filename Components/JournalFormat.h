@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/PathUtils.h"
+
 namespace Journal {
 
 inline constexpr const char* CreateFolder = "CreateFolder";
@@ -52,3 +54,17 @@ bool ParseRegKeyArgument(const std::string& Argument, TRegistryArgument& Result)
 bool ParseRegValueArgument(const std::string& Argument, TRegistryArgument& Result);
 // A signed 64-bit decimal number, optionally signed; its low 32 bits.
 bool ParseRegistryRoot(const std::string& Text, uint32_t& Root);
+
+// Folder paths equal, ignoring the case of ASCII letters and a trailing "\" or "/".
+bool SameFolderPath(const std::string& A, const std::string& B, TLeadBytePredicate IsLeadByte);
+// A path that is the root of a drive or share, or names no folder at all:
+// "", "\", "C:", "C:\", "\\server\share\". Emptying one would wipe a whole volume.
+bool IsRootFolder(const std::string& Folder, TLeadBytePredicate IsLeadByte);
+// The first seven characters are "c:\prj\", in any letter case: the content of
+// such a folder is never deleted, though its journal is still replayed.
+bool IsPrjFolder(const std::string& Folder);
+// Whether the uninstaller may empty InstallFolder once its journal Lines are replayed:
+// only a folder that setup itself created (a "CreateFolder" line names it), never
+// a root, never one under "c:\prj\".
+bool MayEmptyInstallFolder(const std::vector<std::string>& Lines, const std::string& InstallFolder,
+                           TLeadBytePredicate IsLeadByte);

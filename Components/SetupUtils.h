@@ -96,6 +96,10 @@ void RebootComputer();
 
 class TUninstaller {
 public:
+    // Uninstalls the program's own folder, ProgramFolder.
+    TUninstaller();
+    // Uninstalls another folder (given with a trailing "\"); the tests use it.
+    explicit TUninstaller(std::string InstallFolder);
     void Uninstall();
     bool UndoCreateFolder(const std::string& Path);
     bool UndoCreateFile(const std::string& Path);
@@ -103,4 +107,7 @@ public:
     void UndoCreateRegValue(const std::string& Argument);
     void UnregisterServer(const std::string& LibraryPath);
     void DeleteFolderTree(const std::string& Folder);
+
+private:
+    std::string FInstallFolder;
 };

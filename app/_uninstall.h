@@ -7,7 +7,12 @@ inline constexpr UINT WM_UNINSTALL = WM_USER + 516;  // 1540
 class TFormUninstall : public TForm {
 public:
     TFormUninstall();
+    ~TFormUninstall() override;
     void FormCreate();
+    void UninstallButtonClick();
+
+    HWND UninstallButton = nullptr;
+    HWND CancelButton = nullptr;
 
 protected:
     LRESULT WndProc(UINT Msg, WPARAM WParam, LPARAM LParam) override;

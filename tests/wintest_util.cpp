@@ -205,9 +205,23 @@ bool PressMessageBoxButton(HWND Box, int CommandId) {
     return PostMessageA(Box, WM_COMMAND, MAKEWPARAM(CommandId, BN_CLICKED), reinterpret_cast<LPARAM>(button)) != FALSE;
 }
 
+namespace {
+BOOL CALLBACK FindDefaultProc(HWND child, LPARAM lp) {
+    if (WindowClass(child) != "Button" || !IsWindowVisible(child)) return TRUE;
+    if ((GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK) != BS_DEFPUSHBUTTON) return TRUE;
+    *reinterpret_cast<int*>(lp) = GetDlgCtrlID(child);
+    return FALSE;
+}
+}  // namespace
+
 int DefaultButton(HWND Box) {
     LRESULT r = SendMessageA(Box, DM_GETDEFID, 0, 0);
-    return HIWORD(r) == DC_HASDEFID ? LOWORD(r) : 0;
+    // Wine's boxes answer IDOK even when they have no such button; the button
+    // drawn as the default then tells.
+    if (HIWORD(r) == DC_HASDEFID && GetDlgItem(Box, LOWORD(r))) return LOWORD(r);
+    int id = 0;
+    EnumChildWindows(Box, FindDefaultProc, reinterpret_cast<LPARAM>(&id));
+    return id;
 }
 
 }  // namespace wintest

@@ -85,3 +85,55 @@ TEST(JournalFormat, RootIsTheLow32BitsOfASigned64BitNumber) {
     EXPECT_FALSE(ParseRegistryRoot("-", root));
     EXPECT_FALSE(ParseRegistryRoot(" 1", root));
 }
+
+namespace {
+// Shift-JIS: 0x81-0x9F and 0xE0-0xFC lead a double-byte character.
+bool ShiftJisLead(unsigned char Byte) { return (Byte >= 0x81 && Byte <= 0x9F) || (Byte >= 0xE0 && Byte <= 0xFC); }
+}  // namespace
+
+TEST(InstallFolderGuard, FolderPathsMatchIgnoringAsciiCaseAndOneTrailingSeparator) {
+    EXPECT_TRUE(SameFolderPath("C:\\Program Files\\Orvand\\", "c:\\PROGRAM FILES\\orvand", nullptr));
+    EXPECT_TRUE(SameFolderPath("C:\\Orvand/", "C:\\Orvand\\", nullptr));
+    EXPECT_FALSE(SameFolderPath("C:\\Orvand\\", "C:\\Orvand2\\", nullptr));
+    EXPECT_FALSE(SameFolderPath("C:\\Orvand\\sub\\", "C:\\Orvand\\", nullptr));
+    EXPECT_FALSE(SameFolderPath("C:\\Orvand\\\\", "C:\\Orvand", nullptr));
+    // Only A-Z fold: 0xC4 and 0xE4 (A and a with diaeresis in code page 1252) stay distinct.
+    EXPECT_FALSE(SameFolderPath("C:\\\xC4\\", "C:\\\xE4\\", nullptr));
+    // A trail byte 0x5C is part of its character, not a separator.
+    EXPECT_FALSE(SameFolderPath("C:\\\x83\x5C", "C:\\\x83", ShiftJisLead));
+}
+
+TEST(InstallFolderGuard, RootsOfDrivesAndSharesAreRecognised) {
+    for (const char* root : {"", " ", "\\", "/", "C:", "C:\\", "c:/", "Z:\\\\", "\\\\server\\share\\",
+                             "\\\\server\\share", "\\\\server", "\\\\?\\C:\\", "\\\\?\\UNC\\server\\share\\",
+                             "\\\\.\\D:\\", " C:\\ "})
+        EXPECT_TRUE(IsRootFolder(root, nullptr)) << root;
+    for (const char* folder : {"C:\\Orvand\\", "C:\\a", "\\\\server\\share\\Orvand\\", "\\\\?\\C:\\Orvand\\",
+                               "\\\\?\\UNC\\server\\share\\x\\", "\\Orvand\\"})
+        EXPECT_FALSE(IsRootFolder(folder, nullptr)) << folder;
+}
+
+TEST(InstallFolderGuard, EmptiedOnlyWhenTheJournalCreatedThatVeryFolder) {
+    const std::string folder = "C:\\Program Files\\Orvand\\";
+    EXPECT_TRUE(MayEmptyInstallFolder({"CreateFolder C:\\Program Files\\Orvand\\"}, folder, nullptr));
+    EXPECT_TRUE(MayEmptyInstallFolder({"CreateFile x", "CreateFolder c:\\program files\\orvand"}, folder, nullptr));
+    EXPECT_FALSE(MayEmptyInstallFolder({}, folder, nullptr));
+    EXPECT_FALSE(MayEmptyInstallFolder({"CreateFolder C:\\Program Files\\"}, folder, nullptr));
+    EXPECT_FALSE(MayEmptyInstallFolder({"CreateFolder C:\\Program Files\\Orvand\\temp\\"}, folder, nullptr));
+    EXPECT_FALSE(MayEmptyInstallFolder({"createfolder C:\\Program Files\\Orvand\\"}, folder, nullptr));
+    EXPECT_FALSE(MayEmptyInstallFolder({"CreateFile C:\\Program Files\\Orvand\\"}, folder, nullptr));
+    EXPECT_FALSE(MayEmptyInstallFolder({"CreateFolder  C:\\Program Files\\Orvand\\"}, folder, nullptr));
+    // A root or a folder under c:\prj\ is never emptied, whatever the journal says.
+    EXPECT_FALSE(MayEmptyInstallFolder({"CreateFolder C:\\"}, "C:\\", nullptr));
+    EXPECT_FALSE(MayEmptyInstallFolder({"CreateFolder C:\\PRJ\\Orvand\\"}, "C:\\PRJ\\Orvand\\", nullptr));
+    EXPECT_TRUE(MayEmptyInstallFolder({"CreateFolder C:\\prjx\\"}, "C:\\prjx\\", nullptr));
+}
+
+TEST(InstallFolderGuard, ThePrjRuleLooksAtTheFirstSevenCharacters) {
+    EXPECT_TRUE(IsPrjFolder("c:\\prj\\"));
+    EXPECT_TRUE(IsPrjFolder("C:\\PRJ\\Orvand\\"));
+    EXPECT_FALSE(IsPrjFolder("C:\\prj"));
+    EXPECT_FALSE(IsPrjFolder("C:/prj/Orvand/"));
+    EXPECT_FALSE(IsPrjFolder("D:\\prj\\Orvand\\"));
+    EXPECT_FALSE(IsPrjFolder(""));
+}

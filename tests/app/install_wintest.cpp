@@ -28,18 +28,18 @@ bool OpensWizard(const std::string& Arguments, std::string* Caption = nullptr, s
     return wizard != nullptr;
 }
 
-// Starts install.exe for uninstalling; true when it ended with 0 and never showed a window.
-bool EndsQuietly(const std::string& Arguments) {
+// Starts install.exe for uninstalling; true when it asked for confirmation and
+// nothing else, and ended with 0 once the answer was No.
+bool AsksToUninstall(const std::string& Arguments) {
     PROCESS_INFORMATION p = StartProgram(InstallExe(), Arguments);
-    bool shown = false;
-    DWORD code = STILL_ACTIVE;
-    for (int i = 0; i < 200 && code == STILL_ACTIVE; ++i) {
-        if (FindProcessWindow(p.dwProcessId, "", true)) shown = true;
-        code = WaitExit(p, 50);
-    }
+    HWND box = WaitMessageBox(p.dwProcessId, 10000);
+    bool asked = box && MessageBoxText(box) == "Are you sure you want to remove Orvand from your computer";
+    bool other = FindProcessWindow(p.dwProcessId, "TSetupForm", true) || FindProcessWindow(p.dwProcessId, "TFormUninstall", true);
+    if (box) PressMessageBoxButton(box, IDNO);
+    DWORD code = WaitExit(p, 10000);
     if (code == STILL_ACTIVE) TerminateProcess(p.hProcess, 1);
     CloseHandle(p.hProcess);
-    return code == 0 && !shown;
+    return asked && !other && code == 0;
 }
 
 }  // namespace
@@ -53,9 +53,9 @@ TEST(ProgramEntry, NoArgumentOpensTheWizardWithVersionInCaption) {
 }
 
 TEST(ProgramEntry, OnlyTheExactFirstArgumentUninstalls) {
-    EXPECT_TRUE(EndsQuietly("-remove"));
-    EXPECT_TRUE(EndsQuietly("-uninstall"));
-    EXPECT_TRUE(EndsQuietly("-remove extra"));
+    EXPECT_TRUE(AsksToUninstall("-remove"));
+    EXPECT_TRUE(AsksToUninstall("-uninstall"));
+    EXPECT_TRUE(AsksToUninstall("-remove extra"));
     EXPECT_TRUE(OpensWizard("-Remove"));
     EXPECT_TRUE(OpensWizard("-REMOVE"));
     EXPECT_TRUE(OpensWizard("extra -remove"));

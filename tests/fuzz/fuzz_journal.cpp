@@ -18,5 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         ParseRegKeyArgument(parsed.Argument, reg);
     }
     if (total > text.size()) __builtin_trap();
+    // The emptying guard must hold for any journal and folder text.
+    std::vector<std::string> lines = SplitJournalLines(text);
+    std::string folder = lines.empty() ? std::string() : lines.front();
+    if (MayEmptyInstallFolder(lines, folder, nullptr) && (IsRootFolder(folder, nullptr) || IsPrjFolder(folder)))
+        __builtin_trap();
     return 0;
 }

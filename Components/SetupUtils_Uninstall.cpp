@@ -1,0 +1,198 @@
+// The uninstaller engine: replays the install journal backwards.
+#include <windows.h>
+
+#include <vector>
+
+#include "Components/JournalFormat.h"
+#include "Components/SetupUtils.h"
+#include "app/Utils.h"
+#include "support/FileStreams.h"
+#include "support/Logging.h"
+
+namespace {
+
+const char* const JournalName = "install.log";
+
+bool IsAnsiLeadByte(unsigned char Byte) { return IsDBCSLeadByte(Byte) != FALSE; }
+
+// Journal roots are handle values; predefined keys are sign-extended handles.
+HKEY RootKeyHandle(uint32_t Root) {
+    return reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(Root)));
+}
+
+bool IsFile(const std::string& Path) {
+    DWORD attributes = GetFileAttributesA(Path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ReadWholeFile(const std::string& FileName) {
+    // Writers are refused while the journal is read, so it cannot change under us.
+    TWinFileStream stream(FileName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        size_t n = stream.Read(buffer, sizeof(buffer));
+        if (n == 0) break;
+        text.append(buffer, n);
+    }
+    return text;
+}
+
+// Sub-keys first, then the key itself. Names are collected before anything is
+// deleted, so a key that refuses deletion cannot make the walk repeat itself.
+void DeleteKeyTree(HKEY Root, const std::string& Path, int Depth) {
+    if (Depth > 512) return;  // deeper than the registry allows
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(Root, Path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
+    std::vector<std::string> names;
+    char name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = sizeof(name);
+        LONG status = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA) continue;  // longer than any valid key name
+        if (status != ERROR_SUCCESS) break;
+        names.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    for (const std::string& sub : names) DeleteKeyTree(Root, Path + "\\" + sub, Depth + 1);
+    RegDeleteKeyA(Root, Path.c_str());
+}
+
+// A key path that names the root itself: deleting "its" tree would wipe the whole hive.
+bool NamesTheRoot(const std::string& KeyPath) { return KeyPath.find_first_not_of("\\ ") == std::string::npos; }
+
+class TLibrary {
+public:
+    explicit TLibrary(const std::string& Path) {
+        // A library that cannot be loaded must not stop the uninstall with a system dialog.
+        UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+        FHandle = LoadLibraryA(Path.c_str());
+        SetErrorMode(old);
+    }
+    ~TLibrary() {
+        if (FHandle) FreeLibrary(FHandle);
+    }
+    TLibrary(const TLibrary&) = delete;
+    TLibrary& operator=(const TLibrary&) = delete;
+    HMODULE Handle() const { return FHandle; }
+
+private:
+    HMODULE FHandle = nullptr;
+};
+
+}  // namespace
+
+TUninstaller::TUninstaller() : FInstallFolder(ProgramFolder) {}
+
+TUninstaller::TUninstaller(std::string InstallFolder) : FInstallFolder(std::move(InstallFolder)) {}
+
+void TUninstaller::Uninstall() {
+    const std::string journal = FInstallFolder + JournalName;
+    bool mayEmpty = false;
+    if (IsFile(journal)) {
+        std::string text;
+        try {
+            text = ReadWholeFile(journal);
+        } catch (const std::exception& e) {
+            std::string message = e.what();
+            GetLog()->Error(message);
+            throw EInstallException(message);
+        }
+        std::vector<std::string> lines = SplitJournalLines(text);
+        mayEmpty = MayEmptyInstallFolder(lines, FInstallFolder, IsAnsiLeadByte);
+        while (!lines.empty()) {
+            try {
+                TJournalLine line = ParseJournalLine(lines.back());
+                switch (line.Action) {
+                    case TJournalAction::CreateFolder:
+                        UndoCreateFolder(line.Argument);
+                        break;
+                    case TJournalAction::CreateFile:
+                        UndoCreateFile(line.Argument);
+                        break;
+                    case TJournalAction::CreateRegValue:
+                        UndoCreateRegValue(line.Argument);
+                        break;
+                    case TJournalAction::CreateRegKey:
+                        UndoCreateRegKey(line.Argument);
+                        break;
+                    case TJournalAction::RegisterServer:
+                        UnregisterServer(line.Argument);
+                        break;
+                    case TJournalAction::None:
+                        break;
+                }
+            } catch (...) {
+                // One line that cannot be undone must not keep the others from it.
+            }
+            lines.pop_back();
+        }
+        DeleteFileA(journal.c_str());
+    }
+    // Only a folder that setup created is emptied: one chosen by the user that
+    // existed before (Documents, a drive root) keeps everything not journalled.
+    if (mayEmpty) DeleteFolderTree(FInstallFolder);
+}
+
+bool TUninstaller::UndoCreateFolder(const std::string& Path) { return RemoveDirectoryA(Path.c_str()) != FALSE; }
+
+bool TUninstaller::UndoCreateFile(const std::string& Path) { return DeleteFileA(Path.c_str()) != FALSE; }
+
+void TUninstaller::UndoCreateRegKey(const std::string& Argument) {
+    try {
+        TRegistryArgument parsed;
+        if (!ParseRegKeyArgument(Argument, parsed) || NamesTheRoot(parsed.Key)) return;
+        DeleteKeyTree(RootKeyHandle(parsed.Root), parsed.Key, 0);
+    } catch (...) {
+    }
+}
+
+void TUninstaller::UndoCreateRegValue(const std::string& Argument) {
+    try {
+        TRegistryArgument parsed;
+        if (!ParseRegValueArgument(Argument, parsed)) return;
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(RootKeyHandle(parsed.Root), parsed.Key.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+            return;
+        RegDeleteValueA(key, parsed.ValueName.c_str());
+        RegCloseKey(key);
+    } catch (...) {
+    }
+}
+
+void TUninstaller::UnregisterServer(const std::string& LibraryPath) {
+    TLibrary library(LibraryPath);
+    if (!library.Handle()) throw EUninstallException(Format("Couldn't unregister COM server \"%s\"", LibraryPath.c_str()));
+    using TUnregister = HRESULT(WINAPI*)();
+    auto entry = reinterpret_cast<TUnregister>(
+        reinterpret_cast<void*>(GetProcAddress(library.Handle(), "DllUnregisterServer")));
+    if (!entry)
+        throw EUninstallException(
+            Format("Can't find procedure DllUnregisterServer in library %s", LibraryPath.c_str()));
+    if (entry() != 0)
+        throw EUninstallException(
+            Format("Some items not found on DllUnregisterServer in library %s", LibraryPath.c_str()));
+}
+
+void TUninstaller::DeleteFolderTree(const std::string& Folder) {
+    const std::string base = NormalizeFolderPath(Folder);
+    // An empty path would mean the current drive's root; no root is ever emptied.
+    if (IsRootFolder(base, IsAnsiLeadByte)) return;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((base + "*.*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = data.cFileName;
+        const std::string path = base + name;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (name == "." || name == "..") continue;
+            // A junction or folder link is removed as a link: what it points to
+            // lies outside the folder, and following it could lead back in.
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) DeleteFolderTree(path);
+            RemoveDirectoryA(path.c_str());
+        } else {
+            DeleteFileA(path.c_str());
+        }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+}

@@ -1,0 +1,339 @@
+// Windows first: its CreateFile macro renames the journal constant consistently.
+#include "Components/SetupUtils.h"
+
+#include <gtest/gtest.h>
+
+#include "Components/JournalFormat.h"
+#include "wintest_util.h"
+
+using namespace wintest;
+
+namespace {
+
+std::string Line(const char* Action, const std::string& Argument) { return FormatJournalLine(Action, Argument); }
+std::string Banner() { return FormatJournalBanner("Setup started at 08.12.2026 10:26:45"); }
+
+void MakeFolder(const std::string& Path) { ASSERT_TRUE(CreateDirectoryA(Path.c_str(), nullptr)) << Path; }
+
+// A test key under HKCU\Software, removed again at the end.
+class TestKey {
+public:
+    TestKey() {
+        static int counter = 0;
+        FPath = "Software\\OrvandTest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
+        RegDeleteTreeA(HKEY_CURRENT_USER, FPath.c_str());
+    }
+    ~TestKey() { RegDeleteTreeA(HKEY_CURRENT_USER, FPath.c_str()); }
+    const std::string& Path() const { return FPath; }
+    // "2147483649|<path>\Sub" as the journal writes it.
+    std::string Arg(const std::string& Sub = {}) const { return "2147483649|" + Full(Sub); }
+    std::string Full(const std::string& Sub) const { return Sub.empty() ? FPath : FPath + "\\" + Sub; }
+    void Create(const std::string& Sub) const {
+        HKEY key;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Full(Sub).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    void SetValue(const std::string& Sub, const std::string& Name, const std::string& Data) const {
+        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, Full(Sub).c_str(), Name.c_str(), REG_SZ, Data.c_str(),
+                                  DWORD(Data.size() + 1)),
+                  ERROR_SUCCESS);
+    }
+    bool HasKey(const std::string& Sub) const {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, Full(Sub).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        RegCloseKey(key);
+        return true;
+    }
+    bool HasValue(const std::string& Sub, const std::string& Name) const {
+        return RegGetValueA(HKEY_CURRENT_USER, Full(Sub).c_str(), Name.c_str(), RRF_RT_ANY, nullptr, nullptr,
+                            nullptr) == ERROR_SUCCESS;
+    }
+
+private:
+    std::string FPath;
+};
+
+// Copies a test library under a new name, so that each copy is a module of its own.
+std::string CopyLibrary(const char* Name, const std::string& Target) {
+    std::string source = TestProgramFolder() + Name;
+    EXPECT_TRUE(CopyFileA(source.c_str(), Target.c_str(), FALSE)) << source;
+    return Target;
+}
+
+// Points the test libraries' call record at a file for the life of the object.
+class UnregisterLog {
+public:
+    explicit UnregisterLog(const std::string& File) : FFile(File) {
+        SetEnvironmentVariableA("ORVAND_UNREG_LOG", File.c_str());
+    }
+    ~UnregisterLog() { SetEnvironmentVariableA("ORVAND_UNREG_LOG", nullptr); }
+    std::vector<std::string> Calls() const { return SplitCrLf(ReadFileText(FFile)); }
+
+private:
+    std::string FFile;
+};
+
+}  // namespace
+
+TEST(Uninstall, ReplaysEveryRunNewestFirst) {
+    TempFolder temp;
+    std::string install = temp.Path() + "Orvand\\", x = temp.Path() + "X\\";
+    MakeFolder(install);
+    MakeFolder(x);
+    WriteFileText(x + "a.txt", "a");
+    WriteFileText(x + "b.txt", "b");
+    // Forwards, removing X would fail while it still holds the files.
+    std::string first = CopyLibrary("unreg_ok.dll", install + "first.ocx");
+    std::string second = CopyLibrary("unreg_ok.dll", install + "second.ocx");
+    UnregisterLog calls(temp.Path() + "calls.txt");
+    WriteFileText(install + "install.log", Banner() + Line(Journal::CreateFolder, x) +
+                                               Line(Journal::CreateFile, x + "a.txt") +
+                                               Line(Journal::CreateFile, x + "b.txt") +
+                                               Line(Journal::CreateFile, first) + Line(Journal::RegisterServer, first) +
+                                               Banner() + Line(Journal::CreateFile, second) +
+                                               Line(Journal::RegisterServer, second));
+    TUninstaller(install).Uninstall();
+    EXPECT_FALSE(FolderExists(x));
+    // Each library was unregistered while its file still existed, the later run first.
+    EXPECT_EQ(calls.Calls(), (std::vector<std::string>{second, first}));
+    EXPECT_FALSE(FileExists(first));
+    EXPECT_FALSE(FileExists(second));
+    EXPECT_FALSE(FileExists(install + "install.log"));
+    EXPECT_EQ(GetModuleHandleA(first.c_str()), nullptr) << "library left loaded";
+}
+
+TEST(Uninstall, SkipsEveryLineThatIsNotExactlyAnAction) {
+    TempFolder temp;
+    TestKey key;
+    key.Create("Kept");
+    key.SetValue("", "Kept", "1");
+    std::string f = temp.Path() + "keep.txt";
+    WriteFileText(f, "x");
+    WriteFileText(temp.Path() + "install.log",
+                  Line("createfile", f) + Line("CreateFil", f) + Line("CreatFile", f) + Line("CreateFiles", f) +
+                      Line("CREATEFILE", f) + " CreateFile " + f + "\r\n" + "CreateFile\r\n" + "\r\n" +
+                      "CreateFile\t" + f + "\r\n" + Line(Journal::CreateRegValue, key.Arg() + "Kept") +
+                      Line(Journal::CreateRegKey, "2147483649" + key.Path() + "\\Kept") +
+                      Line(Journal::CreateRegKey, "HKCU|" + key.Path() + "\\Kept") +
+                      Line(Journal::CreateRegKey, "2147483649|") + Line(Journal::CreateRegKey, "2147483649|\\"));
+    TUninstaller(temp.Path()).Uninstall();
+    EXPECT_TRUE(FileExists(f));
+    EXPECT_TRUE(key.HasKey("Kept"));
+    EXPECT_TRUE(key.HasValue("", "Kept"));
+    EXPECT_FALSE(FileExists(temp.Path() + "install.log"));
+}
+
+TEST(Uninstall, RegistryKeysGoWithTheirTreesAndValuesByTheirFullName) {
+    TempFolder temp;
+    TestKey key;
+    key.Create("Orvand\\sub\\deeper");
+    key.SetValue("Orvand", "DisplayName", "Orvand");
+    key.SetValue("Orvand\\sub\\deeper", "x", "y");
+    key.SetValue("Run", "Orvand", "a");
+    key.SetValue("Run", "Other", "b");
+    key.SetValue("Run", "with|bar", "c");
+    key.SetValue("Run", "", "default");
+    key.SetValue("Run", "Keep", "d");
+    // The root as a negative number still means HKEY_CURRENT_USER: its low 32 bits.
+    WriteFileText(temp.Path() + "install.log",
+                  Line(Journal::CreateRegKey, key.Arg("Orvand")) + Line(Journal::CreateRegValue, key.Arg("Run") + "|Orvand") +
+                      Line(Journal::CreateRegValue, "-2147483647|" + key.Full("Run") + "|with|bar") +
+                      Line(Journal::CreateRegValue, key.Arg("Run") + "|") +
+                      Line(Journal::CreateRegValue, key.Arg("Missing") + "|Keep") +
+                      Line(Journal::CreateRegKey, key.Arg("Missing")));
+    TUninstaller(temp.Path()).Uninstall();
+    EXPECT_FALSE(key.HasKey("Orvand"));
+    EXPECT_FALSE(key.HasValue("Run", "Orvand"));
+    EXPECT_FALSE(key.HasValue("Run", "with|bar"));
+    EXPECT_FALSE(key.HasValue("Run", ""));
+    EXPECT_TRUE(key.HasValue("Run", "Other"));
+    EXPECT_TRUE(key.HasValue("Run", "Keep"));
+    EXPECT_FALSE(key.HasKey("Missing")) << "opening a key to delete a value must not create it";
+}
+
+TEST(UnregisterServer, RaisesOneMessagePerFailureAndUnloadsTheLibrary) {
+    TempFolder temp;
+    TUninstaller uninstaller(temp.Path());
+    auto message = [&](const std::string& path) -> std::string {
+        try {
+            uninstaller.UnregisterServer(path);
+        } catch (const EUninstallException& e) {
+            return e.what();
+        }
+        return "(nothing raised)";
+    };
+    std::string missing = temp.Path() + "missing.ocx";
+    EXPECT_EQ(message(missing), "Couldn't unregister COM server \"" + missing + "\"");
+    std::string plain = CopyLibrary("verinfo_none.dll", temp.Path() + "plain.dll");
+    EXPECT_EQ(message(plain), "Can't find procedure DllUnregisterServer in library " + plain);
+    std::string failing = CopyLibrary("unreg_fail.dll", temp.Path() + "failing.ocx");
+    EXPECT_EQ(message(failing), "Some items not found on DllUnregisterServer in library " + failing);
+    std::string ok = CopyLibrary("unreg_ok.dll", temp.Path() + "ok.ocx");
+    EXPECT_NO_THROW(uninstaller.UnregisterServer(ok));
+    for (const std::string& path : {plain, failing, ok}) EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr) << path;
+}
+
+TEST(Uninstall, ALineThatFailsIsDroppedAndTheReplayGoesOn) {
+    TempFolder temp;
+    std::string before = temp.Path() + "before.txt", after = temp.Path() + "after.txt";
+    WriteFileText(before, "x");
+    WriteFileText(after, "x");
+    std::string failing = CopyLibrary("unreg_fail.dll", temp.Path() + "failing.ocx");
+    UnregisterLog calls(temp.Path() + "calls.txt");
+    WriteFileText(temp.Path() + "install.log",
+                  Line(Journal::CreateFile, before) + Line(Journal::RegisterServer, temp.Path() + "gone.ocx") +
+                      Line(Journal::RegisterServer, failing) + Line(Journal::CreateFile, temp.Path() + "gone.txt") +
+                      Line(Journal::CreateFolder, temp.Path() + "gone\\") + Line(Journal::CreateFile, after));
+    EXPECT_NO_THROW(TUninstaller(temp.Path()).Uninstall());
+    EXPECT_EQ(calls.Calls(), std::vector<std::string>{failing});
+    EXPECT_FALSE(FileExists(before));
+    EXPECT_FALSE(FileExists(after));
+    EXPECT_FALSE(FileExists(temp.Path() + "install.log"));
+}
+
+TEST(Uninstall, EmptiesAFolderSetupCreatedButKeepsReadOnlyFilesAndTheirFolders) {
+    TempFolder temp;
+    std::string install = temp.Path() + "Orvand\\";
+    MakeFolder(install);
+    // Added later by the product, never journalled.
+    MakeFolder(install + "data");
+    MakeFolder(install + "data\\deep");
+    WriteFileText(install + "data\\deep\\x.txt", "x");
+    WriteFileText(install + "hidden.txt", "h");
+    SetFileAttributesA((install + "hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    MakeFolder(install + "ro");
+    MakeFolder(install + "ro\\sub");
+    std::string readOnly = install + "ro\\sub\\r.txt";
+    WriteFileText(readOnly, "r");
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    // Written without the trailing separator and in other letter case: still this folder.
+    std::string spelled = temp.Path() + "ORVAND";
+    WriteFileText(install + "install.log", Banner() + Line(Journal::CreateFolder, spelled));
+    TUninstaller(install).Uninstall();
+    EXPECT_FALSE(FolderExists(install + "data"));
+    EXPECT_FALSE(FileExists(install + "hidden.txt"));
+    EXPECT_TRUE(FileExists(readOnly));
+    EXPECT_TRUE(FolderExists(install + "ro\\sub"));
+    EXPECT_TRUE(FolderExists(install));
+    EXPECT_FALSE(FileExists(install + "install.log"));
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(Uninstall, AFileInUseStays) {
+    TempFolder temp;
+    std::string install = temp.Path() + "Orvand\\";
+    MakeFolder(install);
+    std::string busy = install + "busy.txt";
+    WriteFileText(busy, "b");
+    WriteFileText(install + "install.log", Line(Journal::CreateFolder, install) + Line(Journal::CreateFile, busy));
+    HANDLE open = CreateFileA(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    TUninstaller(install).Uninstall();
+    CloseHandle(open);
+    EXPECT_TRUE(FileExists(busy));
+    EXPECT_FALSE(FileExists(install + "install.log"));
+}
+
+TEST(Uninstall, AFolderSetupDidNotCreateKeepsWhatTheJournalDoesNotName) {
+    TempFolder temp;
+    // The user typed an existing folder that holds their own files.
+    std::string install = temp.Path() + "Documents\\";
+    MakeFolder(install);
+    WriteFileText(install + "letter.doc", "mine");
+    MakeFolder(install + "photos");
+    WriteFileText(install + "photos\\me.jpg", "mine");
+    WriteFileText(install + "orvand.exe", "product");
+    WriteFileText(install + "install.log",
+                  Banner() + Line(Journal::CreateFolder, install + "temp\\") +
+                      Line(Journal::CreateFile, install + "temp\\setup.xml") +
+                      Line(Journal::CreateFile, install + "orvand.exe") +
+                      // A folder inside it that setup created does not count for the folder itself.
+                      Line(Journal::CreateFolder, install + "data\\"));
+    MakeFolder(install + "temp");
+    WriteFileText(install + "temp\\setup.xml", "x");
+    TUninstaller(install).Uninstall();
+    EXPECT_FALSE(FileExists(install + "orvand.exe"));
+    EXPECT_FALSE(FolderExists(install + "temp"));
+    EXPECT_FALSE(FileExists(install + "install.log"));
+    EXPECT_EQ(ReadFileText(install + "letter.doc"), "mine");
+    EXPECT_EQ(ReadFileText(install + "photos\\me.jpg"), "mine");
+}
+
+TEST(Uninstall, WithoutAJournalOrWithAnEmptyOneNothingIsEmptied) {
+    TempFolder temp;
+    WriteFileText(temp.Path() + "mine.txt", "m");
+    TUninstaller(temp.Path()).Uninstall();
+    EXPECT_TRUE(FileExists(temp.Path() + "mine.txt"));
+
+    WriteFileText(temp.Path() + "install.log", "");
+    TUninstaller(temp.Path()).Uninstall();
+    EXPECT_FALSE(FileExists(temp.Path() + "install.log"));
+    EXPECT_TRUE(FileExists(temp.Path() + "mine.txt"));
+
+    // A folder called install.log is no journal.
+    MakeFolder(temp.Path() + "install.log");
+    EXPECT_NO_THROW(TUninstaller(temp.Path()).Uninstall());
+    EXPECT_TRUE(FolderExists(temp.Path() + "install.log"));
+}
+
+TEST(Uninstall, AJournalThatCannotBeReadRaisesAndRemovesNothing) {
+    TempFolder temp;
+    std::string install = temp.Path() + "Orvand\\";
+    MakeFolder(install);
+    std::string file = install + "orvand.exe";
+    WriteFileText(file, "p");
+    WriteFileText(install + "extra.txt", "e");
+    std::string journal = install + "install.log";
+    WriteFileText(journal, Line(Journal::CreateFolder, install) + Line(Journal::CreateFile, file));
+    // Another program (a running setup) holds the journal open for writing.
+    HANDLE writer = CreateFileA(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    std::string message;
+    try {
+        TUninstaller(install).Uninstall();
+    } catch (const EInstallException& e) {
+        message = e.what();
+    }
+    CloseHandle(writer);
+    EXPECT_FALSE(message.empty()) << "no EInstallException";
+    EXPECT_TRUE(FileExists(journal));
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_TRUE(FileExists(install + "extra.txt"));
+}
+
+TEST(Uninstall, UnderCPrjTheJournalIsReplayedButTheFolderNotEmptied) {
+    bool madePrj = CreateDirectoryA("C:\\prj", nullptr) != FALSE;
+    std::string install = "C:\\PRJ\\orvand-" + std::to_string(GetCurrentProcessId()) + "\\";
+    RemoveTree(install);
+    MakeFolder(install);
+    WriteFileText(install + "journalled.txt", "j");
+    WriteFileText(install + "later.txt", "l");
+    WriteFileText(install + "install.log",
+                  Line(Journal::CreateFolder, install) + Line(Journal::CreateFile, install + "journalled.txt"));
+    TUninstaller(install).Uninstall();
+    EXPECT_FALSE(FileExists(install + "journalled.txt"));
+    EXPECT_FALSE(FileExists(install + "install.log"));
+    EXPECT_TRUE(FileExists(install + "later.txt"));
+    RemoveTree(install);
+    if (madePrj) RemoveDirectoryA("C:\\prj");
+}
+
+TEST(DeleteFolderTree, EmptiesEverythingBelowButNotTheFolderItself) {
+    TempFolder temp;
+    std::string folder = temp.Path() + "tree";
+    MakeFolder(folder);
+    MakeFolder(folder + "\\a");
+    MakeFolder(folder + "\\a\\b");
+    WriteFileText(folder + "\\a\\b\\f.txt", "f");
+    WriteFileText(folder + "\\.dotfile", "d");
+    WriteFileText(folder + "\\noext", "n");
+    // Blanks around the name and no trailing separator, as the normalisation allows.
+    TUninstaller(temp.Path()).DeleteFolderTree("  " + folder + " ");
+    EXPECT_TRUE(FolderExists(folder));
+    EXPECT_FALSE(FolderExists(folder + "\\a"));
+    EXPECT_FALSE(FileExists(folder + "\\.dotfile"));
+    EXPECT_FALSE(FileExists(folder + "\\noext"));
+}
