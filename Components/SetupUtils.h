@@ -94,6 +94,18 @@ std::string ExpandEnvironment(const std::string& Text);
 bool CloseRunningInstance();
 void RebootComputer();
 
+// The system calls behind RebootComputer; tests replace them so that nothing restarts.
+struct TRebootCalls {
+    DWORD (*PlatformId)();
+    BOOL (*OpenProcessToken)(DWORD Access, HANDLE* Token);
+    BOOL (*LookupPrivilegeValue)(const char* Name, LUID* Luid);
+    BOOL (*AdjustTokenPrivileges)(HANDLE Token, TOKEN_PRIVILEGES* NewState);
+    DWORD (*GetLastError)();
+    BOOL (*ExitWindowsEx)(UINT Flags);
+    BOOL (*CloseHandle)(HANDLE Handle);
+};
+extern TRebootCalls RebootCalls;
+
 class TUninstaller {
 public:
     // Uninstalls the program's own folder, ProgramFolder.

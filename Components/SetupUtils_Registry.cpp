@@ -1,0 +1,200 @@
+// Installer engine: shortcuts, registry values, the browser menu extension and
+// the registration of the product's COM library.
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cstdint>
+#include <string>
+
+#include "Components/JournalFormat.h"
+#include "Components/SetupUtils.h"
+#include "app/Utils.h"
+
+namespace {
+
+const CLSID ClassShellLink = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID InterfaceShellLinkA = {0x000214EE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID InterfacePersistFile = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+const char* const UninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand";
+const char* const RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char* const MenuExtKey = "Software\\Microsoft\\Internet Explorer\\MenuExt\\";
+
+// The journal writes a root as the unsigned number of its handle value.
+std::string RootNumber(HKEY Root) {
+    return std::to_string(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Root)));
+}
+
+class TKey {
+public:
+    ~TKey() {
+        if (FKey) RegCloseKey(FKey);
+    }
+    HKEY* Out() { return &FKey; }
+    HKEY Get() const { return FKey; }
+
+private:
+    HKEY FKey = nullptr;
+};
+
+template <class T>
+class TComRef {
+public:
+    ~TComRef() {
+        if (FRef) FRef->Release();
+    }
+    T** Out() { return &FRef; }
+    void** OutVoid() { return reinterpret_cast<void**>(&FRef); }
+    T* operator->() const { return FRef; }
+
+private:
+    T* FRef = nullptr;
+};
+
+std::wstring Widen(const std::string& Text) {
+    int n = MultiByteToWideChar(CP_ACP, 0, Text.c_str(), -1, nullptr, 0);
+    std::wstring wide(n > 0 ? n : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, Text.c_str(), -1, wide.data(), n);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+// The folder part of a path, with its separator ("C:\a\b.exe" gives "C:\a\").
+std::string FolderPart(const std::string& Path) {
+    size_t cut = Path.find_last_of("\\:/");
+    return cut == std::string::npos ? std::string() : Path.substr(0, cut + 1);
+}
+
+std::string AbsolutePath(const std::string& Path) {
+    char buffer[MAX_PATH * 2];
+    DWORD n = GetFullPathNameA(Path.c_str(), sizeof(buffer), buffer, nullptr);
+    return n && n < sizeof(buffer) ? std::string(buffer, n) : Path;
+}
+
+std::string SpecialFolderPath(int FolderId) {
+    char path[MAX_PATH + 1] = "";
+    LPITEMIDLIST items = nullptr;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, FolderId, &items)) && items) {
+        SHGetPathFromIDListA(items, path);
+        CoTaskMemFree(items);
+    }
+    return path;
+}
+
+void CheckCom(HRESULT Result) {
+    if (FAILED(Result)) throw EInstallException(SysErrorMessage(static_cast<DWORD>(Result)));
+}
+
+// A path with blanks goes into a command line in quotation marks, so that
+// Windows cannot take "C:\Program.exe" for the program.
+std::string QuotedProgram(const std::string& Path) {
+    if (Path.find(' ') == std::string::npos || (Path.size() >= 2 && Path.front() == '"' && Path.back() == '"'))
+        return Path;
+    return "\"" + Path + "\"";
+}
+
+// Platform and library errors leave the engine as EInstallException with their text.
+template <class F>
+void AsInstallError(F&& Body) {
+    try {
+        Body();
+    } catch (const EInstallException&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw EInstallException(e.what());
+    }
+}
+
+}  // namespace
+
+void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, const std::string& Arguments,
+                                const std::string& LinkName, const std::string& SubFolder) {
+    AsInstallError([&] {
+        TComRef<IShellLinkA> link;
+        CheckCom(CoCreateInstance(ClassShellLink, nullptr, CLSCTX_INPROC_SERVER, InterfaceShellLinkA,
+                                  link.OutVoid()));
+        link->SetPath(TargetPath.c_str());
+        link->SetArguments(Arguments.c_str());
+        link->SetWorkingDirectory(FolderPart(TargetPath).c_str());
+
+        std::string folder = AbsolutePath(NormalizeFolderPath(NormalizeFolderPath(SpecialFolderPath(FolderId)) + SubFolder));
+        if (!ForceFolder(folder)) throw EInstallException(Format("Couldn't create folder \"%s\"", folder.c_str()));
+
+        std::string linkPath = folder + LinkName;
+        TComRef<IPersistFile> file;
+        CheckCom(link->QueryInterface(InterfacePersistFile, file.OutVoid()));
+        file->Save(Widen(linkPath).c_str(), FALSE);
+        WriteJournal(Journal::CreateFile, linkPath);
+    });
+}
+
+void TInstaller::WriteRegistryString(HKEY RootKey, const std::string& KeyPath, const std::string& ValueName,
+                                     const std::string& Value, bool CreateKey) {
+    AsInstallError([&] {
+        const std::string cannotCreate = Format("Couldn't create registry key \"%s\"", KeyPath.c_str());
+        {
+            TKey probe;
+            bool exists = RegOpenKeyExA(RootKey, KeyPath.c_str(), 0, KEY_READ, probe.Out()) == ERROR_SUCCESS;
+            if (!exists && CreateKey) {
+                TKey created;
+                if (RegCreateKeyExA(RootKey, KeyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                    nullptr, created.Out(), nullptr) != ERROR_SUCCESS)
+                    throw EInstallException(cannotCreate);
+                WriteJournal(Journal::CreateRegKey, RootNumber(RootKey) + "|" + KeyPath);
+            }
+        }
+        TKey key;
+        if (RegOpenKeyExA(RootKey, KeyPath.c_str(), 0, KEY_ALL_ACCESS, key.Out()) != ERROR_SUCCESS)
+            throw EInstallException(cannotCreate);
+        LONG result = RegSetValueExA(key.Get(), ValueName.c_str(), 0, REG_SZ,
+                                     reinterpret_cast<const BYTE*>(Value.c_str()), static_cast<DWORD>(Value.size() + 1));
+        if (result != ERROR_SUCCESS) throw EInstallException(SysErrorMessage(static_cast<DWORD>(result)));
+        WriteJournal(Journal::CreateRegValue, RootNumber(RootKey) + "|" + KeyPath + "|" + ValueName);
+    });
+}
+
+void TInstaller::WriteUninstallEntry(const std::string& DisplayName, const std::string& ProgramPath,
+                                     const std::string& Arguments) {
+    WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName", DisplayName, true);
+    std::string command = QuotedProgram(ProgramPath);
+    if (!Arguments.empty()) command += " " + Arguments;
+    WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString", command, true);
+}
+
+void TInstaller::WriteAutostartEntry(const std::string& ProgramPath) {
+    WriteRegistryString(HKEY_CURRENT_USER, RunKey, "Orvand", QuotedProgram(ProgramPath) + " -hidden", true);
+}
+
+void TInstaller::AddMenuExtension(const std::string& MenuText, const std::string& ScriptPath, int32_t Contexts) {
+    std::string keyPath = MenuExtKey + MenuText;
+    TKey key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                        nullptr, key.Out(), nullptr) != ERROR_SUCCESS)
+        throw EInstallException(Format("Couldn't open registry key \"%s\"", keyPath.c_str()));
+    WriteJournal(Journal::CreateRegKey, RootNumber(HKEY_CURRENT_USER) + "|" + keyPath);
+
+    uint32_t bits = static_cast<uint32_t>(Contexts);
+    const BYTE contexts[4] = {static_cast<BYTE>(bits), static_cast<BYTE>(bits >> 8), static_cast<BYTE>(bits >> 16),
+                              static_cast<BYTE>(bits >> 24)};
+    if (RegSetValueExA(key.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(ScriptPath.c_str()),
+                       static_cast<DWORD>(ScriptPath.size() + 1)) != ERROR_SUCCESS ||
+        RegSetValueExA(key.Get(), "Contexts", 0, REG_BINARY, contexts, sizeof(contexts)) != ERROR_SUCCESS)
+        throw EInstallException(Format("Couldn't write value to key \"%s\"", keyPath.c_str()));
+}
+
+void TInstaller::RegisterComLibrary(const std::string& LibraryPath) {
+    using TRegisterServer = HRESULT(WINAPI*)();
+    // A missing file must not bring up the system's error box.
+    UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    HMODULE library = LoadLibraryA(LibraryPath.c_str());
+    SetErrorMode(oldMode);
+    bool registered = false;
+    if (library) {
+        auto entry = reinterpret_cast<TRegisterServer>(
+            reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")));
+        registered = entry && SUCCEEDED(entry());
+        FreeLibrary(library);
+    }
+    if (!registered) throw EInstallException(Format("Couldn't register \"%s\" as COM server", LibraryPath.c_str()));
+    WriteJournal(Journal::RegisterServer, LibraryPath);
+}

@@ -1,0 +1,197 @@
+// Installer engine: the Program Files folder, registry and environment reads,
+// prerequisite detection, running installers, closing the product, restart.
+#include <objbase.h>
+
+#include <string>
+#include <vector>
+
+#include "Components/SetupUtils.h"
+#include "app/Utils.h"
+
+namespace {
+
+const char* const NtCurrentVersion = "Software\\Microsoft\\Windows NT\\CurrentVersion";
+const char* const CurrentVersion = "Software\\Microsoft\\Windows\\CurrentVersion";
+
+const UINT CloseRequest = WM_USER + 0x120;
+const DWORD ClosePollInterval = 1000;
+const DWORD CloseTimeout = 10000;
+
+bool VariableDefined(const char* Name) { return GetEnvironmentVariableA(Name, nullptr, 0) > 0; }
+
+bool ProgIdKnown(const wchar_t* ClassText) {
+    CLSID cls;
+    if (FAILED(CLSIDFromString(ClassText, &cls))) return false;
+    LPOLESTR progId = nullptr;
+    bool known = SUCCEEDED(ProgIDFromCLSID(cls, &progId)) && progId;
+    if (progId) CoTaskMemFree(progId);
+    return known;
+}
+
+bool ClassCreatable(const wchar_t* ClassText) {
+    CLSID cls;
+    if (FAILED(CLSIDFromString(ClassText, &cls))) return false;
+    IUnknown* object = nullptr;
+    HRESULT hr = CoCreateInstance(cls, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                                  reinterpret_cast<void**>(&object));
+    if (object) object->Release();
+    return SUCCEEDED(hr) && object;
+}
+
+class THandles {
+public:
+    explicit THandles(PROCESS_INFORMATION& Info) : FInfo(Info) {}
+    ~THandles() { Close(); }
+    void Close() {
+        if (FInfo.hThread) CloseHandle(FInfo.hThread);
+        if (FInfo.hProcess) CloseHandle(FInfo.hProcess);
+        FInfo.hThread = FInfo.hProcess = nullptr;
+    }
+
+private:
+    PROCESS_INFORMATION& FInfo;
+};
+
+DWORD SystemPlatformId() {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExA(&info);
+#pragma GCC diagnostic pop
+    return info.dwPlatformId;
+}
+
+BOOL SystemOpenToken(DWORD Access, HANDLE* Token) { return OpenProcessToken(GetCurrentProcess(), Access, Token); }
+BOOL SystemLookupPrivilege(const char* Name, LUID* Luid) { return LookupPrivilegeValueA(nullptr, Name, Luid); }
+BOOL SystemAdjustPrivileges(HANDLE Token, TOKEN_PRIVILEGES* NewState) {
+    return AdjustTokenPrivileges(Token, FALSE, NewState, 0, nullptr, nullptr);
+}
+DWORD SystemLastError() { return GetLastError(); }
+BOOL SystemExitWindows(UINT Flags) { return ExitWindowsEx(Flags, 0); }
+BOOL SystemCloseHandle(HANDLE Handle) { return CloseHandle(Handle); }
+
+}  // namespace
+
+TRebootCalls RebootCalls = {SystemPlatformId,   SystemOpenToken,  SystemLookupPrivilege, SystemAdjustPrivileges,
+                            SystemLastError,    SystemExitWindows, SystemCloseHandle};
+
+std::string ReadRegistryString(HKEY RootKey, const std::string& SubKey, const std::string& ValueName) {
+    HKEY key;
+    if (RegOpenKeyExA(RootKey, SubKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::string();
+    std::string text;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, ValueName.c_str(), nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS && size) {
+        std::vector<char> buffer(size + 1, '\0');
+        if (RegQueryValueExA(key, ValueName.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
+                             &size) == ERROR_SUCCESS) {
+            buffer.resize(size < buffer.size() ? size : buffer.size() - 1);
+            buffer.push_back('\0');
+            text = buffer.data();  // up to the first zero byte, whatever the type
+        }
+    }
+    RegCloseKey(key);
+    return text;
+}
+
+std::string ExpandEnvironment(const std::string& Text) {
+    DWORD size = ExpandEnvironmentStringsA(Text.c_str(), nullptr, 0);
+    if (!size) return std::string();
+    std::vector<char> buffer(size + 1, '\0');
+    DWORD used = ExpandEnvironmentStringsA(Text.c_str(), buffer.data(), size);
+    if (!used || used > size) return std::string();
+    return buffer.data();
+}
+
+std::string GetProgramFilesFolder() {
+    for (const char* key : {NtCurrentVersion, CurrentVersion})
+        for (const char* value : {"ProgramFilesDir", "ProgramFilesPath"}) {
+            std::string folder = ReadRegistryString(HKEY_LOCAL_MACHINE, key, value);
+            if (!folder.empty()) return folder;
+        }
+    if (VariableDefined("ProgramFiles")) {
+        std::string folder = ExpandEnvironment("%ProgramFiles%");
+        if (!folder.empty()) return folder;
+    }
+    if (VariableDefined("SystemDrive")) {
+        std::string folder = ExpandEnvironment("%SystemDrive%\\Program Files");
+        if (!folder.empty()) return folder;
+    }
+    return "C:\\Program Files";
+}
+
+bool TInstaller::IsAgentRuntimeInstalled() { return ProgIdKnown(L"{D45FD31B-5C6E-11D1-9EC1-00C04FD7081F}"); }
+
+bool TInstaller::IsSpeechApiInstalled() { return ProgIdKnown(L"{FF2C7A52-78F9-11CE-B762-00AA004CD65C}"); }
+
+bool TInstaller::IsTruVoiceEngineInstalled() { return ClassCreatable(L"{B8F2846E-CE36-11D0-AC83-00C04FD97575}"); }
+
+bool TInstaller::IsTts3000EngineInstalled() { return ClassCreatable(L"{1D87F5B2-05F1-11D2-AD7C-0000F8799342}"); }
+
+void TInstaller::RunAndWait(const std::string& ProgramPath, const std::string& CommandLine) {
+    TInstallerUI& ui = UI();
+    HWND main = ui.MainWindow();
+    if (main) ShowWindow(main, SW_HIDE);
+    ui.ProcessMessages();
+
+    std::vector<char> command(CommandLine.begin(), CommandLine.end());
+    command.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(ProgramPath.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        ui.ShowError("Counld not run " + ProgramPath, "Error");
+        ui.Halt();
+    }
+    THandles handles(process);
+    WaitForInputIdle(process.hProcess, INFINITE);
+    while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
+        ui.ProcessMessages();
+        if (ui.Terminated()) {
+            handles.Close();
+            ui.Halt();
+        }
+    }
+    handles.Close();
+
+    if (main) ShowWindow(main, SW_SHOW);
+    ui.ProcessMessages();
+    if (ui.Terminated()) ui.Halt();
+}
+
+bool CloseRunningInstance() {
+    HWND window = FindRunningInstance();
+    if (!window) return true;
+    for (;;) {
+        PostMessageA(window, CloseRequest, 0, 0);
+        DWORD posted = GetTickCount();
+        HWND now;
+        do {
+            Sleep(ClosePollInterval);
+            now = FindRunningInstance();
+        } while (now == window && GetTickCount() - posted < CloseTimeout);
+        if (!now) return true;
+        if (now == window) return false;
+        window = now;  // another copy: ask that one too
+    }
+}
+
+void RebootComputer() {
+    const TRebootCalls& sys = RebootCalls;
+    if (sys.PlatformId() >= VER_PLATFORM_WIN32_NT) {
+        HANDLE token = nullptr;
+        if (!sys.OpenProcessToken(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+            throw Exception("Could not reboot computer");
+        TOKEN_PRIVILEGES privileges{};
+        sys.LookupPrivilegeValue("SeShutdownPrivilege", &privileges.Privileges[0].Luid);
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        sys.AdjustTokenPrivileges(token, &privileges);
+        DWORD error = sys.GetLastError();
+        sys.CloseHandle(token);
+        if (error != ERROR_SUCCESS) throw Exception("Could not reboot computer");
+    }
+    // Applications get the chance to save; only hung ones are closed by force.
+    if (!sys.ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG)) throw Exception("Could not reboot computer");
+}
