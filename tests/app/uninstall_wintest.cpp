@@ -153,13 +153,13 @@ TEST(UninstallWindow, UnderCPrjTheJournalIsUndoneButTheFolderKept) {
 
 // The product cases need the stand-in product of the fixtures: it shows the
 // product's main window, ends on the close request unless started with
-// "/ignore-close", and with "/close-after=MS" ends that long after the request.
+// "-ignore-close", and with "-close-delay=MS" ends that long after the request.
 TEST(UninstallWindow, AProductThatClosesOnRequestIsClosedAndThenUninstalled) {
     std::string product = FixtureProduct();
     if (product.empty() || !FileExists(product)) GTEST_SKIP() << "no stand-in product at fixtures/orvand.exe yet";
     TempFolder temp;
     Installation installation(temp.Path() + "Orvand\\");
-    PROCESS_INFORMATION running = StartProgram(product, "/close-after=2000");
+    PROCESS_INFORMATION running = StartProgram(product, "-close-delay=2000");
     ASSERT_NE(WaitProductWindow(10000), nullptr);
     DWORD start = GetTickCount();
     EXPECT_EQ(RunAndAnswer(installation.Exe, "-remove", IDYES), 0u);
@@ -174,7 +174,7 @@ TEST(UninstallWindow, AProductThatStaysOpenGetsTheMessageAndNothingIsRemoved) {
     if (product.empty() || !FileExists(product)) GTEST_SKIP() << "no stand-in product at fixtures/orvand.exe yet";
     TempFolder temp;
     Installation installation(temp.Path() + "Orvand\\");
-    PROCESS_INFORMATION running = StartProgram(product, "/ignore-close");
+    PROCESS_INFORMATION running = StartProgram(product, "-ignore-close");
     ASSERT_NE(WaitProductWindow(10000), nullptr);
     PROCESS_INFORMATION p = StartProgram(installation.Exe, "-remove");
     HWND box = ConfirmationBox(p.dwProcessId);
