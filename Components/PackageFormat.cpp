@@ -184,8 +184,8 @@ void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStr
 
 void CheckPackName(const std::string& Name) {
     if (Name.size() > PackageMaxTextLength)
-        throw EPackageError(Format("The name \"%s\" has %zu characters; a package entry holds at most 63.", Name.c_str(),
-                                   Name.size()));
+        throw EPackageError(Format("The name \"%s\" has %lu characters; a package entry holds at most 63.", Name.c_str(),
+                                   static_cast<unsigned long>(Name.size())));
     if (!IsSafeEntryName(Name)) throw EPackageError(Format("\"%s\" is not a plain file name.", Name.c_str()));
 }
 

@@ -140,10 +140,10 @@ int Pack(const std::string& Output, const std::string& Executable, const std::st
 int List(const std::string& File) {
     TStdFileStream in(File, TStdFileStream::TMode::Read);
     TFileDataDynArray entries = ReadDirectory(in);
-    std::printf("%-3s %-12s %-40s %-6s %10s %10s\n", "#", "Folder", "Name", "Stored", "Offset", "Size");
+    std::printf("%-3s %-12s %-42s %-6s %10s %10s\n", "#", "Folder", "Name", "Stored", "Offset", "Size");
     for (size_t i = 0; i < entries.size(); ++i) {
         const TFileData& e = entries[i];
-        std::printf("%-3zu %-12s %-40s %-6s %10ld %10ld\n", i, EntryFolder(e).c_str(), EntryName(e).c_str(),
+        std::printf("%-3zu %-12s %-42s %-6s %10ld %10ld\n", i, EntryFolder(e).c_str(), EntryName(e).c_str(),
                     IsCompressed(e) ? "zlib" : "plain", static_cast<long>(e.Offset), static_cast<long>(e.Size));
     }
     std::printf("%zu entries\n", entries.size());
