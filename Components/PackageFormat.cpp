@@ -63,6 +63,15 @@ public:
         return Count - FZ.avail_out;
     }
 
+    // After the last byte wanted: the stream must end there, so that its
+    // Adler-32 check is tested too.
+    void Finish() {
+        uint8_t extra;
+        if (Read(&extra, 1) != 0)
+            Damaged(Format("the compressed data of \"%s\" holds more than its size.", FName.c_str()));
+        if (!FEnded) Damaged(Format("the compressed data of \"%s\" ends before its check value.", FName.c_str()));
+    }
+
 private:
     TStream& FSource;
     int64_t FInputLeft;
@@ -175,6 +184,7 @@ void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStr
     if (IsCompressed(Entry)) {
         TInflater source(Package, DataEnd - offset, name);
         copy([&](uint8_t* b, size_t n) { return source.Read(b, n); });
+        source.Finish();
     } else {
         copy([&](uint8_t* b, size_t n) { return Package.Read(b, n); });
     }
