@@ -1,0 +1,303 @@
+#include "Components/PackageFormat.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/PathUtils.h"
+
+namespace {
+
+const char* const DamagedPrefix = "The distribution package is damaged: ";
+
+[[noreturn]] void Damaged(const std::string& What) { throw EInstallException(DamagedPrefix + What); }
+
+bool IsReservedDeviceName(const std::string& Name) {
+    std::string stem = LowerAscii(Name.substr(0, Name.find('.')));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul") return true;
+    return stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) && stem[3] >= '1' &&
+           stem[3] <= '9';
+}
+
+// Reads at most Limit bytes of one zlib stream from Source and inflates them.
+class TInflater {
+public:
+    TInflater(TStream& Source, int64_t Limit, const std::string& Name)
+        : FSource(Source), FInputLeft(Limit), FName(Name), FInput(PackageBlockSize) {
+        std::memset(&FZ, 0, sizeof(FZ));
+        if (inflateInit(&FZ) != Z_OK) throw EInstallException("Not enough memory to decompress \"" + Name + "\".");
+    }
+    ~TInflater() { inflateEnd(&FZ); }
+    TInflater(const TInflater&) = delete;
+    TInflater& operator=(const TInflater&) = delete;
+
+    // Up to Count bytes; 0 once the stream or its stored bytes have ended.
+    size_t Read(uint8_t* Buffer, size_t Count) {
+        if (FEnded) return 0;
+        FZ.next_out = Buffer;
+        FZ.avail_out = static_cast<uInt>(Count);
+        while (FZ.avail_out > 0) {
+            if (FZ.avail_in == 0 && FInputLeft > 0) {
+                size_t want = static_cast<size_t>(std::min<int64_t>(FInputLeft, FInput.size()));
+                size_t got = FSource.Read(FInput.data(), want);
+                if (got == 0) {
+                    FInputLeft = 0;  // the file is shorter than it said
+                } else {
+                    FInputLeft -= static_cast<int64_t>(got);
+                    FZ.next_in = FInput.data();
+                    FZ.avail_in = static_cast<uInt>(got);
+                }
+            }
+            int rc = inflate(&FZ, Z_NO_FLUSH);
+            if (rc == Z_STREAM_END) {
+                FEnded = true;
+                break;
+            }
+            if (rc == Z_BUF_ERROR) break;  // no input left to make progress with
+            if (rc != Z_OK)
+                Damaged(Format("the compressed data of \"%s\" is corrupt (%s).", FName.c_str(),
+                               FZ.msg ? FZ.msg : "zlib error"));
+        }
+        return Count - FZ.avail_out;
+    }
+
+    // After the last byte wanted: the stream must end there, so that its
+    // Adler-32 check is tested too.
+    void Finish() {
+        uint8_t extra;
+        if (Read(&extra, 1) != 0)
+            Damaged(Format("the compressed data of \"%s\" holds more than its size.", FName.c_str()));
+        if (!FEnded) Damaged(Format("the compressed data of \"%s\" ends before its check value.", FName.c_str()));
+    }
+
+private:
+    TStream& FSource;
+    int64_t FInputLeft;
+    std::string FName;
+    std::vector<uint8_t> FInput;
+    z_stream FZ;
+    bool FEnded = false;
+};
+
+}  // namespace
+
+std::string DecodeShortString(const uint8_t (&Field)[64]) {
+    if (Field[0] > PackageMaxTextLength) Damaged("a name or folder in its directory is longer than 63 characters.");
+    return std::string(reinterpret_cast<const char*>(Field + 1), Field[0]);
+}
+
+void EncodeShortString(uint8_t (&Field)[64], const std::string& Text) {
+    if (Text.size() > PackageMaxTextLength)
+        throw EInstallException("\"" + Text + "\" is longer than 63 characters and does not fit a package entry.");
+    std::memset(Field, 0, sizeof(Field));
+    Field[0] = static_cast<uint8_t>(Text.size());
+    std::memcpy(Field + 1, Text.data(), Text.size());
+}
+
+std::string EntryName(const TFileData& Entry) { return DecodeShortString(Entry.Name); }
+std::string EntryFolder(const TFileData& Entry) { return DecodeShortString(Entry.Folder); }
+bool IsCompressed(const TFileData& Entry) { return (Entry.Flags & FileDataCompressed) != 0; }
+
+bool IsSafeEntryName(const std::string& Name) {
+    if (Name.empty()) return false;
+    bool onlyDots = true;
+    for (unsigned char c : Name) {
+        if (c < 32 || std::strchr("\\/:*?\"<>|", c)) return false;
+        if (c != '.' && c != ' ') onlyDots = false;
+    }
+    // ".", ".." and the like name no file (Windows drops trailing dots and blanks).
+    return !onlyDots && !IsReservedDeviceName(Name);
+}
+
+bool IsSafeEntryFolder(const std::string& Folder) {
+    if (Folder.size() < 2 || Folder.compare(0, 2, ".\\") != 0 || Folder.back() != '\\') return false;
+    size_t start = 2;
+    while (start < Folder.size()) {
+        size_t end = Folder.find('\\', start);
+        if (!IsSafeEntryName(Folder.substr(start, end - start))) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+void ValidateEntry(const TFileData& Entry, int64_t DataEnd) {
+    std::string name = EntryName(Entry);
+    std::string folder = EntryFolder(Entry);
+    if (!IsSafeEntryName(name)) Damaged(Format("the entry name \"%s\" is not a plain file name.", name.c_str()));
+    if (!IsSafeEntryFolder(folder))
+        Damaged(Format("the folder \"%s\" of \"%s\" does not lie inside the target folder.", folder.c_str(),
+                       name.c_str()));
+    int64_t offset = Entry.Offset, size = Entry.Size;
+    if (offset < 0 || size < 0) Damaged(Format("\"%s\" has a negative offset or size.", name.c_str()));
+    if (offset > DataEnd || (!IsCompressed(Entry) && offset + size > DataEnd))
+        Damaged(Format("the stored data of \"%s\" lies outside the file.", name.c_str()));
+}
+
+TFileDataDynArray ReadDirectory(TStream& Package) {
+    int64_t length = Package.Size();
+    if (length < PackageTrailerSize) Damaged("the file is too short to hold a package.");
+    Package.SetPosition(length - PackageTrailerSize);
+    uint8_t countBytes[4];
+    Package.ReadBuffer(countBytes, sizeof(countBytes));
+    int32_t count = static_cast<int32_t>(static_cast<uint32_t>(countBytes[0]) | static_cast<uint32_t>(countBytes[1]) << 8 |
+                                         static_cast<uint32_t>(countBytes[2]) << 16 |
+                                         static_cast<uint32_t>(countBytes[3]) << 24);
+    if (count < 0 || count > MaxPackageEntries) throw EInstallException("Distribution package contains to many files.");
+    int64_t start = length - PackageTrailerSize - PackageRecordSize * count;
+    if (start < 0) Damaged("its directory is larger than the file.");
+    TFileDataDynArray entries(static_cast<size_t>(count));
+    Package.SetPosition(start);
+    if (count) Package.ReadBuffer(entries.data(), entries.size() * sizeof(TFileData));
+    for (const TFileData& entry : entries) ValidateEntry(entry, start);
+    return entries;
+}
+
+bool VerifyPackageDigest(TStream& Package) {
+    int64_t length = Package.Size();
+    if (length < 16) return false;
+    TMD5Digest stored;
+    Package.SetPosition(length - 16);
+    Package.ReadBuffer(stored.data(), stored.size());
+    return SameDigest(stored, DigestStream(Package, 0, length - 16));
+}
+
+void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStream& Dest) {
+    ValidateEntry(Entry, DataEnd);
+    const std::string name = EntryName(Entry);
+    const int64_t offset = Entry.Offset, size = Entry.Size;
+    Package.SetPosition(offset);
+    std::vector<uint8_t> buffer(PackageBlockSize);
+    int64_t remaining = size;
+    auto copy = [&](auto&& read) {
+        while (remaining > 0) {
+            size_t want = static_cast<size_t>(std::min<int64_t>(remaining, PackageBlockSize));
+            size_t got = read(buffer.data(), want);
+            if (got == 0)
+                Damaged(Format("the stored data of \"%s\" ends after %lld of %lld bytes.", name.c_str(),
+                               static_cast<long long>(size - remaining), static_cast<long long>(size)));
+            Dest.WriteBuffer(buffer.data(), got);
+            remaining -= static_cast<int64_t>(got);
+        }
+    };
+    if (IsCompressed(Entry)) {
+        TInflater source(Package, DataEnd - offset, name);
+        copy([&](uint8_t* b, size_t n) { return source.Read(b, n); });
+        source.Finish();
+    } else {
+        copy([&](uint8_t* b, size_t n) { return Package.Read(b, n); });
+    }
+}
+
+// ---- Writing ----
+
+void CheckPackName(const std::string& Name) {
+    if (Name.size() > PackageMaxTextLength)
+        throw EPackageError(Format("The name \"%s\" has %lu characters; a package entry holds at most 63.", Name.c_str(),
+                                   static_cast<unsigned long>(Name.size())));
+    if (!IsSafeEntryName(Name)) throw EPackageError(Format("\"%s\" is not a plain file name.", Name.c_str()));
+}
+
+void CheckPackFolder(const std::string& Folder) {
+    bool ok = Folder == ".\\" ||
+              (IsSafeEntryFolder(Folder) && Folder.find('\\', 2) == Folder.size() - 1 && Folder.size() <= 63);
+    if (!ok) throw EPackageError(Format("The folder \"%s\" is not of the form \".\\\" or \".\\name\\\".", Folder.c_str()));
+}
+
+TFileData& TPackageWriter::NewEntry(const std::string& Folder, const std::string& Name, bool Compressed) {
+    if (FDirectory.size() >= static_cast<size_t>(MaxPackageEntries))
+        throw EPackageError(Format("A package holds at most %d files; \"%s\" is one too many.", MaxPackageEntries,
+                                   Name.c_str()));
+    CheckPackFolder(Folder);
+    CheckPackName(Name);
+    // Lookups go by name alone, so a name may appear once in the whole package.
+    for (const TFileData& entry : FDirectory)
+        if (SameTextAscii(EntryName(entry), Name))
+            throw EPackageError(Format("\"%s\" is in the package twice (as %s%s and %s%s).", Name.c_str(),
+                                       EntryFolder(entry).c_str(), EntryName(entry).c_str(), Folder.c_str(),
+                                       Name.c_str()));
+    int64_t offset = FOut.Position();
+    if (offset > INT32_MAX) throw EPackageError("The package would be larger than 2 GiB.");
+    TFileData entry;
+    std::memset(&entry, 0, sizeof(entry));
+    EncodeShortString(entry.Name, Name);
+    EncodeShortString(entry.Folder, Folder);
+    entry.Flags = Compressed ? FileDataCompressed : 0;
+    entry.Offset = static_cast<int32_t>(offset);
+    FDirectory.push_back(entry);
+    return FDirectory.back();
+}
+
+void TPackageWriter::AddExecutable(TStream& Executable) {
+    if (!FDirectory.empty() || FOut.Position() != 0)
+        throw EPackageError("The setup program must be the first entry of the package.");
+    FBuffer.resize(PackageBlockSize);
+    TFileData& entry = NewEntry(".\\", "install.exe", false);
+    int64_t size = 0;
+    while (size_t got = Executable.Read(FBuffer.data(), FBuffer.size())) {
+        FOut.WriteBuffer(FBuffer.data(), got);
+        size += static_cast<int64_t>(got);
+    }
+    if (size > INT32_MAX) throw EPackageError("The setup program is larger than 2 GiB.");
+    entry.Size = static_cast<int32_t>(size);
+}
+
+void TPackageWriter::AddFile(const std::string& Folder, const std::string& Name, TStream& Source, bool Compress) {
+    if (FDirectory.empty()) throw EPackageError("The setup program must be the first entry of the package.");
+    size_t index = FDirectory.size();
+    NewEntry(Folder, Name, Compress);
+    FBuffer.resize(PackageBlockSize);
+    int64_t size = 0;
+    if (!Compress) {
+        while (size_t got = Source.Read(FBuffer.data(), FBuffer.size())) {
+            FOut.WriteBuffer(FBuffer.data(), got);
+            size += static_cast<int64_t>(got);
+        }
+    } else {
+        z_stream z;
+        std::memset(&z, 0, sizeof(z));
+        if (deflateInit(&z, Z_BEST_COMPRESSION) != Z_OK) throw EPackageError("zlib could not be set up.");
+        std::vector<uint8_t> out(PackageBlockSize);
+        try {
+            int flush = Z_NO_FLUSH;
+            do {
+                size_t got = Source.Read(FBuffer.data(), FBuffer.size());
+                size += static_cast<int64_t>(got);
+                flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
+                z.next_in = FBuffer.data();
+                z.avail_in = static_cast<uInt>(got);
+                int rc;
+                do {
+                    z.next_out = out.data();
+                    z.avail_out = static_cast<uInt>(out.size());
+                    rc = deflate(&z, flush);
+                    FOut.WriteBuffer(out.data(), out.size() - z.avail_out);
+                } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+            } while (flush != Z_FINISH);
+        } catch (...) {
+            deflateEnd(&z);
+            throw;
+        }
+        deflateEnd(&z);
+    }
+    if (size > INT32_MAX || FOut.Position() > INT32_MAX)
+        throw EPackageError(Format("\"%s\" makes the package larger than 2 GiB.", Name.c_str()));
+    FDirectory[index].Size = static_cast<int32_t>(size);
+}
+
+void TPackageWriter::Finish() {
+    bool hasSetup = std::any_of(FDirectory.begin(), FDirectory.end(), [](const TFileData& e) {
+        return EntryFolder(e) == ".\\temp\\" && SameTextAscii(EntryName(e), "setup.xml");
+    });
+    if (!hasSetup) throw EPackageError("The package has no \"setup.xml\" in \".\\temp\\\".");
+    FOut.WriteBuffer(FDirectory.data(), FDirectory.size() * sizeof(TFileData));
+    int32_t count = static_cast<int32_t>(FDirectory.size());
+    uint8_t countBytes[4] = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),
+                             static_cast<uint8_t>(count >> 16), static_cast<uint8_t>(count >> 24)};
+    FOut.WriteBuffer(countBytes, sizeof(countBytes));
+    int64_t end = FOut.Position();
+    TMD5Digest digest = DigestStream(FOut, 0, end);
+    FOut.SetPosition(end);
+    FOut.WriteBuffer(digest.data(), digest.size());
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The distribution package appended to install.exe: reading its directory,
+// decoding its entries, and writing a package (the packer). Portable.
+//
+// Layout: executable part, stored entries, N records of 137 bytes, the count N
+// (signed 32-bit), the MD5 digest of everything in front of the digest.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Components/SetupStructs.h"
+#include "config/md5.h"
+#include "support/Streams.h"
+
+inline constexpr int64_t PackageTrailerSize = 20;  // count and digest
+inline constexpr int64_t PackageRecordSize = 137;
+inline constexpr size_t PackageBlockSize = 65536;
+inline constexpr size_t PackageMaxTextLength = 63;
+
+// A length-prefixed field: the text it holds. A length byte above 63 would
+// reach past the field and raises EInstallException.
+std::string DecodeShortString(const uint8_t (&Field)[64]);
+// Raises EInstallException for a text of 64 characters or more.
+void EncodeShortString(uint8_t (&Field)[64], const std::string& Text);
+
+std::string EntryName(const TFileData& Entry);
+std::string EntryFolder(const TFileData& Entry);
+bool IsCompressed(const TFileData& Entry);
+
+// A bare file name: not empty, no separator, no drive, no "." or "..".
+bool IsSafeEntryName(const std::string& Name);
+// ".\" or ".\x\", ".\x\y\": relative, below the target folder, no "..".
+bool IsSafeEntryFolder(const std::string& Folder);
+
+// Raises EInstallException when the entry's texts are unsafe, or its stored
+// bytes cannot lie in front of DataEnd (the start of the directory, or the
+// file length when that is not known).
+void ValidateEntry(const TFileData& Entry, int64_t DataEnd);
+
+// Reads the count and the records from the end of Package and validates each.
+// A count below 0 or above 64: "Distribution package contains to many files.".
+TFileDataDynArray ReadDirectory(TStream& Package);
+
+// True when the last 16 bytes are the MD5 digest of everything in front of them.
+bool VerifyPackageDigest(TStream& Package);
+
+// Writes the entry's Size bytes to Dest: copied, or inflated from one zlib
+// stream, through one 64 KiB buffer. Stored bytes are never read at or past
+// DataEnd. Data that ends early or does not inflate raises EInstallException;
+// what was written to Dest stays there.
+void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStream& Dest);
+
+// Failures of the packer: a refused input.
+class EPackageError : public Exception {
+    using Exception::Exception;
+};
+
+// Builds a package on Out (an empty, readable and writable stream):
+// AddExecutable once, AddFile for every other entry, then Finish.
+class TPackageWriter {
+public:
+    explicit TPackageWriter(TStream& Out) : FOut(Out) {}
+    // Entry 0: "install.exe" in ".\", plain, offset 0, size S.
+    void AddExecutable(TStream& Executable);
+    // Stored as one zlib stream at level 9, or as it is when Compress is false.
+    void AddFile(const std::string& Folder, const std::string& Name, TStream& Source, bool Compress);
+    // Directory, count and digest. A package without ".\temp\setup.xml" is refused.
+    void Finish();
+    const TFileDataDynArray& Directory() const { return FDirectory; }
+
+private:
+    TFileData& NewEntry(const std::string& Folder, const std::string& Name, bool Compressed);
+    TStream& FOut;
+    TFileDataDynArray FDirectory;
+    std::vector<uint8_t> FBuffer;
+};
+
+// The packer's stricter rules for what it writes.
+// Folders ".\" or ".\x\" only; names of 1 to 63 characters.
+void CheckPackFolder(const std::string& Folder);
+void CheckPackName(const std::string& Name);

@@ -1,0 +1,292 @@
+#include "Components/PackageFormat.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/Components/PackageTestUtil.h"
+
+using namespace packtest;
+
+namespace {
+
+Bytes Decode(const Bytes& Package, const TFileData& Entry, int64_t DataEnd = -1) {
+    TMemoryStream in(Package);
+    TMemoryStream out;
+    if (DataEnd < 0) DataEnd = static_cast<int64_t>(Package.size()) - 20 - 137 * Count(Package);
+    DecodeEntry(in, Entry, DataEnd, out);
+    return out.Data();
+}
+
+TFileDataDynArray Directory(const Bytes& Package) {
+    TMemoryStream in(Package);
+    return ReadDirectory(in);
+}
+
+std::string DirectoryError(const Bytes& Package) {
+    try {
+        Directory(Package);
+    } catch (const EInstallException& e) {
+        return e.Message();
+    }
+    return "(accepted)";
+}
+
+std::string DecodeError(const Bytes& Package, const TFileData& Entry, int64_t DataEnd = -1) {
+    try {
+        Decode(Package, Entry, DataEnd);
+    } catch (const EInstallException& e) {
+        return e.Message();
+    }
+    return "(accepted)";
+}
+
+const std::string TooMany = "Distribution package contains to many files.";
+
+}  // namespace
+
+TEST(PackageFormat, RoundTripKeepsOrderOffsetsAndBytes) {
+    Bytes exe = BareExe();
+    Bytes big = Noise(200000, 7);  // several 64 KiB blocks, in and out
+    Bytes repetitive(150000, 'a');
+    Bytes pkg = Build(exe, {{".\\", "orvand.exe", big, true},
+                            {".\\", "plain.bin", big, false},
+                            {".\\data\\", "orvand.dic", repetitive, true},
+                            {".\\data\\", "empty.txt", {}, true},
+                            {".\\data\\", "empty-plain.txt", {}, false}});
+    TFileDataDynArray dir = Directory(pkg);
+    ASSERT_EQ(dir.size(), 7u);
+    EXPECT_EQ(EntryName(dir[0]), "install.exe");
+    EXPECT_EQ(EntryFolder(dir[0]), ".\\");
+    EXPECT_EQ(dir[0].Flags, 0);
+    EXPECT_EQ(int32_t(dir[0].Offset), 0);
+    EXPECT_EQ(int32_t(dir[0].Size), static_cast<int32_t>(exe.size()));
+    EXPECT_EQ(Decode(pkg, dir[0]), exe);
+    EXPECT_EQ(EntryName(dir[6]), "setup.xml");
+    EXPECT_EQ(EntryFolder(dir[6]), ".\\temp\\");
+
+    // Stored data starts right after the executable, back to back.
+    EXPECT_EQ(int32_t(dir[1].Offset), static_cast<int32_t>(exe.size()));
+    EXPECT_EQ(dir[2].Offset - dir[1].Offset > 200000, true);  // noise does not shrink
+    EXPECT_EQ(dir[3].Offset - dir[2].Offset, 200000);         // plain: exactly the file
+    for (int i : {1, 3, 4, 6}) {
+        EXPECT_EQ(dir[i].Flags, FileDataCompressed) << i;
+        EXPECT_EQ(pkg[dir[i].Offset], 0x78) << i;
+        EXPECT_EQ(pkg[dir[i].Offset + 1], 0xDA) << i;
+    }
+    EXPECT_LT(dir[4].Offset - dir[3].Offset, 2000);  // compressed for real
+    EXPECT_EQ(Decode(pkg, dir[1]), big);
+    EXPECT_EQ(Decode(pkg, dir[2]), big);
+    EXPECT_EQ(Decode(pkg, dir[3]), repetitive);
+    EXPECT_EQ(Decode(pkg, dir[4]), Bytes{});
+    EXPECT_EQ(Decode(pkg, dir[5]), Bytes{});
+    EXPECT_EQ(int32_t(dir[4].Size), 0);
+
+    // The same input gives the same bytes: nothing time-dependent is written.
+    EXPECT_EQ(Build(exe, {{".\\", "orvand.exe", big, true}}), Build(exe, {{".\\", "orvand.exe", big, true}}));
+}
+
+TEST(PackageFormat, DigestCoversEverythingInFrontOfIt) {
+    Bytes pkg = Build(BareExe(), {{".\\", "a.txt", Text("hello"), true}});
+    {
+        TMemoryStream s(pkg);
+        EXPECT_TRUE(VerifyPackageDigest(s));
+    }
+    for (size_t i = pkg.size() - 16; i < pkg.size(); ++i) {
+        Bytes bad = pkg;
+        bad[i] ^= 0x01;
+        TMemoryStream s(bad);
+        EXPECT_FALSE(VerifyPackageDigest(s)) << "digest byte " << i;
+    }
+    for (size_t i : {size_t(0), size_t(400), pkg.size() - 17}) {
+        Bytes bad = pkg;
+        bad[i] ^= 0x80;
+        TMemoryStream s(bad);
+        EXPECT_FALSE(VerifyPackageDigest(s)) << "content byte " << i;
+    }
+    TMemoryStream tiny(Bytes(10, 0));
+    EXPECT_FALSE(VerifyPackageDigest(tiny));
+}
+
+TEST(PackageFormat, CountOutsideZeroTo64IsRejected) {
+    Bytes pkg = Build(BareExe(), {});
+    for (int32_t n : {65, -1, INT32_MIN, INT32_MAX}) {
+        Bytes bad = pkg;
+        SetCount(bad, n);
+        EXPECT_EQ(DirectoryError(bad), TooMany) << n;
+    }
+    // A count that fits the limit but not the file.
+    Bytes small = Build(BareExe(), {});
+    small.erase(small.begin(), small.begin() + 300);
+    SetCount(small, 60);
+    EXPECT_NE(DirectoryError(small).find("damaged"), std::string::npos);
+    EXPECT_NE(DirectoryError(Bytes(19, 0)).find("too short"), std::string::npos);
+    // An empty directory is valid.
+    Bytes none(40, 0);
+    EXPECT_EQ(Directory(none).size(), 0u);
+}
+
+TEST(PackageFormat, SixtyFourEntriesIsTheLimit) {
+    std::vector<TFile> files;
+    for (int i = 1; i < 63; ++i) files.push_back({".\\data\\", "f" + std::to_string(i) + ".txt", Text(std::to_string(i)), i % 2 == 0});
+    Bytes pkg = Build(BareExe(), files);  // with install.exe and setup.xml: 64
+    TFileDataDynArray dir = Directory(pkg);
+    ASSERT_EQ(dir.size(), 64u);
+    EXPECT_EQ(Decode(pkg, dir[40]), Text("40"));
+
+    // The writer refuses the 65th.
+    files.push_back({".\\", "one-too-many.txt", Text("x"), true});
+    try {
+        Build(BareExe(), files);
+        FAIL() << "65 entries accepted";
+    } catch (const EPackageError& e) {
+        EXPECT_NE(std::string(e.what()).find("at most 64"), std::string::npos) << e.what();
+    }
+}
+
+TEST(PackageFormat, TextFieldsNeverReadPastTheirSixtyFourBytes) {
+    uint8_t field[64];
+    EncodeShortString(field, std::string(63, 'n'));
+    EXPECT_EQ(DecodeShortString(field), std::string(63, 'n'));
+    EXPECT_THROW(EncodeShortString(field, std::string(64, 'n')), EInstallException);
+    EncodeShortString(field, "");
+    EXPECT_EQ(DecodeShortString(field), "");
+    for (uint8_t length : {64, 200, 255}) {
+        field[0] = length;
+        EXPECT_THROW(DecodeShortString(field), EInstallException) << int(length);
+    }
+
+    Bytes pkg = Build(BareExe(), {{".\\", "a.txt", Text("a"), true}});
+    for (int which = 0; which < 2; ++which) {
+        Bytes bad = pkg;
+        TFileData e = Record(bad, 1);
+        (which ? e.Folder : e.Name)[0] = 64;
+        SetRecord(bad, 1, e);
+        EXPECT_NE(DirectoryError(bad).find("longer than 63"), std::string::npos) << which;
+    }
+}
+
+TEST(PackageFormat, UnsafeNamesAndFoldersAreRejected) {
+    Bytes pkg = Build(BareExe(), {{".\\", "a.txt", Text("a"), true}});
+    for (std::string name : {"", ".", "..", "...", "..\\evil.exe", "a\\b.txt", "a/b.txt", "C:evil.exe", "C:\\evil.exe",
+                             "\\evil.exe", "CON", "nul.txt", "com1", "a\tb", "a?b", "a:stream"}) {
+        Bytes bad = pkg;
+        TFileData e = Record(bad, 1);
+        SetField(e.Name, name);
+        SetRecord(bad, 1, e);
+        EXPECT_NE(DirectoryError(bad).find("not a plain file name"), std::string::npos) << name;
+    }
+    for (std::string folder : {"", ".", "\\", "..\\", ".\\..\\", ".\\data\\..\\..\\", "C:\\", "C:\\Windows\\",
+                               "\\Windows\\", "\\\\server\\share\\", ".\\\\x\\", ".\\data", "data\\", ".\\a/../..\\",
+                               ".\\C:\\", "./", ".\\ \\"}) {
+        Bytes bad = pkg;
+        TFileData e = Record(bad, 1);
+        SetField(e.Folder, folder);
+        SetRecord(bad, 1, e);
+        EXPECT_NE(DirectoryError(bad).find("does not lie inside the target folder"), std::string::npos) << folder;
+    }
+    // Deeper relative folders and names with dots and blanks are fine for the reader.
+    Bytes ok = pkg;
+    TFileData e = Record(ok, 1);
+    SetField(e.Folder, ".\\data\\sub\\");
+    SetField(e.Name, "read me..txt");
+    SetRecord(ok, 1, e);
+    EXPECT_EQ(DirectoryError(ok), "(accepted)");
+}
+
+TEST(PackageFormat, OffsetsAndSizesMustPointIntoTheStoredData) {
+    Bytes pkg = Build(BareExe(), {{".\\", "a.txt", Text("plain text"), false}, {".\\", "b.txt", Text("zipped"), true}});
+    const int32_t dataEnd = static_cast<int32_t>(pkg.size() - 20 - 137 * 4);
+    struct Case {
+        int Index;
+        int32_t Offset, Size;
+        const char* What;
+    } cases[] = {
+        {1, -1, 10, "negative"},           {1, 0, -5, "negative"},
+        {2, INT32_MIN, 6, "negative"},     {1, dataEnd - 9, 10, "outside"},  // plain runs into the directory
+        {1, INT32_MAX, 1, "outside"},      {1, INT32_MAX - 2, 10, "outside"},  // no overflow on Offset + Size
+        {2, dataEnd + 1, 6, "outside"},    {0, 0, dataEnd + 1, "outside"},
+    };
+    for (const Case& c : cases) {
+        Bytes bad = pkg;
+        TFileData e = Record(bad, c.Index);
+        e.Offset = c.Offset;
+        e.Size = c.Size;
+        SetRecord(bad, c.Index, e);
+        EXPECT_NE(DirectoryError(bad).find(c.What), std::string::npos) << c.Offset << " " << c.Size;
+        EXPECT_NE(DecodeError(bad, e).find(c.What), std::string::npos) << c.Offset << " " << c.Size;
+    }
+    // Exactly up to the directory is allowed.
+    Bytes edge = pkg;
+    TFileData e = Record(edge, 1);
+    e.Offset = dataEnd - 10;
+    SetRecord(edge, 1, e);
+    EXPECT_EQ(DirectoryError(edge), "(accepted)");
+}
+
+TEST(PackageFormat, StoredDataThatEndsEarlyOrIsCorruptFails) {
+    Bytes text = Noise(150000, 3);
+    Bytes pkg = Build(BareExe(), {{".\\", "a.bin", text, true}, {".\\", "b.txt", Text("plain"), false}});
+    TFileDataDynArray dir = Directory(pkg);
+
+    // The zlib stream ends before Size bytes came out.
+    TFileData longer = dir[1];
+    longer.Size += 1;
+    EXPECT_NE(DecodeError(pkg, longer).find("ends after 150000 of 150001 bytes"), std::string::npos)
+        << DecodeError(pkg, longer);
+
+    // The stream is cut short by the end of the stored data: never read past it.
+    EXPECT_NE(DecodeError(pkg, dir[1], dir[1].Offset + 1000).find("ends after"), std::string::npos);
+
+    // The file itself is shorter than the directory claims (plain and zlib).
+    Bytes cut(pkg.begin(), pkg.begin() + dir[2].Offset + 2);
+    EXPECT_NE(DecodeError(cut, dir[2], static_cast<int64_t>(pkg.size())).find("ends after 2 of 5"), std::string::npos);
+    Bytes cut2(pkg.begin(), pkg.begin() + dir[1].Offset + 500);
+    EXPECT_NE(DecodeError(cut2, dir[1], static_cast<int64_t>(pkg.size())).find("ends after"), std::string::npos);
+
+    // Corrupt deflate data, a wrong header and a wrong Adler-32 check.
+    for (size_t at : {size_t(2), size_t(0), size_t(dir[2].Offset - 1 - dir[1].Offset)}) {
+        Bytes bad = pkg;
+        bad[dir[1].Offset + at] ^= 0xFF;
+        std::string error = DecodeError(bad, dir[1]);
+        EXPECT_TRUE(error.find("corrupt") != std::string::npos) << at << ": " << error;
+    }
+    // A stream that holds more than the entry's size.
+    TFileData shorter = dir[1];
+    shorter.Size -= 1;
+    EXPECT_NE(DecodeError(pkg, shorter).find("holds more than its size"), std::string::npos);
+    // A plain entry flagged as compressed.
+    TFileData flagged = dir[2];
+    flagged.Flags = FileDataCompressed;
+    EXPECT_NE(DecodeError(pkg, flagged).find("corrupt"), std::string::npos);
+    // The other flag bits are ignored.
+    TFileData extra = dir[2];
+    extra.Flags = 0xFE;
+    EXPECT_EQ(Decode(pkg, extra), Text("plain"));
+}
+
+TEST(PackageFormat, WriterRefusesWhatTheReaderCouldNotUse) {
+    auto refusal = [](std::vector<TFile> files) -> std::string {
+        try {
+            Build(BareExe(), files);
+        } catch (const EPackageError& e) {
+            return e.what();
+        } catch (const EInstallException& e) {
+            return std::string("wrong class: ") + e.what();
+        }
+        return "(accepted)";
+    };
+    EXPECT_EQ(refusal({{".\\", std::string(63, 'n'), Text("x"), true}}), "(accepted)");
+    EXPECT_NE(refusal({{".\\", std::string(64, 'n'), Text("x"), true}}).find("at most 63"), std::string::npos);
+    for (std::string folder : {".\\a\\b\\", "data\\", ".\\data", ".\\..\\", "\\abs\\", "C:\\", "", ".\\\\"})
+        EXPECT_NE(refusal({{folder, "x.txt", Text("x"), true}}).find("is not of the form"), std::string::npos) << folder;
+    EXPECT_NE(refusal({{".\\", "a\\b", Text("x"), true}}).find("not a plain file name"), std::string::npos);
+    EXPECT_NE(refusal({{".\\", "x.txt", Text("x"), true}, {".\\data\\", "X.TXT", Text("y"), true}}).find("twice"),
+              std::string::npos);
+    EXPECT_NE(refusal({{".\\data\\", "install.exe", Text("x"), true}}).find("twice"), std::string::npos);
+    EXPECT_NE(refusal({{".\\", "setup.xml", Text("<setup/>"), true}}).find("no \"setup.xml\" in \".\\temp\\\""),
+              std::string::npos);
+
+    TMemoryStream out;
+    TPackageWriter writer(out);
+    TMemoryStream source(Text("x"));
+    EXPECT_THROW(writer.AddFile(".\\", "a.txt", source, true), EPackageError);
+}

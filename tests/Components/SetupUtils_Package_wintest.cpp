@@ -1,0 +1,330 @@
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "Components/SetupUtils.h"
+#include "tests/Components/PackageTestUtil.h"
+#include "wintest_util.h"
+
+using namespace wintest;
+using namespace packtest;
+
+namespace {
+
+// Counts questions and message pumps; answers with a fixed choice.
+class TScriptedUI : public TInstallerUI {
+public:
+    explicit TScriptedUI(bool Answer) : FAnswer(Answer) {}
+    bool Confirm(const std::string& Text, const std::string& Caption) override {
+        Questions.push_back(Text);
+        Captions.push_back(Caption);
+        return FAnswer;
+    }
+    void ProcessMessages() override { ++Pumps; }
+    std::vector<std::string> Questions, Captions;
+    int Pumps = 0;
+
+private:
+    bool FAnswer;
+};
+
+const char* const Brains =
+    "The brains of your previous Orvand have been found in the target folder.\r\n"
+    "Would you like to replace them with new brains?";
+
+void WriteBytes(const std::string& FileName, const Bytes& Data) {
+    std::ofstream out(FileName, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(Data.data()), static_cast<std::streamsize>(Data.size()));
+}
+
+Bytes ReadBytes(const std::string& FileName) {
+    std::string text = ReadFileText(FileName);
+    return Bytes(text.begin(), text.end());
+}
+
+// A package file and an engine on it, extracting into a target folder of its own.
+struct TPackageFixture {
+    explicit TPackageFixture(const Bytes& Package) : Data(Package) {
+        File = Temp.Path() + "setup.exe";
+        WriteBytes(File, Package);
+        Target = Temp.Path() + "Orvand\\";
+        CreateDirectoryA(Target.c_str(), nullptr);
+        Installer = std::make_unique<TInstaller>(File);
+        Installer->FTargetFolder = Target;
+        Installer->SetUI(&UI);
+    }
+    std::vector<std::string> Journal() const { return SplitCrLf(Installer->FPendingJournal); }
+    std::string ExtractError(int Index) {
+        try {
+            Installer->ExtractEntry(Installer->ReadPackageDirectory()[Index]);
+        } catch (const EInstallException& e) {
+            return e.Message();
+        }
+        return "(extracted)";
+    }
+
+    TempFolder Temp;
+    Bytes Data;
+    std::string File, Target;
+    TScriptedUI UI{true};
+    std::unique_ptr<TInstaller> Installer;
+};
+
+std::string ErrorOf(TInstaller& Installer) {
+    try {
+        Installer.ReadPackageDirectory();
+    } catch (const EInstallException& e) {
+        return e.Message();
+    }
+    return "(accepted)";
+}
+
+}  // namespace
+
+TEST(Package, ExtractPackageWritesEveryEntryButSetupXmlAndJournalsInOrder) {
+    Bytes exe = BareExe();
+    Bytes big = Noise(140000, 11);
+    Bytes pkg = Build(exe, {{".\\", "orvand.exe", big, true},
+                            {".\\", "readme.txt", Text("read me\r\n"), false},
+                            {".\\data\\", "orvand.dic", Text("hello=greeting\r\n"), true},
+                            {".\\data\\", "empty.txt", {}, true},
+                            {".\\data\\", "empty-plain.txt", {}, false}});
+    // Capital letters in setup.xml do not make it an ordinary entry.
+    TFileData setup = Record(pkg, 6);
+    SetField(setup.Name, "SETUP.XML");
+    SetRecord(pkg, 6, setup);
+    TPackageFixture f(pkg);
+
+    InitCommonControls();
+    HWND label = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 200, 20, nullptr, nullptr, nullptr, nullptr);
+    HWND bar = CreateWindowA(PROGRESS_CLASSA, "", WS_POPUP, 0, 0, 200, 20, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(label && bar);
+    f.Installer->ExtractPackage(label, bar);
+
+    const std::string& t = f.Target;
+    EXPECT_EQ(f.Journal(), (std::vector<std::string>{
+                               "CreateFile " + t + "install.exe",
+                               "CreateFile " + t + "orvand.exe",
+                               "CreateFile " + t + "readme.txt",
+                               "CreateFolder " + t + "data\\",
+                               "CreateFile " + t + "data\\orvand.dic",
+                               "CreateFile " + t + "data\\empty.txt",
+                               "CreateFile " + t + "data\\empty-plain.txt",
+                           }));
+    // install.exe is the bare program: the first S bytes of the setup file.
+    EXPECT_EQ(ReadBytes(t + "install.exe"), exe);
+    EXPECT_EQ(ReadBytes(t + "orvand.exe"), big);
+    EXPECT_EQ(ReadFileText(t + "readme.txt"), "read me\r\n");
+    EXPECT_EQ(ReadFileText(t + "data\\orvand.dic"), "hello=greeting\r\n");
+    EXPECT_TRUE(FileExists(t + "data\\empty.txt"));
+    EXPECT_EQ(ReadFileText(t + "data\\empty.txt"), "");
+    EXPECT_EQ(ReadFileText(t + "data\\empty-plain.txt"), "");
+    EXPECT_FALSE(FolderExists(t + "temp\\"));
+
+    EXPECT_EQ(f.UI.Pumps, 7);
+    EXPECT_EQ(WindowText(label), "Extracting: SETUP.XML");
+    PBRANGE range;
+    SendMessageA(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+    EXPECT_EQ(range.iLow, 0);
+    EXPECT_EQ(range.iHigh, 6);
+    EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 6);
+    EXPECT_TRUE(GetWindowLongA(bar, GWL_STYLE) & WS_VISIBLE);
+    EXPECT_TRUE(f.UI.Questions.empty());
+    DestroyWindow(label);
+    DestroyWindow(bar);
+
+    // Extracting again overwrites without a question (no ".db" there).
+    f.Installer->FPendingJournal.clear();
+    f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[2]);
+    EXPECT_EQ(f.Journal(), std::vector<std::string>{"CreateFile " + t + "readme.txt"});
+}
+
+TEST(Package, ExtractEntryWritesSetupXmlIntoTempWhenAsked) {
+    TPackageFixture f(Build(BareExe(), {}));
+    f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[1]);
+    EXPECT_EQ(f.Journal(), (std::vector<std::string>{"CreateFolder " + f.Target + "temp\\",
+                                                     "CreateFile " + f.Target + "temp\\setup.xml"}));
+    EXPECT_EQ(ReadFileText(f.Target + "temp\\setup.xml"), "<?xml version=\"1.0\"?><setup/>");
+}
+
+TEST(Package, BrainsQuestionOnceForYesAndForEveryDatabaseOnNo) {
+    Bytes pkg = Build(BareExe(), {{".\\data\\", "{A1}.db", Text("new brains 1"), true},
+                                  {".\\data\\", "{B2}.DB", Text("new brains 2"), true},
+                                  {".\\data\\", "notes.dbx", Text("new notes"), true}});
+    for (bool answer : {true, false}) {
+        TPackageFixture f(pkg);
+        f.UI = TScriptedUI(answer);
+        CreateDirectoryA((f.Target + "data").c_str(), nullptr);
+        WriteFileText(f.Target + "data\\{A1}.db", "old brains 1");
+        WriteFileText(f.Target + "data\\{B2}.DB", "old brains 2");
+        WriteFileText(f.Target + "data\\notes.dbx", "old notes");
+        f.Installer->ExtractPackage(nullptr, nullptr);
+
+        ASSERT_EQ(f.UI.Questions.size(), answer ? 1u : 2u) << answer;
+        for (size_t i = 0; i < f.UI.Questions.size(); ++i) {
+            EXPECT_EQ(f.UI.Questions[i], Brains);
+            EXPECT_EQ(f.UI.Captions[i], "Confirm");
+        }
+        EXPECT_EQ(f.Installer->FReplaceBrains, answer);
+        EXPECT_EQ(ReadFileText(f.Target + "data\\{A1}.db"), answer ? "new brains 1" : "old brains 1");
+        EXPECT_EQ(ReadFileText(f.Target + "data\\{B2}.DB"), answer ? "new brains 2" : "old brains 2");
+        EXPECT_EQ(ReadFileText(f.Target + "data\\notes.dbx"), "new notes");
+        std::vector<std::string> expected = {"CreateFile " + f.Target + "install.exe"};
+        if (answer) {
+            expected.push_back("CreateFile " + f.Target + "data\\{A1}.db");
+            expected.push_back("CreateFile " + f.Target + "data\\{B2}.DB");
+        }
+        expected.push_back("CreateFile " + f.Target + "data\\notes.dbx");
+        EXPECT_EQ(f.Journal(), expected) << answer;
+    }
+    // No database on disk: nothing asked.
+    TPackageFixture fresh(pkg);
+    fresh.Installer->ExtractPackage(nullptr, nullptr);
+    EXPECT_TRUE(fresh.UI.Questions.empty());
+    EXPECT_EQ(ReadFileText(fresh.Target + "data\\{B2}.DB"), "new brains 2");
+}
+
+TEST(Package, DirectoryCountAndLookups) {
+    Bytes pkg = Build(BareExe(), {{".\\data\\", "Vela.acs", Text("character"), true}});
+    for (int32_t n : {65, -1}) {
+        Bytes bad = pkg;
+        SetCount(bad, n);
+        TPackageFixture f(bad);
+        EXPECT_EQ(ErrorOf(*f.Installer), "Distribution package contains to many files.") << n;
+        EXPECT_THROW(f.Installer->PackageContains("setup.xml"), EInstallException);
+    }
+    std::vector<TFile> files;
+    for (int i = 0; i < 62; ++i) files.push_back({".\\", "f" + std::to_string(i), Text("x"), true});
+    TPackageFixture full(Build(BareExe(), files));
+    EXPECT_EQ(full.Installer->ReadPackageDirectory().size(), 64u);
+
+    TPackageFixture f(pkg);
+    EXPECT_TRUE(f.Installer->VerifyPackage());
+    EXPECT_TRUE(f.Installer->PackageContains("SETUP.XML"));
+    EXPECT_TRUE(f.Installer->PackageContains("vela.ACS"));
+    EXPECT_FALSE(f.Installer->PackageContains("data"));
+    EXPECT_FALSE(f.Installer->PackageContains(".\\data\\"));
+    EXPECT_FALSE(f.Installer->PackageContains("Vela.acs "));
+    // Read once: the cached directory answers after the file is gone.
+    const TFileDataDynArray* first = &f.Installer->ReadPackageDirectory();
+    f.Installer->FPackage.reset();
+    EXPECT_EQ(&f.Installer->ReadPackageDirectory(), first);
+    EXPECT_TRUE(f.Installer->PackageContains("install.exe"));
+
+    for (size_t i = pkg.size() - 16; i < pkg.size(); i += 5) {
+        Bytes bad = pkg;
+        bad[i] ^= 0x10;
+        TPackageFixture g(bad);
+        EXPECT_FALSE(g.Installer->VerifyPackage()) << i;
+    }
+}
+
+TEST(Package, HostileEntriesWriteNothingOutsideTheTarget) {
+    Bytes pkg = Build(BareExe(), {{".\\", "a.txt", Text("a"), true}});
+    struct Case {
+        std::string Folder, Name, Message;
+    } cases[] = {
+        {".\\..\\", "evil.txt", "does not lie inside the target folder"},
+        {".\\data\\..\\..\\", "evil.txt", "does not lie inside the target folder"},
+        {"C:\\", "evil.txt", "does not lie inside the target folder"},
+        {"\\", "evil.txt", "does not lie inside the target folder"},
+        {".\\", "..\\evil.txt", "not a plain file name"},
+        {".\\", "C:evil.txt", "not a plain file name"},
+        {".\\", "..", "not a plain file name"},
+    };
+    for (const Case& c : cases) {
+        Bytes bad = pkg;
+        TFileData e = Record(bad, 1);
+        SetField(e.Folder, c.Folder);
+        SetField(e.Name, c.Name);
+        SetRecord(bad, 1, e);
+        Reseal(bad);
+        TPackageFixture f(bad);
+        EXPECT_TRUE(f.Installer->VerifyPackage());
+        std::string error = ErrorOf(*f.Installer);
+        EXPECT_NE(error.find(c.Message), std::string::npos) << c.Folder << c.Name << ": " << error;
+        // The entry given straight to ExtractEntry is refused as well.
+        std::string direct;
+        try {
+            f.Installer->ExtractEntry(e);
+        } catch (const EInstallException& ex) {
+            direct = ex.Message();
+        }
+        EXPECT_NE(direct.find(c.Message), std::string::npos) << direct;
+        EXPECT_FALSE(FileExists(f.Temp.Path() + "evil.txt"));
+        EXPECT_EQ(f.Installer->FPendingJournal, "");
+    }
+    // A length byte above 63 and an offset outside the file.
+    Bytes longName = pkg;
+    TFileData e = Record(longName, 1);
+    e.Name[0] = 200;
+    SetRecord(longName, 1, e);
+    TPackageFixture f1(longName);
+    EXPECT_NE(ErrorOf(*f1.Installer).find("longer than 63"), std::string::npos);
+    Bytes outside = pkg;
+    e = Record(outside, 0);
+    e.Size = static_cast<int32_t>(outside.size());
+    SetRecord(outside, 0, e);
+    TPackageFixture f2(outside);
+    EXPECT_NE(ErrorOf(*f2.Installer).find("lies outside the file"), std::string::npos);
+}
+
+TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
+    Bytes pkg = Build(BareExe(), {{".\\data\\", "good.txt", Text("good"), true},
+                                  {".\\data\\", "big.bin", Noise(100000, 5), true}});
+    // Corrupt zlib data in the middle of big.bin.
+    Bytes corrupt = pkg;
+    TFileData big = Record(corrupt, 2);
+    for (int i = 0; i < 64; ++i) corrupt[big.Offset + 2 + i] ^= 0xA5;
+    {
+        TPackageFixture f(corrupt);
+        std::string error = f.ExtractError(2);
+        EXPECT_NE(error.find("corrupt"), std::string::npos) << error;
+        EXPECT_FALSE(FileExists(f.Target + "data\\big.bin"));
+        // The folder was made (and journalled) before the failure; the file is not journalled.
+        EXPECT_EQ(f.Journal(), std::vector<std::string>{"CreateFolder " + f.Target + "data\\"});
+    }
+    // A Size larger than the stream holds.
+    Bytes early = pkg;
+    big.Size += 10;
+    SetRecord(early, 2, big);
+    {
+        TPackageFixture f(early);
+        f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[1]);
+        std::string error = f.ExtractError(2);
+        EXPECT_NE(error.find("ends after 100000 of 100010 bytes"), std::string::npos) << error;
+        EXPECT_FALSE(FileExists(f.Target + "data\\big.bin"));
+        EXPECT_EQ(f.Journal(), (std::vector<std::string>{"CreateFolder " + f.Target + "data\\",
+                                                         "CreateFile " + f.Target + "data\\good.txt"}));
+        // ExtractPackage stops at the failing entry with the same message.
+        f.Installer->FPendingJournal.clear();
+        try {
+            f.Installer->ExtractPackage(nullptr, nullptr);
+            ADD_FAILURE() << "extracted";
+        } catch (const EInstallException& e) {
+            EXPECT_EQ(e.Message(), error);
+        }
+    }
+    // The destination cannot be created: the system's message, nothing journalled.
+    {
+        TPackageFixture f(pkg);
+        CreateDirectoryA((f.Target + "data").c_str(), nullptr);
+        HANDLE lock = CreateFileA((f.Target + "data\\good.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+        std::string error = f.ExtractError(1);
+        CloseHandle(lock);
+        EXPECT_NE(error.find("Cannot create file"), std::string::npos) << error;
+        EXPECT_EQ(f.Installer->FPendingJournal, "");
+    }
+    // The destination folder cannot be made: a file is in its way.
+    {
+        TPackageFixture f(pkg);
+        WriteFileText(f.Target + "data", "in the way");
+        EXPECT_EQ(f.ExtractError(1), "Couldn't create folder \"" + f.Target + "data\\\"");
+        EXPECT_EQ(f.Installer->FPendingJournal, "");
+    }
+}

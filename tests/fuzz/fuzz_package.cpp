@@ -1,0 +1,35 @@
+// A setup program's package is untrusted: reading its directory and decoding
+// any entry must end in a result or an EInstallException, for any bytes.
+#include <cstdint>
+#include <vector>
+
+#include "Components/PackageFormat.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+    TMemoryStream package(std::vector<uint8_t>(Data, Data + Size));
+    try {
+        VerifyPackageDigest(package);
+    } catch (const Exception&) {
+    }
+    TFileDataDynArray entries;
+    try {
+        entries = ReadDirectory(package);
+    } catch (const EInstallException&) {
+        return 0;
+    }
+    if (entries.size() > static_cast<size_t>(MaxPackageEntries)) __builtin_trap();
+    int64_t dataEnd = static_cast<int64_t>(Size) - PackageTrailerSize - PackageRecordSize * static_cast<int64_t>(entries.size());
+    for (const TFileData& entry : entries) {
+        // The reader let it through: its texts are safe and its bytes in front of the directory.
+        if (!IsSafeEntryName(EntryName(entry)) || !IsSafeEntryFolder(EntryFolder(entry))) __builtin_trap();
+        if (entry.Offset < 0 || entry.Size < 0 || entry.Offset > dataEnd) __builtin_trap();
+        if (entry.Size > (1 << 22)) continue;  // keep runs short; the copy loop is the same
+        TMemoryStream out;
+        try {
+            DecodeEntry(package, entry, dataEnd, out);
+            if (out.Data().size() != static_cast<size_t>(entry.Size)) __builtin_trap();
+        } catch (const EInstallException&) {
+        }
+    }
+    return 0;
+}

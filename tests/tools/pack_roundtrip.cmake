@@ -1,0 +1,112 @@
+# The packer end to end: pack, verify, list, extract byte for byte, repack the
+# same bytes, and refuse bad input with a message and a non-zero exit.
+# cmake -DPACK=orvand-pack -DWORK=folder -P pack_roundtrip.cmake
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK}/src/data ${WORK}/src/temp)
+set(exe ${PACK})
+
+function(run expected_rc)
+  execute_process(COMMAND ${PACK} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL expected_rc)
+    message(FATAL_ERROR "orvand-pack ${ARGN}: exit ${rc}, expected ${expected_rc}\n${out}${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+  set(err "${err}" PARENT_SCOPE)
+endfunction()
+
+function(expect_in text what)
+  string(FIND "${text}" "${what}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "expected \"${what}\" in:\n${text}")
+  endif()
+endfunction()
+
+# Sources: text, a file larger than one 64 KiB block, an empty file, a name with a blank.
+string(REPEAT "Orvand knows many words. " 8000 big)
+file(WRITE ${WORK}/src/big.txt "${big}")
+file(WRITE ${WORK}/src/data/orvand.dic "hello=greeting\n")
+file(WRITE ${WORK}/src/data/empty.db "")
+file(WRITE "${WORK}/src/data/read me.htm" "<html></html>\n")
+file(WRITE ${WORK}/src/temp/setup.xml "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><setup/>\n")
+file(WRITE ${WORK}/src/sample.manifest
+  "# folder  name  source  [plain]\n"
+  ".\\ orvand.exe big.txt\n"
+  "\n"
+  ".\\data\\ orvand.dic data/orvand.dic plain\n"
+  ".\\data\\ empty.db data/empty.db\n"
+  ".\\data\\ \"read me.htm\" \"data/read me.htm\"\r\n"
+  ".\\temp\\ setup.xml temp/setup.xml\n")
+
+run(0 -o ${WORK}/setup.exe ${exe} ${WORK}/src/sample.manifest)
+run(0 --verify ${WORK}/setup.exe)
+expect_in("${out}" "digest and 6 entries OK")
+run(0 --list ${WORK}/setup.exe)
+foreach(line "0   .\\           install.exe" "orvand.exe" "plain" ".\\data\\      read me.htm" ".\\temp\\      setup.xml"
+             "6 entries")
+  expect_in("${out}" "${line}")
+endforeach()
+run(0 --extract ${WORK}/setup.exe ${WORK}/out)
+foreach(pair "install.exe=${exe}" "orvand.exe=${WORK}/src/big.txt" "data/orvand.dic=${WORK}/src/data/orvand.dic"
+             "data/empty.db=${WORK}/src/data/empty.db" "data/read me.htm=${WORK}/src/data/read me.htm"
+             "temp/setup.xml=${WORK}/src/temp/setup.xml")
+  string(REPLACE "=" ";" pair "${pair}")
+  list(GET pair 0 name)
+  list(GET pair 1 source)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${WORK}/out/${name}" "${source}" RESULT_VARIABLE differ)
+  if(differ)
+    message(FATAL_ERROR "${name} differs from ${source} after the round trip")
+  endif()
+endforeach()
+
+# The setup program begins with the bare program, byte for byte.
+file(SIZE ${exe} exe_size)
+file(READ ${WORK}/setup.exe head LIMIT ${exe_size} HEX)
+file(READ ${exe} whole HEX)
+if(NOT head STREQUAL whole)
+  message(FATAL_ERROR "the setup program does not start with the bare install.exe")
+endif()
+
+# Same input, same bytes.
+run(0 -o ${WORK}/again.exe ${exe} ${WORK}/src/sample.manifest)
+file(SHA256 ${WORK}/setup.exe first)
+file(SHA256 ${WORK}/again.exe second)
+if(NOT first STREQUAL second)
+  message(FATAL_ERROR "packing twice gave different files")
+endif()
+
+# Refusals: each leaves no output file behind.
+function(refuse message)
+  file(WRITE ${WORK}/bad.manifest ${ARGN})
+  file(REMOVE ${WORK}/bad.exe)
+  run(1 -o ${WORK}/bad.exe ${exe} ${WORK}/bad.manifest)
+  expect_in("${err}" "${message}")
+  if(EXISTS ${WORK}/bad.exe OR EXISTS ${WORK}/bad.exe.part)
+    message(FATAL_ERROR "a refused package left ${WORK}/bad.exe")
+  endif()
+endfunction()
+set(setup ".\\temp\\ setup.xml ${WORK}/src/temp/setup.xml\n")
+refuse("no \"setup.xml\" in \".\\temp\\\"" ".\\ orvand.exe ${WORK}/src/big.txt\n")
+refuse("no \"setup.xml\" in \".\\temp\\\"" ".\\ setup.xml ${WORK}/src/temp/setup.xml\n")
+refuse("is in the package twice" "${setup}" ".\\ a.txt ${WORK}/src/big.txt\n" ".\\data\\ A.TXT ${WORK}/src/big.txt\n")
+refuse("is in the package twice" "${setup}" ".\\ install.exe ${WORK}/src/big.txt\n")
+refuse("is not of the form" "${setup}" ".\\data\\sub\\ a.txt ${WORK}/src/big.txt\n")
+refuse("is not of the form" "${setup}" "data\\ a.txt ${WORK}/src/big.txt\n")
+refuse("is not of the form" "${setup}" ".\\..\\ a.txt ${WORK}/src/big.txt\n")
+string(REPEAT "n" 64 long_name)
+refuse("has 64 characters" "${setup}" ".\\ ${long_name} ${WORK}/src/big.txt\n")
+refuse("Cannot open file" "${setup}" ".\\ gone.txt ${WORK}/src/missing.txt\n")
+refuse("expected FOLDER NAME SOURCE" "${setup}" ".\\ a.txt\n")
+set(many "${setup}")
+foreach(i RANGE 1 63)
+  string(APPEND many ".\\ f${i}.txt ${WORK}/src/data/orvand.dic\n")
+endforeach()
+refuse("at most 64 files" "${many}")
+
+run(0 --help)
+expect_in("${out}" "Usage: orvand-pack")
+run(2 --frobnicate)
+run(2 --list)
+run(1 --list ${WORK}/src/data/empty.db)
+expect_in("${err}" "damaged")
+run(1 --verify ${WORK}/src/big.txt)
+expect_in("${err}" "the digest does not match")

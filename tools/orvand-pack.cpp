@@ -1,0 +1,236 @@
+// orvand-pack: appends a distribution package to the bare install.exe, and
+// lists, verifies or unpacks a built setup program.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Components/PackageFormat.h"
+
+namespace {
+
+const char* const Usage =
+    "Usage: orvand-pack [--store] -o OUTPUT INSTALL_EXE MANIFEST\n"
+    "       orvand-pack --list FILE\n"
+    "       orvand-pack --verify FILE\n"
+    "       orvand-pack --extract FILE FOLDER\n"
+    "\n"
+    "Builds a setup program: OUTPUT is INSTALL_EXE (the bare setup program) with the\n"
+    "files named in MANIFEST appended as a distribution package.\n"
+    "\n"
+    "MANIFEST lists one file a line, in package order:\n"
+    "    FOLDER  NAME  SOURCE  [plain]\n"
+    "FOLDER is .\\ or .\\name\\, NAME the file name in the package, SOURCE the file to\n"
+    "read (relative to the manifest's folder unless absolute). Fields holding blanks\n"
+    "go in double quotes. \"plain\" stores the file uncompressed; otherwise it is one\n"
+    "zlib stream at level 9. Blank lines and lines starting with # are ignored.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output OUTPUT  the setup program to write\n"
+    "      --store          store every file uncompressed\n"
+    "      --list FILE      print the package directory of FILE\n"
+    "      --verify FILE    check FILE's digest, directory and every entry\n"
+    "      --extract FILE FOLDER  write every entry of FILE below FOLDER\n"
+    "  -h, --help           show this text\n"
+    "\n"
+    "Exit status: 0 on success, 1 when a package is refused or damaged, 2 on a usage error.\n";
+
+struct TManifestLine {
+    std::string Folder, Name, Source;
+    bool Plain = false;
+    int Line = 0;
+};
+
+class TNullStream : public TStream {
+public:
+    size_t Read(void*, size_t) override { return 0; }
+    size_t Write(const void*, size_t Count) override {
+        FSize += static_cast<int64_t>(Count);
+        return Count;
+    }
+    int64_t Seek(int64_t, TSeekOrigin) override { return FSize; }
+
+private:
+    int64_t FSize = 0;
+};
+
+std::vector<std::string> SplitFields(const std::string& Line, int Number, const std::string& File) {
+    std::vector<std::string> fields;
+    size_t i = 0;
+    while (true) {
+        while (i < Line.size() && (Line[i] == ' ' || Line[i] == '\t')) ++i;
+        if (i >= Line.size()) break;
+        std::string field;
+        if (Line[i] == '"') {
+            size_t close = Line.find('"', i + 1);
+            if (close == std::string::npos)
+                throw EPackageError(Format("%s:%d: a quote is not closed.", File.c_str(), Number));
+            field = Line.substr(i + 1, close - i - 1);
+            i = close + 1;
+        } else {
+            size_t end = Line.find_first_of(" \t", i);
+            field = Line.substr(i, end == std::string::npos ? std::string::npos : end - i);
+            i = end == std::string::npos ? Line.size() : end;
+        }
+        fields.push_back(field);
+    }
+    return fields;
+}
+
+std::vector<TManifestLine> ReadManifest(const std::string& File) {
+    std::ifstream in(File, std::ios::binary);
+    if (!in) throw EPackageError("Cannot open the manifest \"" + File + "\".");
+    std::filesystem::path base = std::filesystem::path(File).parent_path();
+    std::vector<TManifestLine> lines;
+    std::string text;
+    int number = 0;
+    while (std::getline(in, text)) {
+        ++number;
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        size_t first = text.find_first_not_of(" \t");
+        if (first == std::string::npos || text[first] == '#') continue;
+        std::vector<std::string> fields = SplitFields(text, number, File);
+        if (fields.size() < 3 || fields.size() > 4 || (fields.size() == 4 && fields[3] != "plain"))
+            throw EPackageError(
+                Format("%s:%d: expected FOLDER NAME SOURCE [plain].", File.c_str(), number));
+        TManifestLine line;
+        line.Folder = fields[0];
+        line.Name = fields[1];
+        std::filesystem::path source(fields[2]);
+        line.Source = (source.is_absolute() || base.empty() ? source : base / source).string();
+        line.Plain = fields.size() == 4;
+        line.Line = number;
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+int Pack(const std::string& Output, const std::string& Executable, const std::string& Manifest, bool Store) {
+    std::vector<TManifestLine> lines = ReadManifest(Manifest);
+    std::string partial = Output + ".part";
+    try {
+        {
+            TStdFileStream out(partial, TStdFileStream::TMode::Create);
+            TPackageWriter writer(out);
+            TStdFileStream exe(Executable, TStdFileStream::TMode::Read);
+            writer.AddExecutable(exe);
+            for (const TManifestLine& line : lines) {
+                try {
+                    TStdFileStream source(line.Source, TStdFileStream::TMode::Read);
+                    writer.AddFile(line.Folder, line.Name, source, !(Store || line.Plain));
+                } catch (const Exception& e) {
+                    throw EPackageError(Format("%s:%d: %s", Manifest.c_str(), line.Line, e.what()));
+                }
+            }
+            writer.Finish();
+        }
+        std::error_code ec;
+        std::filesystem::rename(partial, Output, ec);
+        if (ec) throw EPackageError("Cannot write \"" + Output + "\": " + ec.message());
+    } catch (...) {
+        std::error_code ec;
+        std::filesystem::remove(partial, ec);  // never leave half a setup program behind
+        throw;
+    }
+    return 0;
+}
+
+int List(const std::string& File) {
+    TStdFileStream in(File, TStdFileStream::TMode::Read);
+    TFileDataDynArray entries = ReadDirectory(in);
+    std::printf("%-3s %-12s %-42s %-6s %10s %10s\n", "#", "Folder", "Name", "Stored", "Offset", "Size");
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const TFileData& e = entries[i];
+        std::printf("%-3zu %-12s %-42s %-6s %10ld %10ld\n", i, EntryFolder(e).c_str(), EntryName(e).c_str(),
+                    IsCompressed(e) ? "zlib" : "plain", static_cast<long>(e.Offset), static_cast<long>(e.Size));
+    }
+    std::printf("%zu entries\n", entries.size());
+    return 0;
+}
+
+int Verify(const std::string& File) {
+    TStdFileStream in(File, TStdFileStream::TMode::Read);
+    if (!VerifyPackageDigest(in)) {
+        std::fprintf(stderr, "orvand-pack: %s: the digest does not match the contents.\n", File.c_str());
+        return 1;
+    }
+    TFileDataDynArray entries = ReadDirectory(in);
+    int64_t dataEnd = in.Size() - PackageTrailerSize - PackageRecordSize * static_cast<int64_t>(entries.size());
+    for (const TFileData& e : entries) {
+        TNullStream sink;
+        DecodeEntry(in, e, dataEnd, sink);
+    }
+    std::printf("%s: digest and %zu entries OK\n", File.c_str(), entries.size());
+    return 0;
+}
+
+int Extract(const std::string& File, const std::string& Folder) {
+    TStdFileStream in(File, TStdFileStream::TMode::Read);
+    TFileDataDynArray entries = ReadDirectory(in);
+    int64_t dataEnd = in.Size() - PackageTrailerSize - PackageRecordSize * static_cast<int64_t>(entries.size());
+    for (const TFileData& e : entries) {
+        std::string folder = EntryFolder(e).substr(2);  // the reader has checked it starts with ".\"
+        for (char& c : folder)
+            if (c == '\\') c = '/';
+        std::filesystem::path dir = std::filesystem::path(Folder) / folder;
+        std::filesystem::create_directories(dir);
+        TStdFileStream out((dir / EntryName(e)).string(), TStdFileStream::TMode::Create);
+        DecodeEntry(in, e, dataEnd, out);
+    }
+    std::printf("%zu entries written below %s\n", entries.size(), Folder.c_str());
+    return 0;
+}
+
+int UsageError(const std::string& Message) {
+    std::fprintf(stderr, "orvand-pack: %s\nTry 'orvand-pack --help'.\n", Message.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string output, mode;
+    std::vector<std::string> operands;
+    bool store = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-h" || a == "--help") {
+            std::fputs(Usage, stdout);
+            return 0;
+        } else if (a == "-o" || a == "--output") {
+            if (i + 1 >= args.size()) return UsageError("option '" + a + "' needs a file name");
+            output = args[++i];
+        } else if (a == "--store") {
+            store = true;
+        } else if (a == "--list" || a == "--verify" || a == "--extract") {
+            if (!mode.empty()) return UsageError("only one of --list, --verify and --extract may be given");
+            mode = a;
+        } else if (a == "--") {
+            operands.insert(operands.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+            break;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return UsageError("unknown option '" + a + "'");
+        } else {
+            operands.push_back(a);
+        }
+    }
+    try {
+        if (mode == "--list" || mode == "--verify") {
+            if (operands.size() != 1) return UsageError(mode + " takes one FILE");
+            return mode == "--list" ? List(operands[0]) : Verify(operands[0]);
+        }
+        if (mode == "--extract") {
+            if (operands.size() != 2) return UsageError("--extract takes FILE and FOLDER");
+            return Extract(operands[0], operands[1]);
+        }
+        if (output.empty()) return UsageError("no output file given (-o OUTPUT)");
+        if (operands.size() != 2) return UsageError("expected INSTALL_EXE and MANIFEST");
+        return Pack(output, operands[0], operands[1], store);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "orvand-pack: %s\n", e.what());
+        return 1;
+    }
+}
