@@ -1,5 +1,6 @@
 #include "Components/SetupPaths.h"
 
+#include "Components/PackageFormat.h"
 #include "support/Exceptions.h"
 
 std::string ExtractParentFolder(const std::string& Path) {
@@ -9,4 +10,8 @@ std::string ExtractParentFolder(const std::string& Path) {
     size_t sep = Path.find_last_of("\\/", end == 0 ? std::string::npos : end - 1);
     if (end == 0 || sep == std::string::npos) return Path;
     return Path.substr(0, sep + 1);
+}
+
+bool IsBareFileName(const std::string& Name) {
+    return IsSafeEntryName(Name) && Name.find("..") == std::string::npos;
 }

@@ -5,3 +5,8 @@
 // The folder above Path, with its trailing separator: "C:\a\b\" gives "C:\a\",
 // "data" comes back unchanged. Path must not be empty.
 std::string ExtractParentFolder(const std::string& Path);
+
+// A name that can only mean a file inside the folder it is put in: not empty,
+// no "\", "/", ":" or "..", no wildcard or control character, no device name.
+// Names that come from the network are checked with it before anything is written.
+bool IsBareFileName(const std::string& Name);

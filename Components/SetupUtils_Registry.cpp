@@ -51,14 +51,6 @@ private:
     T* FRef = nullptr;
 };
 
-std::wstring Widen(const std::string& Text) {
-    int n = MultiByteToWideChar(CP_ACP, 0, Text.c_str(), -1, nullptr, 0);
-    std::wstring wide(n > 0 ? n : 1, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, Text.c_str(), -1, wide.data(), n);
-    wide.resize(wide.size() - 1);
-    return wide;
-}
-
 // The folder part of a path, with its separator ("C:\a\b.exe" gives "C:\a\").
 std::string FolderPart(const std::string& Path) {
     size_t cut = Path.find_last_of("\\:/");
@@ -123,7 +115,7 @@ void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, con
         std::string linkPath = folder + LinkName;
         TComRef<IPersistFile> file;
         CheckCom(link->QueryInterface(InterfacePersistFile, file.OutVoid()));
-        file->Save(Widen(linkPath).c_str(), FALSE);
+        file->Save(AnsiToWide(linkPath).c_str(), FALSE);
         WriteJournal(Journal::CreateFile, linkPath);
     });
 }

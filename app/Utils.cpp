@@ -34,3 +34,20 @@ std::string GetProgramFolder() {
 std::string NormalizeFolderPath(const std::string& Path) { return NormalizeFolderPathWith(Path, IsAnsiLeadByte); }
 
 HWND FindRunningInstance() { return FindWindowA("TMainOrvandForm", "Orvand"); }
+
+std::wstring AnsiToWide(const std::string& Text) {
+    if (Text.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+    std::wstring wide(n > 0 ? n : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), wide.data(), n);
+    return wide;
+}
+
+std::string WideToAnsi(const std::wstring& Text) {
+    if (Text.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(n > 0 ? n : 0, '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), narrow.data(), n, nullptr, nullptr);
+    return narrow;
+}

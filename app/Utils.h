@@ -15,3 +15,6 @@ std::string NormalizeFolderPath(const std::string& Path);
 HWND FindRunningInstance();
 // Full path of the running executable.
 std::string GetProgramFileName();
+// Text in the system code page and UTF-16, both ways.
+std::wstring AnsiToWide(const std::string& Text);
+std::string WideToAnsi(const std::wstring& Text);

@@ -31,25 +31,6 @@ std::string MessageCaption() {
 
 }  // namespace
 
-// Stands in until the processes unit provides the routine; its definition wins at
-// link time. Kept beside its caller: a weak definition in another object is not
-// found by the linker for this one.
-__attribute__((weak)) bool CloseRunningInstance() {
-    HWND window = FindRunningInstance();
-    while (window) {
-        PostMessageA(window, WM_USER + 0x120, 0, 0);
-        DWORD start = GetTickCount();
-        HWND now = window;
-        while (now == window && GetTickCount() - start < 10000) {
-            Sleep(1000);
-            now = FindRunningInstance();
-        }
-        if (now == window) return false;
-        window = now;  // gone (nullptr), or another copy to ask in turn
-    }
-    return true;
-}
-
 TFormUninstall::TFormUninstall() {
     CreateHandle("TFormUninstall", "Orvand Uninstaller", WS_CAPTION | WS_SYSMENU, WS_EX_DLGMODALFRAME, 273, 104,
                  Application.Handle());

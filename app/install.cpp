@@ -8,6 +8,7 @@
 #include "app/Application.h"
 #include "app/_setup.h"
 #include "app/_uninstall.h"
+#include "app/Utils.h"
 
 namespace {
 
@@ -16,13 +17,7 @@ std::string FirstArgument() {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     std::string first;
-    if (argv && argc > 1) {
-        int n = WideCharToMultiByte(CP_ACP, 0, argv[1], -1, nullptr, 0, nullptr, nullptr);
-        if (n > 1) {
-            first.resize(n - 1);
-            WideCharToMultiByte(CP_ACP, 0, argv[1], -1, first.data(), n, nullptr, nullptr);
-        }
-    }
+    if (argv && argc > 1) first = WideToAnsi(argv[1]);
     if (argv) LocalFree(argv);
     return first;
 }

@@ -51,3 +51,11 @@ TEST(ExtractParentFolder, EitherSeparatorAndNoSeparator) {
     EXPECT_EQ(ExtractParentFolder("\\\\"), "\\");
     EXPECT_THROW(ExtractParentFolder(""), Exception);
 }
+
+TEST(IsBareFileName, OnlyNamesThatStayInTheirFolder) {
+    for (const char* good : {"MSagent.exe", "Vela.acs", "read me.htm", "{3F2A8C41}.db", "a.b.c"})
+        EXPECT_TRUE(IsBareFileName(good)) << good;
+    for (const char* bad : {"", "..", "...", "..\\x.acs", "../x.acs", "a..b", "data\\x.acs", "d/x", "C:x.acs",
+                            "C:\\Windows\\x.exe", "\\\\host\\share\\x", "x?.acs", "con", "NUL.txt", "a\tb"})
+        EXPECT_FALSE(IsBareFileName(bad)) << bad;
+}
