@@ -5,19 +5,19 @@ JOBS=${JOBS:-$(nproc)}
 
 start_display() {
   if [ -n "${ORVAND_DISPLAY:-}" ]; then export DISPLAY=$ORVAND_DISPLAY; return; fi
-  local n
-  for n in $(seq 90 120); do
-    if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then break; fi
-  done
-  Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb picks a free display number itself, so parallel runs never share one.
+  local fifo n
+  fifo=$(mktemp -u /tmp/orvand-xvfb.XXXXXX)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
   XVFB_PID=$!
+  n=$(timeout 10 head -n1 "$fifo" || true)
+  rm -f "$fifo"
+  if [ -z "$n" ]; then
+    echo "Xvfb did not start" >&2
+    return 1
+  fi
   export DISPLAY=:$n
-  for _ in $(seq 1 50); do
-    [ -e /tmp/.X11-unix/X$n ] && return
-    sleep 0.1
-  done
-  echo "Xvfb did not start" >&2
-  return 1
 }
 
 stop_display() {
