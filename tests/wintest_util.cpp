@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <cstdio>
@@ -40,6 +41,14 @@ PrjFolder::PrjFolder(const std::string& Name) {
 PrjFolder::~PrjFolder() {
     RemoveTree(FPath);
     if (FMadePrj) RemoveDirectoryA("C:\\prj");
+}
+
+std::string SpecialFolder(int Id) {
+    char path[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, path, Id, FALSE);
+    std::string folder = path;
+    if (!folder.empty() && folder.back() != '\\') folder += '\\';
+    return folder;
 }
 
 ComScope::ComScope() { CoInitialize(nullptr); }

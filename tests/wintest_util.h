@@ -8,6 +8,16 @@
 
 namespace wintest {
 
+// Where an installation registers the product.
+inline constexpr const char* UninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand";
+inline constexpr const char* RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr const char* MenuExtKey = "Software\\Microsoft\\Internet Explorer\\MenuExt\\";
+// The class of the fixture COM library bridge.ocx (ProgID "Orvand.Bridge").
+inline constexpr const char* BridgeClassKey = "CLSID\\{7F3C2A91-5B4E-4D6A-9C1F-2E8B0D4A6C35}";
+
+// The path of a shell folder (CSIDL_...), ending in "\".
+std::string SpecialFolder(int Id);
+
 // A fresh, empty folder under the system temp folder, ending in "\"; removed again at the end.
 class TempFolder {
 public:

@@ -15,11 +15,6 @@ using namespace wintest;
 
 namespace {
 
-const char* const UninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand";
-const char* const RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char* const MenuExtKey = "Software\\Microsoft\\Internet Explorer\\MenuExt\\";
-const char* const BridgeClassKey = "CLSID\\{7F3C2A91-5B4E-4D6A-9C1F-2E8B0D4A6C35}";
-
 std::string Unique(const std::string& Stem) { return Stem + "-" + std::to_string(GetCurrentProcessId()); }
 
 std::vector<std::string> Journal(const TInstaller& Installer) { return SplitCrLf(Installer.FPendingJournal); }
@@ -85,12 +80,6 @@ TLink ReadLink(const std::string& Path) {
     }
     shell->Release();
     return link;
-}
-
-std::string SpecialFolder(int Id) {
-    char path[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, path, Id, FALSE);
-    return NormalizeFolderPath(path);
 }
 
 }  // namespace
