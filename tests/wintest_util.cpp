@@ -1,10 +1,16 @@
 #include "wintest_util.h"
 
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+
 #include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace wintest {
 
@@ -24,6 +30,101 @@ TempFolder::TempFolder(const std::string& Prefix) {
 }
 
 TempFolder::~TempFolder() { RemoveTree(FPath); }
+
+PrjFolder::PrjFolder(const std::string& Name) {
+    FMadePrj = CreateDirectoryA("C:\\prj", nullptr) != FALSE;
+    FPath = "C:\\PRJ\\" + Name + "-" + std::to_string(GetCurrentProcessId()) + "\\";
+    RemoveTree(FPath);
+    if (!CreateDirectoryA(FPath.c_str(), nullptr)) throw std::runtime_error("cannot create " + FPath);
+}
+
+PrjFolder::~PrjFolder() {
+    RemoveTree(FPath);
+    if (FMadePrj) RemoveDirectoryA("C:\\prj");
+}
+
+std::string SpecialFolder(int Id) {
+    char path[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, path, Id, FALSE);
+    std::string folder = path;
+    if (!folder.empty() && folder.back() != '\\') folder += '\\';
+    return folder;
+}
+
+ComScope::ComScope() { CoInitialize(nullptr); }
+ComScope::~ComScope() { CoUninitialize(); }
+
+void OnComThread(const std::function<void()>& Body) {
+    std::thread([&] {
+        ComScope com;
+        Body();
+    }).join();
+}
+
+EnvGuard::EnvGuard(const char* Name, const char* Value) : FName(Name) {
+    FHad = GetEnvironmentVariableA(Name, nullptr, 0) > 0;
+    FOld = Env(Name);
+    Set(Value);
+}
+
+EnvGuard::~EnvGuard() { SetEnvironmentVariableA(FName.c_str(), FHad ? FOld.c_str() : nullptr); }
+
+void EnvGuard::Set(const char* Value) { SetEnvironmentVariableA(FName.c_str(), Value); }
+
+bool KeyExists(HKEY Root, const std::string& Path) {
+    HKEY key;
+    if (RegOpenKeyExA(Root, Path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool ReadValue(HKEY Root, const std::string& Key, const std::string& Name, DWORD* Type, std::vector<BYTE>* Data) {
+    HKEY key;
+    if (RegOpenKeyExA(Root, Key.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    DWORD size = 0, type = 0;
+    LONG r = RegQueryValueExA(key, Name.c_str(), nullptr, &type, nullptr, &size);
+    std::vector<BYTE> data(size);
+    if (r == ERROR_SUCCESS && size) r = RegQueryValueExA(key, Name.c_str(), nullptr, &type, data.data(), &size);
+    RegCloseKey(key);
+    if (r != ERROR_SUCCESS) return false;
+    data.resize(size);
+    if (Type) *Type = type;
+    if (Data) *Data = data;
+    return true;
+}
+
+KeyGuard::KeyGuard(HKEY Root, const std::string& Path) : FRoot(Root) {
+    size_t end = 0;
+    do {
+        end = Path.find('\\', end + 1);
+        std::string prefix = Path.substr(0, end);
+        if (!KeyExists(Root, prefix)) {
+            FMissing = prefix;
+            break;
+        }
+    } while (end != std::string::npos);
+}
+
+KeyGuard::~KeyGuard() {
+    if (FMissing.empty()) return;
+    RegDeleteTreeA(FRoot, FMissing.c_str());
+    RegDeleteKeyA(FRoot, FMissing.c_str());
+}
+
+ValueGuard::ValueGuard(HKEY Root, const std::string& Key, const std::string& Name)
+    : FRoot(Root), FKey(Key), FName(Name) {
+    FExisted = ReadValue(Root, Key, Name, &FType, &FData);
+}
+
+ValueGuard::~ValueGuard() {
+    HKEY key;
+    if (RegOpenKeyExA(FRoot, FKey.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    if (FExisted)
+        RegSetValueExA(key, FName.c_str(), 0, FType, FData.data(), static_cast<DWORD>(FData.size()));
+    else
+        RegDeleteValueA(key, FName.c_str());
+    RegCloseKey(key);
+}
 
 std::string ReadFileText(const std::string& FileName) {
     std::ifstream in(FileName, std::ios::binary);
@@ -108,6 +209,20 @@ std::string EnvPath(const char* Name) {
 
 std::string InstallExePath() { return EnvPath("ORVAND_INSTALL_EXE"); }
 
+std::string FixturePath(const std::string& Name) {
+    std::string folder = EnvPath("ORVAND_FIXTURES_DIR");
+    return folder.empty() ? std::string() : folder + "\\" + Name;
+}
+
+HWND WaitProductWindow(DWORD Milliseconds) {
+    DWORD start = GetTickCount();
+    do {
+        if (HWND w = FindWindowA("TMainOrvandForm", "Orvand")) return w;
+        Sleep(50);
+    } while (GetTickCount() - start < Milliseconds);
+    return nullptr;
+}
+
 PROCESS_INFORMATION StartProgram(const std::string& Program, const std::string& Arguments) {
     std::string command = "\"" + Program + "\"" + (Arguments.empty() ? "" : " " + Arguments);
     STARTUPINFOA si{};
@@ -125,6 +240,43 @@ DWORD WaitExit(PROCESS_INFORMATION& Process, DWORD Milliseconds) {
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(Process.hProcess, &code);
     return code;
+}
+
+DWORD WaitEnd(PROCESS_INFORMATION& Process, DWORD Milliseconds, int* Boxes, HWND Answered) {
+    DWORD code = STILL_ACTIVE;
+    HWND last = Answered;
+    for (DWORD waited = 0; waited < Milliseconds && code == STILL_ACTIVE; waited += 50) {
+        HWND box = FindMessageBox(Process.dwProcessId);
+        if (box && box != last && Boxes) ++*Boxes;
+        if (box) last = box;
+        code = WaitExit(Process, 50);
+    }
+    if (code == STILL_ACTIVE) TerminateProcess(Process.hProcess, 1);
+    CloseHandle(Process.hProcess);
+    return code;
+}
+
+const char* const UninstallQuestion = "Are you sure you want to remove Orvand from your computer";
+
+HWND WaitConfirmation(DWORD ProcessId) {
+    HWND box = WaitMessageBox(ProcessId, 15000);
+    if (!box) return nullptr;
+    EXPECT_EQ(WindowText(box), "Confirm");
+    EXPECT_EQ(MessageBoxText(box), UninstallQuestion);
+    EXPECT_EQ(DefaultButton(box), IDYES);
+    EXPECT_NE(GetDlgItem(box, IDNO), nullptr);
+    EXPECT_EQ(FindProcessWindow(ProcessId, "TFormUninstall", true), nullptr) << "the uninstall window showed";
+    return box;
+}
+
+DWORD RunUninstaller(const std::string& Exe, const std::string& Argument, int Answer, int* LaterBoxes) {
+    PROCESS_INFORMATION p = StartProgram(Exe, Argument);
+    HWND box = WaitConfirmation(p.dwProcessId);
+    EXPECT_NE(box, nullptr) << "no confirmation box";
+    if (box) {
+        EXPECT_TRUE(PressMessageBoxButton(box, Answer));
+    }
+    return WaitEnd(p, 20000, LaterBoxes, box);
 }
 
 namespace {

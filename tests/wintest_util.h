@@ -2,10 +2,21 @@
 // Helpers for tests that run under Wine on real files, folders and windows.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace wintest {
+
+// Where an installation registers the product.
+inline constexpr const char* UninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand";
+inline constexpr const char* RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr const char* MenuExtKey = "Software\\Microsoft\\Internet Explorer\\MenuExt\\";
+// The class of the fixture COM library bridge.ocx (ProgID "Orvand.Bridge").
+inline constexpr const char* BridgeClassKey = "CLSID\\{7F3C2A91-5B4E-4D6A-9C1F-2E8B0D4A6C35}";
+
+// The path of a shell folder (CSIDL_...), ending in "\".
+std::string SpecialFolder(int Id);
 
 // A fresh, empty folder under the system temp folder, ending in "\"; removed again at the end.
 class TempFolder {
@@ -17,6 +28,73 @@ public:
 private:
     std::string FPath;
 };
+
+// A unique folder under C:\PRJ\ (C:\prj made when missing); both go again at the end.
+class PrjFolder {
+public:
+    explicit PrjFolder(const std::string& Name);
+    ~PrjFolder();
+    const std::string& Path() const { return FPath; }
+
+private:
+    std::string FPath;
+    bool FMadePrj;
+};
+
+// Removes at the end what a test adds at a registry path: the outermost of its
+// keys that did not exist at construction, with everything below it.
+class KeyGuard {
+public:
+    KeyGuard(HKEY Root, const std::string& Path);
+    ~KeyGuard();
+    KeyGuard(const KeyGuard&) = delete;
+    KeyGuard& operator=(const KeyGuard&) = delete;
+
+private:
+    HKEY FRoot;
+    std::string FMissing;
+};
+
+// Puts a registry value back at the end: its old type and data, or its absence.
+class ValueGuard {
+public:
+    ValueGuard(HKEY Root, const std::string& Key, const std::string& Name);
+    ~ValueGuard();
+    ValueGuard(const ValueGuard&) = delete;
+    ValueGuard& operator=(const ValueGuard&) = delete;
+
+private:
+    HKEY FRoot;
+    std::string FKey, FName;
+    bool FExisted = false;
+    DWORD FType = 0;
+    std::vector<BYTE> FData;
+};
+
+// COM initialised on this thread for the life of the object.
+struct ComScope {
+    ComScope();
+    ~ComScope();
+};
+// Runs Body on a thread of its own in COM; the libraries COM loads for it are
+// unloaded again when that thread leaves COM.
+void OnComThread(const std::function<void()>& Body);
+
+// Sets an environment variable (nullptr removes it) and puts the old state back at the end.
+class EnvGuard {
+public:
+    EnvGuard(const char* Name, const char* Value);
+    ~EnvGuard();
+    void Set(const char* Value);
+
+private:
+    std::string FName, FOld;
+    bool FHad;
+};
+
+bool KeyExists(HKEY Root, const std::string& Path);
+// A value's type and bytes; false when it is missing.
+bool ReadValue(HKEY Root, const std::string& Key, const std::string& Name, DWORD* Type, std::vector<BYTE>* Data);
 
 std::string ReadFileText(const std::string& FileName);
 void WriteFileText(const std::string& FileName, const std::string& Text);
@@ -31,11 +109,25 @@ std::string Env(const char* Name);
 std::string EnvPath(const char* Name);
 // The built install.exe, from ORVAND_INSTALL_EXE.
 std::string InstallExePath();
+// A file of the built fixtures (ORVAND_FIXTURES_DIR), e.g. "orvand.exe".
+std::string FixturePath(const std::string& Name);
+// The stand-in product's main window once it is there, or nullptr.
+HWND WaitProductWindow(DWORD Milliseconds);
 
 // Starts a program and returns its process (and thread closed); CmdLine is the full command line.
 PROCESS_INFORMATION StartProgram(const std::string& Program, const std::string& Arguments);
 // Waits for the process to end; returns its exit code or STILL_ACTIVE on time-out.
 DWORD WaitExit(PROCESS_INFORMATION& Process, DWORD Milliseconds);
+// Waits for the end of the process (terminated on time-out), closes its handle and
+// returns its exit code or STILL_ACTIVE; counts message boxes other than Answered meanwhile.
+DWORD WaitEnd(PROCESS_INFORMATION& Process, DWORD Milliseconds, int* Boxes = nullptr, HWND Answered = nullptr);
+// The uninstall confirmation box of the process, checked (caption, text, buttons); nullptr when none came.
+HWND WaitConfirmation(DWORD ProcessId);
+// Starts an installed install.exe with Argument ("-remove"), checks its confirmation
+// box, answers it with Answer (IDYES, IDNO) and returns WaitEnd's result.
+DWORD RunUninstaller(const std::string& Exe, const std::string& Argument, int Answer, int* LaterBoxes = nullptr);
+extern const char* const UninstallQuestion;
+
 // A visible top-level window of the process with that class (or any class when empty), or nullptr.
 HWND FindProcessWindow(DWORD ProcessId, const std::string& ClassName, bool VisibleOnly);
 HWND WaitProcessWindow(DWORD ProcessId, const std::string& ClassName, DWORD Milliseconds);

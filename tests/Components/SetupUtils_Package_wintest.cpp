@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "Components/SetupUtils.h"
+#include "scripted_ui.h"
 #include "tests/Components/PackageTestUtil.h"
 #include "wintest_util.h"
 
@@ -13,23 +14,6 @@ using namespace wintest;
 using namespace packtest;
 
 namespace {
-
-// Counts questions and message pumps; answers with a fixed choice.
-class TScriptedUI : public TInstallerUI {
-public:
-    explicit TScriptedUI(bool Answer) : FAnswer(Answer) {}
-    bool Confirm(const std::string& Text, const std::string& Caption) override {
-        Questions.push_back(Text);
-        Captions.push_back(Caption);
-        return FAnswer;
-    }
-    void ProcessMessages() override { ++Pumps; }
-    std::vector<std::string> Questions, Captions;
-    int Pumps = 0;
-
-private:
-    bool FAnswer;
-};
 
 const char* const Brains =
     "The brains of your previous Orvand have been found in the target folder.\r\n"

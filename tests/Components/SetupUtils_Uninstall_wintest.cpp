@@ -40,12 +40,7 @@ public:
                                   DWORD(Data.size() + 1)),
                   ERROR_SUCCESS);
     }
-    bool HasKey(const std::string& Sub) const {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, Full(Sub).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-        RegCloseKey(key);
-        return true;
-    }
+    bool HasKey(const std::string& Sub) const { return KeyExists(HKEY_CURRENT_USER, Full(Sub)); }
     bool HasValue(const std::string& Sub, const std::string& Name) const {
         return RegGetValueA(HKEY_CURRENT_USER, Full(Sub).c_str(), Name.c_str(), RRF_RT_ANY, nullptr, nullptr,
                             nullptr) == ERROR_SUCCESS;
@@ -305,10 +300,8 @@ TEST(Uninstall, AJournalThatCannotBeReadRaisesAndRemovesNothing) {
 }
 
 TEST(Uninstall, UnderCPrjTheJournalIsReplayedButTheFolderNotEmptied) {
-    bool madePrj = CreateDirectoryA("C:\\prj", nullptr) != FALSE;
-    std::string install = "C:\\PRJ\\orvand-" + std::to_string(GetCurrentProcessId()) + "\\";
-    RemoveTree(install);
-    MakeFolder(install);
+    PrjFolder prj("orvand");
+    const std::string& install = prj.Path();
     WriteFileText(install + "journalled.txt", "j");
     WriteFileText(install + "later.txt", "l");
     WriteFileText(install + "install.log",
@@ -317,8 +310,6 @@ TEST(Uninstall, UnderCPrjTheJournalIsReplayedButTheFolderNotEmptied) {
     EXPECT_FALSE(FileExists(install + "journalled.txt"));
     EXPECT_FALSE(FileExists(install + "install.log"));
     EXPECT_TRUE(FileExists(install + "later.txt"));
-    RemoveTree(install);
-    if (madePrj) RemoveDirectoryA("C:\\prj");
 }
 
 TEST(DeleteFolderTree, EmptiesEverythingBelowButNotTheFolderItself) {

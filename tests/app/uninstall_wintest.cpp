@@ -7,7 +7,6 @@ using namespace wintest;
 
 namespace {
 
-const char* const ConfirmText = "Are you sure you want to remove Orvand from your computer";
 const char* const StillRunningText = "Uninstaller find started Orvand application. Plase close it and tray again.";
 
 std::string Line(const std::string& Action, const std::string& Argument) { return Action + " " + Argument + "\r\n"; }
@@ -31,12 +30,7 @@ struct Installation {
     }
     ~Installation() { RegDeleteTreeA(HKEY_CURRENT_USER, Key.c_str()); }
     static std::string FormatBanner() { return "########## Setup started at 08.12.2026 10:26:45 ##########\r\n"; }
-    bool HasKey() const {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, Key.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-        RegCloseKey(key);
-        return true;
-    }
+    bool HasKey() const { return KeyExists(HKEY_CURRENT_USER, Key); }
     // Everything is as setup left it.
     void ExpectUntouched() const {
         EXPECT_EQ(ReadFileText(Folder + "install.log"), Journal);
@@ -56,67 +50,17 @@ struct Installation {
     std::string Folder, Exe, Key, Journal;
 };
 
-// Waits for the confirmation box of the process and checks it; nullptr when none came.
-HWND ConfirmationBox(DWORD ProcessId) {
-    HWND box = WaitMessageBox(ProcessId, 15000);
-    if (!box) return nullptr;
-    EXPECT_EQ(WindowText(box), "Confirm");
-    EXPECT_EQ(MessageBoxText(box), ConfirmText);
-    EXPECT_EQ(DefaultButton(box), IDYES);
-
-    EXPECT_NE(GetDlgItem(box, IDNO), nullptr);
-    EXPECT_EQ(FindProcessWindow(ProcessId, "TFormUninstall", true), nullptr) << "the uninstall window showed";
-    return box;
-}
-
-// Waits for the end of the process; counts message boxes that showed meanwhile.
-DWORD WaitEnd(PROCESS_INFORMATION& Process, DWORD Milliseconds, int* Boxes = nullptr, HWND Answered = nullptr) {
-    DWORD code = STILL_ACTIVE;
-    HWND last = Answered;
-    for (DWORD waited = 0; waited < Milliseconds && code == STILL_ACTIVE; waited += 50) {
-        HWND box = FindMessageBox(Process.dwProcessId);
-        if (box && box != last && Boxes) ++*Boxes;
-        if (box) last = box;
-        code = WaitExit(Process, 50);
-    }
-    if (code == STILL_ACTIVE) TerminateProcess(Process.hProcess, 1);
-    CloseHandle(Process.hProcess);
-    return code;
-}
-
-// Runs the copy with Argument and answers the confirmation with Answer; the exit code.
-DWORD RunAndAnswer(const std::string& Exe, const std::string& Argument, int Answer, int* LaterBoxes = nullptr) {
-    PROCESS_INFORMATION p = StartProgram(Exe, Argument);
-    HWND box = ConfirmationBox(p.dwProcessId);
-    EXPECT_NE(box, nullptr) << "no confirmation box";
-    if (box) EXPECT_TRUE(PressMessageBoxButton(box, Answer));
-    return WaitEnd(p, 20000, LaterBoxes, box);
-}
-
-std::string FixtureProduct() {
-    std::string folder = EnvPath("ORVAND_FIXTURES_DIR");
-    return folder.empty() ? std::string() : folder + "\\orvand.exe";
-}
-
-HWND WaitProductWindow(DWORD Milliseconds) {
-    for (DWORD waited = 0; waited < Milliseconds; waited += 50) {
-        if (HWND w = FindWindowA("TMainOrvandForm", "Orvand")) return w;
-        Sleep(50);
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 TEST(UninstallWindow, NoChangesNothingAndYesUninstalls) {
     TempFolder temp;
     Installation installation(temp.Path() + "Orvand\\");
     int boxes = 0;
-    EXPECT_EQ(RunAndAnswer(installation.Exe, "-remove", IDNO, &boxes), 0u);
+    EXPECT_EQ(RunUninstaller(installation.Exe, "-remove", IDNO, &boxes), 0u);
     EXPECT_EQ(boxes, 0);
     installation.ExpectUntouched();
 
-    EXPECT_EQ(RunAndAnswer(installation.Exe, "-uninstall", IDYES, &boxes), 0u);
+    EXPECT_EQ(RunUninstaller(installation.Exe, "-uninstall", IDYES, &boxes), 0u);
     EXPECT_EQ(boxes, 0) << "a message after the uninstall";
     installation.ExpectUninstalled();
 }
@@ -128,41 +72,36 @@ TEST(UninstallWindow, AJournalThatCannotBeReadEndsQuietlyAndRemovesNothing) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     int boxes = 0;
-    EXPECT_EQ(RunAndAnswer(installation.Exe, "-remove", IDYES, &boxes), 0u);
+    EXPECT_EQ(RunUninstaller(installation.Exe, "-remove", IDYES, &boxes), 0u);
     CloseHandle(writer);
     EXPECT_EQ(boxes, 0) << "the engine's failure was shown";
     installation.ExpectUntouched();
 }
 
 TEST(UninstallWindow, UnderCPrjTheJournalIsUndoneButTheFolderKept) {
-    bool madePrj = CreateDirectoryA("C:\\prj", nullptr) != FALSE;
-    std::string folder = "C:\\PRJ\\orvand-ui-" + std::to_string(GetCurrentProcessId()) + "\\";
-    RemoveTree(folder);
-    {
-        Installation installation(folder);
-        EXPECT_EQ(RunAndAnswer(installation.Exe, "-remove", IDYES), 0u);
-        EXPECT_FALSE(FileExists(folder + "install.log"));
-        EXPECT_FALSE(FileExists(folder + "orvand.exe"));
-        EXPECT_FALSE(installation.HasKey());
-        // Not journalled, so only the emptying would have taken it.
-        EXPECT_TRUE(FileExists(folder + "data\\later.acs"));
-    }
-    RemoveTree(folder);
-    if (madePrj) RemoveDirectoryA("C:\\prj");
+    PrjFolder prj("orvand-ui");
+    const std::string& folder = prj.Path();
+    Installation installation(folder);
+    EXPECT_EQ(RunUninstaller(installation.Exe, "-remove", IDYES), 0u);
+    EXPECT_FALSE(FileExists(folder + "install.log"));
+    EXPECT_FALSE(FileExists(folder + "orvand.exe"));
+    EXPECT_FALSE(installation.HasKey());
+    // Not journalled, so only the emptying would have taken it.
+    EXPECT_TRUE(FileExists(folder + "data\\later.acs"));
 }
 
 // The product cases need the stand-in product of the fixtures: it shows the
 // product's main window, ends on the close request unless started with
 // "-ignore-close", and with "-close-delay=MS" ends that long after the request.
 TEST(UninstallWindow, AProductThatClosesOnRequestIsClosedAndThenUninstalled) {
-    std::string product = FixtureProduct();
+    std::string product = FixturePath("orvand.exe");
     if (product.empty() || !FileExists(product)) GTEST_SKIP() << "no stand-in product at fixtures/orvand.exe yet";
     TempFolder temp;
     Installation installation(temp.Path() + "Orvand\\");
     PROCESS_INFORMATION running = StartProgram(product, "-close-delay=2000");
     ASSERT_NE(WaitProductWindow(10000), nullptr);
     DWORD start = GetTickCount();
-    EXPECT_EQ(RunAndAnswer(installation.Exe, "-remove", IDYES), 0u);
+    EXPECT_EQ(RunUninstaller(installation.Exe, "-remove", IDYES), 0u);
     EXPECT_EQ(WaitExit(running, 5000), 0u) << "the product was not closed";
     EXPECT_GE(GetTickCount() - start, 2000u) << "the uninstall did not wait for the product";
     CloseHandle(running.hProcess);
@@ -170,14 +109,14 @@ TEST(UninstallWindow, AProductThatClosesOnRequestIsClosedAndThenUninstalled) {
 }
 
 TEST(UninstallWindow, AProductThatStaysOpenGetsTheMessageAndNothingIsRemoved) {
-    std::string product = FixtureProduct();
+    std::string product = FixturePath("orvand.exe");
     if (product.empty() || !FileExists(product)) GTEST_SKIP() << "no stand-in product at fixtures/orvand.exe yet";
     TempFolder temp;
     Installation installation(temp.Path() + "Orvand\\");
     PROCESS_INFORMATION running = StartProgram(product, "-ignore-close");
     ASSERT_NE(WaitProductWindow(10000), nullptr);
     PROCESS_INFORMATION p = StartProgram(installation.Exe, "-remove");
-    HWND box = ConfirmationBox(p.dwProcessId);
+    HWND box = WaitConfirmation(p.dwProcessId);
     ASSERT_NE(box, nullptr);
     PressMessageBoxButton(box, IDYES);
     DWORD start = GetTickCount();

@@ -1,0 +1,332 @@
+// Shortcuts, registry values, the menu extension and COM registration, against
+// Wine's real registry, shell links and the fixture COM libraries.
+#include "Components/SetupUtils.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <thread>
+
+#include "app/Utils.h"
+#include "wintest_util.h"
+
+using namespace wintest;
+
+namespace {
+
+std::string Unique(const std::string& Stem) { return Stem + "-" + std::to_string(GetCurrentProcessId()); }
+
+std::vector<std::string> Journal(const TInstaller& Installer) { return SplitCrLf(Installer.FPendingJournal); }
+
+std::string StringValue(HKEY Root, const std::string& Key, const std::string& Name, DWORD* Type = nullptr) {
+    std::vector<BYTE> data;
+    if (!ReadValue(Root, Key, Name, Type, &data)) return "(missing)";
+    return std::string(data.begin(), data.end());
+}
+
+// The message of the EInstallException that Body raises.
+template <class F>
+std::string InstallError(F&& Body) {
+    try {
+        Body();
+    } catch (const EInstallException& e) {
+        return e.Message();
+    }
+    return "(nothing raised)";
+}
+
+// A key whose children can only be volatile: creating a lasting key below it fails.
+class VolatileKey {
+public:
+    explicit VolatileKey(const std::string& Path) : FPath(Path), FGuard(HKEY_CURRENT_USER, Path) {
+        HKEY key;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Path.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+
+private:
+    std::string FPath;
+    KeyGuard FGuard;
+};
+
+struct TLink {
+    std::string Target, Arguments, WorkingFolder;
+};
+
+TLink ReadLink(const std::string& Path) {
+    TLink link;
+    ComScope com;
+    IShellLinkA* shell = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&shell))))
+        return link;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        if (SUCCEEDED(file->Load(AnsiToWide(Path).c_str(), STGM_READ))) {
+            char text[MAX_PATH * 2] = "";
+            shell->GetPath(text, sizeof(text), nullptr, SLGP_RAWPATH);
+            link.Target = text;
+            text[0] = 0;
+            shell->GetArguments(text, sizeof(text));
+            link.Arguments = text;
+            text[0] = 0;
+            shell->GetWorkingDirectory(text, sizeof(text));
+            link.WorkingFolder = text;
+        }
+        file->Release();
+    }
+    shell->Release();
+    return link;
+}
+
+}  // namespace
+
+TEST(WriteRegistryString, JournalsTheKeyOnlyWhenItCreatedIt) {
+    const std::string key = "Software\\" + Unique("OrvandTest-reg") + "\\Sub Key\\Deeper";
+    KeyGuard guard(HKEY_CURRENT_USER, key);
+    const std::string arg = "2147483649|" + key;
+    TInstaller installer;
+
+    // Missing and not to be created: refused, nothing made.
+    EXPECT_EQ(InstallError([&] { installer.WriteRegistryString(HKEY_CURRENT_USER, key, "Name", "v", false); }),
+              "Couldn't create registry key \"" + key + "\"");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key));
+
+    installer.WriteRegistryString(HKEY_CURRENT_USER, key, "Name", "first value", true);
+    installer.WriteRegistryString(HKEY_CURRENT_USER, key, "Other", "x", true);
+    installer.WriteRegistryString(HKEY_CURRENT_USER, key, "Name", "second", false);
+    installer.WriteRegistryString(HKEY_CURRENT_USER, key, "", "default", false);
+    EXPECT_EQ(Journal(installer), (std::vector<std::string>{
+                                      "CreteRegKey " + arg,
+                                      "CreteRegValue " + arg + "|Name",
+                                      "CreteRegValue " + arg + "|Other",
+                                      "CreteRegValue " + arg + "|Name",
+                                      "CreteRegValue " + arg + "|",
+                                  }));
+    DWORD type = 0;
+    // A zero-terminated string value, overwritten by the later write.
+    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, key, "Name", &type), std::string("second") + '\0');
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, key, ""), std::string("default") + '\0');
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "Other"), "x");
+}
+
+TEST(WriteRegistryString, AFailureJournalsOnlyWhatWasDoneBefore) {
+    const std::string parent = "Software\\" + Unique("OrvandTest-volatile");
+    VolatileKey volatileKey(parent);
+    TInstaller installer;
+    const std::string child = parent + "\\Child";
+    EXPECT_EQ(InstallError([&] { installer.WriteRegistryString(HKEY_CURRENT_USER, child, "a", "b", true); }),
+              "Couldn't create registry key \"" + child + "\"");
+    EXPECT_EQ(installer.FPendingJournal, "");
+
+    // The key is made, then the value is refused (its name is too long): the key stays journalled.
+    const std::string key = "Software\\" + Unique("OrvandTest-refused");
+    KeyGuard guard(HKEY_CURRENT_USER, key);
+    std::string message = InstallError(
+        [&] { installer.WriteRegistryString(HKEY_CURRENT_USER, key, std::string(20000, 'n'), "b", true); });
+    EXPECT_NE(message, "(nothing raised)");
+    EXPECT_NE(message, "");
+    EXPECT_EQ(Journal(installer), std::vector<std::string>{"CreteRegKey 2147483649|" + key});
+}
+
+TEST(WriteUninstallEntry, QuotesAPathWithBlanksAndJournalsTheKeyOnce) {
+    // The private test prefix holds no real product: a stale entry is from an earlier run.
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, UninstallKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKey);
+    KeyGuard guard(HKEY_LOCAL_MACHINE, UninstallKey);
+    const std::string arg = std::string("2147483650|") + UninstallKey;
+    TInstaller installer;
+    installer.WriteUninstallEntry("Orvand", "C:\\Program Files\\Orvand\\install.exe", "-remove");
+    EXPECT_EQ(Journal(installer), (std::vector<std::string>{"CreteRegKey " + arg, "CreteRegValue " + arg + "|DisplayName",
+                                                            "CreteRegValue " + arg + "|UninstallString"}));
+    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName"), "Orvand");
+    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"),
+              "\"C:\\Program Files\\Orvand\\install.exe\" -remove");
+
+    // The key is there now: only the values; no blank after a path without arguments.
+    installer.FPendingJournal.clear();
+    installer.WriteUninstallEntry("Orvand 2", "C:\\Orvand\\install.exe", "");
+    EXPECT_EQ(Journal(installer), (std::vector<std::string>{"CreteRegValue " + arg + "|DisplayName",
+                                                            "CreteRegValue " + arg + "|UninstallString"}));
+    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName"), "Orvand 2");
+    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"), "C:\\Orvand\\install.exe");
+
+    // A path that is quoted already is not quoted twice.
+    installer.WriteUninstallEntry("Orvand", "\"C:\\Program Files\\Orvand\\install.exe\"", "-remove");
+    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"),
+              "\"C:\\Program Files\\Orvand\\install.exe\" -remove");
+}
+
+TEST(WriteAutostartEntry, StartsTheProductHiddenAndNeverJournalsTheRunKey) {
+    ASSERT_TRUE(KeyExists(HKEY_CURRENT_USER, RunKey));
+    ValueGuard guard(HKEY_CURRENT_USER, RunKey, "Orvand");
+    TInstaller installer;
+    installer.WriteAutostartEntry("C:\\Program Files\\Orvand\\orvand.exe");
+    installer.WriteAutostartEntry("C:\\Orvand\\orvand.exe");
+    const std::string line = std::string("CreteRegValue 2147483649|") + RunKey + "|Orvand";
+    EXPECT_EQ(Journal(installer), (std::vector<std::string>{line, line}));
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, RunKey, "Orvand"), "C:\\Orvand\\orvand.exe -hidden");
+    TInstaller blank;
+    blank.WriteAutostartEntry("C:\\Program Files\\Orvand\\orvand.exe");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, RunKey, "Orvand"),
+              "\"C:\\Program Files\\Orvand\\orvand.exe\" -hidden");
+}
+
+TEST(AddMenuExtension, JournalsTheKeyEveryTimeAndWritesFourBytesOfContexts) {
+    const std::string text = "&Copy to " + Unique("OrvandTest");
+    const std::string key = MenuExtKey + text;
+    KeyGuard guard(HKEY_CURRENT_USER, key);
+    TInstaller installer;
+    installer.AddMenuExtension(text, "C:\\Program Files\\Orvand\\data\\script.htm", 16);
+    DWORD type = 0;
+    std::vector<BYTE> contexts;
+    ASSERT_TRUE(ReadValue(HKEY_CURRENT_USER, key, "Contexts", &type, &contexts));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(contexts, (std::vector<BYTE>{16, 0, 0, 0}));
+    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, key, "", &type),
+              std::string("C:\\Program Files\\Orvand\\data\\script.htm") + '\0');
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+
+    // The key exists now and is journalled all the same; the values are replaced.
+    installer.AddMenuExtension(text, "D:\\s.htm", -2);
+    const std::string line = "CreteRegKey 2147483649|" + key;
+    EXPECT_EQ(Journal(installer), (std::vector<std::string>{line, line}));
+    ASSERT_TRUE(ReadValue(HKEY_CURRENT_USER, key, "Contexts", &type, &contexts));
+    EXPECT_EQ(contexts, (std::vector<BYTE>{0xFE, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, ""), "D:\\s.htm");
+
+    const std::string parent = Unique("OrvandTest-volatile");
+    VolatileKey volatileKey(MenuExtKey + parent);
+    TInstaller failing;
+    EXPECT_EQ(InstallError([&] { failing.AddMenuExtension(parent + "\\Child", "x", 16); }),
+              "Couldn't open registry key \"" + std::string(MenuExtKey) + parent + "\\Child\"");
+    EXPECT_EQ(failing.FPendingJournal, "");
+}
+
+TEST(CreateShortcut, MakesTheFolderFirstAndTheLinkPointsAtTheTarget) {
+    ComScope com;
+    TempFolder temp;
+    const std::string product = temp.Path() + "Orvand Test\\";
+    ASSERT_TRUE(CreateDirectoryA(product.c_str(), nullptr));
+    WriteFileText(product + "orvand.exe", "p");
+    WriteFileText(product + "install.exe", "i");
+
+    const std::string sub = Unique("OrvandTest");
+    const std::string programs = SpecialFolder(CSIDL_PROGRAMS);
+    const std::string folder = programs + sub + "\\";
+    ASSERT_FALSE(FolderExists(folder));
+    struct Cleanup {
+        std::string Folder;
+        ~Cleanup() { RemoveTree(Folder); }
+    } cleanup{folder};
+
+    TInstaller installer;
+    installer.CreateShortcut(CSIDL_PROGRAMS, product + "orvand.exe", "", "Orvand.lnk", sub);
+    installer.CreateShortcut(CSIDL_PROGRAMS, product + "install.exe", "-remove", "Uninstall.lnk", sub);
+    EXPECT_EQ(Journal(installer), (std::vector<std::string>{"CreateFolder " + folder, "CreateFile " + folder + "Orvand.lnk",
+                                                            "CreateFile " + folder + "Uninstall.lnk"}));
+    TLink link = ReadLink(folder + "Orvand.lnk");
+    EXPECT_EQ(link.Target, product + "orvand.exe");
+    EXPECT_EQ(link.Arguments, "");
+    EXPECT_EQ(link.WorkingFolder, product);
+    link = ReadLink(folder + "Uninstall.lnk");
+    EXPECT_EQ(link.Target, product + "install.exe");
+    EXPECT_EQ(link.Arguments, "-remove");
+    EXPECT_EQ(link.WorkingFolder, product);
+
+    // Straight into the desktop folder, which exists: only the link is journalled.
+    const std::string desktopLink = SpecialFolder(CSIDL_DESKTOPDIRECTORY) + sub + ".lnk";
+    struct RemoveFile {
+        std::string Path;
+        ~RemoveFile() { DeleteFileA(Path.c_str()); }
+    } removeLink{desktopLink};
+    TInstaller desktop;
+    desktop.CreateShortcut(CSIDL_DESKTOPDIRECTORY, product + "orvand.exe", "", sub + ".lnk", "");
+    EXPECT_EQ(Journal(desktop), std::vector<std::string>{"CreateFile " + desktopLink});
+    EXPECT_EQ(ReadLink(desktopLink).Target, product + "orvand.exe");
+}
+
+TEST(CreateShortcut, FailuresRaiseAndJournalNothing) {
+    TempFolder temp;
+    WriteFileText(temp.Path() + "orvand.exe", "p");
+    const std::string blocker = Unique("OrvandTest-blocker");
+    const std::string programs = SpecialFolder(CSIDL_PROGRAMS);
+    WriteFileText(programs + blocker, "a file where the folder should go");
+    struct RemoveFile {
+        std::string Path;
+        ~RemoveFile() { DeleteFileA(Path.c_str()); }
+    } removeBlocker{programs + blocker};
+    {
+        ComScope com;
+        TInstaller installer;
+        EXPECT_EQ(InstallError([&] {
+                      installer.CreateShortcut(CSIDL_PROGRAMS, temp.Path() + "orvand.exe", "", "Orvand.lnk", blocker);
+                  }),
+                  "Couldn't create folder \"" + programs + blocker + "\\\"");
+        EXPECT_EQ(installer.FPendingJournal, "");
+    }
+    // Without COM on the thread the shell link cannot be made: the platform's error, as EInstallException.
+    const std::string sub = Unique("OrvandTest-nocom");
+    std::string message;
+    TInstaller installer;
+    std::thread([&] {
+        message = InstallError(
+            [&] { installer.CreateShortcut(CSIDL_PROGRAMS, temp.Path() + "orvand.exe", "", "Orvand.lnk", sub); });
+    }).join();
+    EXPECT_NE(message, "(nothing raised)");
+    EXPECT_EQ(installer.FPendingJournal, "");
+    EXPECT_FALSE(FolderExists(programs + sub));
+}
+
+TEST(RegisterComLibrary, RegistersTheBridgeAndJournalsItOnlyOnSuccess) {
+    ASSERT_TRUE(FileExists(FixturePath("bridge.ocx")));
+    TempFolder temp;
+    KeyGuard classGuard(HKEY_CLASSES_ROOT, BridgeClassKey);
+    KeyGuard progIdGuard(HKEY_CLASSES_ROOT, "Orvand.Bridge");
+    auto progIdKnown = [] {
+        CLSID cls;
+        return SUCCEEDED(CLSIDFromProgID(L"Orvand.Bridge", &cls));
+    };
+    TInstaller installer;
+
+    const std::string failing = temp.Path() + "bridge_fail.ocx";
+    const std::string noEntry = temp.Path() + "noentry.dll";
+    const std::string missing = temp.Path() + "missing.ocx";
+    ASSERT_TRUE(CopyFileA(FixturePath("bridge_fail.ocx").c_str(), failing.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(FixturePath("noentry.dll").c_str(), noEntry.c_str(), FALSE));
+    for (const std::string& path : {failing, noEntry, missing}) {
+        EXPECT_EQ(InstallError([&] { installer.RegisterComLibrary(path); }),
+                  "Couldn't register \"" + path + "\" as COM server");
+        EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr) << "left loaded: " << path;
+    }
+    EXPECT_EQ(installer.FPendingJournal, "");
+    EXPECT_FALSE(progIdKnown());
+
+    const std::string bridge = temp.Path() + "bridge.ocx";
+    ASSERT_TRUE(CopyFileA(FixturePath("bridge.ocx").c_str(), bridge.c_str(), FALSE));
+    installer.RegisterComLibrary(bridge);
+    EXPECT_EQ(Journal(installer), std::vector<std::string>{"RegisterServer " + bridge});
+    EXPECT_EQ(GetModuleHandleA(bridge.c_str()), nullptr) << "left loaded";
+    EXPECT_TRUE(progIdKnown());
+    EXPECT_EQ(ReadRegistryString(HKEY_CLASSES_ROOT, std::string(BridgeClassKey) + "\\InprocServer32", ""), bridge);
+    // The class works: COM loads the library and makes an object.
+    HRESULT created = E_FAIL;
+    OnComThread([&] {
+        CLSID cls;
+        IUnknown* object = nullptr;
+        if (SUCCEEDED(CLSIDFromProgID(L"Orvand.Bridge", &cls)))
+            created = CoCreateInstance(cls, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                       reinterpret_cast<void**>(&object));
+        if (object) object->Release();
+    });
+    EXPECT_EQ(created, S_OK);
+
+    // The journal line undoes it.
+    TUninstaller(temp.Path()).UnregisterServer(bridge);
+    EXPECT_FALSE(progIdKnown());
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, BridgeClassKey));
+}

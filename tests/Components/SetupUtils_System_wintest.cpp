@@ -1,0 +1,452 @@
+// The Program Files folder, registry and environment reads, prerequisite
+// detection with the stand-in installers, running programs, closing the
+// stand-in product, and the restart through its seam.
+#include "Components/SetupUtils.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <array>
+#include <typeinfo>
+
+#include "app/Utils.h"
+#include "scripted_ui.h"
+#include "wintest_util.h"
+
+using namespace wintest;
+
+namespace {
+
+const char* const NtKey = "Software\\Microsoft\\Windows NT\\CurrentVersion";
+const char* const CvKey = "Software\\Microsoft\\Windows\\CurrentVersion";
+const UINT CloseRequest = 0x520;
+
+void SetString(HKEY Root, const std::string& Key, const std::string& Name, const std::string& Value,
+               DWORD Type = REG_SZ) {
+    ASSERT_EQ(RegSetKeyValueA(Root, Key.c_str(), Name.c_str(), Type, Value.data(), static_cast<DWORD>(Value.size())),
+              ERROR_SUCCESS);
+}
+
+void DeleteValue(HKEY Root, const std::string& Key, const std::string& Name) {
+    RegDeleteKeyValueA(Root, Key.c_str(), Name.c_str());
+}
+
+std::string Z(const std::string& Text) { return Text + '\0'; }
+
+// --- prerequisite components ---
+
+struct TComponent {
+    const char* Installer;
+    bool (TInstaller::*Test)();
+};
+
+const TComponent Components[] = {
+    {"MSagent.exe", &TInstaller::IsAgentRuntimeInstalled},
+    {"spchapi.exe", &TInstaller::IsSpeechApiInstalled},
+    {"tv_enua.exe", &TInstaller::IsTruVoiceEngineInstalled},
+    {"lhttseng.exe", &TInstaller::IsTts3000EngineInstalled},
+};
+
+// The four answers, asked on a COM thread of their own so that no engine library stays loaded.
+std::array<bool, 4> Detect() {
+    std::array<bool, 4> found{};
+    OnComThread([&] {
+        TInstaller installer;
+        for (size_t i = 0; i < 4; ++i) found[i] = (installer.*Components[i].Test)();
+    });
+    return found;
+}
+
+DWORD RunFixture(const std::string& Name, const std::string& Arguments) {
+    PROCESS_INFORMATION p = StartProgram(FixturePath(Name), Arguments);
+    return WaitEnd(p, 20000);
+}
+
+std::string EngineFolder() {
+    char data[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, data);
+    return std::string(data) + "\\OrvandFixtures";
+}
+
+// Takes every stand-in registration away again, also when a test fails half-way.
+class ComponentsCleanup {
+public:
+    ComponentsCleanup() : FHadEngineFolder(FolderExists(EngineFolder())) { UnregisterAll(); }
+    ~ComponentsCleanup() {
+        UnregisterAll();
+        if (!FHadEngineFolder) RemoveDirectoryA(EngineFolder().c_str());
+    }
+    static void UnregisterAll() {
+        for (const TComponent& c : Components) EXPECT_EQ(RunFixture(c.Installer, "-unregister"), 0u) << c.Installer;
+    }
+
+private:
+    bool FHadEngineFolder;
+};
+
+// --- the stand-in product ---
+
+// Starts the stand-in product, hidden, and waits for its main window.
+PROCESS_INFORMATION StartProduct(const std::string& Switches) {
+    PROCESS_INFORMATION p = StartProgram(FixturePath("orvand.exe"), "-hidden " + Switches);
+    for (int i = 0; i < 200 && !FindProcessWindow(p.dwProcessId, "TMainOrvandForm", false); ++i) Sleep(50);
+    EXPECT_NE(FindProcessWindow(p.dwProcessId, "TMainOrvandForm", false), nullptr) << "the product did not start";
+    return p;
+}
+
+// Ends a stand-in product that is still there.
+void EndProduct(PROCESS_INFORMATION& Process) {
+    if (WaitExit(Process, 0) == STILL_ACTIVE) TerminateProcess(Process.hProcess, 1);
+    WaitExit(Process, 5000);
+    CloseHandle(Process.hProcess);
+}
+
+DWORD Since(DWORD Start) { return GetTickCount() - Start; }
+
+// Handles this process holds on other processes or their threads.
+int ForeignHandles() {
+    int count = 0;
+    for (uintptr_t value = 4; value < 0x10000; value += 4) {
+        HANDLE handle = reinterpret_cast<HANDLE>(value);
+        DWORD flags;
+        if (!GetHandleInformation(handle, &flags)) continue;
+        DWORD owner = GetProcessId(handle);
+        if (!owner) owner = GetProcessIdOfThread(handle);
+        if (owner && owner != GetCurrentProcessId()) ++count;
+    }
+    return count;
+}
+
+// A visible top-level window standing in for the wizard.
+class MainWindow {
+public:
+    MainWindow() {
+        FWindow = CreateWindowA("STATIC", "wizard", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
+                                nullptr, nullptr);
+    }
+    ~MainWindow() { DestroyWindow(FWindow); }
+    HWND Handle() const { return FWindow; }
+
+private:
+    HWND FWindow;
+};
+
+// --- restart seam ---
+
+struct TRebootScript {
+    DWORD Platform = VER_PLATFORM_WIN32_NT;
+    BOOL OpenOk = TRUE, ExitOk = TRUE;
+    DWORD LastError = ERROR_SUCCESS;
+    std::vector<std::string> Calls;
+};
+TRebootScript Script;
+HANDLE const FakeToken = reinterpret_cast<HANDLE>(0x1234);
+
+std::string Hex(uintptr_t Value) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "0x%lx", static_cast<unsigned long>(Value));
+    return text;
+}
+
+// Replaces the system calls for the life of the object and records each call.
+class RebootSeam {
+public:
+    explicit RebootSeam(const TRebootScript& Wanted) : FSaved(RebootCalls) {
+        Script = Wanted;
+        RebootCalls.PlatformId = [] {
+            Script.Calls.push_back("PlatformId");
+            return Script.Platform;
+        };
+        RebootCalls.OpenProcessToken = [](DWORD Access, HANDLE* Token) {
+            Script.Calls.push_back("OpenProcessToken " + Hex(Access));
+            *Token = Script.OpenOk ? FakeToken : nullptr;
+            return Script.OpenOk;
+        };
+        RebootCalls.LookupPrivilegeValue = [](const char* Name, LUID* Luid) {
+            Script.Calls.push_back(std::string("LookupPrivilegeValue ") + Name);
+            Luid->LowPart = 19;
+            Luid->HighPart = 0;
+            return TRUE;
+        };
+        RebootCalls.AdjustTokenPrivileges = [](HANDLE Token, TOKEN_PRIVILEGES* State) {
+            Script.Calls.push_back("AdjustTokenPrivileges " + Hex(reinterpret_cast<uintptr_t>(Token)) + " count " +
+                                   std::to_string(State->PrivilegeCount) + " luid " +
+                                   std::to_string(State->Privileges[0].Luid.LowPart) + " attributes " +
+                                   std::to_string(State->Privileges[0].Attributes));
+            return TRUE;
+        };
+        RebootCalls.GetLastError = [] {
+            Script.Calls.push_back("GetLastError");
+            return Script.LastError;
+        };
+        RebootCalls.ExitWindowsEx = [](UINT Flags) {
+            Script.Calls.push_back("ExitWindowsEx " + Hex(Flags));
+            return Script.ExitOk;
+        };
+        RebootCalls.CloseHandle = [](HANDLE Handle) {
+            Script.Calls.push_back("CloseHandle " + Hex(reinterpret_cast<uintptr_t>(Handle)));
+            return TRUE;
+        };
+    }
+    ~RebootSeam() { RebootCalls = FSaved; }
+
+private:
+    TRebootCalls FSaved;
+};
+
+// "" when RebootComputer returned; else the message, checked to be of the general class.
+std::string RebootOutcome() {
+    try {
+        RebootComputer();
+    } catch (const Exception& e) {
+        EXPECT_EQ(typeid(e), typeid(Exception)) << "raised as " << typeid(e).name();
+        return e.Message();
+    }
+    return "";
+}
+
+const std::vector<std::string> PrivilegeCalls = {"PlatformId", "OpenProcessToken 0x28",
+                                                 "LookupPrivilegeValue SeShutdownPrivilege",
+                                                 "AdjustTokenPrivileges 0x1234 count 1 luid 19 attributes 2",
+                                                 "GetLastError", "CloseHandle 0x1234"};
+
+std::vector<std::string> Plus(std::vector<std::string> Calls, const std::string& Last) {
+    Calls.push_back(Last);
+    return Calls;
+}
+
+}  // namespace
+
+TEST(GetProgramFilesFolder, TakesTheFirstNonEmptySourceInOrder) {
+    ValueGuard ntDir(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesDir"), ntPath(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesPath");
+    ValueGuard cvDir(HKEY_LOCAL_MACHINE, CvKey, "ProgramFilesDir"), cvPath(HKEY_LOCAL_MACHINE, CvKey, "ProgramFilesPath");
+    EnvGuard programFiles("ProgramFiles", "E:\\Env Programs");
+    EnvGuard systemDrive("SystemDrive", "F:");
+    SetString(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesDir", Z("A:\\Nt Dir"));
+    SetString(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesPath", Z("B:\\Nt Path"));
+    SetString(HKEY_LOCAL_MACHINE, CvKey, "ProgramFilesDir", Z("C:\\Cv Dir"));
+    SetString(HKEY_LOCAL_MACHINE, CvKey, "ProgramFilesPath", Z("D:\\Cv Path"), REG_EXPAND_SZ);
+    EXPECT_EQ(GetProgramFilesFolder(), "A:\\Nt Dir");
+    // An empty value counts as missing.
+    SetString(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesDir", Z(""));
+    EXPECT_EQ(GetProgramFilesFolder(), "B:\\Nt Path");
+    DeleteValue(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesPath");
+    EXPECT_EQ(GetProgramFilesFolder(), "C:\\Cv Dir");
+    DeleteValue(HKEY_LOCAL_MACHINE, CvKey, "ProgramFilesDir");
+    EXPECT_EQ(GetProgramFilesFolder(), "D:\\Cv Path");
+    DeleteValue(HKEY_LOCAL_MACHINE, CvKey, "ProgramFilesPath");
+    EXPECT_EQ(GetProgramFilesFolder(), "E:\\Env Programs");
+    programFiles.Set(nullptr);
+    EXPECT_EQ(GetProgramFilesFolder(), "F:\\Program Files");
+    systemDrive.Set(nullptr);
+    EXPECT_EQ(GetProgramFilesFolder(), "C:\\Program Files");
+}
+
+TEST(ReadRegistryString, TextUpToTheFirstZeroWhateverTheType) {
+    const std::string key = "Software\\OrvandTest-read-" + std::to_string(GetCurrentProcessId());
+    KeyGuard guard(HKEY_CURRENT_USER, key);
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "x"), "");
+    SetString(HKEY_CURRENT_USER, key, "plain", Z("C:\\Program Files"));
+    SetString(HKEY_CURRENT_USER, key, "", Z("default"));
+    SetString(HKEY_CURRENT_USER, key, "binary", std::string("ab\0cd", 5), REG_BINARY);
+    SetString(HKEY_CURRENT_USER, key, "unterminated", "abc", REG_BINARY);
+    SetString(HKEY_CURRENT_USER, key, "expand", Z("%ProgramFiles%"), REG_EXPAND_SZ);
+    SetString(HKEY_CURRENT_USER, key, "dword", std::string("ABC\0", 4), REG_DWORD);
+    SetString(HKEY_CURRENT_USER, key, "empty", "", REG_SZ);
+    const std::string long_(10000, 'L');
+    SetString(HKEY_CURRENT_USER, key, "long", Z(long_));
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "plain"), "C:\\Program Files");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, ""), "default");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "binary"), "ab");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "unterminated"), "abc");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "expand"), "%ProgramFiles%");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "dword"), "ABC");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "empty"), "");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "long"), long_);
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "missing"), "");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key + "\\missing", "plain"), "");
+}
+
+TEST(ExpandEnvironment, ExpandsDefinedVariablesAndLeavesOthers) {
+    EnvGuard dir("ORVAND_TEST_DIR", "C:\\Orvand Dir");
+    EnvGuard missing("ORVAND_TEST_UNDEFINED", nullptr);
+    const std::string big(5000, 'b');
+    EnvGuard large("ORVAND_TEST_BIG", big.c_str());
+    EXPECT_EQ(ExpandEnvironment("%ORVAND_TEST_DIR%\\x"), "C:\\Orvand Dir\\x");
+    EXPECT_EQ(ExpandEnvironment("%ORVAND_TEST_UNDEFINED%\\x"), "%ORVAND_TEST_UNDEFINED%\\x");
+    EXPECT_EQ(ExpandEnvironment("no variables"), "no variables");
+    EXPECT_EQ(ExpandEnvironment(""), "");
+    EXPECT_EQ(ExpandEnvironment("%ORVAND_TEST_BIG%-%ORVAND_TEST_BIG%"), big + "-" + big);
+}
+
+TEST(Components, DetectedWhileTheStandInInstallersRegistrationLasts) {
+    for (const TComponent& c : Components) ASSERT_TRUE(FileExists(FixturePath(c.Installer))) << c.Installer;
+    TempFolder temp;
+    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", (temp.Path() + "runs.txt").c_str());
+    ComponentsCleanup cleanup;
+    EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, false, false}));
+
+    // Each installer, run as the wizard runs it (no command line), makes its own test true.
+    TScriptedUI ui;
+    TInstaller installer;
+    installer.SetUI(&ui);
+    std::array<bool, 4> expected{};
+    for (size_t i = 0; i < 4; ++i) {
+        installer.RunAndWait(FixturePath(Components[i].Installer), "");
+        expected[i] = true;
+        EXPECT_EQ(Detect(), expected) << Components[i].Installer;
+    }
+    EXPECT_EQ(SplitCrLf(ReadFileText(temp.Path() + "runs.txt")),
+              (std::vector<std::string>{"MSagent.exe -unregister", "spchapi.exe -unregister", "tv_enua.exe -unregister",
+                                        "lhttseng.exe -unregister", "MSagent.exe ", "spchapi.exe ", "tv_enua.exe ",
+                                        "lhttseng.exe "}));
+    EXPECT_EQ(ui.Halts, 0);
+
+    ComponentsCleanup::UnregisterAll();
+    EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, false, false}));
+}
+
+TEST(RunAndWait, HidesTheMainWindowWhileTheProgramRunsAndWaitsForItsEnd) {
+    MainWindow main;
+    ASSERT_TRUE(IsWindowVisible(main.Handle()));
+    TScriptedUI ui;
+    ui.Main = main.Handle();
+    int visiblePumps = 0;
+    ui.OnPump = [&] { visiblePumps += IsWindowVisible(main.Handle()) ? 1 : 0; };
+    TInstaller installer;
+    installer.SetUI(&ui);
+    const std::string product = FixturePath("orvand.exe");
+    const std::string command = "\"" + product + "\" -hidden -lifetime=1500";
+    // Once to warm up, so that the handle count below sees only what the runs leave behind.
+    installer.RunAndWait(product, "\"" + product + "\" -hidden -lifetime=10");
+    const int handles = ForeignHandles();
+    ui.Pumps = 0;
+    visiblePumps = 0;
+    DWORD start = GetTickCount();
+    installer.RunAndWait(product, command);
+    EXPECT_GE(Since(start), 1400u);
+    EXPECT_EQ(FindRunningInstance(), nullptr) << "returned before the program ended";
+    // Messages are processed all along the wait, about every 50 ms, with the window hidden.
+    EXPECT_GE(ui.Pumps, 10);
+    EXPECT_EQ(visiblePumps, 1) << "only the last pump, after the program, sees the window";
+    EXPECT_TRUE(IsWindowVisible(main.Handle()));
+    EXPECT_EQ(ui.Halts, 0);
+    installer.RunAndWait(product, "\"" + product + "\" -hidden -lifetime=10");
+    const int handlesAfter = ForeignHandles();
+    EXPECT_EQ(handlesAfter, handles) << "process or thread handles left open";
+}
+
+TEST(RunAndWait, AProgramThatCannotStartShowsTheErrorAndHalts) {
+    TempFolder temp;
+    MainWindow main;
+    TScriptedUI ui;
+    ui.Main = main.Handle();
+    TInstaller installer;
+    installer.SetUI(&ui);
+    const std::string missing = temp.Path() + "missing.exe";
+    EXPECT_THROW(installer.RunAndWait(missing, ""), THalted);
+    EXPECT_EQ(ui.Errors, std::vector<std::string>{"Counld not run " + missing});
+    EXPECT_EQ(ui.ErrorCaptions, std::vector<std::string>{"Error"});
+    EXPECT_EQ(ui.Halts, 1);
+    EXPECT_FALSE(IsWindowVisible(main.Handle())) << "the main window came back";
+}
+
+TEST(RunAndWait, ATerminateRequestDuringTheWaitHalts) {
+    TScriptedUI ui;
+    ui.TerminateAfterPumps = 4;
+    TInstaller installer;
+    installer.SetUI(&ui);
+    const std::string product = FixturePath("orvand.exe");
+    DWORD start = GetTickCount();
+    EXPECT_THROW(installer.RunAndWait(product, "\"" + product + "\" -hidden -lifetime=60000"), THalted);
+    EXPECT_LT(Since(start), 10000u);
+    EXPECT_EQ(ui.Halts, 1);
+    EXPECT_EQ(ui.Pumps, 4);
+    // The program itself runs on; the product's close request ends it.
+    EXPECT_NE(FindRunningInstance(), nullptr);
+    EXPECT_TRUE(CloseRunningInstance());
+}
+
+TEST(CloseRunningInstance, TrueAtOnceWhenNoProductRuns) {
+    ASSERT_EQ(FindRunningInstance(), nullptr);
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(CloseRunningInstance());
+    EXPECT_LT(Since(start), 500u);
+}
+
+TEST(CloseRunningInstance, WaitsForAProductThatClosesLate) {
+    PROCESS_INFORMATION product = StartProduct("-close-delay=3000");
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(CloseRunningInstance());
+    DWORD took = Since(start);
+    EXPECT_GE(took, 2900u);
+    EXPECT_LE(took, 7000u) << "it did not notice the window had gone";
+    EXPECT_EQ(WaitExit(product, 2000), 0u);
+    EndProduct(product);
+}
+
+TEST(CloseRunningInstance, AsksAnotherCopyInTurn) {
+    PROCESS_INFORMATION first = StartProduct("-close-delay=1000");
+    PROCESS_INFORMATION second = StartProduct("-close-delay=1000");
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(CloseRunningInstance());
+    EXPECT_GE(Since(start), 1900u) << "both copies close one second after their own request";
+    EXPECT_EQ(WaitExit(first, 2000), 0u);
+    EXPECT_EQ(WaitExit(second, 2000), 0u);
+    EndProduct(first);
+    EndProduct(second);
+}
+
+TEST(CloseRunningInstance, GivesUpAfterTenSecondsOnAProductThatStays) {
+    PROCESS_INFORMATION product = StartProduct("-ignore-close");
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(CloseRunningInstance());
+    DWORD took = Since(start);
+    EXPECT_GE(took, 9900u);
+    EXPECT_LE(took, 12500u);
+    EXPECT_EQ(WaitExit(product, 0), STILL_ACTIVE);
+    EndProduct(product);
+}
+
+TEST(RebootComputer, EnablesTheShutdownPrivilegeOnNtThenRestarts) {
+    for (DWORD platform : {2u, 3u}) {
+        TRebootScript script;
+        script.Platform = platform;
+        RebootSeam seam(script);
+        EXPECT_EQ(RebootOutcome(), "");
+        EXPECT_EQ(Script.Calls, Plus(PrivilegeCalls, "ExitWindowsEx 0x12")) << platform;
+    }
+    // Outside the NT family there are no privileges to touch.
+    for (DWORD platform : {0u, 1u}) {
+        TRebootScript script;
+        script.Platform = platform;
+        RebootSeam seam(script);
+        EXPECT_EQ(RebootOutcome(), "");
+        EXPECT_EQ(Script.Calls, (std::vector<std::string>{"PlatformId", "ExitWindowsEx 0x12"})) << platform;
+    }
+}
+
+TEST(RebootComputer, EachFailureRaisesAndNothingRestartsAfterAPrivilegeFailure) {
+    TRebootScript noToken;
+    noToken.OpenOk = FALSE;
+    {
+        RebootSeam seam(noToken);
+        EXPECT_EQ(RebootOutcome(), "Could not reboot computer");
+        EXPECT_EQ(Script.Calls, (std::vector<std::string>{"PlatformId", "OpenProcessToken 0x28"}));
+    }
+    TRebootScript notAssigned;
+    notAssigned.LastError = ERROR_NOT_ALL_ASSIGNED;
+    {
+        RebootSeam seam(notAssigned);
+        EXPECT_EQ(RebootOutcome(), "Could not reboot computer");
+        EXPECT_EQ(Script.Calls, PrivilegeCalls) << "the token is closed and no restart asked";
+    }
+    for (DWORD platform : {1u, 2u}) {
+        TRebootScript refused;
+        refused.Platform = platform;
+        refused.ExitOk = FALSE;
+        RebootSeam seam(refused);
+        EXPECT_EQ(RebootOutcome(), "Could not reboot computer") << platform;
+        EXPECT_EQ(Script.Calls.back(), "ExitWindowsEx 0x12");
+    }
+}

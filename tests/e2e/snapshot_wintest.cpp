@@ -1,0 +1,102 @@
+// The snapshot helper must see every kind of change, or a clean diff proves nothing.
+#include "snapshot.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "wintest_util.h"
+
+using namespace wintest;
+using namespace snapshot;
+
+namespace {
+
+std::vector<std::string> Sorted(std::vector<std::string> Lines) {
+    std::sort(Lines.begin(), Lines.end());
+    return Lines;
+}
+
+void SetValue(const std::string& Key, const char* Name, DWORD Type, const std::string& Data) {
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, Key.c_str(), Name, Type, Data.data(), static_cast<DWORD>(Data.size())),
+              ERROR_SUCCESS);
+}
+
+}  // namespace
+
+TEST(Snapshot, SeesFilesFoldersKeysAndValuesComeGoAndChange) {
+    TempFolder folder;
+    const std::string f = folder.Path();
+    const std::string key = "Software\\OrvandTest-snapshot-" + std::to_string(GetCurrentProcessId());
+    const std::string k = "HKCU\\" + key;
+    KeyGuard guard(HKEY_CURRENT_USER, key);
+    TScope scope;
+    scope.Folders = {f};
+    scope.Keys = {{HKEY_CURRENT_USER, key}};
+    scope.Ignore = {f + "Ignored", k + "\\ignored"};
+
+    WriteFileText(f + "size.txt", "abc");
+    WriteFileText(f + "gone.txt", "x");
+    WriteFileText(f + "flags.txt", "x");
+    ASSERT_TRUE(CreateDirectoryA((f + "Gone").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((f + "Sub").c_str(), nullptr));
+    WriteFileText(f + "Sub\\same.txt", "same");
+    ASSERT_TRUE(CreateDirectoryA((f + "Ignored").c_str(), nullptr));
+    SetValue(key, "same", REG_SZ, std::string("same", 5));
+    SetValue(key, "data", REG_SZ, std::string("old", 4));
+    SetValue(key, "type", REG_SZ, std::string("1234", 4));
+    SetValue(key, "gone", REG_DWORD, std::string("\1\0\0\0", 4));
+    SetValue(key, nullptr, REG_SZ, std::string("default", 8));
+    SetValue(key + "\\Gone\\Deeper", "x", REG_SZ, std::string("x", 2));
+
+    const TSnapshot before = TSnapshot::Take(scope);
+    EXPECT_TRUE(Compare(before, TSnapshot::Take(scope)).empty()) << "an unchanged scope differs from itself";
+    EXPECT_TRUE(before.Has(f + "SUB\\SAME.TXT"));
+    EXPECT_TRUE(before.Has(k + "|(default)"));
+
+    WriteFileText(f + "size.txt", "abcd");
+    WriteFileText(f + "new.txt", "n");
+    DeleteFileA((f + "gone.txt").c_str());
+    SetFileAttributesA((f + "flags.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    RemoveDirectoryA((f + "Gone").c_str());
+    ASSERT_TRUE(CreateDirectoryA((f + "New").c_str(), nullptr));
+    WriteFileText(f + "Ignored\\noise.txt", "n");
+    SetValue(key, "data", REG_SZ, std::string("new", 4));
+    SetValue(key, "type", REG_BINARY, std::string("1234", 4));
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, key.c_str(), "gone");
+    SetValue(key, "new", REG_SZ, std::string("n", 2));
+    RegDeleteTreeA(HKEY_CURRENT_USER, (key + "\\Gone").c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, (key + "\\Gone").c_str());
+    SetValue(key + "\\New", nullptr, REG_SZ, std::string("n", 2));
+    SetValue(key + "\\Ignored", nullptr, REG_SZ, std::string("n", 2));
+
+    const TSnapshot after = TSnapshot::Take(scope);
+    std::vector<TChange> changes = Compare(before, after);
+    SetFileAttributesA((f + "flags.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(Sorted(Lines(changes)), Sorted({
+                                          "~ " + f + "size.txt",
+                                          "+ " + f + "new.txt",
+                                          "- " + f + "gone.txt",
+                                          "~ " + f + "flags.txt",
+                                          "- " + f + "Gone\\",
+                                          "+ " + f + "New\\",
+                                          "~ " + k + "|data",
+                                          "~ " + k + "|type",
+                                          "- " + k + "|gone",
+                                          "+ " + k + "|new",
+                                          "- " + k + "\\Gone",
+                                          "- " + k + "\\Gone\\Deeper",
+                                          "- " + k + "\\Gone\\Deeper|x",
+                                          "+ " + k + "\\New",
+                                          "+ " + k + "\\New|(default)",
+                                      }))
+        << Describe(changes);
+    const std::string text = Describe(changes);
+    EXPECT_NE(text.find("~ " + k + "|data  REG_SZ \"old\\0\" -> REG_SZ \"new\\0\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("|type  REG_SZ \"1234"), std::string::npos) << text;
+    EXPECT_NE(text.find("-> REG_BINARY [4] 31 32 33 34\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("- " + k + "|gone  (REG_DWORD 0x00000001)"), std::string::npos) << text;
+    EXPECT_NE(text.find("+ " + f + "new.txt  (file, 1 bytes, written "), std::string::npos) << text;
+    EXPECT_NE(text.find(", read-only\n"), std::string::npos) << text;
+    EXPECT_EQ(Describe({}), "(no differences)\n");
+}

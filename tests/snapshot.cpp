@@ -1,0 +1,265 @@
+#include "snapshot.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace snapshot {
+
+namespace {
+
+std::string Utf8(const std::wstring& Text) {
+    if (Text.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& Text) {
+    if (Text.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+    std::wstring out(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n);
+    return out;
+}
+
+std::wstring Folded(std::wstring Text) {
+    if (!Text.empty()) CharLowerBuffW(Text.data(), static_cast<DWORD>(Text.size()));
+    return Text;
+}
+
+std::string Flags(DWORD Attributes) {
+    std::string flags;
+    if (Attributes & FILE_ATTRIBUTE_READONLY) flags += ", read-only";
+    if (Attributes & FILE_ATTRIBUTE_HIDDEN) flags += ", hidden";
+    if (Attributes & FILE_ATTRIBUTE_SYSTEM) flags += ", system";
+    return flags;
+}
+
+std::string FileDescription(const WIN32_FIND_DATAW& Data) {
+    SYSTEMTIME t{};
+    FileTimeToSystemTime(&Data.ftLastWriteTime, &t);
+    unsigned long long size = (static_cast<unsigned long long>(Data.nFileSizeHigh) << 32) | Data.nFileSizeLow;
+    char text[160];
+    std::snprintf(text, sizeof(text), "file, %llu bytes, written %04u-%02u-%02u %02u:%02u:%02u.%03u", size, t.wYear,
+                  t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    return text + Flags(Data.dwFileAttributes);
+}
+
+const char* TypeName(DWORD Type) {
+    switch (Type) {
+        case REG_SZ: return "REG_SZ";
+        case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+        case REG_MULTI_SZ: return "REG_MULTI_SZ";
+        case REG_BINARY: return "REG_BINARY";
+        case REG_DWORD: return "REG_DWORD";
+        case REG_QWORD: return "REG_QWORD";
+        case REG_NONE: return "REG_NONE";
+        default: return "REG_TYPE";
+    }
+}
+
+std::string ValueDescription(DWORD Type, const BYTE* Data, DWORD Size) {
+    std::string text = TypeName(Type);
+    if (Type != REG_SZ && Type != REG_EXPAND_SZ && Type != REG_MULTI_SZ && Type != REG_BINARY && Type != REG_DWORD &&
+        Type != REG_QWORD && Type != REG_NONE)
+        text += "(" + std::to_string(Type) + ")";
+    if ((Type == REG_SZ || Type == REG_EXPAND_SZ || Type == REG_MULTI_SZ) && Size % 2 == 0) {
+        std::wstring s(reinterpret_cast<const wchar_t*>(Data), Size / 2);
+        std::string shown;
+        for (char c : Utf8(s)) shown += c ? std::string(1, c) : std::string("\\0");
+        return text + " \"" + shown + "\"";
+    }
+    if (Type == REG_DWORD && Size == 4) {
+        char hex[16];
+        std::snprintf(hex, sizeof(hex), " 0x%08lx", *reinterpret_cast<const unsigned long*>(Data));
+        return text + hex;
+    }
+    text += " [" + std::to_string(Size) + "]";
+    char byte[4];
+    for (DWORD i = 0; i < Size; ++i) {
+        std::snprintf(byte, sizeof(byte), " %02x", Data[i]);
+        text += byte;
+    }
+    return text;
+}
+
+class TWalker {
+public:
+    TWalker(const TScope& Scope, TSnapshot& Into) : FInto(Into) {
+        for (const std::string& item : Scope.Ignore) FIgnore.push_back(Folded(Wide(item)));
+    }
+
+    void Folder(const std::wstring& Path) {
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((Path + L"*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return;
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring item = Path + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                item += L"\\";
+                if (Ignored(item)) continue;
+                Add(item, "folder" + Flags(data.dwFileAttributes));
+                // A link leads elsewhere, possibly back in.
+                if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) Folder(item);
+            } else if (!Ignored(item)) {
+                Add(item, FileDescription(data));
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+
+    void Key(HKEY Root, const std::wstring& RootName, const std::wstring& Path, int Depth) {
+        std::wstring item = Path.empty() ? RootName : RootName + L"\\" + Path;
+        if (Depth > 64 || Ignored(item)) return;
+        HKEY key;
+        if (RegOpenKeyExW(Root, Path.empty() ? nullptr : Path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+        if (!Path.empty()) Add(item, "key");
+        DWORD subKeys = 0, maxSubKey = 0, values = 0, maxName = 0, maxData = 0;
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, &maxSubKey, nullptr, &values, &maxName, &maxData,
+                         nullptr, nullptr);
+        std::vector<wchar_t> name(maxName + 2);
+        std::vector<BYTE> data(maxData + 2);
+        for (DWORD i = 0;; ++i) {
+            DWORD nameSize = static_cast<DWORD>(name.size()), dataSize = static_cast<DWORD>(data.size()), type = 0;
+            LONG r = RegEnumValueW(key, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+            if (r == ERROR_MORE_DATA) {  // grew meanwhile
+                name.resize(name.size() * 2 + 256);
+                data.resize(data.size() * 2 + 256);
+                --i;
+                continue;
+            }
+            if (r != ERROR_SUCCESS) break;
+            std::wstring valueName(name.data(), nameSize);
+            std::wstring valueItem = item + L"|" + (valueName.empty() ? L"(default)" : valueName);
+            if (!Ignored(valueItem)) Add(valueItem, ValueDescription(type, data.data(), dataSize));
+        }
+        std::vector<std::wstring> children;
+        std::vector<wchar_t> child(maxSubKey + 2 > 256 ? maxSubKey + 2 : 256);
+        for (DWORD i = 0;; ++i) {
+            DWORD size = static_cast<DWORD>(child.size());
+            LONG r = RegEnumKeyExW(key, i, child.data(), &size, nullptr, nullptr, nullptr, nullptr);
+            if (r == ERROR_MORE_DATA) {
+                child.resize(child.size() * 2);
+                --i;
+                continue;
+            }
+            if (r != ERROR_SUCCESS) break;
+            children.emplace_back(child.data(), size);
+        }
+        RegCloseKey(key);
+        for (const std::wstring& c : children) Key(Root, RootName, Path.empty() ? c : Path + L"\\" + c, Depth + 1);
+    }
+
+private:
+    bool Ignored(const std::wstring& Item) const {
+        std::wstring folded = Folded(Item);
+        for (const std::wstring& prefix : FIgnore) {
+            if (folded.compare(0, prefix.size(), prefix) != 0) continue;
+            // Whole names only: "...\Temp" leaves out "...\Temp\x" but not "...\Temporary".
+            if (folded.size() == prefix.size() || prefix.back() == L'\\' || folded[prefix.size()] == L'\\' ||
+                folded[prefix.size()] == L'|')
+                return true;
+        }
+        return false;
+    }
+
+    void Add(const std::wstring& Item, std::string Description) {
+        FInto.FItems[Utf8(Folded(Item))] = {Utf8(Item), std::move(Description)};
+    }
+
+    TSnapshot& FInto;
+    std::vector<std::wstring> FIgnore;
+};
+
+std::wstring RootName(HKEY Root) {
+    if (Root == HKEY_CURRENT_USER) return L"HKCU";
+    if (Root == HKEY_LOCAL_MACHINE) return L"HKLM";
+    if (Root == HKEY_CLASSES_ROOT) return L"HKCR";
+    if (Root == HKEY_USERS) return L"HKU";
+    throw std::invalid_argument("snapshot: unknown registry root");
+}
+
+std::string WithoutSeparator(std::string Path) {
+    while (!Path.empty() && Path.back() == '\\') Path.pop_back();
+    return Path;
+}
+
+std::string Cut(const std::string& Text) { return Text.size() > 160 ? Text.substr(0, 157) + "..." : Text; }
+
+}  // namespace
+
+TScope PrefixScope() {
+    TScope scope;
+    scope.Folders = {"C:\\"};
+    scope.Keys = {{HKEY_CURRENT_USER, ""}, {HKEY_LOCAL_MACHINE, ""}, {HKEY_CLASSES_ROOT, ""}};
+    char temp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, temp);
+    scope.Ignore = {
+        // The test program's own scratch folders.
+        WithoutSeparator(temp),
+        // Wine's display driver records each display device it starts on, which
+        // is whenever a program first opens a window on a new X display.
+        "HKLM\\System\\CurrentControlSet\\Control\\Video",
+        "HKLM\\System\\ControlSet001\\Control\\Video",
+        "HKLM\\HARDWARE\\DEVICEMAP\\VIDEO",
+    };
+    return scope;
+}
+
+TSnapshot TSnapshot::Take(const TScope& Scope) {
+    TSnapshot snapshot;
+    TWalker walker(Scope, snapshot);
+    for (const std::string& folder : Scope.Folders) {
+        std::wstring path = Wide(folder);
+        if (!path.empty() && path.back() != L'\\') path += L'\\';
+        walker.Folder(path);
+    }
+    for (const auto& [root, path] : Scope.Keys) walker.Key(root, RootName(root), Wide(path), 0);
+    return snapshot;
+}
+
+bool TSnapshot::Has(const std::string& Item) const { return FItems.count(Utf8(Folded(Wide(Item)))) != 0; }
+
+std::vector<TChange> Compare(const TSnapshot& Before, const TSnapshot& After) {
+    std::vector<TChange> changes;
+    auto b = Before.FItems.begin(), a = After.FItems.begin();
+    while (b != Before.FItems.end() || a != After.FItems.end()) {
+        if (a == After.FItems.end() || (b != Before.FItems.end() && b->first < a->first)) {
+            changes.push_back({'-', b->second.first, b->second.second, ""});
+            ++b;
+        } else if (b == Before.FItems.end() || a->first < b->first) {
+            changes.push_back({'+', a->second.first, "", a->second.second});
+            ++a;
+        } else {
+            if (b->second.second != a->second.second)
+                changes.push_back({'~', a->second.first, b->second.second, a->second.second});
+            ++a;
+            ++b;
+        }
+    }
+    return changes;
+}
+
+std::string Describe(const std::vector<TChange>& Changes) {
+    if (Changes.empty()) return "(no differences)\n";
+    std::string text;
+    for (const TChange& c : Changes) {
+        text += std::string(1, c.Kind) + " " + c.Item + "  ";
+        if (c.Kind == '+') text += "(" + Cut(c.After) + ")";
+        else if (c.Kind == '-') text += "(" + Cut(c.Before) + ")";
+        else text += Cut(c.Before) + " -> " + Cut(c.After);
+        text += "\n";
+    }
+    return text;
+}
+
+std::vector<std::string> Lines(const std::vector<TChange>& Changes) {
+    std::vector<std::string> lines;
+    for (const TChange& c : Changes) lines.push_back(std::string(1, c.Kind) + " " + c.Item);
+    return lines;
+}
+
+}  // namespace snapshot
