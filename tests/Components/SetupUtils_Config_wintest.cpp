@@ -1,12 +1,11 @@
 #include <windows.h>
 
-#include <objbase.h>
-
 #include <gtest/gtest.h>
 
 #include "Components/SetupUtils.h"
 #include "config/HTTPUnit.h"
 #include "config/md5.h"
+#include "scripted_ui.h"
 #include "tests/Components/PackageTestUtil.h"
 #include "wintest_http.h"
 
@@ -14,22 +13,6 @@ using namespace wintest;
 using namespace packtest;
 
 namespace {
-
-struct THalted {};
-
-// Records error boxes and message pumps; Halt leaves the operation.
-class TScriptedUI : public TInstallerUI {
-public:
-    void ShowError(const std::string& Text, const std::string& Caption) override {
-        Errors.push_back(Caption + ": " + Text);
-    }
-    void ProcessMessages() override { ++Pumps; }
-    bool Terminated() override { return false; }
-    [[noreturn]] void Halt() override { throw THalted(); }
-    HWND MainWindow() override { return nullptr; }
-    std::vector<std::string> Errors;
-    int Pumps = 0;
-};
 
 std::string Md5Of(const std::string& Bytes) {
     TMD5Context context;
@@ -39,7 +22,7 @@ std::string Md5Of(const std::string& Bytes) {
 }
 
 std::string Stand_in(const char* Name) {
-    std::string bytes = ReadFileText(EnvPath("ORVAND_FIXTURES_DIR") + "\\" + Name);
+    std::string bytes = ReadFileText(FixturePath(Name));
     if (bytes.empty()) ADD_FAILURE() << Name << " not found; is ORVAND_FIXTURES_DIR set?";
     return bytes;
 }
@@ -67,12 +50,7 @@ std::wstring Wide(const std::string& Ascii) { return std::wstring(Ascii.begin(),
 
 class Config : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
-    void TearDown() override {
-        Installer.reset();
-        SetDownloadTimeout(30000);
-        CoUninitialize();
-    }
+    void TearDown() override { SetDownloadTimeout(30000); }
 
     // An engine on a package whose only file is this setup.xml, with its
     // target and temp folders made as the wizard makes them.
@@ -105,6 +83,7 @@ protected:
     }
     std::string WorkingCopy() const { return Target + "temp\\setup.xml"; }
 
+    ComScope Com;
     THttpServer Server;
     TempFolder Temp;
     TTestHost Host;
@@ -209,7 +188,9 @@ TEST_F(Config, TwoCorruptCopiesEndTheProgramWithACrcError) {
 
     std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     EXPECT_EQ(Fetch("MSagent.exe", dest), "halted");
-    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Error: CRC Error.\r\nFile: MSagent.exe"});
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{"CRC Error.\r\nFile: MSagent.exe"});
+    EXPECT_EQ(UI.ErrorCaptions, std::vector<std::string>{"Error"});
+    EXPECT_EQ(UI.Halts, 1);
     EXPECT_EQ(Journal(), (std::vector<std::string>{"CreateFile " + dest, "CreateFile " + dest}));
 }
 
@@ -220,14 +201,14 @@ TEST_F(Config, TotalFailureShowsTheLastDistributorsMessage) {
     Installer->FPendingJournal.clear();
     std::string dest = Target + "Pip.acs";
     EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
-    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Error: Could not connect to host"});
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not connect to host"});
 
     MakeInstaller(SetupText({Server.ClosedUrl(), missing}, {}));
     Installer->RefreshConfiguration();
     Installer->FPendingJournal.clear();
     UI.Errors.clear();
     EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
-    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Error: Could not download file " + missing + "Pip.acs"});
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not download file " + missing + "Pip.acs"});
     EXPECT_FALSE(FileExists(dest));
     EXPECT_TRUE(Journal().empty());
 
@@ -236,7 +217,7 @@ TEST_F(Config, TotalFailureShowsTheLastDistributorsMessage) {
     Installer->RefreshConfiguration();
     UI.Errors.clear();
     EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
-    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Error: "});
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{""});
 }
 
 TEST_F(Config, UnlistedFilesNeedNoDigestButMustArriveWhole) {
@@ -257,7 +238,7 @@ TEST_F(Config, UnlistedFilesNeedNoDigestButMustArriveWhole) {
     Installer->FPendingJournal.clear();
     DeleteFileA(dest.c_str());
     EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
-    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Error: Could not download file " + Server.Url("short", "d/Pip.acs")});
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not download file " + Server.Url("short", "d/Pip.acs")});
     EXPECT_FALSE(FileExists(dest));
     EXPECT_TRUE(Journal().empty());
 }
@@ -277,7 +258,7 @@ TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
 
     // The installation run: fetch, then start what was fetched.
     std::string runLog = Temp.Path() + "run.log";
-    SetEnvironmentVariableA("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
     std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     auto fetchAndRun = [&] {
         try {
@@ -289,13 +270,12 @@ TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
         return "ran";
     };
     EXPECT_STREQ(fetchAndRun(), "halted");
-    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Error: CRC Error.\r\nFile: MSagent.exe"});
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{"CRC Error.\r\nFile: MSagent.exe"});
     EXPECT_FALSE(FileExists(runLog));
 
     // The genuine installer passes although the refreshed copy lists another digest.
     Server.Put("q/MSagent.exe", agent);
     EXPECT_STREQ(fetchAndRun(), "ran");
-    SetEnvironmentVariableA("ORVAND_FIXTURE_RUNLOG", nullptr);
     EXPECT_EQ(ReadFileText(runLog).substr(0, 12), "MSagent.exe ");
 
     // A file only the refreshed copy lists is checked against its digest there.
@@ -303,7 +283,7 @@ TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
     EXPECT_EQ(Fetch("newcomer.exe", other), "fetched");
     Server.Put("q/newcomer.exe", newcomer + "!");
     EXPECT_EQ(Fetch("newcomer.exe", other), "halted");
-    EXPECT_EQ(UI.Errors.back(), "Error: CRC Error.\r\nFile: newcomer.exe");
+    EXPECT_EQ(UI.Errors.back(), "CRC Error.\r\nFile: newcomer.exe");
 }
 
 TEST_F(Config, FetchRefusesNamesThatAreNotBareFileNames) {

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <objbase.h>
-
 #include <gtest/gtest.h>
 
 #include "support/Exceptions.h"
@@ -15,8 +13,6 @@ namespace {
 
 class SetupXml : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
-    void TearDown() override { CoUninitialize(); }
 
     std::shared_ptr<IXMLSetupType> Load(const std::string& Text) {
         std::string file = Temp.Path() + "setup.xml";
@@ -33,6 +29,7 @@ protected:
         return "(loaded)";
     }
 
+    ComScope Com;
     TempFolder Temp;
 };
 
