@@ -8,6 +8,7 @@
 
 #include "Components/SetupPaths.h"
 #include "Components/SetupStructs.h"
+#include "config/setup_xml.h"
 #include "support/FileStreams.h"
 
 // What the engines need from the user interface. The program uses the
@@ -72,6 +73,12 @@ public:
     bool IsTruVoiceEngineInstalled();
     bool IsTts3000EngineInstalled();
 
+    // Setup configuration and files from the distributors.
+    std::shared_ptr<IXMLSetupType> GetConfiguration();
+    void RefreshConfiguration();
+    void FetchFile(const std::string& FileName, const std::string& DestPath, HWND StatusLabel, HWND ProgressBar);
+    bool CheckFileDigest(const std::string& FileName, const std::string& ExpectedHex);
+
     void SetUI(TInstallerUI* UI) { FUI = UI ? UI : &DefaultInstallerUI(); }
     TInstallerUI& UI() { return *FUI; }
 
@@ -81,8 +88,15 @@ public:
     std::string FTargetFolder;
     bool FReplaceBrains = false;
     TFileDataDynArray FDirectory;
+    std::shared_ptr<IXMLSetupType> FConfiguration;
 
 private:
+    const TFileData* FindPackageEntry(const std::string& Name);
+    std::shared_ptr<IXMLSetupType> PackagedConfiguration();
+    bool ExpectedDigest(const std::string& FileName, std::string& Digest);
+    // The configuration as packaged: its digests are the ones checked.
+    std::shared_ptr<IXMLSetupType> FPackagedConfiguration;
+    bool FPackagedConfigurationRead = false;
     bool ForceFolderLevel(const std::string& Path, bool Nested);
     TInstallerUI* FUI = &DefaultInstallerUI();
 };

@@ -70,6 +70,7 @@ TEST(VersionInfo, AppVersionInfoIsAFreshReaderOfTheRunningProgram) {
     auto a = GetAppVersionInfo();
     auto b = GetAppVersionInfo();
     EXPECT_NE(a.get(), b.get());
-    // The test program carries no version resource.
-    EXPECT_EQ(a->GetProductVersion(), "");
+    // The test program carries the program's own version resource.
+    EXPECT_EQ(a->GetProductVersion(), "2.2");
+    EXPECT_EQ(a->GetProductRevision(), "93");
 }

@@ -1,0 +1,119 @@
+// Installer engine: the setup configuration, its refresh from the file
+// distributors, and fetching files that the package does not hold.
+#include "Components/SetupUtils.h"
+
+#include "Components/InstallErrors.h"
+#include "Components/JournalFormat.h"
+#include "Components/PackageFormat.h"
+#include "app/PathUtils.h"
+#include "app/Utils.h"
+#include "config/HTTPUnit.h"
+#include "config/md5.h"
+
+namespace {
+const char* const SetupXml = "setup.xml";
+}
+
+std::shared_ptr<IXMLSetupType> TInstaller::GetConfiguration() {
+    if (!FConfiguration) FConfiguration = AsInstallError([&] { return LoadSetup(GetTempFolder() + SetupXml); });
+    return FConfiguration;
+}
+
+const TFileData* TInstaller::FindPackageEntry(const std::string& Name) {
+    for (const TFileData& entry : ReadPackageDirectory())
+        if (SameTextAscii(EntryName(entry), Name)) return &entry;
+    return nullptr;
+}
+
+void TInstaller::RefreshConfiguration() {
+    // Without a packaged copy there is nothing to refresh.
+    const TFileData* entry = FindPackageEntry(SetupXml);
+    if (!entry) return;
+    ExtractEntry(*entry);
+    const std::string localPath = FTargetFolder + EntryFolder(*entry) + SetupXml;
+    const std::string newPath = localPath + ".new";
+    // The copy just extracted is the one to read, whatever was cached before.
+    FConfiguration.reset();
+
+    const int count = GetConfiguration()->FileDistributors()->Count();
+    for (int i = 0; i < count; ++i) {
+        std::string url = WideToAnsi(GetConfiguration()->FileDistributors()->Url(i)) + SetupXml;
+        std::string ignored;
+        if (!DownloadFile(url, newPath, ignored, nullptr)) continue;
+        try {
+            LoadSetup(newPath);
+            // Replaced in one step: a failed move leaves the packaged copy in force.
+            if (!MoveFileExA(newPath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING)) continue;
+            FConfiguration.reset();
+            break;
+        } catch (...) {
+            // An unusable copy: the next distributor is asked.
+        }
+    }
+}
+
+std::shared_ptr<IXMLSetupType> TInstaller::PackagedConfiguration() {
+    if (FPackagedConfigurationRead) return FPackagedConfiguration;
+    if (const TFileData* entry = FindPackageEntry(SetupXml)) {
+        TFileData copy = *entry;
+        FPackagedConfiguration = AsInstallError([&] {
+            int64_t dataEnd = FPackage->Size() - PackageTrailerSize -
+                              PackageRecordSize * static_cast<int64_t>(FDirectory.size());
+            ValidateEntry(copy, dataEnd);
+            TMemoryStream bytes;
+            DecodeEntry(*FPackage, copy, dataEnd, bytes);
+            return LoadSetupFromBytes(std::string(bytes.Data().begin(), bytes.Data().end()),
+                                      "the packaged setup.xml");
+        });
+    }
+    FPackagedConfigurationRead = true;
+    return FPackagedConfiguration;
+}
+
+// The digest a fetched file must have: the packaged copy's where it lists the
+// file, for a refreshed copy came over plain HTTP; else the working copy's.
+bool TInstaller::ExpectedDigest(const std::string& FileName, std::string& Digest) {
+    std::wstring name = AnsiToWide(FileName);
+    std::shared_ptr<IXMLFileMD5Type> file;
+    if (std::shared_ptr<IXMLSetupType> packaged = PackagedConfiguration()) file = packaged->FilesMD5List()->FindFile(name);
+    if (!file) file = GetConfiguration()->FilesMD5List()->FindFile(name);
+    if (!file) return false;
+    Digest = WideToAnsi(file->MD5());
+    return true;
+}
+
+void TInstaller::FetchFile(const std::string& FileName, const std::string& DestPath, HWND StatusLabel,
+                           HWND ProgressBar) {
+    // Names come from the network: one that is not a bare name could point anywhere.
+    if (!IsBareFileName(FileName))
+        throw EInstallException(Format("\"%s\" is not a plain file name; setup does not download it.", FileName.c_str()));
+
+    bool succeeded = false;
+    std::string errorText;
+    std::shared_ptr<IXMLFiledistributorsType> distributors = GetConfiguration()->FileDistributors();
+    for (int i = 0; i < distributors->Count() && !succeeded; ++i) {
+        std::string base = WideToAnsi(distributors->Url(i));
+        SetWindowTextA(StatusLabel, Format("Downloading: %s%s", base.c_str(), FileName.c_str()).c_str());
+        UI().ProcessMessages();
+        errorText.clear();
+        if (!DownloadFile(base + FileName, DestPath, errorText, ProgressBar)) continue;
+        WriteJournal(Journal::CreateFile, DestPath);
+        std::string digest;
+        if (!ExpectedDigest(FileName, digest) || CheckFileDigest(DestPath, digest))
+            succeeded = true;
+        else
+            errorText = "CRC Error.\r\nFile: " + FileName;
+    }
+    if (!succeeded) {
+        UI().ShowError(errorText, "Error");
+        UI().Halt();
+    }
+}
+
+bool TInstaller::CheckFileDigest(const std::string& FileName, const std::string& ExpectedHex) {
+    return AsInstallError([&] {
+        TMD5Digest actual = DigestFile(FileName);
+        TMD5Digest expected = ParseDigest(ExpectedHex);
+        return SameDigest(actual, expected);
+    });
+}

@@ -1,0 +1,127 @@
+// HTTP download through WinInet.
+#include "config/HTTPUnit.h"
+
+#include <wininet.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "config/Transfer.h"
+#include "support/VersionInfo.h"
+
+namespace {
+
+constexpr DWORD BufferSize = 2048;
+std::atomic<DWORD> Timeout{30000};
+
+// What the WinInet calls share with the helper thread that makes the blocking
+// ones: a call that was given up on may still be using it after we return.
+struct TConnection {
+    HINTERNET Session = nullptr;
+    HINTERNET Request = nullptr;
+    std::vector<char> Buffer = std::vector<char>(BufferSize);
+    DWORD Read = 0;
+    BOOL ReadOk = FALSE;
+};
+
+DWORD QueryNumber(HINTERNET Request, DWORD Info) {
+    DWORD value = 0, length = sizeof(value), index = 0;
+    if (!HttpQueryInfoA(Request, Info | HTTP_QUERY_FLAG_NUMBER, &value, &length, &index)) return 0;
+    return value;
+}
+
+bool WriteAll(HANDLE File, const char* Data, DWORD Count) {
+    while (Count > 0) {
+        DWORD written = 0;
+        if (!WriteFile(File, Data, Count, &written, nullptr) || written == 0) return false;
+        Data += written;
+        Count -= written;
+    }
+    return true;
+}
+
+}  // namespace
+
+DWORD DownloadTimeout() { return Timeout; }
+
+void SetDownloadTimeout(DWORD Milliseconds) { Timeout = Milliseconds; }
+
+bool DownloadFile(const std::string& Url, const std::string& FileName, std::string& ErrorText, HWND ProgressWindow) {
+    ErrorText.clear();
+    if (ProgressWindow) {
+        ShowWindow(ProgressWindow, SW_SHOW);
+        SendMessageA(ProgressWindow, PBM_SETPOS, 0, 0);
+    }
+
+    std::shared_ptr<IVerInfo> version = GetAppVersionInfo();
+    std::string agent = "Orvand/" + version->GetProductVersion() + "." + version->GetProductRevision();
+    auto net = std::make_shared<TConnection>();
+    net->Session = InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!net->Session) {
+        ErrorText = "Could not create Internet session";
+        return false;
+    }
+    DWORD timeout = Timeout;
+    InternetSetOptionA(net->Session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
+    InternetSetOptionA(net->Session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+    // Not every WinInet keeps those time-outs (Wine does not), so the blocking
+    // calls run on a helper thread and we stop waiting for them in time.
+    const std::chrono::milliseconds limit(timeout);
+    TBoundedWorker worker([net] {
+        if (net->Request) InternetCloseHandle(net->Request);
+        InternetCloseHandle(net->Session);
+    });
+
+    if (!worker.Run([net, Url] { net->Request = InternetOpenUrlA(net->Session, Url.c_str(), nullptr, 0, 0, 0); },
+                    limit) ||
+        !net->Request) {
+        ErrorText = "Could not connect to host";
+        return false;
+    }
+    if (QueryNumber(net->Request, HTTP_QUERY_STATUS_CODE) != 200) {
+        ErrorText = "Could not download file " + Url;
+        return false;
+    }
+    const DWORD size = QueryNumber(net->Request, HTTP_QUERY_CONTENT_LENGTH);
+    if (size == 0) {
+        ErrorText = "Could not retrieve file size " + Url;
+        return false;
+    }
+    HANDLE file = CreateFileA(FileName.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        ErrorText = "Could not create file " + FileName;
+        return false;
+    }
+
+    uint32_t remaining = size;
+    bool written = true;
+    while (remaining > 0) {
+        if (ProgressWindow) SendMessageA(ProgressWindow, PBM_SETPOS, ProgressPercent(size, remaining), 0);
+        const DWORD wanted = std::min<DWORD>(remaining, BufferSize);
+        if (!worker.Run([net, wanted] {
+                net->Read = 0;
+                net->ReadOk = InternetReadFile(net->Request, net->Buffer.data(), wanted, &net->Read);
+            }, limit))
+            break;
+        if (!net->ReadOk || net->Read == 0) break;
+        const DWORD got = std::min<DWORD>(net->Read, remaining);
+        remaining -= got;
+        if (!WriteAll(file, net->Buffer.data(), got)) {
+            written = false;
+            break;
+        }
+    }
+    CloseHandle(file);
+
+    // A file cut short would pass for a good one where no digest is listed.
+    if (!written || remaining > 0) {
+        DeleteFileA(FileName.c_str());
+        ErrorText = written ? "Could not download file " + Url : "Could not write file " + FileName;
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,335 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "Components/SetupUtils.h"
+#include "config/HTTPUnit.h"
+#include "config/md5.h"
+#include "scripted_ui.h"
+#include "tests/Components/PackageTestUtil.h"
+#include "wintest_http.h"
+
+using namespace wintest;
+using namespace packtest;
+
+namespace {
+
+std::string Md5Of(const std::string& Bytes) {
+    TMD5Context context;
+    MD5Init(context);
+    MD5Update(context, Bytes.data(), static_cast<uint32_t>(Bytes.size()));
+    return DigestToText(MD5Final(context));
+}
+
+std::string Stand_in(const char* Name) {
+    std::string bytes = ReadFileText(FixturePath(Name));
+    if (bytes.empty()) ADD_FAILURE() << Name << " not found; is ORVAND_FIXTURES_DIR set?";
+    return bytes;
+}
+
+struct TListed {
+    std::string Name, MD5;
+};
+
+std::string SetupText(const std::vector<std::string>& Urls, const std::vector<TListed>& Files) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<setup>\r\n  <fileDistributors>\r\n";
+    for (const std::string& url : Urls) text += "    <url>" + url + "</url>\r\n";
+    text += "  </fileDistributors>\r\n  <agentCharacters>\r\n    <character name=\"Zo\xEB\" fileName=\"Zoe.acs\"/>\r\n"
+            "  </agentCharacters>\r\n  <filesMD5List>\r\n";
+    for (const TListed& f : Files) text += "    <file name=\"" + f.Name + "\" MD5=\"" + f.MD5 + "\"/>\r\n";
+    return text + "  </filesMD5List>\r\n</setup>\r\n";
+}
+
+std::vector<std::wstring> Urls(IXMLSetupType& Setup) {
+    std::vector<std::wstring> urls;
+    for (int i = 0; i < Setup.FileDistributors()->Count(); ++i) urls.push_back(Setup.FileDistributors()->Url(i));
+    return urls;
+}
+
+std::wstring Wide(const std::string& Ascii) { return std::wstring(Ascii.begin(), Ascii.end()); }
+
+class Config : public ::testing::Test {
+protected:
+    void TearDown() override { SetDownloadTimeout(30000); }
+
+    // An engine on a package whose only file is this setup.xml, with its
+    // target and temp folders made as the wizard makes them.
+    void MakeInstaller(const std::string& PackagedSetup) {
+        Packaged = PackagedSetup;
+        Bytes package = Build(BareExe(), {{".\\temp\\", "setup.xml", Text(PackagedSetup), true}});
+        std::string file = Temp.Path() + "setup.exe";
+        WriteFileText(file, std::string(package.begin(), package.end()));
+        Target = Temp.Path() + "Orvand\\";
+        CreateDirectoryA(Target.c_str(), nullptr);
+        CreateDirectoryA((Target + "temp\\").c_str(), nullptr);
+        Installer = std::make_unique<TInstaller>(file);
+        Installer->FTargetFolder = Target;
+        Installer->SetUI(&UI);
+    }
+    std::vector<std::string> Journal() const { return SplitCrLf(Installer->FPendingJournal); }
+    // "fetched", or "halted" after the error box.
+    std::string Fetch(const std::string& Name, const std::string& Dest) {
+        try {
+            Installer->FetchFile(Name, Dest, Host.Label(), Host.Bar());
+        } catch (const THalted&) {
+            return "halted";
+        }
+        return "fetched";
+    }
+    std::vector<std::string> RequestPaths() const {
+        std::vector<std::string> paths;
+        for (const THttpServer::TRequest& r : Server.Requests()) paths.push_back(r.Path);
+        return paths;
+    }
+    std::string WorkingCopy() const { return Target + "temp\\setup.xml"; }
+
+    ComScope Com;
+    THttpServer Server;
+    TempFolder Temp;
+    TTestHost Host;
+    TScriptedUI UI;
+    std::string Target, Packaged;
+    std::unique_ptr<TInstaller> Installer;
+};
+
+}  // namespace
+
+TEST_F(Config, RefreshTakesTheFirstFreshCopyThatParsesAndLaterFetchesUseIt) {
+    std::string extra = "extra installer bytes";
+    std::string fresh = SetupText({Server.Url("ok", "new/")}, {{"extra.bin", Md5Of(extra)}});
+    Server.Put("bad/setup.xml", "<setup><fileDistributors>");
+    Server.Put("good/setup.xml", fresh);
+    Server.Put("later/setup.xml", SetupText({}, {}));
+    Server.Put("new/extra.bin", extra);
+    MakeInstaller(SetupText({Server.ClosedUrl(), Server.Url("ok", "bad/"), Server.Url("ok", "good/"),
+                             Server.Url("ok", "later/")},
+                            {}));
+    // A copy left by an earlier run, already cached: the refresh replaces both.
+    WriteFileText(WorkingCopy(), SetupText({"http://leftover/"}, {}));
+    auto before = Installer->GetConfiguration();
+
+    Installer->RefreshConfiguration();
+    EXPECT_EQ(ReadFileText(WorkingCopy()), fresh);
+    EXPECT_FALSE(FileExists(WorkingCopy() + ".new"));
+    // The packaged copy was extracted and journalled; the fresh one took its place.
+    EXPECT_EQ(Journal(), std::vector<std::string>{"CreateFile " + WorkingCopy()});
+    EXPECT_EQ(RequestPaths(), (std::vector<std::string>{"/ok/bad/setup.xml", "/ok/good/setup.xml"}));
+    for (const THttpServer::TRequest& r : Server.Requests()) EXPECT_EQ(r.Agent, "Orvand/2.2.93");
+    EXPECT_TRUE(UI.Errors.empty());
+
+    // Later calls read the fresh copy: its distributors and its digests.
+    auto after = Installer->GetConfiguration();
+    EXPECT_NE(after, before);
+    EXPECT_EQ(Installer->GetConfiguration(), after);
+    EXPECT_EQ(Urls(*after), std::vector<std::wstring>{Wide(Server.Url("ok", "new/"))});
+    std::string dest = Target + "temp\\extra.bin";
+    EXPECT_EQ(Fetch("extra.bin", dest), "fetched");
+    EXPECT_EQ(ReadFileText(dest), extra);
+    EXPECT_EQ(RequestPaths().back(), "/ok/new/extra.bin");
+}
+
+TEST_F(Config, UnusableFreshCopiesLeaveThePackagedCopyInForce) {
+    Server.Put("a/setup.xml", "<setup><fileDistributors><url>http://evil/</url></setup>");
+    Server.Put("b/setup.xml",
+               "<?xml version=\"1.0\"?><!DOCTYPE setup [<!ENTITY e \"http://evil/\">]>"
+               "<setup><fileDistributors><url>&e;</url></fileDistributors></setup>");
+    Server.Put("c/setup.xml", "<config><fileDistributors><url>http://evil/</url></fileDistributors></config>");
+    std::vector<std::string> urls = {Server.Url("ok", "a/"), Server.Url("ok", "b/"), Server.Url("short", "a/"),
+                                     Server.Url("ok", "none/"), Server.Url("ok", "c/")};
+    MakeInstaller(SetupText(urls, {}));
+
+    Installer->RefreshConfiguration();
+    EXPECT_EQ(ReadFileText(WorkingCopy()), Packaged);
+    std::vector<std::wstring> wide;
+    for (const std::string& u : urls) wide.push_back(Wide(u));
+    EXPECT_EQ(Urls(*Installer->GetConfiguration()), wide);
+    // Every distributor was asked once, in document order.
+    EXPECT_EQ(RequestPaths(), (std::vector<std::string>{"/ok/a/setup.xml", "/ok/b/setup.xml", "/short/a/setup.xml",
+                                                        "/ok/none/setup.xml", "/ok/c/setup.xml"}));
+    // The last copy that arrived whole stays beside it, unused.
+    EXPECT_EQ(ReadFileText(WorkingCopy() + ".new"), "<config><fileDistributors><url>http://evil/</url></fileDistributors></config>");
+    EXPECT_EQ(Journal(), std::vector<std::string>{"CreateFile " + WorkingCopy()});
+    EXPECT_TRUE(UI.Errors.empty());
+}
+
+TEST_F(Config, TheFirstGoodDistributorWinsAfterUnreachableAndSilentOnes) {
+    SetDownloadTimeout(1500);
+    std::string agent = Stand_in("MSagent.exe");
+    Server.Put("m/MSagent.exe", agent);
+    Server.Put("later/MSagent.exe", agent);
+    std::string good = Server.Url("ok", "m/");
+    MakeInstaller(SetupText({Server.ClosedUrl(), Server.Url("stall", "m/"), good, Server.Url("ok", "later/")},
+                            {{"MSagent.exe", Md5Of(agent)}}));
+    Installer->RefreshConfiguration();
+    Installer->FPendingJournal.clear();
+
+    std::string dest = Installer->GetTempFolder() + "MSagent.exe";
+    DWORD start = GetTickCount();
+    EXPECT_EQ(Fetch("MSagent.exe", dest), "fetched");
+    EXPECT_LT(GetTickCount() - start, 8000u);
+    EXPECT_TRUE(UI.Errors.empty());
+    EXPECT_EQ(ReadFileText(dest), agent);
+    EXPECT_EQ(Journal(), std::vector<std::string>{"CreateFile " + dest});
+    EXPECT_EQ(WindowText(Host.Label()), "Downloading: " + good + "MSagent.exe");
+    EXPECT_EQ(UI.Pumps, 3);
+    EXPECT_EQ(RequestPaths().back(), "/ok/m/MSagent.exe");
+    EXPECT_EQ(Host.Positions.front(), 0);
+    EXPECT_TRUE(IsWindowVisible(Host.Bar()));
+}
+
+TEST_F(Config, TwoCorruptCopiesEndTheProgramWithACrcError) {
+    std::string agent = Stand_in("MSagent.exe");
+    Server.Put("one/MSagent.exe", agent + "tampered");
+    Server.Put("two/MSagent.exe", agent.substr(0, agent.size() / 2));
+    // Listed in lower case: the lookup ignores ASCII case.
+    MakeInstaller(SetupText({Server.Url("ok", "one/"), Server.Url("ok", "two/")}, {{"msagent.exe", Md5Of(agent)}}));
+    Installer->RefreshConfiguration();
+    Installer->FPendingJournal.clear();
+
+    std::string dest = Installer->GetTempFolder() + "MSagent.exe";
+    EXPECT_EQ(Fetch("MSagent.exe", dest), "halted");
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{"CRC Error.\r\nFile: MSagent.exe"});
+    EXPECT_EQ(UI.ErrorCaptions, std::vector<std::string>{"Error"});
+    EXPECT_EQ(UI.Halts, 1);
+    EXPECT_EQ(Journal(), (std::vector<std::string>{"CreateFile " + dest, "CreateFile " + dest}));
+}
+
+TEST_F(Config, TotalFailureShowsTheLastDistributorsMessage) {
+    std::string missing = Server.Url("ok", "none/");
+    MakeInstaller(SetupText({missing, Server.ClosedUrl()}, {}));
+    Installer->RefreshConfiguration();
+    Installer->FPendingJournal.clear();
+    std::string dest = Target + "Pip.acs";
+    EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not connect to host"});
+
+    MakeInstaller(SetupText({Server.ClosedUrl(), missing}, {}));
+    Installer->RefreshConfiguration();
+    Installer->FPendingJournal.clear();
+    UI.Errors.clear();
+    EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not download file " + missing + "Pip.acs"});
+    EXPECT_FALSE(FileExists(dest));
+    EXPECT_TRUE(Journal().empty());
+
+    // No distributors at all: an empty error box.
+    MakeInstaller(SetupText({}, {}));
+    Installer->RefreshConfiguration();
+    UI.Errors.clear();
+    EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{""});
+}
+
+TEST_F(Config, UnlistedFilesNeedNoDigestButMustArriveWhole) {
+    std::string character = std::string(5000, 'c') + "haracter";
+    Server.Put("d/Pip.acs", character);
+    MakeInstaller(SetupText({Server.Url("short", "d/"), Server.Url("ok", "d/")}, {{"MSagent.exe", Md5Of("x")}}));
+    Installer->RefreshConfiguration();
+    Installer->FPendingJournal.clear();
+    CreateDirectoryA((Target + "data\\").c_str(), nullptr);
+    std::string dest = Target + "data\\Pip.acs";
+    EXPECT_EQ(Fetch("Pip.acs", dest), "fetched");
+    EXPECT_EQ(ReadFileText(dest), character);
+    // The copy cut short was neither kept nor journalled.
+    EXPECT_EQ(Journal(), std::vector<std::string>{"CreateFile " + dest});
+
+    MakeInstaller(SetupText({Server.Url("short", "d/")}, {}));
+    Installer->RefreshConfiguration();
+    Installer->FPendingJournal.clear();
+    DeleteFileA(dest.c_str());
+    EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not download file " + Server.Url("short", "d/Pip.acs")});
+    EXPECT_FALSE(FileExists(dest));
+    EXPECT_TRUE(Journal().empty());
+}
+
+TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
+    std::string agent = Stand_in("MSagent.exe");
+    std::string impostor = Stand_in("spchapi.exe");
+    std::string newcomer = "a file the package does not list";
+    // The refreshed copy moves the distributors and swaps the digest for the impostor's.
+    Server.Put("p/setup.xml", SetupText({Server.Url("ok", "q/")}, {{"MSagent.exe", Md5Of(impostor)},
+                                                                  {"newcomer.exe", Md5Of(newcomer)}}));
+    Server.Put("q/MSagent.exe", impostor);
+    Server.Put("q/newcomer.exe", newcomer);
+    MakeInstaller(SetupText({Server.Url("ok", "p/")}, {{"MSagent.exe", Md5Of(agent)}}));
+    Installer->RefreshConfiguration();
+    ASSERT_EQ(Urls(*Installer->GetConfiguration()), std::vector<std::wstring>{Wide(Server.Url("ok", "q/"))});
+
+    // The installation run: fetch, then start what was fetched.
+    std::string runLog = Temp.Path() + "run.log";
+    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+    std::string dest = Installer->GetTempFolder() + "MSagent.exe";
+    auto fetchAndRun = [&] {
+        try {
+            Installer->FetchFile("MSagent.exe", dest, Host.Label(), Host.Bar());
+            Installer->RunAndWait(dest, "\"" + dest + "\" -noregister");
+        } catch (const THalted&) {
+            return "halted";
+        }
+        return "ran";
+    };
+    EXPECT_STREQ(fetchAndRun(), "halted");
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{"CRC Error.\r\nFile: MSagent.exe"});
+    EXPECT_FALSE(FileExists(runLog));
+
+    // The genuine installer passes although the refreshed copy lists another digest.
+    Server.Put("q/MSagent.exe", agent);
+    EXPECT_STREQ(fetchAndRun(), "ran");
+    EXPECT_EQ(ReadFileText(runLog).substr(0, 12), "MSagent.exe ");
+
+    // A file only the refreshed copy lists is checked against its digest there.
+    std::string other = Installer->GetTempFolder() + "newcomer.exe";
+    EXPECT_EQ(Fetch("newcomer.exe", other), "fetched");
+    Server.Put("q/newcomer.exe", newcomer + "!");
+    EXPECT_EQ(Fetch("newcomer.exe", other), "halted");
+    EXPECT_EQ(UI.Errors.back(), "CRC Error.\r\nFile: newcomer.exe");
+}
+
+TEST_F(Config, FetchRefusesNamesThatAreNotBareFileNames) {
+    Server.Put("x/evil.exe", "evil");
+    MakeInstaller(SetupText({Server.Url("ok", "x/")}, {}));
+    Installer->RefreshConfiguration();
+    Installer->FPendingJournal.clear();
+    size_t requests = Server.Requests().size();
+    for (const std::string name : {"", "..\\evil.exe", "../evil.exe", "sub\\evil.exe", "C:evil.exe", "..",
+                                   "evil.exe:stream", "\\\\host\\share\\evil.exe"}) {
+        try {
+            Installer->FetchFile(name, Target + "data\\" + name, Host.Label(), Host.Bar());
+            ADD_FAILURE() << "fetched " << name;
+        } catch (const EInstallException& e) {
+            EXPECT_NE(e.Message().find("\"" + name + "\""), std::string::npos) << e.Message();
+        }
+    }
+    EXPECT_EQ(Server.Requests().size(), requests);
+    EXPECT_TRUE(Journal().empty());
+    EXPECT_TRUE(UI.Errors.empty());
+}
+
+TEST_F(Config, DigestAndConfigurationErrorsLeaveAsInstallErrors) {
+    MakeInstaller(SetupText({Server.Url("ok", "y/")}, {{"bad.exe", "xyz"}}));
+    // Nothing extracted yet: the working copy is missing, and the cache stays empty.
+    EXPECT_THROW(Installer->GetConfiguration(), EInstallException);
+    EXPECT_EQ(Installer->FConfiguration, nullptr);
+    Installer->RefreshConfiguration();
+    ASSERT_NE(Installer->GetConfiguration(), nullptr);
+
+    Server.Put("y/bad.exe", "bad");
+    try {
+        Installer->FetchFile("bad.exe", Target + "bad.exe", Host.Label(), Host.Bar());
+        ADD_FAILURE() << "no error";
+    } catch (const EInstallException& e) {
+        EXPECT_EQ(e.Message(), "xyz is not a valid MD5 value");
+    }
+
+    std::string file = Target + "digest.bin";
+    WriteFileText(file, "abc");
+    EXPECT_TRUE(Installer->CheckFileDigest(file, "900150983CD24FB0D6963F7D28E17F72"));
+    EXPECT_FALSE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f73"));
+    EXPECT_THROW(Installer->CheckFileDigest(Target + "missing.bin", "900150983cd24fb0d6963f7d28e17f72"),
+                 EInstallException);
+    // The digest is read with the file opened exclusively.
+    HANDLE open = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_THROW(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"), EInstallException);
+    CloseHandle(open);
+}

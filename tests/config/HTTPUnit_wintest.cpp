@@ -1,0 +1,140 @@
+#include "config/HTTPUnit.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "wintest_http.h"
+
+using namespace wintest;
+
+namespace {
+
+std::string Noise(size_t Size, unsigned Seed) {
+    std::string s(Size, '\0');
+    for (char& c : s) {
+        Seed = Seed * 1103515245u + 12345u;
+        c = static_cast<char>(Seed >> 16);
+    }
+    return s;
+}
+
+class Download : public ::testing::Test {
+protected:
+    void TearDown() override { SetDownloadTimeout(30000); }
+
+    THttpServer Server;
+    TempFolder Temp;
+    TTestHost Host;
+    std::string Error = "(untouched)";
+    std::string Dest = Temp.Path() + "file.bin";
+};
+
+}  // namespace
+
+TEST_F(Download, FetchesTheWholeBodyWithProgressAndTheProductsUserAgent) {
+    std::string body = Noise(4096, 1);
+    Server.Put("a.bin", body);
+    // An existing, longer file is replaced, not appended to.
+    WriteFileText(Dest, std::string(9000, 'x'));
+
+    EXPECT_TRUE(DownloadFile(Server.Url("ok", "a.bin"), Dest, Error, Host.Bar()));
+    EXPECT_EQ(Error, "");
+    EXPECT_EQ(ReadFileText(Dest), body);
+    // Shown and set to 0, then the share before each of the two reads.
+    EXPECT_EQ(Host.Positions, (std::vector<int>{0, 0, 50}));
+    EXPECT_TRUE(IsWindowVisible(Host.Bar()));
+
+    ASSERT_EQ(Server.Requests().size(), 1u);
+    EXPECT_EQ(Server.Requests()[0].Path, "/ok/a.bin");
+    EXPECT_EQ(Server.Requests()[0].Agent, "Orvand/2.2.93");
+}
+
+TEST_F(Download, ProgressCountsReadsOfAtMost2048Bytes) {
+    Server.Put("one.bin", "!");
+    EXPECT_TRUE(DownloadFile(Server.Url("ok", "one.bin"), Dest, Error, Host.Bar()));
+    EXPECT_EQ(ReadFileText(Dest), "!");
+    EXPECT_EQ(Host.Positions, (std::vector<int>{0, 0}));
+
+    // 10,000 bytes: five reads, from 0 to 82 (8,192 of 10,000 before the last).
+    std::string body = Noise(10000, 2);
+    Server.Put("b.bin", body);
+    Host.Positions.clear();
+    EXPECT_TRUE(DownloadFile(Server.Url("redirect", "b.bin"), Dest, Error, Host.Bar()));
+    EXPECT_EQ(ReadFileText(Dest), body);
+    EXPECT_EQ(Host.Positions, (std::vector<int>{0, 0, 20, 41, 61, 82}));
+
+    // Without a progress window the download works just the same.
+    EXPECT_TRUE(DownloadFile(Server.Url("ok", "b.bin"), Temp.Path() + "quiet.bin", Error, nullptr));
+    EXPECT_EQ(ReadFileText(Temp.Path() + "quiet.bin"), body);
+}
+
+TEST_F(Download, RefusedRepliesCreateNoFile) {
+    Server.Put("c.bin", Noise(3000, 3));
+    Server.Put("empty.bin", "");
+
+    std::string url = Server.Url("ok", "missing.bin");
+    EXPECT_FALSE(DownloadFile(url, Dest, Error, Host.Bar()));
+    EXPECT_EQ(Error, "Could not download file " + url);
+    EXPECT_FALSE(FileExists(Dest));
+
+    url = Server.Url("chunked", "c.bin");
+    EXPECT_FALSE(DownloadFile(url, Dest, Error, Host.Bar()));
+    EXPECT_EQ(Error, "Could not retrieve file size " + url);
+    EXPECT_FALSE(FileExists(Dest));
+
+    url = Server.Url("ok", "empty.bin");
+    EXPECT_FALSE(DownloadFile(url, Dest, Error, nullptr));
+    EXPECT_EQ(Error, "Could not retrieve file size " + url);
+    EXPECT_FALSE(FileExists(Dest));
+
+    EXPECT_FALSE(DownloadFile(Server.ClosedUrl() + "c.bin", Dest, Error, nullptr));
+    EXPECT_EQ(Error, "Could not connect to host");
+    EXPECT_FALSE(FileExists(Dest));
+
+    std::string nowhere = Temp.Path() + "no such folder\\c.bin";
+    EXPECT_FALSE(DownloadFile(Server.Url("ok", "c.bin"), nowhere, Error, nullptr));
+    EXPECT_EQ(Error, "Could not create file " + nowhere);
+
+    // Every one but the closed port reached the server.
+    EXPECT_EQ(Server.Requests().size(), 4u);
+    EXPECT_EQ(Host.Positions, (std::vector<int>{0, 0}));
+}
+
+TEST_F(Download, ABodyCutShortFailsAndLeavesNoPartialFile) {
+    Server.Put("d.bin", Noise(6000, 4));
+    WriteFileText(Dest, "old");
+    std::string url = Server.Url("short", "d.bin");
+    EXPECT_FALSE(DownloadFile(url, Dest, Error, Host.Bar()));
+    EXPECT_EQ(Error, "Could not download file " + url);
+    EXPECT_FALSE(FileExists(Dest));
+}
+
+TEST_F(Download, ASilentServerFailsInBoundedTime) {
+    SetDownloadTimeout(1500);
+    Server.Put("e.bin", Noise(6000, 5));
+
+    // Accepts the connection and never answers.
+    std::string url = Server.Url("stall", "e.bin");
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(DownloadFile(url, Dest, Error, nullptr));
+    DWORD took = GetTickCount() - start;
+    EXPECT_EQ(Error, "Could not connect to host");
+    EXPECT_GE(took, 1400u);
+    EXPECT_LT(took, 5000u);
+    EXPECT_FALSE(FileExists(Dest));
+
+    // Sends the headers and half the body, then nothing: the read that waits is given up.
+    url = Server.Url("stallbody", "e.bin");
+    start = GetTickCount();
+    EXPECT_FALSE(DownloadFile(url, Dest, Error, Host.Bar()));
+    took = GetTickCount() - start;
+    EXPECT_EQ(Error, "Could not download file " + url);
+    EXPECT_LT(took, 5000u);
+    EXPECT_FALSE(FileExists(Dest));
+
+    // Nothing is left in a bad state: the next download works.
+    Server.Put("f.bin", "fine");
+    EXPECT_TRUE(DownloadFile(Server.Url("ok", "f.bin"), Dest, Error, nullptr));
+    EXPECT_EQ(ReadFileText(Dest), "fine");
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The test HTTP server (tests/support/http_server.py), started on 127.0.0.1
+// and a free port for one test and stopped at its end.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "wintest_util.h"
+
+namespace wintest {
+
+class THttpServer {
+public:
+    // Starts the server and waits until it listens; throws std::runtime_error if it does not.
+    THttpServer();
+    ~THttpServer();
+    THttpServer(const THttpServer&) = delete;
+    THttpServer& operator=(const THttpServer&) = delete;
+
+    // Serves Bytes as NAME (which may hold "/" for sub-folders).
+    void Put(const std::string& Name, const std::string& Bytes);
+    // "http://127.0.0.1:PORT/MODE/" + Name; the modes are listed in http_server.py.
+    std::string Url(const std::string& Mode, const std::string& Name = "") const;
+    // A base address on a port where nobody listens.
+    std::string ClosedUrl() const;
+
+    struct TRequest {
+        std::string Path, Agent;
+    };
+    std::vector<TRequest> Requests() const;
+
+private:
+    TempFolder FRoot{"orvand-http"};
+    int FPort = 0;
+    int FClosedPort = 0;
+};
+
+// A small top-level window with the two controls the wizard hands to the
+// engine: a STATIC status label and a progress bar (hidden at first) that
+// records every position it is sent.
+class TTestHost {
+public:
+    TTestHost();
+    ~TTestHost();
+    TTestHost(const TTestHost&) = delete;
+    TTestHost& operator=(const TTestHost&) = delete;
+    HWND Label() const { return FLabel; }
+    HWND Bar() const { return FBar; }
+    std::vector<int> Positions;
+
+private:
+    static LRESULT CALLBACK BarProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam);
+    HWND FWindow = nullptr, FLabel = nullptr, FBar = nullptr;
+    WNDPROC FBarProc = nullptr;
+};
+
+}  // namespace wintest
