@@ -173,6 +173,10 @@ void TControls::Build(HWND Form, std::span<const TControlDef> Layout) {
         FByName.emplace(def.Name, control);
         FDefinitions.emplace(control, &def);
     }
+    // A group box lies under the controls it holds, or it would paint over them.
+    for (const TControlDef& def : Layout)
+        if (def.Kind == TControlKind::GroupBox)
+            SetWindowPos((*this)[def.Name], HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 HFONT TControls::FontFor(const TControlDef& Def) const {
@@ -255,6 +259,9 @@ HWND TControls::Create(HWND Form, const TControlDef& Def) {
 
     if (Def.Kind == TControlKind::CheckBox && (Def.Flags & cfChecked)) SetCheckState(control, true);
     if (Def.Kind == TControlKind::Label && (Def.Width == 0 || Def.Height == 0)) FitToText(control, Def);
+    // The etched line gets an edge of its own: the rule keeps its designed outline all the same.
+    if (Def.Kind == TControlKind::Rule)
+        SetWindowPos(control, nullptr, 0, 0, Scale(Def.Width), Scale(Def.Height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     if (Def.Kind == TControlKind::Image) {
         // The welcome picture is resource 1 of the program; a test program has none.
         FImage = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), IMAGE_BITMAP, 0, 0,

@@ -1,0 +1,336 @@
+// The wizard of the packed install.exe, driven from outside as a user would.
+#include <gtest/gtest.h>
+
+#include "E2eUtil.h"
+
+using namespace e2e;
+using namespace wintest;
+
+namespace {
+
+const char* const CloseQuestion = "Are you sure you want to quit Orvand setup?";
+const char* const FolderRefused = "Could not create distination folder";
+const COLORREF Green = RGB(0, 128, 0);
+const COLORREF Red = RGB(255, 0, 0);
+
+std::string Joined(const std::vector<std::string>& Lines) {
+    std::string text;
+    for (const std::string& line : Lines) text += line + "\n";
+    return text;
+}
+
+// Answers the close question; checks that it is the close question.
+void AnswerCloseQuestion(TSetupRun& Run, int Answer) {
+    auto box = Run.WaitBox();
+    ASSERT_TRUE(box) << "no close question";
+    EXPECT_EQ(box->Title, "Confirm");
+    EXPECT_EQ(box->Text, CloseQuestion);
+    EXPECT_EQ(box->Icon, TBoxIcon::Question) << BoxIconName(box->Icon);
+    EXPECT_EQ(box->Buttons, (std::vector<int>{IDYES, IDNO}));
+    Run.Answer(*box, Answer);
+}
+
+void ExpectRefused(TSetupRun& Run, const std::string& Typed, const std::string& Shown) {
+    Run.TypeText("LocationEdit", Typed);
+    Run.Click("LocationNextButton");
+    auto box = Run.WaitBox();
+    ASSERT_TRUE(box) << "\"" << Typed << "\" was not refused";
+    EXPECT_EQ(box->Title, "Error");
+    EXPECT_EQ(box->Text, FolderRefused);
+    EXPECT_EQ(box->Icon, TBoxIcon::Error) << BoxIconName(box->Icon);
+    EXPECT_EQ(box->Buttons, std::vector<int>{IDOK});
+    Run.Answer(*box, IDOK);
+    Sleep(200);
+    EXPECT_EQ(Run.VisiblePage(), "LocationPanel");
+    EXPECT_EQ(Run.FocusName(), "LocationEdit") << "after \"" << Typed << "\"";
+    EXPECT_EQ(Run.Text("LocationEdit"), Shown);
+}
+
+bool HasColor(const std::set<COLORREF>& Colors, COLORREF Color) { return Colors.count(Color) != 0; }
+
+struct StatusExpectation {
+    const char* Label;
+    const char* Text;
+    COLORREF Color;
+};
+
+void ExpectStatuses(TSetupRun& Run, std::initializer_list<StatusExpectation> Expected) {
+    for (const auto& e : Expected) {
+        EXPECT_EQ(Run.Text(e.Label), e.Text) << e.Label;
+        std::set<COLORREF> colors = Run.PaintedColors(e.Label);
+        EXPECT_TRUE(HasColor(colors, e.Color)) << e.Label << " is not painted in its colour";
+        EXPECT_FALSE(HasColor(colors, e.Color == Green ? Red : Green)) << e.Label << " shows the other colour";
+    }
+}
+
+// The stand-in components as a scenario needs them, all removed again afterwards.
+struct Components {
+    explicit Components(bool Installed) { SetAllComponents(Installed); }
+    ~Components() { SetAllComponents(false); }
+};
+
+}  // namespace
+
+TEST(Wizard, CaptionTitleLicenceAndTheAcceptBox) {
+    TempFolder temp;
+    TSetupRun run(CopySample(temp.Path()));
+    ASSERT_TRUE(run.WaitForm());
+    EXPECT_EQ(WindowText(run.Form()), "Orvand Setup  - Version 2.2.93");
+    EXPECT_EQ(run.ApplicationTitle(), "Orvand Setup ");
+    RECT client;
+    GetClientRect(run.Form(), &client);
+    EXPECT_EQ(client.right, 497);
+    EXPECT_EQ(client.bottom, 305);
+    // Fixed size, no minimise or maximise box.
+    LONG style = GetWindowLongA(run.Form(), GWL_STYLE);
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
+    EXPECT_NE(style & WS_SYSMENU, 0);
+
+    ASSERT_TRUE(run.WaitPage("FirstPanel"));
+    EXPECT_EQ(Joined(LayoutProblems(run)), "");
+    // Enter presses the page's "Next >".
+    run.PressKey(VK_RETURN);
+    ASSERT_TRUE(run.WaitPage("LicensePanel"));
+    EXPECT_EQ(Joined(LayoutProblems(run)), "");
+    std::string licence = run.Text("AgreeInfoMemo");
+    for (const char* section : {"\r\n1. ", "\r\n2. ", "\r\n3. ", "\r\n4. ", "\r\n5. "})
+        EXPECT_NE(licence.find(section), std::string::npos) << "no section" << section;
+    EXPECT_FALSE(run.Checked("AgreeCheckBox"));
+    EXPECT_FALSE(run.Enabled("LicenseNextButton"));
+    // Enter does nothing while Next is disabled.
+    run.PressKey(VK_RETURN);
+    Sleep(500);
+    EXPECT_EQ(run.VisiblePage(), "LicensePanel");
+
+    run.Click("AgreeCheckBox");
+    EXPECT_TRUE(run.Checked("AgreeCheckBox"));
+    EXPECT_TRUE(run.Enabled("LicenseNextButton"));
+    run.Click("AgreeCheckBox");
+    EXPECT_FALSE(run.Checked("AgreeCheckBox"));
+    EXPECT_TRUE(run.Enabled("LicenseNextButton")) << "clearing the box disabled Next again";
+
+    run.Click("LicenseNextButton");
+    ASSERT_TRUE(run.WaitPage("LocationPanel"));
+    EXPECT_EQ(run.FocusName(), "LocationEdit");
+    EXPECT_EQ(run.Text("LocationEdit"), "C:\\Program Files\\Orvand\\");
+    EXPECT_EQ(Joined(LayoutProblems(run)), "");
+}
+
+TEST(Wizard, EveryWayToCloseAsksFirstAndYesEndsQuietly) {
+    TempFolder temp;
+    std::string setup = CopySample(temp.Path());
+    std::string destination = temp.Path() + "dest\\";
+    TSetupRun run(setup);
+    ASSERT_TRUE(run.WaitForm());
+    ASSERT_TRUE(run.WaitPage("FirstPanel"));
+
+    run.PressKey(VK_ESCAPE);
+    AnswerCloseQuestion(run, IDNO);
+    EXPECT_EQ(run.VisiblePage(), "FirstPanel");
+    run.Click("FirstCancelButton");
+    AnswerCloseQuestion(run, IDNO);
+    EXPECT_EQ(run.VisiblePage(), "FirstPanel");
+
+    run.Click("FirstNexButton");
+    ASSERT_TRUE(run.WaitPage("LicensePanel"));
+    run.CloseBox();
+    AnswerCloseQuestion(run, IDNO);
+    EXPECT_EQ(run.VisiblePage(), "LicensePanel");
+    run.Click("AgreeCheckBox");
+    run.Click("LicenseNextButton");
+    ASSERT_TRUE(run.WaitPage("LocationPanel"));
+    run.AltF4();
+    AnswerCloseQuestion(run, IDNO);
+    // Esc in the folder box is the page's Cancel too.
+    run.PressKey(VK_ESCAPE);
+    AnswerCloseQuestion(run, IDNO);
+    EXPECT_EQ(run.VisiblePage(), "LocationPanel");
+    EXPECT_TRUE(run.Running());
+
+    run.TypeText("LocationEdit", destination);
+    run.Click("LocationNextButton");
+    ASSERT_TRUE(run.WaitPage("ComponentsPanel"));
+    run.Click("ComponentsCancelButton");
+    AnswerCloseQuestion(run, IDYES);
+    int boxes = 0;
+    EXPECT_EQ(run.WaitExitCountingBoxes(20000, boxes), 0u);
+    EXPECT_EQ(boxes, 0) << "something was shown after Yes";
+    // What the location page made stays for the uninstaller.
+    EXPECT_TRUE(FileExists(destination + "install.log"));
+    EXPECT_TRUE(FolderExists(destination + "temp"));
+}
+
+TEST(Wizard, DestinationsThatCannotBeMadeAreRefusedAndAGoodOneIsNormalised) {
+    TempFolder temp;
+    TSetupRun run(CopySample(temp.Path()));
+    ASSERT_TRUE(WalkToLocation(run));
+    ExpectRefused(run, "D:\\", "D:\\");
+    ExpectRefused(run, "   ", "\\");
+    ExpectRefused(run, "", "\\");
+    // Relative to whatever folder setup runs in: refused as well.
+    ExpectRefused(run, "Orvand", "Orvand\\");
+    EXPECT_FALSE(FolderExists("Orvand"));
+
+    std::string outer = temp.Path() + "orvand e2e";
+    std::string target = outer + "\\nested dir\\";
+    run.TypeText("LocationEdit", "  " + outer + "\\nested dir  ");
+    run.Click("LocationNextButton");
+    ASSERT_TRUE(run.WaitPage("ComponentsPanel"));
+    EXPECT_EQ(run.Text("LocationEdit"), target);
+    EXPECT_TRUE(FolderExists(target + "temp"));
+
+    std::vector<std::string> journal = SplitCrLf(ReadFileText(target + "install.log"));
+    ASSERT_EQ(journal.size(), 4u) << Joined(journal);
+    EXPECT_EQ(journal[0].rfind("########## Setup started at ", 0), 0u) << journal[0];
+    EXPECT_EQ(journal[1], "CreateFolder " + outer + "\\");
+    EXPECT_EQ(journal[2], "CreateFolder " + target);
+    EXPECT_EQ(journal[3], "CreateFolder " + target + "temp\\");
+    run.Click("ComponentsCancelButton");
+    AnswerCloseQuestion(run, IDYES);
+    EXPECT_EQ(run.WaitExit(), 0u);
+}
+
+TEST(Wizard, MissingComponentsAreRedAndTheSpeechBoxesDependOnTheRuntime) {
+    TempFolder temp;
+    Components none(false);
+    TSetupRun run(CopySample(temp.Path()));
+    ASSERT_TRUE(WalkToComponents(run, temp.Path() + "dest"));
+    EXPECT_EQ(Joined(LayoutProblems(run)), "");
+    ExpectStatuses(run, {{"CmpLabel1", "Missed (Remote)", Red},
+                         {"CmpLabel2", "Missed (Remote)", Red},
+                         {"CmpLabel3", "Missed (Remote)", Red},
+                         {"CmpLabel4", "Missed (Remote)", Red}});
+    EXPECT_TRUE(run.Checked("CmpCheckBox2"));
+    EXPECT_TRUE(run.Checked("CmpCheckBox3"));
+    EXPECT_TRUE(run.Checked("CmpCheckBox4"));
+
+    // Without the runtime no engine stays chosen without it.
+    run.Click("CmpCheckBox2");
+    EXPECT_FALSE(run.Checked("CmpCheckBox2"));
+    EXPECT_FALSE(run.Checked("CmpCheckBox3"));
+    EXPECT_FALSE(run.Checked("CmpCheckBox4"));
+    run.Click("CmpCheckBox4");
+    EXPECT_TRUE(run.Checked("CmpCheckBox4"));
+    EXPECT_TRUE(run.Checked("CmpCheckBox2"));
+    EXPECT_FALSE(run.Checked("CmpCheckBox3"));
+    run.Click("CmpCheckBox4");
+    EXPECT_TRUE(run.Checked("CmpCheckBox2")) << "clearing an engine cleared the runtime";
+    run.Click("CmpCheckBox2");
+    run.Click("CmpCheckBox3");
+    EXPECT_TRUE(run.Checked("CmpCheckBox2"));
+    EXPECT_FALSE(run.Checked("CmpCheckBox4"));
+    run.CloseBox();
+    AnswerCloseQuestion(run, IDYES);
+    EXPECT_EQ(run.WaitExit(), 0u);
+}
+
+TEST(Wizard, InstalledComponentsAreGreenShippedOnesLocalAndTheBoxesIndependent) {
+    TempFolder temp;
+    Components all(true);
+    std::string setup = PackSample(temp.Path(), {".\\temp\\ spchapi.exe \"" + Fixture("spchapi.exe") + "\""});
+    TSetupRun run(setup);
+    ASSERT_TRUE(WalkToComponents(run, temp.Path() + "dest"));
+    ExpectStatuses(run, {{"CmpLabel1", "Installed (Remote)", Green},
+                         {"CmpLabel2", "Installed (Local)", Green},
+                         {"CmpLabel3", "Installed (Remote)", Green},
+                         {"CmpLabel4", "Installed (Remote)", Green}});
+    EXPECT_FALSE(run.Checked("CmpCheckBox2"));
+    EXPECT_FALSE(run.Checked("CmpCheckBox3"));
+    EXPECT_FALSE(run.Checked("CmpCheckBox4"));
+    // Still enabled: an installer may be run again.
+    EXPECT_TRUE(run.Enabled("CmpCheckBox2"));
+    run.Click("CmpCheckBox3");
+    EXPECT_TRUE(run.Checked("CmpCheckBox3"));
+    EXPECT_FALSE(run.Checked("CmpCheckBox2"));
+    run.Click("CmpCheckBox2");
+    run.Click("CmpCheckBox2");
+    EXPECT_TRUE(run.Checked("CmpCheckBox3"));
+    run.Click("ComponentsCancelButton");
+    AnswerCloseQuestion(run, IDYES);
+    EXPECT_EQ(run.WaitExit(), 0u);
+}
+
+TEST(Wizard, ADamagedPackageShowsOnlyItsMessage) {
+    TempFolder temp;
+    std::string setup = CopySample(temp.Path());
+    {
+        // One byte of the product's data changed.
+        HANDLE file = CreateFileA(setup.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER size;
+        GetFileSizeEx(file, &size);
+        SetFilePointer(file, static_cast<LONG>(size.QuadPart - 4000), nullptr, FILE_BEGIN);
+        char byte = 0;
+        DWORD n = 0;
+        ReadFile(file, &byte, 1, &n, nullptr);
+        byte ^= 0x20;
+        SetFilePointer(file, -1, nullptr, FILE_CURRENT);
+        WriteFile(file, &byte, 1, &n, nullptr);
+        CloseHandle(file);
+    }
+    TSetupRun run(setup);
+    auto box = run.WaitBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->Title, "Error");
+    EXPECT_EQ(box->Text, "The Orvand distributive was damaged");
+    EXPECT_EQ(box->Icon, TBoxIcon::Error) << BoxIconName(box->Icon);
+    EXPECT_EQ(box->Buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(FindProcessWindow(run.ProcessId(), "TSetupForm", true), nullptr);
+    run.Answer(*box, IDOK);
+    int boxes = 0;
+    EXPECT_EQ(run.WaitExitCountingBoxes(20000, boxes), 0u);
+    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(run.WaitForm(0), nullptr) << "the wizard window showed";
+}
+
+TEST(Wizard, AnEngineFailureEndsSetupWithItsMessageAndAFullStop) {
+    TempFolder temp;
+    std::string destination = temp.Path() + "dest\\";
+    // A folder where the journal should go: the journal cannot be opened.
+    ASSERT_TRUE(CreateDirectoryA(destination.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((destination + "install.log").c_str(), nullptr));
+    TSetupRun run(CopySample(temp.Path()));
+    ASSERT_TRUE(WalkToLocation(run));
+    run.TypeText("LocationEdit", destination);
+    run.Click("LocationNextButton");
+    auto box = run.WaitBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->Title, "Orvand Setup ");
+    EXPECT_EQ(box->Icon, TBoxIcon::Error) << BoxIconName(box->Icon);
+    EXPECT_EQ(box->Buttons, std::vector<int>{IDOK});
+    ASSERT_FALSE(box->Text.empty());
+    EXPECT_EQ(box->Text.back(), '.');
+    EXPECT_EQ(box->Text.find(".."), std::string::npos) << box->Text;
+    run.Answer(*box, IDOK);
+    int boxes = 0;
+    EXPECT_EQ(run.WaitExitCountingBoxes(20000, boxes), 0u);
+    EXPECT_EQ(boxes, 0);
+}
+
+TEST(Wizard, TheFolderBrowserStartsAtTheDrivesAndAppendsTheProductFolder) {
+    TempFolder temp;
+    TSetupRun run(CopySample(temp.Path()));
+    ASSERT_TRUE(WalkToLocation(run));
+    std::string proposed = run.Text("LocationEdit");
+    run.Click("BrowseFolderButton");
+    auto browser = run.WaitBox();
+    ASSERT_TRUE(browser) << "no folder browser";
+    EXPECT_EQ(browser->Text, "Select the folder to install Orvand in:");
+    EXPECT_EQ(GetWindow(browser->Handle, GW_OWNER), run.Form());
+    run.Answer(*browser, IDCANCEL);
+    EXPECT_EQ(run.Text("LocationEdit"), proposed);
+
+    // Picked with the keyboard: the first drive below the root.
+    run.Click("BrowseFolderButton");
+    browser = run.WaitBox();
+    ASSERT_TRUE(browser);
+    HWND tree = FindWindowExA(browser->Handle, nullptr, "SysTreeView32", nullptr);
+    ASSERT_NE(tree, nullptr);
+    PostMessageA(tree, WM_KEYDOWN, VK_DOWN, 1);
+    for (int i = 0; i < 100 && !IsWindowEnabled(GetDlgItem(browser->Handle, IDOK)); ++i) Sleep(50);
+    run.Answer(*browser, IDOK);
+    EXPECT_EQ(run.Text("LocationEdit"), "C:\\Orvand\\");
+    run.CloseBox();
+    AnswerCloseQuestion(run, IDYES);
+    EXPECT_EQ(run.WaitExit(), 0u);
+}
