@@ -1,6 +1,8 @@
 // The wizard of the packed install.exe, driven from outside as a user would.
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include "E2eUtil.h"
 
 using namespace e2e;
@@ -68,6 +70,52 @@ struct Components {
     explicit Components(bool Installed) { SetAllComponents(Installed); }
     ~Components() { SetAllComponents(false); }
 };
+
+std::string SpecialFolder(int Id) {
+    char path[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, Id, nullptr, 0, path);
+    return std::string(path) + "\\";
+}
+
+std::string RegistryText(HKEY Root, const std::string& Key, const char* Value) {
+    char buffer[1024];
+    DWORD size = sizeof(buffer);
+    if (RegGetValueA(Root, Key.c_str(), Value, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) return "(none)";
+    return buffer;
+}
+
+const char* const UninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand";
+const char* const RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char* const MenuKey = "Software\\Microsoft\\Internet Explorer\\MenuExt\\&Copy to Orvand";
+const char* const BridgeKey = "CLSID\\{7F3C2A91-5B4E-4D6A-9C1F-2E8B0D4A6C35}\\InprocServer32";
+
+// Whatever a scenario installed into Target is taken back by its own uninstaller.
+struct UninstallAtEnd {
+    explicit UninstallAtEnd(std::string Target) : Target(std::move(Target)) {}
+    ~UninstallAtEnd() { Now(); }
+    void Now() {
+        if (Target.empty() || !FileExists(Target + "install.exe")) return;
+        TSetupRun remove(Target + "install.exe", "-remove");
+        if (auto box = remove.WaitBox()) remove.Answer(*box, IDYES);
+        EXPECT_EQ(remove.WaitExit(60000), 0u);
+        Target.clear();
+    }
+    std::string Target;
+};
+
+// The changes a finished run leaves, present or (after the uninstaller) all gone.
+void ExpectRegistered(const std::string& Target, bool Present) {
+    std::string programs = SpecialFolder(CSIDL_PROGRAMS) + "Orvand\\";
+    EXPECT_EQ(FileExists(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk"), Present);
+    EXPECT_EQ(FileExists(programs + "Orvand.lnk"), Present);
+    EXPECT_EQ(FileExists(programs + "Uninstall.lnk"), Present);
+    auto expect = [&](const std::string& Text) { return Present ? Text : std::string("(none)"); };
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName"), expect("Orvand"));
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"), expect(Target + "install.exe -remove"));
+    EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, RunKey, "Orvand"), expect(Target + "orvand.exe -hidden"));
+    EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, MenuKey, nullptr), expect(Target + "data\\script.htm"));
+    EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, BridgeKey, nullptr) != "(none)", Present);
+}
 
 }  // namespace
 
@@ -333,4 +381,106 @@ TEST(Wizard, TheFolderBrowserStartsAtTheDrivesAndAppendsTheProductFolder) {
     run.CloseBox();
     AnswerCloseQuestion(run, IDYES);
     EXPECT_EQ(run.WaitExit(), 0u);
+}
+
+TEST(Wizard, AFirstRunWithTheInstallersShippedShowsTheNoticeAndEndsOnTheRestartBox) {
+    TempFolder temp;
+    Components none(false);
+    std::vector<std::string> installers;
+    for (const char* name : ComponentInstallers)
+        installers.push_back(std::string(".\\temp\\ ") + name + " \"" + Fixture(name) + "\"");
+    std::string setup = PackSample(temp.Path(), installers);
+    std::string target = temp.Path() + "Orvand\\";
+    UninstallAtEnd cleanup(target);
+    {
+        TSetupRun run(setup);
+        ASSERT_TRUE(WalkToComponents(run, target));
+        run.Click("ComponentsNextButton");
+        auto notice = run.WaitBox();
+        ASSERT_TRUE(notice);
+        EXPECT_EQ(notice->Title, "Information");
+        EXPECT_EQ(notice->Icon, TBoxIcon::Information) << BoxIconName(notice->Icon);
+        EXPECT_EQ(notice->Text,
+                  "During the installation process the program may ask to reboot. \r\n"
+                  "Please, DO NOT REBOOT until you see \"ORVAND SETUP COMPLETED SUCCESSFULLY\"");
+        EXPECT_EQ(run.VisiblePage(), "ComponentsPanel") << "the notice comes before the install page";
+        run.Answer(*notice, IDOK);
+        ASSERT_TRUE(run.WaitPage("DonePanel", 120000));
+        EXPECT_EQ(Joined(LayoutProblems(run)), "");
+        EXPECT_TRUE(run.Visible("RebootCheckBox"));
+        EXPECT_TRUE(run.Checked("RebootCheckBox"));
+        EXPECT_FALSE(run.Visible("RunCheckBox"));
+        EXPECT_FALSE(run.Checked("RunCheckBox"));
+        EXPECT_EQ(run.Text("InstallLabel"), "Running: lhttseng.exe");
+
+        std::vector<std::string> journal = SplitCrLf(ReadFileText(target + "install.log"));
+        std::string programs = SpecialFolder(CSIDL_PROGRAMS) + "Orvand\\";
+        std::vector<std::string> expected = {
+            "CreateFolder " + target, "CreateFolder " + target + "temp\\",
+            "CreateFile " + target + "install.exe", "CreateFile " + target + "orvand.exe",
+            "CreateFile " + target + "bridge.ocx", "CreateFile " + target + "orvand.chm",
+            "CreateFolder " + target + "data\\", "CreateFile " + target + "data\\Vela.acs",
+            "CreateFile " + target + "data\\orvand.dic",
+            "CreateFile " + target + "data\\{3F2A8C41-7B6E-4D19-9A05-C2E8B1D4F670}.db",
+            "CreateFile " + target + "data\\script.htm", "CreateFile " + target + "temp\\MSagent.exe",
+            "CreateFile " + target + "temp\\spchapi.exe", "CreateFile " + target + "temp\\tv_enua.exe",
+            "CreateFile " + target + "temp\\lhttseng.exe",
+            "CreateFile " + SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk",
+            "CreateFolder " + programs, "CreateFile " + programs + "Orvand.lnk",
+            "CreateFile " + programs + "Uninstall.lnk",
+            "CreteRegKey 2147483650|" + std::string(UninstallKey),
+            "CreteRegValue 2147483650|" + std::string(UninstallKey) + "|DisplayName",
+            "CreteRegValue 2147483650|" + std::string(UninstallKey) + "|UninstallString",
+            "CreteRegValue 2147483649|" + std::string(RunKey) + "|Orvand",
+            "CreteRegKey 2147483649|" + std::string(MenuKey), "RegisterServer " + target + "bridge.ocx"};
+        ASSERT_FALSE(journal.empty());
+        journal.erase(journal.begin());  // the banner
+        EXPECT_EQ(Joined(journal), Joined(expected));
+        ExpectRegistered(target, true);
+        // The installers ran and installed their components.
+        for (const char* name : ComponentInstallers) EXPECT_TRUE(FileExists(target + "temp\\" + name)) << name;
+
+        run.Click("RebootCheckBox");
+        EXPECT_FALSE(run.Checked("RebootCheckBox"));
+        run.Click("FinishButton");
+        int boxes = 0;
+        EXPECT_EQ(run.WaitExitCountingBoxes(20000, boxes), 0u);
+        EXPECT_EQ(boxes, 0) << "Finish asked something";
+    }
+    EXPECT_TRUE(FileExists(target + "install.exe"));
+    cleanup.Now();
+    ExpectRegistered(target, false);
+}
+
+TEST(Wizard, WithEverythingPresentNoNoticeAndEscOnTheFinishPageStartsTheProduct) {
+    TempFolder temp;
+    Components all(true);
+    std::string target = temp.Path() + "Orvand\\";
+    std::string runLog = temp.Path() + "product.log";
+    SetEnvironmentVariableA("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+    UninstallAtEnd cleanup(target);
+    TSetupRun run(CopySample(temp.Path()));
+    SetEnvironmentVariableA("ORVAND_FIXTURE_RUNLOG", nullptr);
+    ASSERT_TRUE(WalkToComponents(run, target));
+    run.Click("ComponentsNextButton");
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 60000 && run.VisiblePage() != "DonePanel"; Sleep(50))
+        ASSERT_FALSE(run.BoxShowing()) << "a box during a run without installers";
+    ASSERT_EQ(run.VisiblePage(), "DonePanel");
+    EXPECT_TRUE(run.Visible("RunCheckBox"));
+    EXPECT_TRUE(run.Checked("RunCheckBox"));
+    EXPECT_FALSE(run.Visible("RebootCheckBox"));
+    ASSERT_FALSE(run.Checked("RebootCheckBox"));
+    EXPECT_EQ(run.Text("InstallLabel"), "Extracting: setup.xml");
+
+    // Esc presses Finish here: no close question, the product starts.
+    run.PressKey(VK_ESCAPE);
+    int boxes = 0;
+    EXPECT_EQ(run.WaitExitCountingBoxes(20000, boxes), 0u);
+    EXPECT_EQ(boxes, 0);
+    HWND product = nullptr;
+    for (int i = 0; i < 200 && !(product = FindWindowA("TMainOrvandForm", "Orvand")); ++i) Sleep(50);
+    ASSERT_NE(product, nullptr) << "the product did not start";
+    EXPECT_EQ(ReadFileText(runLog), "orvand.exe \r\n") << "started with arguments";
+    PostMessageA(product, WM_USER + 0x120, 0, 0);
+    for (int i = 0; i < 200 && FindWindowA("TMainOrvandForm", "Orvand"); ++i) Sleep(50);
 }
