@@ -19,16 +19,38 @@ void Say(const std::string& Text) {
     std::fflush(stdout);
 }
 
-// Saves the wizard, with the box over it when one is given.
-void Shot(const TSetupRun& Run, const std::string& Name, const TMessageBox* Box = nullptr) {
-    Sleep(400);  // painted
-    RECT area = Run.WindowArea(Box);
-    InflateRect(&area, 8, 8);
+void Save(const TCapture& Picture, const std::string& Name) {
     char number[8];
     std::snprintf(number, sizeof(number), "%02d-", ++ShotNumber);
     std::string file = OutputFolder + number + Name + ".bmp";
-    if (!CaptureScreen(area).SaveBmp(file)) throw EDriverError("cannot write " + file);
+    if (!Picture.SaveBmp(file)) throw EDriverError("cannot write " + file);
     Say("  picture " + std::string(number) + Name);
+}
+
+TCapture Capture(const TSetupRun& Run, const TMessageBox* Box) {
+    RECT area = Run.WindowArea(Box);
+    InflateRect(&area, 8, 8);
+    return CaptureScreen(area);
+}
+
+// Saves the wizard, with the box over it when one is given.
+void Shot(const TSetupRun& Run, const std::string& Name, const TMessageBox* Box = nullptr) {
+    Sleep(400);  // painted
+    Save(Capture(Run, Box), Name);
+}
+
+// The install page shows only while the run works: taken at once, kept if it was still there.
+void InstallPageShot(const TSetupRun& Run) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(10)) {
+        if (Run.VisiblePage() != "InstallPanel" || !IsWindowVisible(Run.Form())) continue;
+        Sleep(30);
+        TCapture picture = Capture(Run, nullptr);
+        if (Run.VisiblePage() == "InstallPanel" && IsWindowVisible(Run.Form())) {
+            Save(picture, "installing");
+            return;
+        }
+    }
+    Say("  (the install page went by too fast for a picture)");
 }
 
 TMessageBox Box(TSetupRun& Run, const std::string& Name) {
@@ -70,7 +92,7 @@ int Walk(const std::string& Setup) {
 
     run.Click("ComponentsNextButton");
     run.Answer(Box(run, "reboot-notice"), IDOK);
-    if (run.WaitPage("InstallPanel", 5000)) Shot(run, "installing");
+    InstallPageShot(run);
     Page(run, "DonePanel", "finish");
     // Tests and demos never restart the computer.
     if (run.Checked("RebootCheckBox")) run.Click("RebootCheckBox");
