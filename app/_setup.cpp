@@ -296,7 +296,10 @@ LRESULT TSetupForm::WndProc(UINT Msg, WPARAM WParam, LPARAM LParam) {
         case WM_COMMAND:
             if (HIWORD(WParam) == BN_CLICKED) {
                 if (LOWORD(WParam) != IDCANCEL) {
-                    Clicked(LOWORD(WParam));
+                    // A click queued before its page was left (a double click) is not acted on.
+                    const TControlDef* def = FindSetupControl(LOWORD(WParam));
+                    HWND page = def ? FControls[SetupControlPage(*def)->Name] : nullptr;
+                    if (page && page == VisiblePage()) Clicked(LOWORD(WParam));
                 } else if (HWND button = PageButton(cfCancel)) {
                     // Esc presses the page's cancel button, and only one the user could press.
                     if (IsWindowEnabled(button) && IsWindowVisible(button)) Clicked(GetDlgCtrlID(button));
