@@ -140,6 +140,10 @@ TEST(Wizard, CaptionTitleLicenceAndTheAcceptBox) {
     LONG style = GetWindowLongA(run.Form(), GWL_STYLE);
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
     EXPECT_NE(style & WS_SYSMENU, 0);
+    RECT frame;
+    GetWindowRect(run.Form(), &frame);
+    EXPECT_NEAR(frame.left + frame.right, GetSystemMetrics(SM_CXSCREEN), 1) << "not centred";
+    EXPECT_NEAR(frame.top + frame.bottom, GetSystemMetrics(SM_CYSCREEN), 1) << "not centred";
 
     ASSERT_TRUE(run.WaitPage("FirstPanel"));
     EXPECT_EQ(Joined(LayoutProblems(run)), "");
