@@ -489,3 +489,68 @@ TEST(Wizard, WithEverythingPresentNoNoticeAndEscOnTheFinishPageStartsTheProduct)
     PostMessageA(product, WM_USER + 0x120, 0, 0);
     for (int i = 0; i < 200 && FindWindowA("TMainOrvandForm", "Orvand"); ++i) Sleep(50);
 }
+
+TEST(Wizard, ARunningProductIsAskedToCloseAndYesEndsSetupBeforeAnythingIsExtracted) {
+    TempFolder temp;
+    Components all(true);
+    std::string target = temp.Path() + "Orvand\\";
+    // Ended whatever happens: a product left running would hold up later runs.
+    struct Product {
+        PROCESS_INFORMATION Process = StartProgram(Fixture("orvand.exe"), "-ignore-close");
+        ~Product() {
+            TerminateProcess(Process.hProcess, 0);
+            CloseHandle(Process.hProcess);
+        }
+    } product;
+    TSetupRun run(CopySample(temp.Path()));
+    ASSERT_TRUE(WalkToComponents(run, target));
+    run.Click("ComponentsNextButton");
+    // The product ignores the request: after ten seconds setup asks, and again after No.
+    for (int answer : {IDNO, IDYES}) {
+        auto box = run.WaitBox(30000);
+        ASSERT_TRUE(box) << "no question about the running product";
+        EXPECT_EQ(box->Title, "Confirm");
+        EXPECT_EQ(box->Text, "Running Orvand application detected. Terminate setup?");
+        EXPECT_EQ(box->Icon, TBoxIcon::Question) << BoxIconName(box->Icon);
+        EXPECT_EQ(run.VisiblePage(), "InstallPanel");
+        EXPECT_EQ(run.Text("InstallLabel"), "Retrieving setup config. Please Wait...");
+        run.Answer(*box, answer);
+    }
+    int boxes = 0;
+    EXPECT_EQ(run.WaitExitCountingBoxes(20000, boxes), 0u);
+    EXPECT_EQ(boxes, 0);
+    EXPECT_FALSE(FileExists(target + "orvand.exe"));
+    EXPECT_EQ(SplitCrLf(ReadFileText(target + "install.log")).size(), 3u) << "more than the location page's lines";
+}
+
+TEST(Wizard, AnAgentInstallerThatInstallsNothingStopsSetupBeforeAnyRegistration) {
+    TempFolder temp;
+    Components none(false);
+    std::string setup = PackSample(temp.Path(), {".\\temp\\ MSagent.exe \"" + Fixture("MSagent.exe") + "\""});
+    std::string target = temp.Path() + "Orvand\\";
+    SetEnvironmentVariableA("ORVAND_FIXTURE_NOREGISTER", "MSagent.exe");
+    TSetupRun run(setup);
+    SetEnvironmentVariableA("ORVAND_FIXTURE_NOREGISTER", nullptr);
+    ASSERT_TRUE(WalkToComponents(run, target));
+    run.Click("CmpCheckBox2");  // no speech components: the Agent runtime alone
+    run.Click("ComponentsNextButton");
+    auto notice = run.WaitBox();
+    ASSERT_TRUE(notice);
+    run.Answer(*notice, IDOK);
+    auto box = run.WaitBox(60000);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->Title, "Error");
+    EXPECT_EQ(box->Text,
+              "Microsoft Agent Runtime is required, but not found on your computer. Please install Orvand again.");
+    EXPECT_EQ(box->Icon, TBoxIcon::Error) << BoxIconName(box->Icon);
+    run.Answer(*box, IDOK);
+    int boxes = 0;
+    EXPECT_EQ(run.WaitExitCountingBoxes(20000, boxes), 0u);
+    EXPECT_EQ(boxes, 0);
+    // Extracted, but nothing registered yet.
+    EXPECT_TRUE(FileExists(target + "orvand.exe"));
+    std::string journal = ReadFileText(target + "install.log");
+    EXPECT_EQ(journal.find(".lnk"), std::string::npos);
+    EXPECT_EQ(journal.find("CreteReg"), std::string::npos);
+    ExpectRegistered(target, false);
+}
