@@ -33,7 +33,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             Application.ShowMainForm = false;
             Application.SetMainForm(new TFormUninstall());
         } else {
-            Application.SetMainForm(new TSetupForm());
+            // The main form first: FormCreate may end the program, which destroys the main form.
+            auto* setup = new TSetupForm();
+            Application.SetMainForm(setup);
+            setup->FormCreate();
         }
     } catch (const std::exception& e) {
         Application.HandleException(e);

@@ -8,10 +8,12 @@ using namespace wintest;
 namespace {
 
 std::string InstallExe() { return InstallExePath(); }
+// The wizard checks its package: it starts only from a packed program.
+std::string PackedExe() { return EnvPath("ORVAND_SAMPLE_EXE"); }
 
-// Starts install.exe; true when it opened the wizard window (then closed again).
+// Starts the packed install.exe; true when it opened the wizard window (then closed again).
 bool OpensWizard(const std::string& Arguments, std::string* Caption = nullptr, std::string* Title = nullptr) {
-    PROCESS_INFORMATION p = StartProgram(InstallExe(), Arguments);
+    PROCESS_INFORMATION p = StartProgram(PackedExe(), Arguments);
     HWND wizard = WaitProcessWindow(p.dwProcessId, "TSetupForm", 8000);
     if (wizard) {
         if (Caption) *Caption = WindowText(wizard);
@@ -20,6 +22,10 @@ bool OpensWizard(const std::string& Arguments, std::string* Caption = nullptr, s
             *Title = app ? WindowText(app) : "(none)";
         }
         PostMessageA(wizard, WM_CLOSE, 0, 0);
+        // Closing asks first.
+        HWND box = WaitMessageBox(p.dwProcessId, 10000);
+        EXPECT_NE(box, nullptr);
+        if (box) PressMessageBoxButton(box, IDYES);
     }
     DWORD code = WaitExit(p, 10000);
     if (code == STILL_ACTIVE) TerminateProcess(p.hProcess, 1);
@@ -45,7 +51,7 @@ bool AsksToUninstall(const std::string& Arguments) {
 }  // namespace
 
 TEST(ProgramEntry, NoArgumentOpensTheWizardWithVersionInCaption) {
-    ASSERT_FALSE(InstallExe().empty());
+    ASSERT_FALSE(PackedExe().empty());
     std::string caption, title;
     ASSERT_TRUE(OpensWizard("", &caption, &title));
     EXPECT_EQ(caption, "Orvand Setup  - Version 2.2.93");

@@ -1,0 +1,382 @@
+#include "app/Controls.h"
+
+#include <commctrl.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "app/Application.h"
+
+namespace {
+
+const char* const PanelClass = "TPanel";
+const char* const CheckStatesProp = "OrvandCheckStates";
+const char* const OldProcProp = "OrvandOldProc";
+const int CheckBoxSize = 13;
+const int CheckTextGap = 4;
+
+// Hands an exception of window code to the application instead of to the system.
+template <typename F>
+LRESULT Guarded(F&& Action) {
+    try {
+        return Action();
+    } catch (const std::exception& e) {
+        Application.HandleException(e);
+    } catch (...) {
+        Application.HandleUnknownException();
+    }
+    return 0;
+}
+
+std::vector<char>* CheckStates(HWND List) { return static_cast<std::vector<char>*>(GetPropA(List, CheckStatesProp)); }
+
+void DrawCheckListItem(const DRAWITEMSTRUCT& Item) {
+    if (Item.itemID == static_cast<UINT>(-1)) return;
+    HDC dc = Item.hDC;
+    RECT r = Item.rcItem;
+    bool selected = Item.itemState & ODS_SELECTED;
+    FillRect(dc, &r, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    int box = MulDiv(CheckBoxSize, GetDeviceCaps(dc, LOGPIXELSY), 96);
+    RECT check{r.left + 2, r.top + (r.bottom - r.top - box) / 2, 0, 0};
+    check.right = check.left + box;
+    check.bottom = check.top + box;
+    UINT state = DFCS_BUTTONCHECK | DFCS_FLAT;
+    if (CheckListChecked(Item.hwndItem, static_cast<int>(Item.itemID))) state |= DFCS_CHECKED;
+    DrawFrameControl(dc, &check, DFC_BUTTON, state);
+    char text[512];
+    LRESULT n = SendMessageA(Item.hwndItem, LB_GETTEXT, Item.itemID, reinterpret_cast<LPARAM>(text));
+    RECT t = r;
+    t.left = check.right + CheckTextGap;
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    DrawTextA(dc, text, n > 0 ? static_cast<int>(n) : 0, &t, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    if (Item.itemState & ODS_FOCUS) DrawFocusRect(dc, &r);
+}
+
+void ToggleItem(HWND List, int Index) {
+    auto* states = CheckStates(List);
+    if (!states || Index < 0 || Index >= static_cast<int>(states->size())) return;
+    (*states)[Index] = !(*states)[Index];
+    RECT r;
+    if (SendMessageA(List, LB_GETITEMRECT, Index, reinterpret_cast<LPARAM>(&r)) != LB_ERR) InvalidateRect(List, &r, FALSE);
+}
+
+LRESULT CALLBACK CheckListProc(HWND List, UINT Msg, WPARAM WParam, LPARAM LParam) {
+    auto old = reinterpret_cast<WNDPROC>(GetPropA(List, OldProcProp));
+    return Guarded([&]() -> LRESULT {
+        switch (Msg) {
+            case CLB_GETCHECK:
+                return CheckListChecked(List, static_cast<int>(WParam)) ? 1 : 0;
+            case CLB_SETCHECK:
+                if (CheckListChecked(List, static_cast<int>(WParam)) != (LParam != 0))
+                    ToggleItem(List, static_cast<int>(WParam));
+                return 0;
+            case WM_LBUTTONDOWN: {
+                // A click on the box ticks it; elsewhere the item is only selected.
+                LRESULT hit = SendMessageA(List, LB_ITEMFROMPOINT, 0, LParam);
+                int dpi = 96;
+                if (HDC dc = GetDC(List)) {
+                    dpi = GetDeviceCaps(dc, LOGPIXELSY);
+                    ReleaseDC(List, dc);
+                }
+                LRESULT result = CallWindowProcA(old, List, Msg, WParam, LParam);
+                if (!HIWORD(hit) && static_cast<short>(LOWORD(LParam)) < MulDiv(CheckBoxSize + 4, dpi, 96))
+                    ToggleItem(List, LOWORD(hit));
+                return result;
+            }
+            case WM_CHAR:
+                if (WParam == ' ') {
+                    ToggleItem(List, static_cast<int>(SendMessageA(List, LB_GETCARETINDEX, 0, 0)));
+                    return 0;
+                }
+                break;
+            case WM_NCDESTROY:
+                delete CheckStates(List);
+                RemovePropA(List, CheckStatesProp);
+                RemovePropA(List, OldProcProp);
+                SetWindowLongPtrA(List, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+                break;
+        }
+        return CallWindowProcA(old, List, Msg, WParam, LParam);
+    });
+}
+
+// Pages hand what their controls report to the form, as if the controls were the form's own.
+LRESULT CALLBACK PanelProc(HWND Panel, UINT Msg, WPARAM WParam, LPARAM LParam) {
+    return Guarded([&]() -> LRESULT {
+        switch (Msg) {
+            case WM_DRAWITEM: {
+                auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(LParam);
+                if (item->CtlType == ODT_LISTBOX && CheckStates(item->hwndItem)) {
+                    DrawCheckListItem(*item);
+                    return TRUE;
+                }
+                break;
+            }
+            case WM_COMMAND:
+            case WM_NOTIFY:
+            case WM_CTLCOLORSTATIC:
+            case WM_CTLCOLOREDIT:
+            case WM_CTLCOLORBTN:
+            case WM_CTLCOLORLISTBOX:
+            case WM_CLOSE:  // a multi-line edit asks its parent to close on Esc
+                return SendMessageA(GetParent(Panel), Msg, WParam, LParam);
+        }
+        return DefWindowProcA(Panel, Msg, WParam, LParam);
+    });
+}
+
+void RegisterPanelClass() {
+    WNDCLASSEXA existing{};
+    existing.cbSize = sizeof(existing);
+    if (GetClassInfoExA(GetModuleHandleA(nullptr), PanelClass, &existing)) return;
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = PanelProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = PanelClass;
+    RegisterClassExA(&wc);
+}
+
+HFONT MakeFont(int Height, bool Bold) {
+    return CreateFontA(Height, 0, 0, 0, Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                       "MS Sans Serif");
+}
+
+}  // namespace
+
+TControls::~TControls() {
+    for (HFONT f : {FNormal, FBold, FHeading13, FTitle24})
+        if (f) DeleteObject(f);
+    if (FImage) DeleteObject(FImage);
+}
+
+int TControls::Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
+
+void TControls::Build(HWND Form, std::span<const TControlDef> Layout) {
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+    RegisterPanelClass();
+    if (HDC screen = GetDC(nullptr)) {
+        FDpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+    }
+    FNormal = MakeFont(-MulDiv(8, FDpi, 72), false);
+    FBold = MakeFont(-MulDiv(8, FDpi, 72), true);
+    FHeading13 = MakeFont(-Scale(13), true);
+    FTitle24 = MakeFont(-Scale(24), false);
+    for (const TControlDef& def : Layout) {
+        HWND control = Create(Form, def);
+        FByName.emplace(def.Name, control);
+        FDefinitions.emplace(control, &def);
+    }
+    // A group box lies under the controls it holds, or it would paint over them.
+    for (const TControlDef& def : Layout)
+        if (def.Kind == TControlKind::GroupBox)
+            SetWindowPos((*this)[def.Name], HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+HFONT TControls::FontFor(const TControlDef& Def) const {
+    if (Def.Flags & cfTitle24) return FTitle24;
+    if (Def.Flags & cfHeading13) return FHeading13;
+    if (Def.Flags & cfBold) return FBold;
+    return FNormal;
+}
+
+HWND TControls::Create(HWND Form, const TControlDef& Def) {
+    // Controls of a group box lie on its page, placed relative to the box.
+    int left = Def.Left, top = Def.Top;
+    HWND parent = Form;
+    if (Def.Parent) {
+        const TControlDef* owner = FindSetupControl(Def.Parent);
+        if (owner->Kind == TControlKind::GroupBox) {
+            left += owner->Left;
+            top += owner->Top;
+        }
+        parent = (*this)[SetupControlPage(Def)->Name];
+    }
+
+    const char* cls = "STATIC";
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS, exStyle = 0;
+    // Pages are shown by the form, one at a time.
+    if (Def.Kind != TControlKind::Panel && !(Def.Flags & cfHidden)) style |= WS_VISIBLE;
+    if (Def.Flags & cfDisabled) style |= WS_DISABLED;
+    switch (Def.Kind) {
+        case TControlKind::Panel:
+            cls = PanelClass;
+            style |= WS_CLIPCHILDREN;
+            exStyle = WS_EX_CONTROLPARENT;
+            break;
+        case TControlKind::Label:
+            style |= (Def.Flags & cfCenter) ? SS_CENTER : (Def.Flags & cfWordWrap) ? SS_LEFT : SS_LEFTNOWORDWRAP;
+            break;
+        case TControlKind::Button:
+            cls = "BUTTON";
+            style |= WS_TABSTOP | ((Def.Flags & cfDefault) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+            break;
+        case TControlKind::CheckBox:
+            cls = "BUTTON";
+            style |= WS_TABSTOP | BS_AUTOCHECKBOX;
+            break;
+        case TControlKind::GroupBox:
+            cls = "BUTTON";
+            style |= BS_GROUPBOX;
+            break;
+        case TControlKind::Edit:
+            cls = "EDIT";
+            style |= WS_TABSTOP | ES_AUTOHSCROLL;
+            exStyle = WS_EX_CLIENTEDGE;
+            break;
+        case TControlKind::Memo:
+            cls = "EDIT";
+            style |= WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY;
+            exStyle = WS_EX_CLIENTEDGE;
+            break;
+        case TControlKind::Image:
+            style |= SS_BITMAP;
+            break;
+        case TControlKind::Rule:
+            style |= SS_ETCHEDHORZ;
+            break;
+        case TControlKind::ProgressBar:
+            cls = PROGRESS_CLASSA;
+            break;
+        case TControlKind::CheckListBox:
+            cls = "LISTBOX";
+            style |= WS_TABSTOP | WS_VSCROLL | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+            exStyle = WS_EX_CLIENTEDGE;
+            break;
+    }
+    HWND control = CreateWindowExA(exStyle, cls, Def.Text, style, Scale(left), Scale(top), Scale(Def.Width),
+                                   Scale(Def.Height), parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(SetupControlId(Def))),
+                                   GetModuleHandleA(nullptr), nullptr);
+    if (!control) throw std::runtime_error(std::string("Cannot create control ") + Def.Name);
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(Def)), FALSE);
+
+    if (Def.Kind == TControlKind::CheckBox && (Def.Flags & cfChecked)) SetCheckState(control, true);
+    if (Def.Kind == TControlKind::Label && (Def.Width == 0 || Def.Height == 0)) FitToText(control, Def);
+    // The etched line gets an edge of its own: the rule keeps its designed outline all the same.
+    if (Def.Kind == TControlKind::Rule)
+        SetWindowPos(control, nullptr, 0, 0, Scale(Def.Width), Scale(Def.Height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (Def.Kind == TControlKind::Image) {
+        // The welcome picture is resource 1 of the program; a test program has none.
+        FImage = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), IMAGE_BITMAP, 0, 0,
+                                                 LR_DEFAULTCOLOR));
+        if (FImage) SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(FImage));
+    }
+    if (Def.Kind == TControlKind::CheckListBox) {
+        SetPropA(control, CheckStatesProp, new std::vector<char>());
+        SetPropA(control, OldProcProp,
+                 reinterpret_cast<HANDLE>(SetWindowLongPtrA(control, GWLP_WNDPROC,
+                                                            reinterpret_cast<LONG_PTR>(&CheckListProc))));
+        TEXTMETRICA tm{};
+        if (HDC dc = GetDC(control)) {
+            HGDIOBJ old = SelectObject(dc, FNormal);
+            GetTextMetricsA(dc, &tm);
+            SelectObject(dc, old);
+            ReleaseDC(control, dc);
+        }
+        int height = tm.tmHeight + Scale(3);
+        SendMessageA(control, LB_SETITEMHEIGHT, 0, height < Scale(CheckBoxSize + 3) ? Scale(CheckBoxSize + 3) : height);
+    }
+    return control;
+}
+
+void TControls::FitToText(HWND Control, const TControlDef& Def) {
+    std::string text = ControlText(Control);
+    HDC dc = GetDC(Control);
+    if (!dc) return;
+    HGDIOBJ old = SelectObject(dc, FontFor(Def));
+    RECT r{0, 0, Def.Width ? Scale(Def.Width) : 0, 0};
+    UINT format = DT_CALCRECT | ((Def.Flags & cfWordWrap) ? DT_WORDBREAK : DT_SINGLELINE);
+    // An empty label keeps the height of one line.
+    DrawTextA(dc, text.empty() ? " " : text.c_str(), -1, &r, format);
+    SelectObject(dc, old);
+    ReleaseDC(Control, dc);
+    int width = Def.Width ? Scale(Def.Width) : (text.empty() ? 0 : r.right);
+    int height = Def.Height ? Scale(Def.Height) : r.bottom;
+    SetWindowPos(Control, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+HWND TControls::operator[](std::string_view Name) const {
+    auto it = FByName.find(Name);
+    if (it == FByName.end()) throw std::logic_error("No control " + std::string(Name));
+    return it->second;
+}
+
+const TControlDef* TControls::Definition(HWND Control) const {
+    auto it = FDefinitions.find(Control);
+    return it == FDefinitions.end() ? nullptr : it->second;
+}
+
+void TControls::SetText(HWND Control, const std::string& Text) {
+    SetWindowTextA(Control, Text.c_str());
+    const TControlDef* def = Definition(Control);
+    if (def && def->Kind == TControlKind::Label && (def->Width == 0 || def->Height == 0)) FitToText(Control, *def);
+}
+
+void TControls::SetTextColor(HWND Control, COLORREF Color) {
+    FColors[Control] = Color;
+    InvalidateRect(Control, nullptr, TRUE);
+}
+
+HBRUSH TControls::ControlColor(HWND Control, HDC DC) const {
+    const TControlDef* def = Definition(Control);
+    if (def && def->Kind == TControlKind::Memo) {
+        // The licence reads like a document, on the window colour, though it cannot be edited.
+        SetBkColor(DC, GetSysColor(COLOR_WINDOW));
+        ::SetTextColor(DC, GetSysColor(COLOR_WINDOWTEXT));
+        return GetSysColorBrush(COLOR_WINDOW);
+    }
+    auto it = FColors.find(Control);
+    if (it == FColors.end()) return nullptr;
+    ::SetTextColor(DC, it->second);
+    SetBkColor(DC, GetSysColor(COLOR_BTNFACE));
+    return GetSysColorBrush(COLOR_BTNFACE);
+}
+
+std::string ControlText(HWND Control) {
+    int length = GetWindowTextLengthA(Control);
+    std::string text(length + 1, '\0');
+    int n = GetWindowTextA(Control, text.data(), length + 1);
+    text.resize(n > 0 ? n : 0);
+    return text;
+}
+
+bool IsChecked(HWND Button) { return SendMessageA(Button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void SetCheckState(HWND Button, bool Checked) {
+    SendMessageA(Button, BM_SETCHECK, Checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+int CheckListAdd(HWND List, const std::string& Text, void* Object) {
+    auto index = static_cast<int>(SendMessageA(List, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Text.c_str())));
+    if (index < 0) throw std::runtime_error("Cannot add " + Text);
+    SendMessageA(List, LB_SETITEMDATA, index, reinterpret_cast<LPARAM>(Object));
+    if (auto* states = CheckStates(List)) states->insert(states->begin() + index, 0);
+    return index;
+}
+
+void CheckListClear(HWND List) {
+    SendMessageA(List, LB_RESETCONTENT, 0, 0);
+    if (auto* states = CheckStates(List)) states->clear();
+}
+
+int CheckListCount(HWND List) {
+    LRESULT n = SendMessageA(List, LB_GETCOUNT, 0, 0);
+    return n > 0 ? static_cast<int>(n) : 0;
+}
+
+bool CheckListChecked(HWND List, int Index) {
+    auto* states = CheckStates(List);
+    return states && Index >= 0 && Index < static_cast<int>(states->size()) && (*states)[Index];
+}
+
+void* CheckListObject(HWND List, int Index) {
+    LRESULT data = SendMessageA(List, LB_GETITEMDATA, Index, 0);
+    return data == LB_ERR ? nullptr : reinterpret_cast<void*>(data);
+}

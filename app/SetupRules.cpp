@@ -1,0 +1,36 @@
+#include "app/SetupRules.h"
+
+const char* const RebootNotice =
+    "During the installation process the program may ask to reboot. \r\n"
+    "Please, DO NOT REBOOT until you see \"ORVAND SETUP COMPLETED SUCCESSFULLY\"";
+
+std::string ExceptionMessageText(const std::string& Message) {
+    // Compared as unsigned: a letter above 127 is no punctuation.
+    if (Message.empty() || static_cast<unsigned char>(Message.back()) <= '.') return Message;
+    return Message + ".";
+}
+
+bool IsAbsoluteFolderPath(const std::string& Path) {
+    auto separator = [](char c) { return c == '\\' || c == '/'; };
+    auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (Path.size() >= 3 && letter(Path[0]) && Path[1] == ':' && separator(Path[2])) return true;
+    // A share needs a server name and a share name.
+    if (Path.size() < 5 || !separator(Path[0]) || !separator(Path[1]) || separator(Path[2])) return false;
+    size_t share = Path.find_first_of("\\/", 2);
+    return share != std::string::npos && share + 1 < Path.size() && !separator(Path[share + 1]);
+}
+
+std::string ComponentStatusText(bool Installed, bool InPackage) {
+    return std::string(Installed ? "Installed" : "Missed") + " (" + (InPackage ? "Local" : "Remote") + ")";
+}
+
+std::vector<TPrerequisite> ListPrerequisites(const TComponentChoice& Choice,
+                                             const std::function<bool(const std::string&)>& PackageContains) {
+    std::vector<TPrerequisite> list;
+    auto add = [&](const char* Name) { list.push_back({Name, PackageContains(Name)}); };
+    if (!Choice.AgentInstalled) add("MSagent.exe");
+    if (Choice.SpeechApi) add("spchapi.exe");
+    if (Choice.TruVoice) add("tv_enua.exe");
+    if (Choice.Tts3000) add("lhttseng.exe");
+    return list;
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Texts and decisions of the wizard that need no window. Portable.
+#include <functional>
+#include <string>
+#include <vector>
+
+// The exception box's text: the message with a full stop appended, unless it
+// is empty or its last character's code is at most that of ".".
+std::string ExceptionMessageText(const std::string& Message);
+
+// "X:\..." or "\\server\share...": a folder that does not depend on the current folder.
+bool IsAbsoluteFolderPath(const std::string& Path);
+
+// "Installed (Local)", "Missed (Remote)", ...
+std::string ComponentStatusText(bool Installed, bool InPackage);
+
+// One prerequisite installer the run starts from the temp folder.
+struct TPrerequisite {
+    std::string InstallerName;
+    bool InPackage = false;
+};
+
+// What the components page decided, in the order the installers must run.
+struct TComponentChoice {
+    bool AgentInstalled = false;
+    bool SpeechApi = false;
+    bool TruVoice = false;
+    bool Tts3000 = false;
+};
+
+// The run's list: the Agent runtime when missing, then each ticked component.
+std::vector<TPrerequisite> ListPrerequisites(const TComponentChoice& Choice,
+                                             const std::function<bool(const std::string&)>& PackageContains);
+
+extern const char* const RebootNotice;

@@ -1,0 +1,148 @@
+#include "E2eUtil.h"
+
+#include <stdexcept>
+
+#include "app/SetupLayout.h"
+
+namespace e2e {
+
+std::string SampleSetup() { return wintest::EnvPath("ORVAND_SAMPLE_EXE"); }
+
+std::string CopySample(const std::string& Folder) {
+    std::string copy = Folder + "install.exe";
+    if (!CopyFileA(SampleSetup().c_str(), copy.c_str(), FALSE)) throw std::runtime_error("cannot copy the sample");
+    return copy;
+}
+
+std::string PackSample(const std::string& Folder, const std::vector<std::string>& ExtraLines) {
+    std::string manifest = wintest::ReadFileText(wintest::EnvPath("ORVAND_SAMPLE_MANIFEST"));
+    // The build writes Unix paths; here they are read through Wine's drive Z:.
+    for (size_t at = 0; (at = manifest.find("\"/", at)) != std::string::npos; at += 3) manifest.insert(at + 1, "Z:");
+    for (const std::string& line : ExtraLines) manifest += line + "\n";
+    wintest::WriteFileText(Folder + "sample.manifest", manifest);
+    std::string output = Folder + "install.exe";
+    std::string arguments = "-o \"" + output + "\" \"" + wintest::EnvPath("ORVAND_BARE_EXE") + "\" \"" + Folder +
+                            "sample.manifest\"";
+    PROCESS_INFORMATION packer = wintest::StartProgram(wintest::EnvPath("ORVAND_PACK_EXE"), arguments);
+    DWORD code = wintest::WaitExit(packer, 60000);
+    CloseHandle(packer.hProcess);
+    if (code != 0 || !wintest::FileExists(output)) throw std::runtime_error("packing failed");
+    return output;
+}
+
+std::string Fixture(const std::string& Name) { return wintest::EnvPath("ORVAND_FIXTURES_DIR") + "\\" + Name; }
+
+void SetComponent(const std::string& Installer, bool Installed) {
+    PROCESS_INFORMATION p = wintest::StartProgram(Fixture(Installer), Installed ? "" : "-unregister");
+    DWORD code = wintest::WaitExit(p, 30000);
+    CloseHandle(p.hProcess);
+    if (code != 0) throw std::runtime_error(Installer + " failed");
+}
+
+void SetAllComponents(bool Installed) {
+    for (const char* installer : ComponentInstallers) SetComponent(installer, Installed);
+}
+
+bool WalkToLocation(TSetupRun& Run) {
+    if (!Run.WaitForm() || !Run.WaitPage("FirstPanel")) return false;
+    Run.Click("FirstNexButton");
+    if (!Run.WaitPage("LicensePanel")) return false;
+    Run.Click("AgreeCheckBox");
+    Run.Click("LicenseNextButton");
+    return Run.WaitPage("LocationPanel");
+}
+
+bool WalkToComponents(TSetupRun& Run, const std::string& Destination) {
+    if (!WalkToLocation(Run)) return false;
+    Run.TypeText("LocationEdit", Destination);
+    Run.Click("LocationNextButton");
+    return Run.WaitPage("ComponentsPanel");
+}
+
+namespace {
+
+RECT ClientRect(HWND Form, HWND Control) {
+    RECT r;
+    GetWindowRect(Control, &r);
+    MapWindowPoints(nullptr, Form, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+std::string Describe(const RECT& R) {
+    return "(" + std::to_string(R.left) + "," + std::to_string(R.top) + ")-(" + std::to_string(R.right) + "," +
+           std::to_string(R.bottom) + ")";
+}
+
+// The width of a one-line caption in the control's font, measured here with a font made the same way.
+int CaptionWidth(const TControlDef& Def, const std::string& Text) {
+    HDC dc = GetDC(nullptr);
+    int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    HFONT font = CreateFontA(-MulDiv(8, dpi, 72), 0, 0, 0, (Def.Flags & cfBold) ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                             FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
+    HGDIOBJ old = SelectObject(dc, font);
+    RECT r{0, 0, 0, 0};
+    DrawTextA(dc, Text.c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(nullptr, dc);
+    return r.right;
+}
+
+bool Inside(const TControlDef& Def, const char* Container) { return Def.Parent && std::string(Def.Parent) == Container; }
+
+}  // namespace
+
+std::vector<std::string> LayoutProblems(const TSetupRun& Run) {
+    std::vector<std::string> problems;
+    std::string page = Run.VisiblePage();
+    HWND form = Run.Form();
+    RECT client;
+    GetClientRect(form, &client);
+    struct Shown {
+        const TControlDef* Def;
+        RECT Rect;
+    };
+    std::vector<Shown> shown;
+    for (const TControlDef& def : SetupFormLayout()) {
+        if (def.Kind == TControlKind::Panel || SetupControlPage(def)->Name != page) continue;
+        HWND control = Run.Control(def.Name);
+        if (!IsWindowVisible(control)) continue;
+        RECT r = ClientRect(form, control);
+        RECT inside;
+        IntersectRect(&inside, &r, &client);
+        if (!EqualRect(&inside, &r)) problems.push_back(std::string(def.Name) + " leaves the window: " + Describe(r));
+        std::string text = Run.Text(def.Name);
+        int need = 0;
+        if (def.Kind == TControlKind::CheckBox) need = CaptionWidth(def, text) + 13 + 4;
+        if (def.Kind == TControlKind::Button) need = CaptionWidth(def, text) + 8;
+        if (need > r.right - r.left)
+            problems.push_back(std::string(def.Name) + " is " + std::to_string(r.right - r.left) + " wide, its text needs " +
+                               std::to_string(need));
+        // Seen where it lies: no sibling on top of it.
+        if (def.Kind != TControlKind::GroupBox && def.Kind != TControlKind::Rule) {
+            HWND pageWindow = GetParent(control);
+            RECT own;
+            GetWindowRect(control, &own);
+            POINT centre{(own.left + own.right) / 2, (own.top + own.bottom) / 2};
+            ScreenToClient(pageWindow, &centre);
+            HWND top = ChildWindowFromPointEx(pageWindow, centre, CWP_SKIPINVISIBLE);
+            if (top != control) problems.push_back(std::string(def.Name) + " is hidden under another control");
+        }
+        shown.push_back({&def, r});
+    }
+    for (size_t i = 0; i < shown.size(); ++i)
+        for (size_t j = i + 1; j < shown.size(); ++j) {
+            const TControlDef& a = *shown[i].Def;
+            const TControlDef& b = *shown[j].Def;
+            // A group box holds its controls.
+            if (Inside(a, b.Name) || Inside(b, a.Name)) continue;
+            RECT both;
+            if (IntersectRect(&both, &shown[i].Rect, &shown[j].Rect))
+                problems.push_back(std::string(a.Name) + " " + Describe(shown[i].Rect) + " overlaps " + b.Name + " " +
+                                   Describe(shown[j].Rect));
+        }
+    return problems;
+}
+
+}  // namespace e2e

@@ -1,0 +1,359 @@
+#include "WizardDriver.h"
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+
+#include "app/SetupLayout.h"
+#include "wintest_util.h"
+
+namespace e2e {
+
+namespace {
+
+const DWORD SendTimeout = 10000;
+
+std::set<ULONG_PTR> CompletedClicks;
+ULONG_PTR NextClick = 1;
+
+void CALLBACK ClickDone(HWND, UINT, ULONG_PTR Ticket, LRESULT) { CompletedClicks.insert(Ticket); }
+
+// Lets this thread receive the completions of its sent messages.
+void PumpOwnMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
+LRESULT SendTo(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(Window, Msg, WParam, LParam, SMTO_NORMAL, SendTimeout, &result))
+        throw EDriverError("the program does not answer");
+    return static_cast<LRESULT>(result);
+}
+
+struct FindById {
+    int Id;
+    HWND Found;
+};
+
+BOOL CALLBACK FindByIdProc(HWND Window, LPARAM Data) {
+    auto* find = reinterpret_cast<FindById*>(Data);
+    if (GetDlgCtrlID(Window) != find->Id) return TRUE;
+    find->Found = Window;
+    return FALSE;
+}
+
+DWORD ThreadOf(HWND Window) { return GetWindowThreadProcessId(Window, nullptr); }
+
+// The standard icons a message box may show, drawn here the way the box draws them.
+TBoxIcon MatchIcon(HWND IconControl) {
+    RECT r;
+    GetWindowRect(IconControl, &r);
+    TCapture shown = CaptureScreen(r);
+    if (shown.Width == 0) return TBoxIcon::Unknown;
+    const std::pair<TBoxIcon, LPCSTR> candidates[] = {{TBoxIcon::Error, IDI_HAND},
+                                                      {TBoxIcon::Question, IDI_QUESTION},
+                                                      {TBoxIcon::Warning, IDI_EXCLAMATION},
+                                                      {TBoxIcon::Information, IDI_ASTERISK}};
+    TBoxIcon best = TBoxIcon::Unknown;
+    size_t bestDiff = shown.Pixels.size();
+    for (const auto& [kind, id] : candidates) {
+        HICON icon = LoadIconA(nullptr, id);
+        BITMAPINFO bi{};
+        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), shown.Width, -shown.Height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        void* bits = nullptr;
+        HDC dc = CreateCompatibleDC(nullptr);
+        HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(dc, bmp);
+        HBRUSH back = CreateSolidBrush(shown.At(0, 0));
+        RECT all{0, 0, shown.Width, shown.Height};
+        FillRect(dc, &all, back);
+        DeleteObject(back);
+        DrawIconEx(dc, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+        GdiFlush();
+        size_t diff = 0;
+        auto* drawn = static_cast<const DWORD*>(bits);
+        for (size_t i = 0; i < shown.Pixels.size(); ++i)
+            if ((drawn[i] & 0xFFFFFF) != shown.Pixels[i]) ++diff;
+        SelectObject(dc, old);
+        DeleteObject(bmp);
+        DeleteDC(dc);
+        if (diff < bestDiff) {
+            bestDiff = diff;
+            best = kind;
+        }
+    }
+    // Nearly every pixel must agree.
+    return bestDiff * 20 < shown.Pixels.size() ? best : TBoxIcon::Unknown;
+}
+
+}  // namespace
+
+const char* BoxIconName(TBoxIcon Icon) {
+    switch (Icon) {
+        case TBoxIcon::None: return "none";
+        case TBoxIcon::Error: return "error";
+        case TBoxIcon::Question: return "question";
+        case TBoxIcon::Warning: return "warning";
+        case TBoxIcon::Information: return "information";
+        case TBoxIcon::Unknown: break;
+    }
+    return "unknown";
+}
+
+COLORREF TCapture::At(int X, int Y) const {
+    DWORD p = Pixels[static_cast<size_t>(Y) * Width + X];
+    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+}
+
+std::set<COLORREF> TCapture::Colors() const {
+    std::set<COLORREF> colors;
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x) colors.insert(At(x, y));
+    return colors;
+}
+
+bool TCapture::SaveBmp(const std::string& FileName) const {
+    std::ofstream out(FileName, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    int rowSize = (Width * 3 + 3) & ~3;
+    DWORD dataSize = static_cast<DWORD>(rowSize) * Height;
+    BITMAPFILEHEADER fh{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)) + dataSize, 0, 0,
+                        sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+    BITMAPINFOHEADER ih{sizeof(BITMAPINFOHEADER), Width, Height, 1, 24, BI_RGB, dataSize, 3780, 3780, 0, 0};
+    out.write(reinterpret_cast<const char*>(&fh), sizeof(fh));
+    out.write(reinterpret_cast<const char*>(&ih), sizeof(ih));
+    std::string row(rowSize, '\0');
+    for (int y = Height - 1; y >= 0; --y) {
+        for (int x = 0; x < Width; ++x) {
+            DWORD p = Pixels[static_cast<size_t>(y) * Width + x];
+            row[x * 3] = static_cast<char>(p & 0xFF);
+            row[x * 3 + 1] = static_cast<char>((p >> 8) & 0xFF);
+            row[x * 3 + 2] = static_cast<char>((p >> 16) & 0xFF);
+        }
+        out.write(row.data(), rowSize);
+    }
+    return static_cast<bool>(out);
+}
+
+TCapture CaptureScreen(const RECT& Area) {
+    TCapture capture;
+    capture.Width = Area.right - Area.left;
+    capture.Height = Area.bottom - Area.top;
+    if (capture.Width <= 0 || capture.Height <= 0) return TCapture{};
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), capture.Width, -capture.Height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    BitBlt(dc, 0, 0, capture.Width, capture.Height, screen, Area.left, Area.top, SRCCOPY);
+    GdiFlush();
+    auto* p = static_cast<const DWORD*>(bits);
+    capture.Pixels.assign(p, p + static_cast<size_t>(capture.Width) * capture.Height);
+    for (DWORD& pixel : capture.Pixels) pixel &= 0xFFFFFF;
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return capture;
+}
+
+TMessageBox ReadMessageBox(HWND Box) {
+    TMessageBox box;
+    box.Handle = Box;
+    box.Title = wintest::WindowText(Box);
+    box.Text = wintest::MessageBoxText(Box);
+    for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
+        HWND button = GetDlgItem(Box, id);
+        if (button && IsWindowVisible(button)) box.Buttons.push_back(id);
+    }
+    HWND child = nullptr;
+    while ((child = FindWindowExA(Box, child, "Static", nullptr))) {
+        if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child)) {
+            box.Icon = MatchIcon(child);
+            break;
+        }
+    }
+    return box;
+}
+
+TSetupRun::TSetupRun(const std::string& Exe, const std::string& Arguments) {
+    FProcess = wintest::StartProgram(Exe, Arguments);
+}
+
+TSetupRun::~TSetupRun() {
+    if (FProcess.hProcess) {
+        if (WaitForSingleObject(FProcess.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(FProcess.hProcess, 1);
+            WaitForSingleObject(FProcess.hProcess, 5000);
+        }
+        CloseHandle(FProcess.hProcess);
+    }
+}
+
+HWND TSetupRun::WaitForm(DWORD Milliseconds) {
+    FForm = wintest::WaitProcessWindow(FProcess.dwProcessId, "TSetupForm", Milliseconds);
+    return FForm;
+}
+
+std::string TSetupRun::ApplicationTitle() const {
+    HWND app = wintest::FindProcessWindow(FProcess.dwProcessId, "TApplication", false);
+    return app ? wintest::WindowText(app) : std::string();
+}
+
+HWND TSetupRun::Control(std::string_view Name) const {
+    const TControlDef* def = FindSetupControl(Name);
+    if (!def) throw EDriverError("the form has no control " + std::string(Name));
+    if (!FForm) throw EDriverError("no wizard window");
+    FindById find{SetupControlId(*def), nullptr};
+    EnumChildWindows(FForm, FindByIdProc, reinterpret_cast<LPARAM>(&find));
+    if (!find.Found) throw EDriverError("control " + std::string(Name) + " not found in the window");
+    return find.Found;
+}
+
+std::string TSetupRun::Text(std::string_view Name) const {
+    HWND control = Control(Name);
+    auto length = SendTo(control, WM_GETTEXTLENGTH, 0, 0);
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    auto n = SendTo(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return text;
+}
+
+bool TSetupRun::Enabled(std::string_view Name) const { return IsWindowEnabled(Control(Name)) != FALSE; }
+
+bool TSetupRun::Visible(std::string_view Name) const { return IsWindowVisible(Control(Name)) != FALSE; }
+
+bool TSetupRun::Checked(std::string_view Name) const { return SendTo(Control(Name), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+std::set<COLORREF> TSetupRun::PaintedColors(std::string_view Name) const {
+    HWND control = Control(Name);
+    RECT r;
+    GetWindowRect(control, &r);
+    POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    // Another program's window could lie on top: wait until the control itself is seen there.
+    for (int i = 0; i < 100 && WindowFromPoint(centre) != control; ++i) Sleep(50);
+    if (WindowFromPoint(centre) != control) throw EDriverError(std::string(Name) + " is covered");
+    RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    Sleep(200);
+    return CaptureScreen(r).Colors();
+}
+
+std::string TSetupRun::VisiblePage() const {
+    for (const TControlDef& def : SetupFormLayout())
+        if (def.Kind == TControlKind::Panel && IsWindowVisible(Control(def.Name))) return def.Name;
+    return std::string();
+}
+
+bool TSetupRun::WaitPage(std::string_view Page, DWORD Milliseconds) const {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < Milliseconds; Sleep(50))
+        if (VisiblePage() == Page) return true;
+    return VisiblePage() == Page;
+}
+
+std::string TSetupRun::FocusName() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(ThreadOf(FForm), &info) || !info.hwndFocus || !IsChild(FForm, info.hwndFocus)) return "";
+    const TControlDef* def = FindSetupControl(GetDlgCtrlID(info.hwndFocus));
+    return def ? def->Name : "";
+}
+
+void TSetupRun::Click(std::string_view Name) {
+    HWND control = Control(Name);
+    if (BoxShowing()) throw EDriverError("a message box is in the way of " + std::string(Name));
+    if (!IsWindowVisible(control) || !IsWindowEnabled(control) || !IsWindowEnabled(FForm))
+        throw EDriverError(std::string(Name) + " cannot be clicked now");
+    // Never restart the machine the tests run on.
+    if (Name == "FinishButton" && Checked("RebootCheckBox"))
+        throw EDriverError("Finish with the restart box ticked would restart the computer");
+    ULONG_PTR ticket = NextClick++;
+    if (!SendMessageCallbackA(control, BM_CLICK, 0, 0, ClickDone, ticket)) throw EDriverError("click not sent");
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Sleep(10)) {
+        PumpOwnMessages();
+        if (CompletedClicks.count(ticket) || BoxShowing() || !Running()) return;
+    }
+    throw EDriverError("the click on " + std::string(Name) + " is not handled");
+}
+
+void TSetupRun::TypeText(std::string_view Name, const std::string& Text) {
+    HWND control = Control(Name);
+    if (!IsWindowVisible(control) || !IsWindowEnabled(control)) throw EDriverError(std::string(Name) + " cannot be typed in");
+    SendTo(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Text.c_str()));
+}
+
+void TSetupRun::PressKey(UINT VirtualKey) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    HWND target = GetGUIThreadInfo(ThreadOf(FForm), &info) && info.hwndFocus ? info.hwndFocus : FForm;
+    LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(VirtualKey, MAPVK_VK_TO_VSC)) << 16;
+    PostMessageA(target, WM_KEYDOWN, VirtualKey, scan | 1);
+    PostMessageA(target, WM_KEYUP, VirtualKey, scan | 0xC0000001);
+}
+
+void TSetupRun::AltF4() {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    HWND target = GetGUIThreadInfo(ThreadOf(FForm), &info) && info.hwndFocus ? info.hwndFocus : FForm;
+    LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(VK_F4, MAPVK_VK_TO_VSC)) << 16;
+    PostMessageA(target, WM_SYSKEYDOWN, VK_F4, scan | (1 << 29) | 1);
+    PostMessageA(target, WM_SYSKEYUP, VK_F4, scan | (1 << 29) | 0xC0000001);
+}
+
+void TSetupRun::CloseBox() { PostMessageA(FForm, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+bool TSetupRun::BoxShowing() const { return wintest::FindMessageBox(FProcess.dwProcessId) != nullptr; }
+
+std::optional<TMessageBox> TSetupRun::WaitBox(DWORD Milliseconds) const {
+    HWND box = wintest::WaitMessageBox(FProcess.dwProcessId, Milliseconds);
+    if (!box) return std::nullopt;
+    Sleep(300);  // painted, so that its icon can be read
+    return ReadMessageBox(box);
+}
+
+void TSetupRun::Answer(const TMessageBox& Box, int CommandId) {
+    if (!wintest::PressMessageBoxButton(Box.Handle, CommandId))
+        throw EDriverError("the box \"" + Box.Text + "\" has no such button");
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20))
+        if (!IsWindow(Box.Handle)) return;
+    throw EDriverError("the box \"" + Box.Text + "\" stays");
+}
+
+DWORD TSetupRun::WaitExit(DWORD Milliseconds) {
+    if (WaitForSingleObject(FProcess.hProcess, Milliseconds) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(FProcess.hProcess, &code);
+    return code;
+}
+
+bool TSetupRun::Running() const { return WaitForSingleObject(FProcess.hProcess, 0) == WAIT_TIMEOUT; }
+
+DWORD TSetupRun::WaitExitCountingBoxes(DWORD Milliseconds, int& Boxes) {
+    HWND last = nullptr;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < Milliseconds;) {
+        HWND box = wintest::FindMessageBox(FProcess.dwProcessId);
+        if (box && box != last) ++Boxes;
+        if (box) last = box;
+        DWORD code = WaitExit(50);
+        if (code != STILL_ACTIVE) return code;
+    }
+    return STILL_ACTIVE;
+}
+
+RECT TSetupRun::WindowArea(const TMessageBox* Box) const {
+    RECT area{0, 0, 0, 0};
+    if (FForm && IsWindowVisible(FForm)) GetWindowRect(FForm, &area);
+    if (Box && IsWindow(Box->Handle)) {
+        RECT box;
+        GetWindowRect(Box->Handle, &box);
+        if (IsRectEmpty(&area))
+            area = box;
+        else
+            UnionRect(&area, &area, &box);
+    }
+    return area;
+}
+
+}  // namespace e2e

@@ -1,0 +1,102 @@
+#pragma once
+// Drives a running install.exe from another process, as a user would: finds
+// the wizard's controls by their layout names, clicks, types, presses keys,
+// answers message boxes, and reads texts, states and painted colours.
+#include <windows.h>
+
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace e2e {
+
+// Something a user could not do, or that did not happen in time.
+class EDriverError : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+enum class TBoxIcon { None, Error, Question, Warning, Information, Unknown };
+const char* BoxIconName(TBoxIcon Icon);
+
+struct TMessageBox {
+    HWND Handle = nullptr;
+    std::string Title, Text;
+    TBoxIcon Icon = TBoxIcon::None;
+    std::vector<int> Buttons;  // command ids: IDOK, IDYES, IDNO, ...
+};
+
+// Pixels of a part of the screen, top-down, 0x00RRGGBB.
+struct TCapture {
+    int Width = 0, Height = 0;
+    std::vector<DWORD> Pixels;
+    COLORREF At(int X, int Y) const;
+    std::set<COLORREF> Colors() const;
+    bool SaveBmp(const std::string& FileName) const;
+};
+TCapture CaptureScreen(const RECT& Area);
+
+class TSetupRun {
+public:
+    // Starts the program; it is ended at destruction if it still runs.
+    explicit TSetupRun(const std::string& Exe, const std::string& Arguments = "");
+    ~TSetupRun();
+    TSetupRun(const TSetupRun&) = delete;
+    TSetupRun& operator=(const TSetupRun&) = delete;
+
+    DWORD ProcessId() const { return FProcess.dwProcessId; }
+    // The visible wizard window, waited for; nullptr when it never came.
+    HWND WaitForm(DWORD Milliseconds = 30000);
+    HWND Form() const { return FForm; }
+    // The application window, which carries the title.
+    std::string ApplicationTitle() const;
+
+    // Controls by the names of the form layout.
+    HWND Control(std::string_view Name) const;
+    std::string Text(std::string_view Name) const;
+    bool Enabled(std::string_view Name) const;
+    bool Visible(std::string_view Name) const;
+    bool Checked(std::string_view Name) const;
+    // Colours painted in the control, from the screen.
+    std::set<COLORREF> PaintedColors(std::string_view Name) const;
+    std::string VisiblePage() const;
+    bool WaitPage(std::string_view Page, DWORD Milliseconds = 20000) const;
+    // The control that has the keyboard, by layout name, or "".
+    std::string FocusName() const;
+
+    // Clicks a button or check box that is visible and enabled; returns once the
+    // click is handled, a message box came up, or the program ended.
+    void Click(std::string_view Name);
+    void TypeText(std::string_view Name, const std::string& Text);
+    // A key press on the control that has the keyboard.
+    void PressKey(UINT VirtualKey);
+    void AltF4();
+    void CloseBox();
+
+    std::optional<TMessageBox> WaitBox(DWORD Milliseconds = 20000) const;
+    // Presses a button of the box and waits for the box to go.
+    void Answer(const TMessageBox& Box, int CommandId);
+    // A box other than those already answered shows now.
+    bool BoxShowing() const;
+
+    // Waits for the end of the program: its exit code, or STILL_ACTIVE.
+    DWORD WaitExit(DWORD Milliseconds = 20000);
+    bool Running() const;
+    // Counts the message boxes that showed until the program ended.
+    DWORD WaitExitCountingBoxes(DWORD Milliseconds, int& Boxes);
+
+    // The wizard window's outline on the screen, and the union with a box when one shows.
+    RECT WindowArea(const TMessageBox* Box = nullptr) const;
+
+private:
+    PROCESS_INFORMATION FProcess{};
+    HWND FForm = nullptr;
+    std::set<HWND> FAnswered;
+};
+
+// Reads a message box: its title, text, icon and buttons.
+TMessageBox ReadMessageBox(HWND Box);
+
+}  // namespace e2e
