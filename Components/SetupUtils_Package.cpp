@@ -107,6 +107,13 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
         if (!FReplaceBrains) return;
     }
 
+    // Windows refuses to replace a read-only file; so does setup wherever the
+    // file system would let it (Wine run by root), for the file is the user's.
+    DWORD attributes = GetFileAttributesA(destFile.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        throw EInstallException(Format("Cannot create file \"%s\". %s", destFile.c_str(),
+                                       SysErrorMessage(ERROR_ACCESS_DENIED).c_str()));
+
     bool removeByName = false;
     try {
         AsInstallError([&] {
