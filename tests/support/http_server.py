@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
 """HTTP server for the download tests, on 127.0.0.1 and a free port.
 
-    http_server.py ROOT
+    http_server.py ROOT [ADDRESS]
 
-Serves the files under ROOT/www. The first path segment chooses the reply:
+Serves the files under ROOT/www on ADDRESS (127.0.0.1 unless given; another
+loopback address such as 127.0.0.2 stands for another host). The first path
+segment chooses the reply:
   /ok/NAME         200 with Content-Length (404 when ROOT/www/NAME is missing)
   /chunked/NAME    200, chunked, no Content-Length
   /short/NAME      Content-Length of the whole file, half the body, then the connection closes
   /stall/NAME      reads the request and answers nothing
   /stallbody/NAME  headers and half the body, then nothing more
   /redirect/NAME   302 to /ok/NAME
+  /moved/NAME      302 to the address that the file NAME holds (another host, another scheme)
+  /fail/NAME       500
 Writes ROOT/port (the port it listens on) and ROOT/closed_port (a port nobody
 listens on), appends "PATH<TAB>USER-AGENT" to ROOT/requests.log for every
 request, and ends when ROOT/stop appears, its parent ends, or after an hour.
@@ -22,6 +26,7 @@ import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 ROOT = sys.argv[1]
+ADDRESS = sys.argv[2] if len(sys.argv) > 2 else "127.0.0.1"
 WWW = os.path.join(ROOT, "www")
 STOP = threading.Event()
 LOG_LOCK = threading.Lock()
@@ -52,6 +57,9 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "redirect":
             self.reply(302, b"", [("Location", "/ok/" + name)])
             return
+        if mode == "fail":
+            self.reply(500, b"internal error\n")
+            return
         if not path.startswith(WWW + os.sep) or not os.path.isfile(path):
             self.reply(404, b"not found\n")
             return
@@ -59,6 +67,8 @@ class Handler(BaseHTTPRequestHandler):
             body = f.read()
         if mode == "ok":
             self.reply(200, body)
+        elif mode == "moved":
+            self.reply(302, b"", [("Location", body.decode().strip())])
         elif mode == "chunked":
             self.send_response(200)
             self.send_header("Transfer-Encoding", "chunked")
@@ -110,10 +120,10 @@ class Handler(BaseHTTPRequestHandler):
 
 def main():
     os.makedirs(WWW, exist_ok=True)
-    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server = ThreadingHTTPServer((ADDRESS, 0), Handler)
     server.daemon_threads = True
     spare = socket.socket()
-    spare.bind(("127.0.0.1", 0))
+    spare.bind((ADDRESS, 0))
     write_atomic("closed_port", str(spare.getsockname()[1]))
     spare.close()
     threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True).start()
