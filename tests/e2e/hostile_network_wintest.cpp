@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "install_fixture.h"
 #include "snapshot.h"
 #include "wintest_http.h"
@@ -27,12 +29,21 @@ bool EndsWith(const std::string& Text, const std::string& Suffix) {
 
 class HostileNetwork : public ::testing::Test {
 protected:
+    // One snapshot for all: each test must bring the prefix back to it.
+    static void SetUpTestSuite() {
+        Container = std::make_unique<KeyGuard>(HKEY_CURRENT_USER, MenuContainer);
+        MakeMenuContainer();
+        Before = std::make_unique<TSnapshot>(TSnapshot::Take(PrefixScope()));
+    }
+    static void TearDownTestSuite() {
+        Before.reset();
+        Container.reset();
+    }
     void SetUp() override {
         ASSERT_FALSE(EnvPath("ORVAND_INSTALL_HOST").empty());
         ASSERT_GT(Agent.size(), 20000u);
         ASSERT_NE(Agent, Impostor);
-        ASSERT_TRUE(MakeMenuContainer());
-        Before = TSnapshot::Take(Scope);
+        ASSERT_TRUE(KeyExists(HKEY_CURRENT_USER, MenuContainer));
     }
 
     // Packs the sample with Packaged as its setup.xml and runs the host to its
@@ -45,14 +56,14 @@ protected:
         std::vector<std::string> report;
         for (const std::string& line : SplitCrLf(ReadFileText(Report)))
             if (!StartsWith(line, "downloads ")) report.push_back(line);
-        std::vector<TChange> changes = Compare(Before, TSnapshot::Take(Scope));
+        std::vector<TChange> changes = Compare(*Before, TSnapshot::Take(Scope));
         ExpectJournalNamesExactly(changes, Target);
         for (const TChange& change : changes)
             if (StartsWith(change.Item, "C:\\") && !StartsWith(change.Item, Target))
                 EXPECT_TRUE(EndsWith(change.Item, ".lnk") || EndsWith(change.Item, "\\Orvand\\")) << change.Item;
         return report;
     }
-    void ExpectRemoved() { ExpectRemoveTakesItBack(Before, Scope, Target, Left); }
+    void ExpectRemoved() { ExpectRemoveTakesItBack(*Before, Scope, Target, Left); }
 
     static std::vector<std::string> Paths(const THttpServer& Server) {
         std::vector<std::string> paths;
@@ -75,7 +86,8 @@ protected:
     const std::string Target = TargetFolder("Orvand Hostile");
     Leftovers Left{Target};
     const TScope Scope = PrefixScope();
-    TSnapshot Before;
+    static inline std::unique_ptr<KeyGuard> Container;
+    static inline std::unique_ptr<TSnapshot> Before;
 };
 
 }  // namespace

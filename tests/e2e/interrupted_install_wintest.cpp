@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "install_fixture.h"
 #include "snapshot.h"
@@ -80,18 +78,12 @@ TEST(InterruptedInstallation, KilledInsideADownloadNoPartFileStaysAndRemoveTakes
     const TScope scope = PrefixScope();
     const TSnapshot before = TSnapshot::Take(scope);
 
-    ASSERT_NE(RunHost(package, target, "none", 0, "--net \"" + report + "\""), 0xFFFFFFFFu) << ReadFileText(report);
-    std::vector<std::string> lines = SplitCrLf(ReadFileText(report));
-    ASSERT_EQ(lines.size(), 3u) << ReadFileText(report);
-    EXPECT_EQ(lines[0], "offered Pip.acs");
-    const int downloads = std::atoi(lines[1].substr(std::strlen("downloads ")).c_str());
+    // Whole runs are in HostileNetwork.*. Reads of 2,048 bytes: 3 blocks of the
+    // refresh, then the installer's, then 3 of the character. Killed inside the
+    // refresh and after its last block, inside the installer and after its last
+    // block (whole, not yet journalled), inside the character.
     const int refresh = 3, installer = static_cast<int>((agent.size() + 2047) / 2048);
-    ASSERT_EQ(downloads, refresh + installer + 3);
-    ExpectJournalNamesExactly(Compare(before, TSnapshot::Take(scope)), target);
-    ExpectRemoveTakesItBack(before, scope, target, leftovers);
-
-    // Inside the refresh and after its last block, inside the installer and
-    // after its last block (whole, not yet journalled), inside the character.
+    const int downloads = refresh + installer + 3;
     const std::vector<int> points = {1, refresh, refresh + installer / 2, refresh + installer, downloads - 1};
     for (int k : points) {
         SCOPED_TRACE("killed at download block " + std::to_string(k));
