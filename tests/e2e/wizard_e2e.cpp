@@ -633,10 +633,11 @@ TEST(Wizard, AFirstInstallationFetchesTheAgentAndCharactersASecondAppendsAndRemo
     Components none(false);
     TDistributor distributor;
     // The first distributor is down; the second serves everything, and a fresher
-    // configuration that offers one character more.
+    // configuration that offers one character more, and one whose file would land outside data\.
     const std::vector<std::string> urls = {distributor.Server.ClosedUrl(), distributor.Url()};
     std::string fresh = SampleConfiguration(urls);
-    fresh.insert(fresh.find("</agentCharacters>"), "<character name=\"Nimbus\" fileName=\"Nimbus.acs\"/>");
+    fresh.insert(fresh.find("</agentCharacters>"), "<character name=\"Nimbus\" fileName=\"Nimbus.acs\"/>"
+                                                   "<character name=\"Sneak\" fileName=\"..\\Sneak.acs\"/>");
     distributor.Server.Put("setup.xml", fresh);
     std::string setup = PackSample(temp.Path(), {}, SampleConfiguration(urls));
     const std::string target =
