@@ -67,6 +67,8 @@ bool ParseRegistryRoot(const std::string& Text, uint32_t& Root) {
     return true;
 }
 
+bool IsPredefinedRoot(uint32_t Root) { return Root >= Journal::RootClassesRoot && Root <= 0x80000005u; }
+
 bool ParseRegKeyArgument(const std::string& Argument, TRegistryArgument& Result) {
     size_t bar = Argument.find('|');
     if (bar == std::string::npos) return false;

@@ -54,6 +54,9 @@ bool ParseRegKeyArgument(const std::string& Argument, TRegistryArgument& Result)
 bool ParseRegValueArgument(const std::string& Argument, TRegistryArgument& Result);
 // A signed 64-bit decimal number, optionally signed; its low 32 bits.
 bool ParseRegistryRoot(const std::string& Text, uint32_t& Root);
+// One of the predefined roots (HKEY_CLASSES_ROOT to HKEY_CURRENT_CONFIG). Any
+// other number could be an open key of the reading process, or none at all.
+bool IsPredefinedRoot(uint32_t Root);
 
 // Folder paths equal, ignoring the case of ASCII letters and a trailing "\" or "/".
 bool SameFolderPath(const std::string& A, const std::string& B, TLeadBytePredicate IsLeadByte);

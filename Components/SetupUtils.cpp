@@ -58,24 +58,33 @@ void TInstaller::OpenJournal(const std::string& TargetFolder) {
 
     std::string pending;
     pending.swap(FPendingJournal);
-    if (!pending.empty()) FJournal->Write(pending.data(), pending.size());
+    if (!pending.empty()) AppendJournal(pending);
 }
 
 void TInstaller::WriteJournal(const std::string& Action, const std::string& Argument) {
-    std::string line = FormatJournalLine(Action, Argument);
-    // A refused write is not reported: the installation goes on.
-    if (FJournal)
-        FJournal->Write(line.data(), line.size());
-    else
-        FPendingJournal += line;
+    AppendJournal(FormatJournalLine(Action, Argument));
+    if (OnStep) OnStep(TStep::JournalLine);
 }
 
-void TInstaller::WriteJournalBanner(const std::string& Text) {
-    std::string line = FormatJournalBanner(Text);
-    if (FJournal)
-        FJournal->Write(line.data(), line.size());
-    else
-        FPendingJournal += line;
+void TInstaller::WriteJournalBanner(const std::string& Text) { AppendJournal(FormatJournalBanner(Text)); }
+
+void TInstaller::AppendJournal(const std::string& Line) {
+    if (!FJournal) {
+        FPendingJournal += Line;
+        return;
+    }
+    // A change the journal does not name could never be undone, so a refused
+    // line stops the run. A torn line is cut off again: read back, a part of a
+    // key path would name a parent key and take its whole tree.
+    int64_t end = -1;
+    try {
+        end = FJournal->Position();
+        FJournal->WriteBuffer(Line.data(), Line.size());
+    } catch (const std::exception& e) {
+        if (end >= 0 && FJournal->Seek(end, TSeekOrigin::Beginning) == end) SetEndOfFile(FJournal->Handle());
+        throw EInstallException(Format("Couldn't write to the install journal \"%s\". %s",
+                                       FJournal->FileName().c_str(), e.what()));
+    }
 }
 
 namespace {
@@ -98,7 +107,13 @@ bool TInstaller::ForceFolderLevel(const std::string& Path, bool Nested) {
     if (parent == Path) return false;
     if (!ForceFolderLevel(parent, true)) return false;
     if (!CreateDirectoryA(Path.c_str(), nullptr)) return false;
-    WriteJournal(Journal::CreateFolder, Path);
+    try {
+        WriteJournal(Journal::CreateFolder, Path);
+    } catch (const EInstallException&) {
+        // Not journalled, so not made: the caller reports the folder.
+        RemoveDirectoryA(Path.c_str());
+        return false;
+    }
     return true;
 }
 

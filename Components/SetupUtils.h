@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -82,6 +83,12 @@ public:
     void SetUI(TInstallerUI* UI) { FUI = UI ? UI : &DefaultInstallerUI(); }
     TInstallerUI& UI() { return *FUI; }
 
+    // Test seam, empty in the program: called right after each journal line is
+    // written and after each block an extraction writes, so that a test can stop
+    // the run at an exact point.
+    enum class TStep { JournalLine, Block };
+    std::function<void(TStep)> OnStep;
+
     std::string FPendingJournal;
     std::unique_ptr<TWinFileStream> FJournal;
     std::unique_ptr<TWinFileStream> FPackage;
@@ -98,6 +105,7 @@ private:
     std::shared_ptr<IXMLSetupType> FPackagedConfiguration;
     bool FPackagedConfigurationRead = false;
     bool ForceFolderLevel(const std::string& Path, bool Nested);
+    void AppendJournal(const std::string& Line);
     TInstallerUI* FUI = &DefaultInstallerUI();
 };
 

@@ -38,6 +38,35 @@ std::string LowerExtension(const std::string& Name) {
     return dot == std::string::npos ? std::string() : LowerAscii(Name.substr(dot));
 }
 
+// Marks an open file to be deleted when its last handle closes, or clears the
+// mark. Looked up rather than imported: Windows before Vista lacks it, and
+// there a failed file is deleted by name instead.
+bool SetDeleteOnClose(HANDLE File, bool Delete) {
+    using TSetInformation = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, void*, DWORD);
+    static const auto setInformation = reinterpret_cast<TSetInformation>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+    FILE_DISPOSITION_INFO info{};
+    info.DeleteFile = Delete;
+    return setInformation && setInformation(File, FileDispositionInfo, &info, sizeof(info)) != FALSE;
+}
+
+// Passes writes on and reports each block to the engine's test seam.
+class TStepStream : public TStream {
+public:
+    TStepStream(TStream& Out, const std::function<void(TInstaller::TStep)>& Step) : FOut(Out), FStep(Step) {}
+    size_t Read(void* Buffer, size_t Count) override { return FOut.Read(Buffer, Count); }
+    size_t Write(const void* Buffer, size_t Count) override {
+        size_t n = FOut.Write(Buffer, Count);
+        if (FStep) FStep(TInstaller::TStep::Block);
+        return n;
+    }
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FOut.Seek(Offset, Origin); }
+
+private:
+    TStream& FOut;
+    const std::function<void(TInstaller::TStep)>& FStep;
+};
+
 // Platform and stream failures reach the wizard as the engine's own exception.
 template <typename F>
 auto AsInstallError(F&& Action) {
@@ -83,18 +112,37 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
         if (!FReplaceBrains) return;
     }
 
-    AsInstallError([&] {
-        auto out = std::make_unique<TWinFileStream>(destFile, GENERIC_WRITE, 0, CREATE_ALWAYS);
-        try {
-            DecodeEntry(*FPackage, Entry, dataEnd, *out);
-        } catch (...) {
-            // A half-written file would pass for a good one: remove it, journal nothing.
-            out.reset();
-            DeleteFileA(destFile.c_str());
-            throw;
-        }
-    });
-    WriteJournal(Journal::CreateFile, destFile);
+    // Windows refuses to replace a read-only file; so does setup wherever the
+    // file system would let it (Wine run by root), for the file is the user's.
+    DWORD attributes = GetFileAttributesA(destFile.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        throw EInstallException(Format("Cannot create file \"%s\". %s", destFile.c_str(),
+                                       SysErrorMessage(ERROR_ACCESS_DENIED).c_str()));
+
+    bool removeByName = false;
+    try {
+        AsInstallError([&] {
+            TWinFileStream out(destFile, GENERIC_WRITE | DELETE, 0, CREATE_ALWAYS);
+            // Until it is whole the file goes with its handle, also when the
+            // process dies half-way: nothing unjournalled stays behind.
+            bool pending = SetDeleteOnClose(out.Handle(), true);
+            try {
+                TStepStream observed(out, OnStep);
+                DecodeEntry(*FPackage, Entry, dataEnd, OnStep ? static_cast<TStream&>(observed) : out);
+                if (pending && !SetDeleteOnClose(out.Handle(), false))
+                    throw EInstallException(SysErrorMessage(GetLastError()));
+                WriteJournal(Journal::CreateFile, destFile);
+            } catch (...) {
+                // A half-written or unjournalled file would pass for a good one.
+                removeByName = !SetDeleteOnClose(out.Handle(), true);
+                throw;
+            }
+        });
+    } catch (...) {
+        // A file system without the delete mark: remove it once it is closed.
+        if (removeByName) DeleteFileA(destFile.c_str());
+        throw;
+    }
 }
 
 void TInstaller::ExtractPackage(HWND StatusLabel, HWND ProgressBar) {

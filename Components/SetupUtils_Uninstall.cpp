@@ -141,7 +141,8 @@ bool TUninstaller::UndoCreateFile(const std::string& Path) { return DeleteFileA(
 void TUninstaller::UndoCreateRegKey(const std::string& Argument) {
     try {
         TRegistryArgument parsed;
-        if (!ParseRegKeyArgument(Argument, parsed) || NamesTheRoot(parsed.Key)) return;
+        if (!ParseRegKeyArgument(Argument, parsed) || !IsPredefinedRoot(parsed.Root) || NamesTheRoot(parsed.Key))
+            return;
         DeleteKeyTree(RootKeyHandle(parsed.Root), parsed.Key, 0);
     } catch (...) {
     }
@@ -150,7 +151,7 @@ void TUninstaller::UndoCreateRegKey(const std::string& Argument) {
 void TUninstaller::UndoCreateRegValue(const std::string& Argument) {
     try {
         TRegistryArgument parsed;
-        if (!ParseRegValueArgument(Argument, parsed)) return;
+        if (!ParseRegValueArgument(Argument, parsed) || !IsPredefinedRoot(parsed.Root)) return;
         HKEY key = nullptr;
         if (RegOpenKeyExA(RootKeyHandle(parsed.Root), parsed.Key.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
             return;

@@ -37,7 +37,9 @@ size_t TWinFileStream::Read(void* Buffer, size_t Count) {
 
 size_t TWinFileStream::Write(const void* Buffer, size_t Count) {
     DWORD done = 0;
-    if (!WriteFile(FHandle, Buffer, static_cast<DWORD>(Count), &done, nullptr)) return 0;
+    // The system's reason (a full disk, a lost network drive) is what the user needs to read.
+    if (!WriteFile(FHandle, Buffer, static_cast<DWORD>(Count), &done, nullptr))
+        throw EStreamError(Format("Cannot write file \"%s\". %s", FFileName.c_str(), SysErrorMessage(GetLastError()).c_str()));
     return done;
 }
 

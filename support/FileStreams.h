@@ -16,6 +16,7 @@ public:
     TWinFileStream& operator=(const TWinFileStream&) = delete;
 
     size_t Read(void* Buffer, size_t Count) override;
+    // Raises EStreamError with the system's message when the file refuses the bytes.
     size_t Write(const void* Buffer, size_t Count) override;
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
     HANDLE Handle() const { return FHandle; }

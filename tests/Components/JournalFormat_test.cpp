@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 using Lines = std::vector<std::string>;
 
 TEST(JournalFormat, LinesAndBannersEndInCrLf) {
@@ -24,6 +26,21 @@ TEST(JournalFormat, SplitsOnEveryKindOfLineEnd) {
 TEST(JournalFormat, TextEndsAtTheFirstZeroByte) {
     std::string text("CreateFile C:\\a\r\nCreateFile C:\\b\0CreateFile C:\\c\r\n", 50);
     EXPECT_EQ(SplitJournalLines(text), (Lines{"CreateFile C:\\a", "CreateFile C:\\b"}));
+}
+
+TEST(JournalFormat, HugeTextsSplitInLinearTime) {
+    std::string many;
+    for (int i = 0; i < 100000; ++i) many += "CreateFile C:\\x\r\n";
+    std::string huge = "CreateFile " + std::string(1 << 20, 'a') + "\n" + std::string(1 << 20, '\xff');
+    auto start = std::chrono::steady_clock::now();
+    for (int round = 0; round < 10; ++round) {
+        EXPECT_EQ(SplitJournalLines(many).size(), 100000u);
+        Lines lines = SplitJournalLines(huge);
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(ParseJournalLine(lines[0]).Argument.size(), size_t(1) << 20);
+    }
+    // Linear work is a few milliseconds a round even under the sanitizers.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST(JournalFormat, ActionIsTheExactWordBeforeTheFirstBlank) {
@@ -84,6 +101,11 @@ TEST(JournalFormat, RootIsTheLow32BitsOfASigned64BitNumber) {
     EXPECT_FALSE(ParseRegistryRoot("", root));
     EXPECT_FALSE(ParseRegistryRoot("-", root));
     EXPECT_FALSE(ParseRegistryRoot(" 1", root));
+    // Only the predefined roots are ever undone: 0, a handle-sized number or
+    // the roots' neighbours name no key of the journal's.
+    for (uint32_t predefined : {0x80000000u, Journal::RootCurrentUser, Journal::RootLocalMachine, 0x80000005u})
+        EXPECT_TRUE(IsPredefinedRoot(predefined)) << predefined;
+    for (uint32_t other : {0u, 0x5Cu, 0x7FFFFFFFu, 0x80000006u, 0xFFFFFFFFu}) EXPECT_FALSE(IsPredefinedRoot(other)) << other;
 }
 
 namespace {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "Components/JournalFormat.h"
 #include "wintest_util.h"
 
@@ -327,4 +329,48 @@ TEST(DeleteFolderTree, EmptiesEverythingBelowButNotTheFolderItself) {
     EXPECT_FALSE(FolderExists(folder + "\\a"));
     EXPECT_FALSE(FileExists(folder + "\\.dotfile"));
     EXPECT_FALSE(FileExists(folder + "\\noext"));
+}
+
+TEST(Uninstall, AHostileJournalIsReplayedInBoundedTimeAndTouchesNoKeyItDoesNotName) {
+    TempFolder temp;
+    TestKey key;
+    key.Create("Sub");
+    key.SetValue("Sub", "kept", "k");
+    // An open key of the uninstalling process: a journal root that happens to
+    // be its handle must not reach it.
+    HKEY open;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key.Path().c_str(), 0, KEY_ALL_ACCESS, &open), ERROR_SUCCESS);
+    const std::string handle = std::to_string(reinterpret_cast<uintptr_t>(open));
+    const std::string first = temp.Path() + "first.txt", hidden = temp.Path() + "after the zero.txt";
+    WriteFileText(first, "1");
+    WriteFileText(hidden, "2");
+
+    std::string binary;
+    for (int i = 1; i < 256; ++i)
+        if (i != '\r' && i != '\n') binary += static_cast<char>(i);
+    std::string journal = Line(Journal::CreateFile, first) + Line(Journal::CreateFile, std::string(1 << 20, 'a')) +
+                          Line(Journal::CreateRegKey, "2147483649|" + std::string(1 << 20, 'k')) + binary + "\r\n" +
+                          std::string(1 << 20, '\xff') + "\r\n";
+    for (const std::string& arg : {"|" + key.Path(), "0|" + key.Path(), handle + "|Sub", "-0|" + key.Path(),
+                                   "x2147483649|" + key.Path(), "99999999999999999999|" + key.Path()})
+        journal += Line(Journal::CreateRegKey, arg);
+    for (const std::string& arg : {"|" + key.Full("Sub") + "|kept", "0|" + key.Full("Sub") + "|kept", handle + "|Sub|kept"})
+        journal += Line(Journal::CreateRegValue, arg);
+    for (int i = 0; i < 100000; ++i)
+        journal += i % 2 ? Line(Journal::CreateFile, temp.Path() + "missing\\" + std::to_string(i)) : binary + "\n";
+    journal += std::string("\0", 1) + Line(Journal::CreateFile, hidden) + std::string(1000, '\0');
+    WriteFileText(temp.Path() + "install.log", journal);
+
+    DWORD start = GetTickCount();
+    EXPECT_NO_THROW(TUninstaller(temp.Path()).Uninstall());
+    DWORD took = GetTickCount() - start;
+    RegCloseKey(open);
+    EXPECT_LT(took, 30000u);
+    std::printf("[ figures  ] hostile journal of %zu bytes replayed in %lu ms\n", journal.size(),
+                static_cast<unsigned long>(took));
+    EXPECT_FALSE(FileExists(first)) << "the replay did not reach the first line";
+    EXPECT_TRUE(FileExists(hidden)) << "a line after the zero byte was replayed";
+    EXPECT_TRUE(key.HasKey("Sub"));
+    EXPECT_TRUE(key.HasValue("Sub", "kept"));
+    EXPECT_FALSE(FileExists(temp.Path() + "install.log"));
 }

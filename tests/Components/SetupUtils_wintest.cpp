@@ -127,6 +127,25 @@ TEST(Journal, BannerUsesTheUsersShortDateAndLongTime) {
     EXPECT_NE(line.find(std::string(time).substr(0, 2)), std::string::npos) << line;
 }
 
+TEST(Journal, ALineTheFileRefusesStopsTheRunAndAFolderItCannotNameIsNotMade) {
+    TempFolder temp;
+    TInstaller installer;
+    installer.OpenJournal(temp.Path());
+    // The file turns away every write, as a lost network drive would.
+    installer.FJournal = std::make_unique<TWinFileStream>(temp.Path() + "install.log", GENERIC_READ,
+                                                          FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    try {
+        installer.WriteJournal(Journal::CreateFile, temp.Path() + "a.txt");
+        ADD_FAILURE() << "the line was taken";
+    } catch (const EInstallException& e) {
+        EXPECT_EQ(e.Message().rfind("Couldn't write to the install journal \"" + temp.Path() + "install.log\". ", 0), 0u)
+            << e.Message();
+    }
+    EXPECT_FALSE(installer.ForceFolder(temp.Path() + "sub\\"));
+    EXPECT_FALSE(FolderExists(temp.Path() + "sub\\"));
+    EXPECT_EQ(JournalLines(temp.Path()).size(), 1u);
+}
+
 TEST(Journal, UnopenableJournalRaisesTheFileError) {
     TempFolder temp;
     TInstaller installer;

@@ -4,9 +4,10 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <optional>
 
 #include "Components/SetupUtils.h"
+#include "install_fixture.h"
+#include "scripted_install.h"
 #include "scripted_ui.h"
 #include "snapshot.h"
 #include "wintest_util.h"
@@ -16,63 +17,7 @@ using namespace snapshot;
 
 namespace {
 
-const char* const MenuContainer = "Software\\Microsoft\\Internet Explorer\\MenuExt";
-const std::string MenuKey = std::string(MenuExtKey) + "&Copy to Orvand";
-
-// A target folder with a blank in its path, in the Program Files folder.
-std::string TargetFolder(const std::string& Name) {
-    return GetProgramFilesFolder() + "\\" + Name + "-" + std::to_string(GetCurrentProcessId()) + "\\";
-}
-
-// A copy of the packed sample product beside the test program, outside the snapshot.
-class PackageCopy {
-public:
-    PackageCopy() : FPath(TestProgramFolder() + "roundtrip-" + std::to_string(GetCurrentProcessId()) + ".exe") {
-        EXPECT_TRUE(CopyFileA(FixturePath("sample\\install.exe").c_str(), FPath.c_str(), FALSE)) << FPath;
-    }
-    ~PackageCopy() { DeleteFileA(FPath.c_str()); }
-    const std::string& Path() const { return FPath; }
-
-private:
-    std::string FPath;
-};
-
-// Takes away whatever an installation into Target may have left, before the
-// test (a run that was killed) and after it (a test that failed half-way).
-class Leftovers {
-public:
-    explicit Leftovers(const std::string& Target) : FTarget(Target) {
-        Remove();
-        FMenuContainer.emplace(HKEY_CURRENT_USER, MenuKey);
-    }
-    ~Leftovers() { Remove(); }
-
-private:
-    void Remove() {
-        if (FileExists(FTarget + "bridge.ocx")) {
-            try {
-                TUninstaller(FTarget).UnregisterServer(FTarget + "bridge.ocx");
-            } catch (const std::exception&) {
-            }
-        }
-        DeleteKey(HKEY_CLASSES_ROOT, BridgeClassKey);
-        DeleteKey(HKEY_CLASSES_ROOT, "Orvand.Bridge");
-        DeleteKey(HKEY_LOCAL_MACHINE, UninstallKey);
-        DeleteKey(HKEY_CURRENT_USER, MenuKey.c_str());
-        RegDeleteKeyValueA(HKEY_CURRENT_USER, RunKey, "Orvand");
-        DeleteFileA((SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk").c_str());
-        RemoveTree(SpecialFolder(CSIDL_PROGRAMS) + "Orvand");
-        RemoveTree(FTarget);
-    }
-    static void DeleteKey(HKEY Root, const char* Key) {
-        RegDeleteTreeA(Root, Key);
-        RegDeleteKeyA(Root, Key);
-    }
-
-    std::string FTarget;
-    // Also the menu-extension container, when the installation had to make it.
-    std::optional<KeyGuard> FMenuContainer;
-};
+const std::string MenuKey = std::string(MenuExtKey) + MenuText;
 
 // The installation run's engine calls, in the wizard's order.
 void Install(const std::string& Package, const std::string& Target) {
@@ -80,17 +25,7 @@ void Install(const std::string& Package, const std::string& Target) {
     TScriptedUI ui;
     TInstaller installer(Package);
     installer.SetUI(&ui);
-    ASSERT_TRUE(installer.ForceFolder(Target));
-    installer.OpenJournal(Target);
-    ASSERT_TRUE(installer.ForceFolder(installer.GetTempFolder()));
-    installer.ExtractPackage(nullptr, nullptr);
-    installer.CreateShortcut(16, Target + "orvand.exe", "", "Orvand.lnk", "");
-    installer.CreateShortcut(2, Target + "orvand.exe", "", "Orvand.lnk", "Orvand");
-    installer.CreateShortcut(2, Target + "install.exe", "-remove", "Uninstall.lnk", "Orvand");
-    installer.WriteUninstallEntry("Orvand", Target + "install.exe", "-remove");
-    installer.WriteAutostartEntry(Target + "orvand.exe");
-    installer.AddMenuExtension("&Copy to Orvand", Target + "data\\script.htm", 16);
-    installer.RegisterComLibrary(Target + "bridge.ocx");
+    RunScriptedInstallation(installer, Target);
     EXPECT_TRUE(ui.Questions.empty());
 }
 
