@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
 """HTTP server for the download tests, on 127.0.0.1 and a free port.
 
-    http_server.py ROOT
+    http_server.py ROOT [PORT]
 
-Serves the files under ROOT/www. The first path segment chooses the reply:
+Serves the files under ROOT/www, on PORT when one is given. The first path
+segment chooses the reply:
   /ok/NAME         200 with Content-Length (404 when ROOT/www/NAME is missing)
+  /slow/NAME       as /ok/, the body trickled out over about two seconds
   /chunked/NAME    200, chunked, no Content-Length
   /short/NAME      Content-Length of the whole file, half the body, then the connection closes
   /stall/NAME      reads the request and answers nothing
   /stallbody/NAME  headers and half the body, then nothing more
   /redirect/NAME   302 to /ok/NAME
+Any other path is served as /ok/ serves it: /orvand/NAME is ROOT/www/orvand/NAME.
 Writes ROOT/port (the port it listens on) and ROOT/closed_port (a port nobody
 listens on), appends "PATH<TAB>USER-AGENT" to ROOT/requests.log for every
 request, and ends when ROOT/stop appears, its parent ends, or after an hour.
@@ -25,6 +28,7 @@ ROOT = sys.argv[1]
 WWW = os.path.join(ROOT, "www")
 STOP = threading.Event()
 LOG_LOCK = threading.Lock()
+MODES = ("ok", "slow", "chunked", "short", "stall", "stallbody", "redirect")
 
 
 def write_atomic(name, text):
@@ -45,6 +49,8 @@ class Handler(BaseHTTPRequestHandler):
             log.write("%s\t%s\n" % (self.path, self.headers.get("User-Agent", "")))
         parts = self.path.lstrip("/").split("/", 1)
         mode, name = parts[0], parts[1] if len(parts) > 1 else ""
+        if mode not in MODES:
+            mode, name = "ok", self.path.lstrip("/")
         path = os.path.normpath(os.path.join(WWW, name))
         if mode == "stall":
             self.hold()
@@ -59,6 +65,15 @@ class Handler(BaseHTTPRequestHandler):
             body = f.read()
         if mode == "ok":
             self.reply(200, body)
+        elif mode == "slow":
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.common_headers()
+            step = max(1, len(body) // 10)
+            for i in range(0, len(body), step):
+                self.wfile.write(body[i:i + step])
+                self.wfile.flush()
+                time.sleep(0.2)
         elif mode == "chunked":
             self.send_response(200)
             self.send_header("Transfer-Encoding", "chunked")
@@ -77,8 +92,6 @@ class Handler(BaseHTTPRequestHandler):
                 self.hold()
             else:
                 self.connection.shutdown(socket.SHUT_RDWR)
-        else:
-            self.reply(404, b"unknown mode\n")
 
     def common_headers(self):
         self.send_header("Cache-Control", "no-store")
@@ -110,7 +123,8 @@ class Handler(BaseHTTPRequestHandler):
 
 def main():
     os.makedirs(WWW, exist_ok=True)
-    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    port = int(sys.argv[2]) if len(sys.argv) > 2 else 0
+    server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
     server.daemon_threads = True
     spare = socket.socket()
     spare.bind(("127.0.0.1", 0))
