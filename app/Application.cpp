@@ -142,8 +142,13 @@ void TApplication::Run() {
     if (FMainForm && ShowMainForm) FMainForm->Show();
     MSG msg;
     while (!FTerminated) {
-        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-        if (got == 0 || got == -1) break;
+        // Not GetMessage: after a sent message whose handler ended the application (its
+        // quit message taken by a pump inside the handler) it would wait on for input.
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjectsEx(0, nullptr, 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            continue;
+        }
+        if (msg.message == WM_QUIT) break;
         HWND main = MainFormHandle();
         if (main && IsDialogMessageA(main, &msg)) continue;
         TranslateMessage(&msg);

@@ -80,4 +80,6 @@ private:
     void RegisterProduct();
 
     HWND FLastFocus = nullptr;
+    // The configuration's entries behind the characters list's items.
+    std::vector<std::shared_ptr<IXMLCharacterType>> FCharacterEntries;
 };

@@ -205,6 +205,8 @@ TScope PrefixScope() {
         "HKLM\\System\\CurrentControlSet\\Control\\Video",
         "HKLM\\System\\ControlSet001\\Control\\Video",
         "HKLM\\HARDWARE\\DEVICEMAP\\VIDEO",
+        // Wine's settings of the running session, a volatile key.
+        "HKCU\\Software\\Wine\\Temporary System Parameters",
     };
     return scope;
 }

@@ -36,7 +36,7 @@ THttpServer::THttpServer(const std::string& Address) : FAddress(Address) {
     for (char& c : python)
         if (c == '/') c = '\\';
     std::string root = UnixPath(FRoot.Path());
-    std::string command = "python3 \"" ORVAND_SOURCE_DIR "/tests/support/http_server.py\" \"" + root + "\" " + Address;
+    std::string command = "python3 \"" ORVAND_SOURCE_DIR "/tests/support/http_server.py\" \"" + root + "\" 0 " + Address;
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};

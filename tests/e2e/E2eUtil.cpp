@@ -14,8 +14,48 @@ std::string CopySample(const std::string& Folder) {
     return copy;
 }
 
-std::string PackSample(const std::string& Folder, const std::vector<std::string>& ExtraLines) {
+namespace {
+
+std::string SampleFolder() {
+    std::string manifest = wintest::EnvPath("ORVAND_SAMPLE_MANIFEST");
+    return manifest.substr(0, manifest.find_last_of('\\') + 1);
+}
+
+}  // namespace
+
+std::string SampleConfiguration(const std::vector<std::string>& Urls) {
+    std::string text = wintest::ReadFileText(SampleFolder() + "setup.xml");
+    const std::string open = "<fileDistributors>", close = "</fileDistributors>";
+    size_t from = text.find(open), to = text.find(close);
+    if (from == std::string::npos || to == std::string::npos)
+        throw std::runtime_error("the sample's setup.xml has no distributors");
+    std::string urls;
+    for (const std::string& url : Urls) urls += "<url>" + url + "</url>";
+    return text.substr(0, from + open.size()) + urls + text.substr(to);
+}
+
+TDistributor::TDistributor() {
+    for (const char* installer : ComponentInstallers) Server.Put(installer, wintest::ReadFileText(Fixture(installer)));
+    for (const char* character : RemoteCharacters) Server.Put(character, CharacterBytes(character));
+}
+
+std::vector<std::string> TDistributor::Requests() const {
+    std::vector<std::string> paths;
+    for (const auto& request : Server.Requests()) paths.push_back(request.Path);
+    return paths;
+}
+
+std::string PackSample(const std::string& Folder, const std::vector<std::string>& ExtraLines,
+                       const std::string& Configuration) {
     std::string manifest = wintest::ReadFileText(wintest::EnvPath("ORVAND_SAMPLE_MANIFEST"));
+    if (!Configuration.empty()) {
+        // The line of the sample's setup.xml is the last one.
+        size_t line = manifest.rfind(".\\temp\\ setup.xml");
+        if (line == std::string::npos) throw std::runtime_error("the sample manifest has no setup.xml");
+        manifest.erase(line, manifest.find('\n', line) - line + 1);
+        wintest::WriteFileText(Folder + "setup.xml", Configuration);
+        manifest += ".\\temp\\ setup.xml \"" + Folder + "setup.xml\"\n";
+    }
     // The build writes Unix paths; here they are read through Wine's drive Z:.
     for (size_t at = 0; (at = manifest.find("\"/", at)) != std::string::npos; at += 3) manifest.insert(at + 1, "Z:");
     for (const std::string& line : ExtraLines) manifest += line + "\n";

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "WizardDriver.h"
+#include "wintest_http.h"
 #include "wintest_util.h"
 
 namespace e2e {
@@ -15,8 +16,28 @@ inline const char* const ComponentInstallers[] = {"MSagent.exe", "spchapi.exe", 
 std::string SampleSetup();
 // A private copy of the packed sample in Folder, as "install.exe".
 std::string CopySample(const std::string& Folder);
-// Packs the sample product plus Extra manifest lines ("FOLDER NAME SOURCE") into Folder\install.exe.
-std::string PackSample(const std::string& Folder, const std::vector<std::string>& ExtraLines);
+// Packs the sample product plus Extra manifest lines ("FOLDER NAME SOURCE") into Folder\install.exe;
+// a Configuration given is packed as its setup.xml in place of the sample's.
+std::string PackSample(const std::string& Folder, const std::vector<std::string>& ExtraLines,
+                       const std::string& Configuration = "");
+// The sample's setup.xml as the build wrote it (the stand-in installers' digests), with Urls as its distributors.
+std::string SampleConfiguration(const std::vector<std::string>& Urls);
+
+// The characters of the sample configuration that the package does not hold, by file name.
+inline const char* const RemoteCharacters[] = {"Bramble.acs", "Zoe.acs",     "Tock.acs",  "Pip.acs",
+                                               "Marlow.acs",  "Juniper.acs", "Oskar.acs", "Wren.acs"};
+
+// A local file distributor: the stand-in installers and a file for each remote character.
+class TDistributor {
+public:
+    TDistributor();
+    // The base address that serves them in Mode ("ok", or "slow" for a transfer of about two seconds).
+    std::string Url(const std::string& Mode = "ok") const { return Server.Url(Mode); }
+    // The paths asked for, in order.
+    std::vector<std::string> Requests() const;
+    static std::string CharacterBytes(const std::string& FileName) { return "Orvand character " + FileName + "\r\n"; }
+    wintest::THttpServer Server;
+};
 // A stand-in prerequisite installer of the build.
 std::string Fixture(const std::string& Name);
 // Runs a stand-in installer (registering its component) or, with Unregister, removes the component.

@@ -261,7 +261,7 @@ std::string TSetupRun::FocusName() const {
     return def ? def->Name : "";
 }
 
-void TSetupRun::Click(std::string_view Name) {
+ULONG_PTR TSetupRun::SendClick(std::string_view Name) {
     HWND control = Control(Name);
     if (BoxShowing()) throw EDriverError("a message box is in the way of " + std::string(Name));
     if (!IsWindowVisible(control) || !IsWindowEnabled(control) || !IsWindowEnabled(FForm))
@@ -271,6 +271,13 @@ void TSetupRun::Click(std::string_view Name) {
         throw EDriverError("Finish with the restart box ticked would restart the computer");
     ULONG_PTR ticket = NextClick++;
     if (!SendMessageCallbackA(control, BM_CLICK, 0, 0, ClickDone, ticket)) throw EDriverError("click not sent");
+    return ticket;
+}
+
+void TSetupRun::ClickNoWait(std::string_view Name) { SendClick(Name); }
+
+void TSetupRun::Click(std::string_view Name) {
+    ULONG_PTR ticket = SendClick(Name);
     for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Sleep(10)) {
         PumpOwnMessages();
         if (CompletedClicks.count(ticket) || BoxShowing() || !Running()) return;
@@ -282,6 +289,47 @@ void TSetupRun::TypeText(std::string_view Name, const std::string& Text) {
     HWND control = Control(Name);
     if (!IsWindowVisible(control) || !IsWindowEnabled(control)) throw EDriverError(std::string(Name) + " cannot be typed in");
     SendTo(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Text.c_str()));
+}
+
+std::vector<std::string> TSetupRun::Items(std::string_view Name) const {
+    HWND list = Control(Name);
+    std::vector<std::string> items;
+    // Asked in UTF-16: Wine hands the ANSI form of another process's list back unconverted.
+    for (LRESULT i = 0, n = SendTo(list, LB_GETCOUNT, 0, 0); i < n; ++i) {
+        std::wstring wide(static_cast<size_t>(SendTo(list, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
+        DWORD_PTR got = 0;
+        if (!SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide.data()), SMTO_NORMAL, SendTimeout,
+                                 &got))
+            throw EDriverError("the program does not answer");
+        wide.resize(static_cast<int>(got) > 0 ? got : 0);
+        std::string text(wide.size() * 2 + 1, '\0');
+        int n8 = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), text.data(),
+                                     static_cast<int>(text.size()), nullptr, nullptr);
+        text.resize(n8 > 0 ? n8 : 0);
+        items.push_back(text);
+    }
+    return items;
+}
+
+bool TSetupRun::ItemChecked(std::string_view Name, int Index) const {
+    return SendTo(Control(Name), WM_USER + 0x310, Index, 0) != 0;  // CLB_GETCHECK
+}
+
+void TSetupRun::TickItem(std::string_view Name, int Index) {
+    HWND list = Control(Name);
+    if (BoxShowing()) throw EDriverError("a message box is in the way of " + std::string(Name));
+    if (!IsWindowVisible(list) || !IsWindowEnabled(list))
+        throw EDriverError(std::string(Name) + " cannot be clicked now");
+    LRESULT top = SendTo(list, LB_GETTOPINDEX, 0, 0);
+    LRESULT height = SendTo(list, LB_GETITEMHEIGHT, 0, 0);
+    RECT client;
+    GetClientRect(list, &client);
+    int y = static_cast<int>((Index - top) * height + height / 2);
+    if (Index < top || y >= client.bottom) throw EDriverError("item " + std::to_string(Index) + " is not in view");
+    // On the check box, a few pixels in from the left.
+    LPARAM at = MAKELPARAM(6, y);
+    SendTo(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendTo(list, WM_LBUTTONUP, 0, at);
 }
 
 void TSetupRun::PressKey(UINT VirtualKey) {

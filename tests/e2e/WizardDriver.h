@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "wintest_util.h"
+
 namespace e2e {
 
 // Something a user could not do, or that did not happen in time.
@@ -56,6 +58,9 @@ public:
     // Controls by the names of the form layout.
     HWND Control(std::string_view Name) const;
     std::string Text(std::string_view Name) const;
+    // The text the window system keeps for the control, read without the program's help (which a
+    // busy program cannot give); for the controls whose text lives in their window.
+    std::string Caption(std::string_view Name) const { return wintest::WindowText(Control(Name)); }
     bool Enabled(std::string_view Name) const;
     bool Visible(std::string_view Name) const;
     bool Checked(std::string_view Name) const;
@@ -69,7 +74,15 @@ public:
     // Clicks a button or check box that is visible and enabled; returns once the
     // click is handled, a message box came up, or the program ended.
     void Click(std::string_view Name);
+    // The same click, returning as soon as it is sent: for a handler that runs long and
+    // lets the user in meanwhile (the installation run behind the components page's Next).
+    void ClickNoWait(std::string_view Name);
     void TypeText(std::string_view Name, const std::string& Text);
+    // The texts of a list's items, and the check boxes of a list with check boxes.
+    std::vector<std::string> Items(std::string_view Name) const;
+    bool ItemChecked(std::string_view Name, int Index) const;
+    // Clicks the check box of a list's item, as the mouse does.
+    void TickItem(std::string_view Name, int Index);
     // A key press on the control that has the keyboard.
     void PressKey(UINT VirtualKey);
     void AltF4();
@@ -91,6 +104,7 @@ public:
     RECT WindowArea(const TMessageBox* Box = nullptr) const;
 
 private:
+    ULONG_PTR SendClick(std::string_view Name);
     PROCESS_INFORMATION FProcess{};
     HWND FForm = nullptr;
     std::set<HWND> FAnswered;

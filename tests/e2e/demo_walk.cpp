@@ -1,5 +1,6 @@
 // The demo's walk through the wizard: every page and every message box is
-// photographed into the output folder as NN-name.bmp.
+// photographed into the output folder as NN-name.bmp. The prerequisites and
+// characters come from the local distributor that scripts/demo starts.
 //   wizard-demo SETUP.EXE OUTPUT-FOLDER
 // Steps are plain driver calls; a longer walk adds its own after these.
 #include <cstdio>
@@ -14,8 +15,15 @@ namespace {
 std::string OutputFolder;
 int ShotNumber = 0;
 
+// The program's texts are in the system code page; the terminal reads UTF-8.
 void Say(const std::string& Text) {
-    std::printf("%s\n", Text.c_str());
+    std::wstring wide(Text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), wide.data(),
+                                    static_cast<int>(wide.size())));
+    std::string utf8(wide.size() * 3, '\0');
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
+                                    static_cast<int>(utf8.size()), nullptr, nullptr));
+    std::printf("%s\n", utf8.c_str());
     std::fflush(stdout);
 }
 
@@ -93,6 +101,15 @@ int Walk(const std::string& Setup) {
     run.Click("ComponentsNextButton");
     run.Answer(Box(run, "reboot-notice"), IDOK);
     InstallPageShot(run);
+    Page(run, "CharactersPanel", "characters");
+    std::vector<std::string> offered = run.Items("CharactersListBox");
+    std::string list;
+    for (const std::string& name : offered) list += (list.empty() ? "" : ", ") + name;
+    Say("  characters offered: " + list);
+    for (int item : {0, 1, 3})
+        if (item < static_cast<int>(offered.size())) run.TickItem("CharactersListBox", item);
+    Shot(run, "characters-ticked");
+    run.Click("CharactersNextButton");
     Page(run, "DonePanel", "finish");
     // Tests and demos never restart the computer.
     if (run.Checked("RebootCheckBox")) run.Click("RebootCheckBox");

@@ -3,7 +3,11 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "E2eUtil.h"
+#include "config/HTTPUnit.h"
+#include "snapshot.h"
 
 using namespace e2e;
 using namespace wintest;
@@ -11,6 +15,11 @@ using namespace wintest;
 namespace {
 
 const char* const CloseQuestion = "Are you sure you want to quit Orvand setup?";
+const char* const RebootNotice =
+    "During the installation process the program may ask to reboot. \r\n"
+    "Please, DO NOT REBOOT until you see \"ORVAND SETUP COMPLETED SUCCESSFULLY\"";
+const char* const Brains = "{3F2A8C41-7B6E-4D19-9A05-C2E8B1D4F670}.db";
+const char* const AgentClassKey = "CLSID\\{D45FD31B-5C6E-11D1-9EC1-00C04FD7081F}";
 const char* const FolderRefused = "Could not create distination folder";
 const COLORREF Green = RGB(0, 128, 0);
 const COLORREF Red = RGB(255, 0, 0);
@@ -105,6 +114,77 @@ struct UninstallAtEnd {
     std::string Target;
 };
 
+std::vector<std::string> Journal(const std::string& Target) { return SplitCrLf(ReadFileText(Target + "install.log")); }
+
+bool IsBanner(const std::string& Line) { return Line.rfind("########## Setup started at ", 0) == 0; }
+
+// What extraction writes into Target: the sample's files in package order, then Shipped (in temp\).
+std::vector<std::string> ExtractedLines(const std::string& Target, bool FirstTime, bool BrainsWritten,
+                                        const std::vector<std::string>& Shipped = {}) {
+    std::vector<std::string> lines;
+    for (const char* name : {"install.exe", "orvand.exe", "bridge.ocx", "orvand.chm"})
+        lines.push_back("CreateFile " + Target + name);
+    if (FirstTime) lines.push_back("CreateFolder " + Target + "data\\");
+    for (const char* name : {"Vela.acs", "orvand.dic", Brains, "script.htm"})
+        if (BrainsWritten || std::string(name) != Brains) lines.push_back("CreateFile " + Target + "data\\" + name);
+    for (const std::string& name : Shipped) lines.push_back("CreateFile " + Target + "temp\\" + name);
+    return lines;
+}
+
+// What the shortcuts and registrations write; keys and folders that exist already get no line.
+std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTime) {
+    std::string programs = SpecialFolder(CSIDL_PROGRAMS) + "Orvand\\";
+    std::string uninstall = "2147483650|" + std::string(UninstallKey);
+    std::vector<std::string> lines = {"CreateFile " + SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk"};
+    if (FirstTime) lines.push_back("CreateFolder " + programs);
+    lines.push_back("CreateFile " + programs + "Orvand.lnk");
+    lines.push_back("CreateFile " + programs + "Uninstall.lnk");
+    if (FirstTime) lines.push_back("CreteRegKey " + uninstall);
+    for (const std::string& line :
+         {"CreteRegValue " + uninstall + "|DisplayName", "CreteRegValue " + uninstall + "|UninstallString",
+          "CreteRegValue 2147483649|" + std::string(RunKey) + "|Orvand", "CreteRegKey 2147483649|" + MenuKey,
+          "RegisterServer " + Target + "bridge.ocx"})
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> Parts) {
+    std::vector<std::string> all;
+    for (const auto& part : Parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+void ExpectRebootNotice(TSetupRun& Run) {
+    auto notice = Run.WaitBox();
+    ASSERT_TRUE(notice) << "no reboot notice";
+    EXPECT_EQ(notice->Title, "Information");
+    EXPECT_EQ(notice->Icon, TBoxIcon::Information) << BoxIconName(notice->Icon);
+    EXPECT_EQ(notice->Text, RebootNotice);
+    EXPECT_EQ(notice->Buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(Run.VisiblePage(), "ComponentsPanel") << "the notice comes before the install page";
+    Run.Answer(*notice, IDOK);
+}
+
+// Read without the program's help: it may be busy.
+bool WaitText(TSetupRun& Run, const char* Control, const std::string& Text, DWORD Milliseconds = 30000) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < Milliseconds; Sleep(20))
+        if (Run.Caption(Control) == Text) return true;
+    return false;
+}
+
+// Clicks the install page's Cancel while the run blocks in a transfer: the close question
+// comes at the next point where the run lets messages in, the first file's extraction.
+void CancelDuringTransfer(TSetupRun& Run, const std::string& Status, int Answer) {
+    ASSERT_TRUE(WaitText(Run, "InstallLabel", Status)) << Run.Text("InstallLabel");
+    Sleep(400);  // past the look at the messages that follows the status text
+    Run.Click("InstallCancelButton");
+    auto box = Run.WaitBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->Text, CloseQuestion);
+    EXPECT_EQ(Run.Text("InstallLabel"), "Extracting: install.exe");
+    Run.Answer(*box, Answer);
+}
+
 // The changes a finished run leaves, present or (after the uninstaller) all gone.
 void ExpectRegistered(const std::string& Target, bool Present) {
     std::string programs = SpecialFolder(CSIDL_PROGRAMS) + "Orvand\\";
@@ -112,9 +192,14 @@ void ExpectRegistered(const std::string& Target, bool Present) {
     EXPECT_EQ(FileExists(programs + "Orvand.lnk"), Present);
     EXPECT_EQ(FileExists(programs + "Uninstall.lnk"), Present);
     auto expect = [&](const std::string& Text) { return Present ? Text : std::string("(none)"); };
+    // A program path with blanks is quoted in a command line.
+    auto program = [&](const std::string& Name) {
+        return Target.find(' ') == std::string::npos ? Target + Name : "\"" + Target + Name + "\"";
+    };
     EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName"), expect("Orvand"));
-    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"), expect(Target + "install.exe -remove"));
-    EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, RunKey, "Orvand"), expect(Target + "orvand.exe -hidden"));
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"),
+              expect(program("install.exe") + " -remove"));
+    EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, RunKey, "Orvand"), expect(program("orvand.exe") + " -hidden"));
     EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, MenuKey, nullptr), expect(Target + "data\\script.htm"));
     EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, BridgeKey, nullptr) != "(none)", Present);
 }
@@ -386,59 +471,44 @@ TEST(Wizard, TheFolderBrowserStartsAtTheDrivesAndAppendsTheProductFolder) {
 TEST(Wizard, AFirstRunWithTheInstallersShippedShowsTheNoticeAndEndsOnTheRestartBox) {
     TempFolder temp;
     Components none(false);
-    std::vector<std::string> installers;
-    for (const char* name : ComponentInstallers)
+    std::vector<std::string> installers, names;
+    for (const char* name : ComponentInstallers) {
         installers.push_back(std::string(".\\temp\\ ") + name + " \"" + Fixture(name) + "\"");
-    std::string setup = PackSample(temp.Path(), installers);
+        names.push_back(name);
+    }
+    // No distributors: nothing may be downloaded.
+    std::string setup = PackSample(temp.Path(), installers, SampleConfiguration({}));
     std::string target = temp.Path() + "Orvand\\";
+    std::string runLog = temp.Path() + "runs.log";
+    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
     UninstallAtEnd cleanup(target);
     {
         TSetupRun run(setup);
         ASSERT_TRUE(WalkToComponents(run, target));
         run.Click("ComponentsNextButton");
-        auto notice = run.WaitBox();
-        ASSERT_TRUE(notice);
-        EXPECT_EQ(notice->Title, "Information");
-        EXPECT_EQ(notice->Icon, TBoxIcon::Information) << BoxIconName(notice->Icon);
-        EXPECT_EQ(notice->Text,
-                  "During the installation process the program may ask to reboot. \r\n"
-                  "Please, DO NOT REBOOT until you see \"ORVAND SETUP COMPLETED SUCCESSFULLY\"");
-        EXPECT_EQ(run.VisiblePage(), "ComponentsPanel") << "the notice comes before the install page";
-        run.Answer(*notice, IDOK);
-        ASSERT_TRUE(run.WaitPage("DonePanel", 120000));
+        ExpectRebootNotice(run);
+        ASSERT_TRUE(run.WaitPage("CharactersPanel", 120000));
+        EXPECT_EQ(run.Text("InstallLabel"), "Running: lhttseng.exe");
+        EXPECT_EQ(run.Items("CharactersListBox").size(), std::size(RemoteCharacters));
+        // Vela came with the package: the check passes with nothing ticked.
+        run.Click("CharactersNextButton");
+        ASSERT_TRUE(run.WaitPage("DonePanel"));
         EXPECT_EQ(Joined(LayoutProblems(run)), "");
         EXPECT_TRUE(run.Visible("RebootCheckBox"));
         EXPECT_TRUE(run.Checked("RebootCheckBox"));
         EXPECT_FALSE(run.Visible("RunCheckBox"));
         EXPECT_FALSE(run.Checked("RunCheckBox"));
-        EXPECT_EQ(run.Text("InstallLabel"), "Running: lhttseng.exe");
 
-        std::vector<std::string> journal = SplitCrLf(ReadFileText(target + "install.log"));
-        std::string programs = SpecialFolder(CSIDL_PROGRAMS) + "Orvand\\";
-        std::vector<std::string> expected = {
-            "CreateFolder " + target, "CreateFolder " + target + "temp\\",
-            "CreateFile " + target + "install.exe", "CreateFile " + target + "orvand.exe",
-            "CreateFile " + target + "bridge.ocx", "CreateFile " + target + "orvand.chm",
-            "CreateFolder " + target + "data\\", "CreateFile " + target + "data\\Vela.acs",
-            "CreateFile " + target + "data\\orvand.dic",
-            "CreateFile " + target + "data\\{3F2A8C41-7B6E-4D19-9A05-C2E8B1D4F670}.db",
-            "CreateFile " + target + "data\\script.htm", "CreateFile " + target + "temp\\MSagent.exe",
-            "CreateFile " + target + "temp\\spchapi.exe", "CreateFile " + target + "temp\\tv_enua.exe",
-            "CreateFile " + target + "temp\\lhttseng.exe",
-            "CreateFile " + SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk",
-            "CreateFolder " + programs, "CreateFile " + programs + "Orvand.lnk",
-            "CreateFile " + programs + "Uninstall.lnk",
-            "CreteRegKey 2147483650|" + std::string(UninstallKey),
-            "CreteRegValue 2147483650|" + std::string(UninstallKey) + "|DisplayName",
-            "CreteRegValue 2147483650|" + std::string(UninstallKey) + "|UninstallString",
-            "CreteRegValue 2147483649|" + std::string(RunKey) + "|Orvand",
-            "CreteRegKey 2147483649|" + std::string(MenuKey), "RegisterServer " + target + "bridge.ocx"};
+        std::vector<std::string> journal = Journal(target);
         ASSERT_FALSE(journal.empty());
-        journal.erase(journal.begin());  // the banner
+        EXPECT_TRUE(IsBanner(journal[0])) << journal[0];
+        journal.erase(journal.begin());
+        std::vector<std::string> expected = Concat({{"CreateFolder " + target, "CreateFolder " + target + "temp\\",
+                                                     "CreateFile " + target + "temp\\setup.xml"},
+                                                    ExtractedLines(target, true, true, names),
+                                                    RegisteredLines(target, true)});
         EXPECT_EQ(Joined(journal), Joined(expected));
         ExpectRegistered(target, true);
-        // The installers ran and installed their components.
-        for (const char* name : ComponentInstallers) EXPECT_TRUE(FileExists(target + "temp\\" + name)) << name;
 
         run.Click("RebootCheckBox");
         EXPECT_FALSE(run.Checked("RebootCheckBox"));
@@ -447,6 +517,8 @@ TEST(Wizard, AFirstRunWithTheInstallersShippedShowsTheNoticeAndEndsOnTheRestartB
         EXPECT_EQ(run.WaitExitCountingBoxes(20000, boxes), 0u);
         EXPECT_EQ(boxes, 0) << "Finish asked something";
     }
+    // Each installer ran once, in list order, without arguments.
+    EXPECT_EQ(ReadFileText(runLog), "MSagent.exe \r\nspchapi.exe \r\ntv_enua.exe \r\nlhttseng.exe \r\n");
     EXPECT_TRUE(FileExists(target + "install.exe"));
     cleanup.Now();
     ExpectRegistered(target, false);
@@ -459,18 +531,21 @@ TEST(Wizard, WithEverythingPresentNoNoticeAndEscOnTheFinishPageStartsTheProduct)
     std::string runLog = temp.Path() + "product.log";
     SetEnvironmentVariableA("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
     UninstallAtEnd cleanup(target);
-    TSetupRun run(CopySample(temp.Path()));
+    TSetupRun run(PackSample(temp.Path(), {}, SampleConfiguration({})));
     SetEnvironmentVariableA("ORVAND_FIXTURE_RUNLOG", nullptr);
     ASSERT_TRUE(WalkToComponents(run, target));
     run.Click("ComponentsNextButton");
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 60000 && run.VisiblePage() != "DonePanel"; Sleep(50))
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 60000 && run.VisiblePage() != "CharactersPanel";
+         Sleep(50))
         ASSERT_FALSE(run.BoxShowing()) << "a box during a run without installers";
-    ASSERT_EQ(run.VisiblePage(), "DonePanel");
+    ASSERT_EQ(run.VisiblePage(), "CharactersPanel");
+    EXPECT_EQ(run.Text("InstallLabel"), "Extracting: setup.xml");
+    run.Click("CharactersNextButton");
+    ASSERT_TRUE(run.WaitPage("DonePanel"));
     EXPECT_TRUE(run.Visible("RunCheckBox"));
     EXPECT_TRUE(run.Checked("RunCheckBox"));
     EXPECT_FALSE(run.Visible("RebootCheckBox"));
     ASSERT_FALSE(run.Checked("RebootCheckBox"));
-    EXPECT_EQ(run.Text("InstallLabel"), "Extracting: setup.xml");
 
     // Esc presses Finish here: no close question, the product starts.
     run.PressKey(VK_ESCAPE);
@@ -515,7 +590,10 @@ TEST(Wizard, ARunningProductIsAskedToCloseAndYesEndsSetupBeforeAnythingIsExtract
     EXPECT_EQ(run.WaitExitCountingBoxes(20000, boxes), 0u);
     EXPECT_EQ(boxes, 0);
     EXPECT_FALSE(FileExists(target + "orvand.exe"));
-    EXPECT_EQ(SplitCrLf(ReadFileText(target + "install.log")).size(), 3u) << "more than the location page's lines";
+    // The location page's lines and the configuration's, nothing more.
+    std::vector<std::string> journal = Journal(target);
+    EXPECT_EQ(journal.size(), 4u) << Joined(journal);
+    EXPECT_EQ(journal.back(), "CreateFile " + target + "temp\\setup.xml");
 }
 
 TEST(Wizard, AnAgentInstallerThatInstallsNothingStopsSetupBeforeAnyRegistration) {
@@ -548,4 +626,194 @@ TEST(Wizard, AnAgentInstallerThatInstallsNothingStopsSetupBeforeAnyRegistration)
     EXPECT_EQ(journal.find(".lnk"), std::string::npos);
     EXPECT_EQ(journal.find("CreteReg"), std::string::npos);
     ExpectRegistered(target, false);
+}
+
+TEST(Wizard, AFirstInstallationFetchesTheAgentAndCharactersASecondAppendsAndRemoveRestoresThePrefix) {
+    TempFolder temp;
+    Components none(false);
+    TDistributor distributor;
+    // The first distributor is down; the second serves everything, and a fresher
+    // configuration that offers one character more, and one whose file would land outside data\.
+    const std::vector<std::string> urls = {distributor.Server.ClosedUrl(), distributor.Url()};
+    std::string fresh = SampleConfiguration(urls);
+    fresh.insert(fresh.find("</agentCharacters>"), "<character name=\"Nimbus\" fileName=\"Nimbus.acs\"/>"
+                                                   "<character name=\"Sneak\" fileName=\"..\\Sneak.acs\"/>");
+    distributor.Server.Put("setup.xml", fresh);
+    std::string setup = PackSample(temp.Path(), {}, SampleConfiguration(urls));
+    const std::string target =
+        SpecialFolder(CSIDL_PROGRAM_FILES) + "Orvand E2E " + std::to_string(GetCurrentProcessId()) + "\\";
+    const std::string runLog = temp.Path() + "runs.log";
+    const char* const MenuContainer = "Software\\Microsoft\\Internet Explorer\\MenuExt";
+    const bool menuContainerMissing = !KeyExists(HKEY_CURRENT_USER, MenuContainer);
+    // WinInet sets up its per-user store at its first use in a prefix: made here, it is no change of setup's.
+    std::string ignored;
+    ASSERT_TRUE(DownloadFile(distributor.Url() + "Pip.acs", temp.Path() + "warm-up", ignored, nullptr)) << ignored;
+    const snapshot::TScope scope = snapshot::PrefixScope();
+    const snapshot::TSnapshot before = snapshot::TSnapshot::Take(scope);
+    UninstallAtEnd cleanup(target);
+    std::vector<std::string> firstJournal;
+    {
+        EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+        TSetupRun run(setup);
+        ASSERT_TRUE(WalkToComponents(run, target));
+        EXPECT_EQ(run.Text("CmpLabel1"), "Missed (Remote)");
+        run.Click("CmpCheckBox2");  // no speech: the Agent runtime alone
+        EXPECT_EQ(Ticks(run), "000");
+        run.Click("ComponentsNextButton");
+        ExpectRebootNotice(run);
+        ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
+        EXPECT_EQ(Joined(LayoutProblems(run)), "");
+        EXPECT_EQ(run.Text("InstallLabel"), "Running: MSagent.exe");
+        // Vela travels in the package; Nimbus comes from the fresh copy.
+        EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Bramble", "Zo\xEB", "Captain Tock", "Pip",
+                                                                            "Marlow", "Juniper", "Oskar", "Wren",
+                                                                            "Nimbus"}));
+        run.Click("CharactersCancelButton");
+        AnswerCloseQuestion(run, IDNO);
+        run.TickItem("CharactersListBox", 0);
+        run.TickItem("CharactersListBox", 1);
+        EXPECT_TRUE(run.ItemChecked("CharactersListBox", 1));
+        EXPECT_FALSE(run.ItemChecked("CharactersListBox", 2));
+        run.Click("CharactersNextButton");
+        ASSERT_TRUE(run.WaitPage("DonePanel", 60000));
+        EXPECT_EQ(Joined(LayoutProblems(run)), "");
+        EXPECT_EQ(run.Text("InstallLabel"), "Downloading: " + distributor.Url() + "Zoe.acs");
+        EXPECT_TRUE(run.Visible("RebootCheckBox"));
+        EXPECT_TRUE(run.Checked("RebootCheckBox"));
+        EXPECT_FALSE(run.Visible("RunCheckBox"));
+
+        firstJournal = Journal(target);
+        ASSERT_FALSE(firstJournal.empty());
+        EXPECT_TRUE(IsBanner(firstJournal[0])) << firstJournal[0];
+        std::vector<std::string> expected =
+            Concat({{"CreateFolder " + target, "CreateFolder " + target + "temp\\",
+                     "CreateFile " + target + "temp\\setup.xml", "CreateFile " + target + "temp\\MSagent.exe"},
+                    ExtractedLines(target, true, true),
+                    RegisteredLines(target, true),
+                    {"CreateFile " + target + "data\\Bramble.acs", "CreateFile " + target + "data\\Zoe.acs"}});
+        EXPECT_EQ(Joined(std::vector<std::string>(firstJournal.begin() + 1, firstJournal.end())), Joined(expected));
+        ExpectRegistered(target, true);
+        EXPECT_EQ(ReadFileText(target + "data\\Zoe.acs"), TDistributor::CharacterBytes("Zoe.acs"));
+        EXPECT_EQ(distributor.Requests(),
+                  (std::vector<std::string>{"/ok/Pip.acs", "/ok/setup.xml", "/ok/MSagent.exe", "/ok/Bramble.acs",
+                                            "/ok/Zoe.acs"}));
+        EXPECT_EQ(ReadFileText(runLog), "MSagent.exe \r\n");
+
+        run.Click("RebootCheckBox");
+        run.Click("FinishButton");
+        int boxes = 0;
+        EXPECT_EQ(run.WaitExitCountingBoxes(20000, boxes), 0u);
+        EXPECT_EQ(boxes, 0);
+    }
+
+    // The second run into the same folder: the user's brains have grown since.
+    WriteFileText(target + "data\\" + Brains, "grown brains");
+    {
+        TSetupRun run(setup);
+        ASSERT_TRUE(WalkToComponents(run, target));
+        EXPECT_EQ(run.Text("CmpLabel1"), "Installed (Remote)");
+        run.Click("CmpCheckBox2");
+        run.Click("ComponentsNextButton");
+        auto brains = run.WaitBox(60000);
+        ASSERT_TRUE(brains);
+        EXPECT_EQ(brains->Title, "Confirm");
+        EXPECT_EQ(brains->Text,
+                  "The brains of your previous Orvand have been found in the target folder.\r\n"
+                  "Would you like to replace them with new brains?");
+        EXPECT_EQ(brains->Buttons, (std::vector<int>{IDYES, IDNO}));
+        run.Answer(*brains, IDNO);
+        ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
+        EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Captain Tock", "Pip", "Marlow", "Juniper",
+                                                                            "Oskar", "Wren", "Nimbus"}));
+        run.Click("CharactersNextButton");
+        ASSERT_TRUE(run.WaitPage("DonePanel"));
+        EXPECT_TRUE(run.Visible("RunCheckBox"));
+        EXPECT_TRUE(run.Checked("RunCheckBox"));
+        EXPECT_FALSE(run.Visible("RebootCheckBox"));
+        run.Click("RunCheckBox");
+        run.Click("FinishButton");
+        int boxes = 0;
+        EXPECT_EQ(run.WaitExitCountingBoxes(20000, boxes), 0u);
+        EXPECT_EQ(boxes, 0);
+    }
+    EXPECT_EQ(ReadFileText(target + "data\\" + Brains), "grown brains");
+    std::vector<std::string> journal = Journal(target);
+    ASSERT_GT(journal.size(), firstJournal.size());
+    const auto appendedAt = journal.begin() + firstJournal.size();
+    EXPECT_EQ(Joined(std::vector<std::string>(journal.begin(), appendedAt)), Joined(firstJournal));
+    EXPECT_TRUE(IsBanner(journal[firstJournal.size()])) << journal[firstJournal.size()];
+    std::vector<std::string> appended = Concat(
+        {{"CreateFile " + target + "temp\\setup.xml"}, ExtractedLines(target, false, false),
+         RegisteredLines(target, false)});
+    EXPECT_EQ(Joined(std::vector<std::string>(appendedAt + 1, journal.end())), Joined(appended));
+
+    // The installed copy takes it all back; the Agent runtime's own installer is not undone.
+    cleanup.Now();
+    SetComponent("MSagent.exe", false);
+    std::vector<snapshot::TChange> left = snapshot::Compare(before, snapshot::TSnapshot::Take(scope));
+    std::vector<std::string> expected = {"+ " + target, "+ " + target + "install.exe"};
+    if (menuContainerMissing) expected.push_back(std::string("+ HKCU\\") + MenuContainer);
+    std::sort(expected.begin(), expected.end(),
+              [](const std::string& a, const std::string& b) { return _stricmp(a.c_str() + 2, b.c_str() + 2) < 0; });
+    EXPECT_EQ(snapshot::Lines(left), expected) << snapshot::Describe(left);
+    RemoveTree(target);
+    if (menuContainerMissing) RegDeleteKeyA(HKEY_CURRENT_USER, MenuContainer);
+}
+
+TEST(Wizard, CancelDuringADownloadIsAnsweredAtTheNextPumpAndTheInstallerStillToRunEndsSetup) {
+    TempFolder temp;
+    Components none(false);
+    TDistributor distributor;
+    std::string setup = PackSample(temp.Path(), {}, SampleConfiguration({distributor.Url("slow")}));
+    std::string target = temp.Path() + "Orvand\\";
+    std::string hold = temp.Path() + "go on", runLog = temp.Path() + "runs.log";
+    EnvGuard holdInstaller("ORVAND_FIXTURE_HOLD", hold.c_str()), logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+    TSetupRun run(setup);
+    ASSERT_TRUE(WalkToComponents(run, target));
+    run.Click("CmpCheckBox2");
+    run.Click("ComponentsNextButton");
+    ExpectRebootNotice(run);
+    // Yes while the Agent installer is still to run: it is started, and setup ends at its first look.
+    CancelDuringTransfer(run, "Downloading: " + distributor.Url("slow") + "MSagent.exe", IDYES);
+    int boxes = 0;
+    EXPECT_EQ(run.WaitExitCountingBoxes(30000, boxes), 0u);
+    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(ReadFileText(runLog), "MSagent.exe \r\n");
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, AgentClassKey)) << "setup waited for the installer";
+    WriteFileText(hold, "");
+    bool installed = false;
+    for (int i = 0; i < 200 && !(installed = KeyExists(HKEY_CLASSES_ROOT, AgentClassKey)); ++i) Sleep(50);
+    EXPECT_TRUE(installed) << "the installer did not go on by itself";
+    Sleep(500);  // ended, so that its folder can go
+
+    std::vector<std::string> journal = Journal(target);
+    ASSERT_FALSE(journal.empty());
+    EXPECT_EQ(journal.back(), "CreateFile " + target + "data\\script.htm") << "extracted, nothing registered";
+    EXPECT_TRUE(FileExists(target + "temp\\MSagent.exe"));
+    ExpectRegistered(target, false);
+}
+
+TEST(Wizard, CancelWithNoInstallerToRunLetsTheRunRegisterAndEndsWithoutTheFinishPage) {
+    TempFolder temp;
+    Components all(true);
+    TDistributor distributor;
+    std::string configuration = SampleConfiguration({distributor.Url("slow")});
+    distributor.Server.Put("setup.xml", configuration);  // a refresh that takes its time
+    std::string setup = PackSample(temp.Path(), {}, configuration);
+    std::string target = temp.Path() + "Orvand\\";
+    std::string runLog = temp.Path() + "runs.log";
+    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+    UninstallAtEnd cleanup(target);
+    TSetupRun run(setup);
+    ASSERT_TRUE(WalkToComponents(run, target));
+    run.ClickNoWait("ComponentsNextButton");
+    CancelDuringTransfer(run, "Retrieving setup config. Please Wait...", IDYES);
+    int boxes = 0;
+    EXPECT_EQ(run.WaitExitCountingBoxes(30000, boxes), 0u);
+    EXPECT_EQ(boxes, 0);
+    // The run went through to its end; the finish page's action did not follow.
+    EXPECT_EQ(Journal(target).back(), "RegisterServer " + target + "bridge.ocx");
+    ExpectRegistered(target, true);
+    Sleep(500);
+    EXPECT_FALSE(FileExists(runLog)) << "something was started";
 }

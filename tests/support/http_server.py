@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """HTTP server for the download tests, on 127.0.0.1 and a free port.
 
-    http_server.py ROOT [ADDRESS]
+    http_server.py ROOT [PORT [ADDRESS]]
 
-Serves the files under ROOT/www on ADDRESS (127.0.0.1 unless given; another
-loopback address such as 127.0.0.2 stands for another host). The first path
-segment chooses the reply:
+Serves the files under ROOT/www, on PORT when one is given (0: a free one) and
+on ADDRESS (127.0.0.1 unless given; another loopback address such as 127.0.0.2
+stands for another host). The first path segment chooses the reply:
   /ok/NAME         200 with Content-Length (404 when ROOT/www/NAME is missing)
+  /slow/NAME       as /ok/, the body trickled out over about two seconds
   /chunked/NAME    200, chunked, no Content-Length
   /short/NAME      Content-Length of the whole file, half the body, then the connection closes
   /stall/NAME      reads the request and answers nothing
@@ -14,6 +15,7 @@ segment chooses the reply:
   /redirect/NAME   302 to /ok/NAME
   /moved/NAME      302 to the address that the file NAME holds (another host, another scheme)
   /fail/NAME       500
+Any other path is served as /ok/ serves it: /orvand/NAME is ROOT/www/orvand/NAME.
 Writes ROOT/port (the port it listens on) and ROOT/closed_port (a port nobody
 listens on), appends "PATH<TAB>USER-AGENT" to ROOT/requests.log for every
 request, and ends when ROOT/stop appears, its parent ends, or after an hour.
@@ -26,10 +28,10 @@ import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 ROOT = sys.argv[1]
-ADDRESS = sys.argv[2] if len(sys.argv) > 2 else "127.0.0.1"
 WWW = os.path.join(ROOT, "www")
 STOP = threading.Event()
 LOG_LOCK = threading.Lock()
+MODES = ("ok", "slow", "chunked", "short", "stall", "stallbody", "redirect", "moved", "fail")
 
 
 def write_atomic(name, text):
@@ -50,6 +52,8 @@ class Handler(BaseHTTPRequestHandler):
             log.write("%s\t%s\n" % (self.path, self.headers.get("User-Agent", "")))
         parts = self.path.lstrip("/").split("/", 1)
         mode, name = parts[0], parts[1] if len(parts) > 1 else ""
+        if mode not in MODES:
+            mode, name = "ok", self.path.lstrip("/")
         path = os.path.normpath(os.path.join(WWW, name))
         if mode == "stall":
             self.hold()
@@ -69,6 +73,15 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(200, body)
         elif mode == "moved":
             self.reply(302, b"", [("Location", body.decode().strip())])
+        elif mode == "slow":
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.common_headers()
+            step = max(1, len(body) // 10)
+            for i in range(0, len(body), step):
+                self.wfile.write(body[i:i + step])
+                self.wfile.flush()
+                time.sleep(0.2)
         elif mode == "chunked":
             self.send_response(200)
             self.send_header("Transfer-Encoding", "chunked")
@@ -87,8 +100,6 @@ class Handler(BaseHTTPRequestHandler):
                 self.hold()
             else:
                 self.connection.shutdown(socket.SHUT_RDWR)
-        else:
-            self.reply(404, b"unknown mode\n")
 
     def common_headers(self):
         self.send_header("Cache-Control", "no-store")
@@ -120,10 +131,12 @@ class Handler(BaseHTTPRequestHandler):
 
 def main():
     os.makedirs(WWW, exist_ok=True)
-    server = ThreadingHTTPServer((ADDRESS, 0), Handler)
+    port = int(sys.argv[2]) if len(sys.argv) > 2 else 0
+    address = sys.argv[3] if len(sys.argv) > 3 else "127.0.0.1"
+    server = ThreadingHTTPServer((address, port), Handler)
     server.daemon_threads = True
     spare = socket.socket()
-    spare.bind((ADDRESS, 0))
+    spare.bind((address, 0))
     write_atomic("closed_port", str(spare.getsockname()[1]))
     spare.close()
     threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True).start()
