@@ -84,9 +84,9 @@ public:
     TInstallerUI& UI() { return *FUI; }
 
     // Test seam, empty in the program: called right after each journal line is
-    // written and after each block an extraction writes, so that a test can stop
-    // the run at an exact point.
-    enum class TStep { JournalLine, Block };
+    // written, after each block an extraction writes and after each block a
+    // download writes, so that a test can stop the run at an exact point.
+    enum class TStep { JournalLine, Block, Download };
     std::function<void(TStep)> OnStep;
 
     std::string FPendingJournal;
@@ -101,6 +101,7 @@ private:
     const TFileData* FindPackageEntry(const std::string& Name);
     std::shared_ptr<IXMLSetupType> PackagedConfiguration();
     bool ExpectedDigest(const std::string& FileName, std::string& Digest);
+    bool Download(const std::string& Url, const std::string& FileName, std::string& ErrorText, HWND ProgressWindow);
     // The configuration as packaged: its digests are the ones checked.
     std::shared_ptr<IXMLSetupType> FPackagedConfiguration;
     bool FPackagedConfigurationRead = false;

@@ -39,17 +39,26 @@ void TInstaller::RefreshConfiguration() {
     for (int i = 0; i < count; ++i) {
         std::string url = WideToAnsi(GetConfiguration()->FileDistributors()->Url(i)) + SetupXml;
         std::string ignored;
-        if (!DownloadFile(url, newPath, ignored, nullptr)) continue;
+        if (!Download(url, newPath, ignored, nullptr)) continue;
         try {
             LoadSetup(newPath);
             // Replaced in one step: a failed move leaves the packaged copy in force.
-            if (!MoveFileExA(newPath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING)) continue;
-            FConfiguration.reset();
-            break;
+            if (MoveFileExA(newPath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                FConfiguration.reset();
+                break;
+            }
         } catch (...) {
             // An unusable copy: the next distributor is asked.
         }
+        // No journal line names it, so it must not stay.
+        DeleteFileA(newPath.c_str());
     }
+}
+
+bool TInstaller::Download(const std::string& Url, const std::string& FileName, std::string& ErrorText,
+                          HWND ProgressWindow) {
+    if (!OnStep) return DownloadFile(Url, FileName, ErrorText, ProgressWindow);
+    return DownloadFile(Url, FileName, ErrorText, ProgressWindow, [this] { OnStep(TStep::Download); });
 }
 
 std::shared_ptr<IXMLSetupType> TInstaller::PackagedConfiguration() {
@@ -96,7 +105,7 @@ void TInstaller::FetchFile(const std::string& FileName, const std::string& DestP
         SetWindowTextA(StatusLabel, Format("Downloading: %s%s", base.c_str(), FileName.c_str()).c_str());
         UI().ProcessMessages();
         errorText.clear();
-        if (!DownloadFile(base + FileName, DestPath, errorText, ProgressBar)) continue;
+        if (!Download(base + FileName, DestPath, errorText, ProgressBar)) continue;
         WriteJournal(Journal::CreateFile, DestPath);
         std::string digest;
         if (!ExpectedDigest(FileName, digest) || CheckFileDigest(DestPath, digest))

@@ -38,18 +38,6 @@ std::string LowerExtension(const std::string& Name) {
     return dot == std::string::npos ? std::string() : LowerAscii(Name.substr(dot));
 }
 
-// Marks an open file to be deleted when its last handle closes, or clears the
-// mark. Looked up rather than imported: Windows before Vista lacks it, and
-// there a failed file is deleted by name instead.
-bool SetDeleteOnClose(HANDLE File, bool Delete) {
-    using TSetInformation = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, void*, DWORD);
-    static const auto setInformation = reinterpret_cast<TSetInformation>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
-    FILE_DISPOSITION_INFO info{};
-    info.DeleteFile = Delete;
-    return setInformation && setInformation(File, FileDispositionInfo, &info, sizeof(info)) != FALSE;
-}
-
 // Passes writes on and reports each block to the engine's test seam.
 class TStepStream : public TStream {
 public:

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/Transfer.h"
+#include "support/FileStreams.h"
 #include "support/VersionInfo.h"
 
 namespace {
@@ -49,7 +50,8 @@ DWORD DownloadTimeout() { return Timeout; }
 
 void SetDownloadTimeout(DWORD Milliseconds) { Timeout = Milliseconds; }
 
-bool DownloadFile(const std::string& Url, const std::string& FileName, std::string& ErrorText, HWND ProgressWindow) {
+bool DownloadFile(const std::string& Url, const std::string& FileName, std::string& ErrorText, HWND ProgressWindow,
+                  const std::function<void()>& OnBlock) {
     ErrorText.clear();
     if (ProgressWindow) {
         ShowWindow(ProgressWindow, SW_SHOW);
@@ -90,12 +92,15 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
         ErrorText = "Could not retrieve file size " + Url;
         return false;
     }
-    HANDLE file = CreateFileA(FileName.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileA(FileName.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         ErrorText = "Could not create file " + FileName;
         return false;
     }
+    // Until it is whole the file goes with its handle, also when setup is
+    // killed half-way: a part file is a change no journal line names.
+    const bool pending = SetDeleteOnClose(file, true);
 
     uint32_t remaining = size;
     bool written = true;
@@ -114,7 +119,9 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
             written = false;
             break;
         }
+        if (OnBlock) OnBlock();
     }
+    if (written && remaining == 0 && pending && !SetDeleteOnClose(file, false)) written = false;
     CloseHandle(file);
 
     // A file cut short would pass for a good one where no digest is listed.

@@ -2,13 +2,17 @@
 // The one network routine: an HTTP GET into a local file through WinInet.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 // Fetches Url into FileName (overwritten), sending the share transferred to
 // ProgressWindow (a progress bar, or nullptr) before each read of at most
 // 2,048 bytes. True when all Content-Length bytes have arrived; otherwise
-// False with ErrorText set, and no partial file left behind.
-bool DownloadFile(const std::string& Url, const std::string& FileName, std::string& ErrorText, HWND ProgressWindow);
+// False with ErrorText set, and no partial file left behind, also when the
+// process dies half-way. OnBlock, when given, is called after each block is
+// written (a test seam).
+bool DownloadFile(const std::string& Url, const std::string& FileName, std::string& ErrorText, HWND ProgressWindow,
+                  const std::function<void()>& OnBlock = {});
 
 // How long connecting and each read may take before the download fails
 // (30 seconds). The tests shorten it.

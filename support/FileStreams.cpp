@@ -13,6 +13,16 @@ std::string SysErrorMessage(DWORD Code) {
     return message;
 }
 
+bool SetDeleteOnClose(HANDLE File, bool Delete) {
+    // Looked up rather than imported, so that older Windows still start.
+    using TSetInformation = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, void*, DWORD);
+    static const auto setInformation = reinterpret_cast<TSetInformation>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+    FILE_DISPOSITION_INFO info{};
+    info.DeleteFile = Delete;
+    return setInformation && setInformation(File, FileDispositionInfo, &info, sizeof(info)) != FALSE;
+}
+
 TWinFileStream::TWinFileStream(const std::string& FileName, DWORD Access, DWORD ShareMode, DWORD Disposition,
                                DWORD Flags)
     : FFileName(FileName) {

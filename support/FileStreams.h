@@ -29,3 +29,8 @@ private:
 
 // The system's text for an error code, without the trailing line end.
 std::string SysErrorMessage(DWORD Code);
+
+// Marks a file opened with DELETE access to be deleted when its last handle
+// closes (also when the process dies), or clears the mark. False where the
+// system lacks it (before Vista): the caller then deletes a failed file by name.
+bool SetDeleteOnClose(HANDLE File, bool Delete);

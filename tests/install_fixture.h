@@ -3,7 +3,9 @@
 // packed sample product, and the removal of whatever a run left behind.
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "snapshot.h"
 #include "wintest_util.h"
 
 namespace wintest {
@@ -38,5 +40,42 @@ private:
     // Also the menu-extension container, when the installation had to make it.
     std::optional<KeyGuard> FMenuContainer;
 };
+
+// Makes the container of browser menu extensions, which is there on every real
+// system, when it is missing; a Leftovers made before takes it away again.
+bool MakeMenuContainer();
+
+// The exit code RunHost gives for a host it killed.
+inline constexpr DWORD Killed = 0xDEAD;
+
+// Runs the test host (tests/e2e/install_host.cpp, from ORVAND_INSTALL_HOST) on
+// Package into Target (ending in "\"), to its end or to point N of Kind ("line",
+// "block", "download"), where it is killed; Extra goes at the end of its command
+// line. Killed, or the host's exit code.
+DWORD RunHost(const std::string& Package, const std::string& Target, const char* Kind, int N,
+              const std::string& Extra = "");
+
+// Every change since the snapshot before the run is named by a line of the
+// journal on disk (or is the journal itself, or the target folder while no
+// journal is open yet), and every line names a change that is there.
+void ExpectJournalNamesExactly(const std::vector<snapshot::TChange>& Changes, const std::string& Target);
+
+// Runs "install.exe -remove" in Target (a copy placed there first when the run
+// died before extracting it) and expects the prefix back at Before, but for
+// that copy and its folder; then takes those away.
+void ExpectRemoveTakesItBack(const snapshot::TSnapshot& Before, const snapshot::TScope& Scope,
+                             const std::string& Target, Leftovers& Left);
+
+// A setup.xml in ISO-8859-1: the distributors' addresses, the characters
+// (name, fileName) and the digests (file name, MD5), padded with a comment to
+// at least PadTo bytes.
+using TPairs = std::vector<std::pair<std::string, std::string>>;
+std::string SetupXmlText(const std::vector<std::string>& Urls, const TPairs& Characters, const TPairs& Digests,
+                         size_t PadTo = 0);
+// The MD5 digest of Bytes in hexadecimal.
+std::string Md5Text(const std::string& Bytes);
+
+// The sample product's package with another setup.xml, written to File.
+void PackSampleWithSetup(const std::string& SetupXml, const std::string& File);
 
 }  // namespace wintest

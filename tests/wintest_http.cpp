@@ -31,12 +31,12 @@ int ReadNumber(const std::string& FileName) {
 
 }  // namespace
 
-THttpServer::THttpServer() {
+THttpServer::THttpServer(const std::string& Address) : FAddress(Address) {
     std::string python = ORVAND_PYTHON;
     for (char& c : python)
         if (c == '/') c = '\\';
     std::string root = UnixPath(FRoot.Path());
-    std::string command = "python3 \"" ORVAND_SOURCE_DIR "/tests/support/http_server.py\" \"" + root + "\"";
+    std::string command = "python3 \"" ORVAND_SOURCE_DIR "/tests/support/http_server.py\" \"" + root + "\" 0 " + Address;
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -70,10 +70,10 @@ void THttpServer::Put(const std::string& Name, const std::string& Bytes) {
 }
 
 std::string THttpServer::Url(const std::string& Mode, const std::string& Name) const {
-    return "http://127.0.0.1:" + std::to_string(FPort) + "/" + Mode + "/" + Name;
+    return "http://" + FAddress + ":" + std::to_string(FPort) + "/" + Mode + "/" + Name;
 }
 
-std::string THttpServer::ClosedUrl() const { return "http://127.0.0.1:" + std::to_string(FClosedPort) + "/"; }
+std::string THttpServer::ClosedUrl() const { return "http://" + FAddress + ":" + std::to_string(FClosedPort) + "/"; }
 
 std::vector<THttpServer::TRequest> THttpServer::Requests() const {
     std::vector<TRequest> requests;

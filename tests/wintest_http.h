@@ -12,8 +12,10 @@ namespace wintest {
 
 class THttpServer {
 public:
-    // Starts the server and waits until it listens; throws std::runtime_error if it does not.
-    THttpServer();
+    // Starts the server on Address and waits until it listens; throws
+    // std::runtime_error if it does not. Another loopback address (127.0.0.2)
+    // stands for another host.
+    explicit THttpServer(const std::string& Address = "127.0.0.1");
     ~THttpServer();
     THttpServer(const THttpServer&) = delete;
     THttpServer& operator=(const THttpServer&) = delete;
@@ -32,6 +34,7 @@ public:
 
 private:
     TempFolder FRoot{"orvand-http"};
+    std::string FAddress;
     int FPort = 0;
     int FClosedPort = 0;
 };

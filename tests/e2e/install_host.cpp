@@ -1,9 +1,16 @@
 // Test host: the engine steps of an installation run, which stops at an exact
 // point and waits there for its driver to kill it.
-//   install_host PACKAGE TARGET KIND N EVENT
-// KIND "line" or "block": after the N-th journal line or extraction block the
-// host sets the named event EVENT and waits. KIND "none": it runs to the end
-// and its exit code is the number of lines plus 65536 times the number of blocks.
+//   install_host PACKAGE TARGET KIND N EVENT [--net REPORT]
+// KIND "line", "block" or "download": after the N-th journal line, extraction
+// block or downloaded block the host sets the named event EVENT and waits.
+// KIND "none": it runs to the end and its exit code is the number of lines plus
+// 65536 times the number of blocks.
+// --net adds the steps that reach the distributors (MSagent.exe fetched and
+// run, the characters offered fetched) and writes REPORT: "offered NAME" for
+// each character offered, "error TEXT" for each error box (CR and LF as \r and
+// \n), "downloads N", then "end done", "end halted" or "end failed: WHY", one
+// a line ending in CR LF.
+// ORVAND_HOST_TIMEOUT sets the download time-out in milliseconds.
 #include <windows.h>
 #include <objbase.h>
 
@@ -11,40 +18,70 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fstream>
 
 #include "Components/SetupUtils.h"
+#include "config/HTTPUnit.h"
 #include "scripted_install.h"
 #include "scripted_ui.h"
 
+namespace {
+
+std::string Escaped(const std::string& Text) {
+    std::string out;
+    for (char c : Text) out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+    return out;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: install_host PACKAGE TARGET line|block|none N EVENT\n");
+    const bool net = argc == 8 && std::strcmp(argv[6], "--net") == 0;
+    if (argc != 6 && !net) {
+        std::fprintf(stderr, "usage: install_host PACKAGE TARGET line|block|download|none N EVENT [--net REPORT]\n");
         return -1;
     }
     const std::string kind = argv[3];
     const int stopAt = std::atoi(argv[4]);
     HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[5]);
+    if (const char* timeout = std::getenv("ORVAND_HOST_TIMEOUT")) SetDownloadTimeout(std::atoi(timeout));
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int lines = 0, blocks = 0;
+    int lines = 0, blocks = 0, downloads = 0;
+    wintest::TScriptedUI ui;
+    wintest::TNetworkSteps steps{{"MSagent.exe"}, {}};
+    std::string end = "done";
+    int code = 0;
     try {
-        wintest::TScriptedUI ui;
         TInstaller installer(argv[1]);
         installer.SetUI(&ui);
         installer.OnStep = [&](TInstaller::TStep Step) {
-            bool line = Step == TInstaller::TStep::JournalLine;
-            int count = line ? ++lines : ++blocks;
-            if (count == stopAt && kind == (line ? "line" : "block")) {
+            const char* name = Step == TInstaller::TStep::JournalLine ? "line"
+                               : Step == TInstaller::TStep::Block     ? "block"
+                                                                      : "download";
+            int count = Step == TInstaller::TStep::JournalLine ? ++lines
+                        : Step == TInstaller::TStep::Block     ? ++blocks
+                                                               : ++downloads;
+            if (count == stopAt && kind == name) {
                 SetEvent(event);
                 Sleep(INFINITE);
             }
         };
-        wintest::RunScriptedInstallation(installer, argv[2]);
+        wintest::RunScriptedInstallation(installer, argv[2], net ? &steps : nullptr);
+        code = lines + 65536 * blocks;
+    } catch (const wintest::THalted&) {
+        end = "halted";
+        code = -1;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "install_host: %s\n", e.what());
-        return -1;
-    } catch (...) {
-        std::fprintf(stderr, "install_host: halted\n");
-        return -1;
+        end = std::string("failed: ") + e.what();
+        code = -1;
     }
-    return lines + 65536 * blocks;
+    if (!net) {
+        if (code < 0) std::fprintf(stderr, "install_host: %s\n", end.c_str());
+        return code;
+    }
+    std::ofstream report(argv[7], std::ios::binary);
+    for (const std::string& name : steps.Offered) report << "offered " << name << "\r\n";
+    for (const std::string& error : ui.Errors) report << "error " << Escaped(error) << "\r\n";
+    report << "downloads " << downloads << "\r\n" << "end " << Escaped(end) << "\r\n";
+    return code;
 }

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """HTTP server for the download tests, on 127.0.0.1 and a free port.
 
-    http_server.py ROOT [PORT]
+    http_server.py ROOT [PORT [ADDRESS]]
 
-Serves the files under ROOT/www, on PORT when one is given. The first path
-segment chooses the reply:
+Serves the files under ROOT/www, on PORT when one is given (0: a free one) and
+on ADDRESS (127.0.0.1 unless given; another loopback address such as 127.0.0.2
+stands for another host). The first path segment chooses the reply:
   /ok/NAME         200 with Content-Length (404 when ROOT/www/NAME is missing)
   /slow/NAME       as /ok/, the body trickled out over about two seconds
   /chunked/NAME    200, chunked, no Content-Length
@@ -12,6 +13,8 @@ segment chooses the reply:
   /stall/NAME      reads the request and answers nothing
   /stallbody/NAME  headers and half the body, then nothing more
   /redirect/NAME   302 to /ok/NAME
+  /moved/NAME      302 to the address that the file NAME holds (another host, another scheme)
+  /fail/NAME       500
 Any other path is served as /ok/ serves it: /orvand/NAME is ROOT/www/orvand/NAME.
 Writes ROOT/port (the port it listens on) and ROOT/closed_port (a port nobody
 listens on), appends "PATH<TAB>USER-AGENT" to ROOT/requests.log for every
@@ -28,7 +31,7 @@ ROOT = sys.argv[1]
 WWW = os.path.join(ROOT, "www")
 STOP = threading.Event()
 LOG_LOCK = threading.Lock()
-MODES = ("ok", "slow", "chunked", "short", "stall", "stallbody", "redirect")
+MODES = ("ok", "slow", "chunked", "short", "stall", "stallbody", "redirect", "moved", "fail")
 
 
 def write_atomic(name, text):
@@ -58,6 +61,9 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "redirect":
             self.reply(302, b"", [("Location", "/ok/" + name)])
             return
+        if mode == "fail":
+            self.reply(500, b"internal error\n")
+            return
         if not path.startswith(WWW + os.sep) or not os.path.isfile(path):
             self.reply(404, b"not found\n")
             return
@@ -65,6 +71,8 @@ class Handler(BaseHTTPRequestHandler):
             body = f.read()
         if mode == "ok":
             self.reply(200, body)
+        elif mode == "moved":
+            self.reply(302, b"", [("Location", body.decode().strip())])
         elif mode == "slow":
             self.send_response(200)
             self.send_header("Content-Length", str(len(body)))
@@ -124,10 +132,11 @@ class Handler(BaseHTTPRequestHandler):
 def main():
     os.makedirs(WWW, exist_ok=True)
     port = int(sys.argv[2]) if len(sys.argv) > 2 else 0
-    server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
+    address = sys.argv[3] if len(sys.argv) > 3 else "127.0.0.1"
+    server = ThreadingHTTPServer((address, port), Handler)
     server.daemon_threads = True
     spare = socket.socket()
-    spare.bind(("127.0.0.1", 0))
+    spare.bind((address, 0))
     write_atomic("closed_port", str(spare.getsockname()[1]))
     spare.close()
     threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True).start()
