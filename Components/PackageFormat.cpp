@@ -293,6 +293,12 @@ void CheckPackFolder(const std::string& Folder) {
     if (!ok) throw EPackageError(Format("The folder \"%s\" is not of the form \".\\\" or \".\\name\\\".", Folder.c_str()));
 }
 
+size_t TPackageWriter::TDigestingStream::Write(const void* Buffer, size_t Count) {
+    size_t done = FTarget.Write(Buffer, std::min<size_t>(Count, 1u << 30));
+    MD5Update(FContext, Buffer, static_cast<uint32_t>(done));
+    return done;
+}
+
 TFileData& TPackageWriter::NewEntry(const std::string& Folder, const std::string& Name, bool Compressed) {
     TFileData entry = MakeEntry(FDirectory, Folder, Name, Compressed);
     int64_t offset = FOut.Position();
@@ -480,8 +486,6 @@ void TPackageWriter::Finish() {
     uint8_t countBytes[4] = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),
                              static_cast<uint8_t>(count >> 16), static_cast<uint8_t>(count >> 24)};
     FOut.WriteBuffer(countBytes, sizeof(countBytes));
-    int64_t end = FOut.Position();
-    TMD5Digest digest = DigestStream(FOut, 0, end);
-    FOut.SetPosition(end);
-    FOut.WriteBuffer(digest.data(), digest.size());
+    TMD5Digest digest = FOut.Digest();
+    FOut.Target().WriteBuffer(digest.data(), digest.size());
 }

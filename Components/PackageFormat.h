@@ -79,7 +79,7 @@ struct TPackFile {
 // stream. It may be called from several threads at once.
 using TScratchFactory = std::function<std::unique_ptr<TStream>()>;
 
-// Builds a package on Out (an empty, readable and writable stream):
+// Builds a package on Out (an empty stream; it is only written):
 // AddExecutable once, AddFile for every other entry, then Finish.
 class TPackageWriter {
 public:
@@ -102,7 +102,23 @@ private:
     TFileData& NewEntry(const std::string& Folder, const std::string& Name, bool Compressed);
     void AddFilesInParallel(const std::vector<TPackFile>& Files, std::vector<std::unique_ptr<TStream>>& Sources,
                             unsigned Jobs, const TScratchFactory& Scratch);
-    TStream& FOut;
+    // Out as the writer sees it: what is written goes on to Out and into the
+    // digest, so that Finish need not read the package back.
+    class TDigestingStream : public TStream {
+    public:
+        explicit TDigestingStream(TStream& Target) : FTarget(Target) { MD5Init(FContext); }
+        size_t Read(void*, size_t) override { return 0; }
+        size_t Write(const void* Buffer, size_t Count) override;
+        int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FTarget.Seek(Offset, Origin); }
+        TStream& Target() { return FTarget; }
+        // The digest of everything written so far.
+        TMD5Digest Digest() { return MD5Final(FContext); }
+
+    private:
+        TStream& FTarget;
+        TMD5Context FContext;
+    };
+    TDigestingStream FOut;
     TFileDataDynArray FDirectory;
     std::vector<uint8_t> FBuffer;
 };
