@@ -401,9 +401,10 @@ void TPackageWriter::AddFilesInParallel(const std::vector<TPackFile>& Files,
                 output = Scratch ? Scratch() : std::make_unique<TMemoryStream>();
                 size = DeflateStream(*Sources[index], *output, &cancel);
             } catch (const ECancelled&) {
-                // Another file failed; its error is the one reported.
+                output.reset();  // half a stream: never to be written; another file's error is reported
             } catch (...) {
                 error = std::current_exception();
+                output.reset();
                 cancel = true;
             }
             {
@@ -443,7 +444,7 @@ void TPackageWriter::AddFilesInParallel(const std::vector<TPackFile>& Files,
         if (Files[i].Compress) {
             std::unique_lock<std::mutex> lock(mutex);
             changed.wait(lock, [&] { return jobs[i].Done || cancel; });
-            if (!jobs[i].Done || jobs[i].Error || !jobs[i].Output) {
+            if (!jobs[i].Done || !jobs[i].Output) {
                 lock.unlock();
                 stop();
                 // The first file, in list order, that failed rather than was stopped.
