@@ -1,12 +1,14 @@
 // Reference for the extraction benchmark: what extracting costs with zlib and the
 // C library alone. It reads the package directory by hand and writes every entry
 // but setup.xml below FOLDER (flat: the benchmark's names are unique), inflating
-// the zlib ones. Prints the seconds taken and the peak memory above the start.
-//   inflate_ref PACKAGE FOLDER
+// the zlib ones through buffers of KIB KiB (64 unless given: the engine's block).
+// Prints the seconds taken and the peak memory above the start.
+//   inflate_ref [KIB] PACKAGE FOLDER
 #include <zlib.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,7 +17,7 @@
 
 namespace {
 
-const size_t Chunk = 256 * 1024;
+size_t Chunk = 64 * 1024;
 
 int32_t Int32At(const unsigned char* p) {
     return static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
@@ -48,7 +50,7 @@ bool Extract(std::FILE* in, int32_t Offset, int32_t Size, bool Compressed, std::
             if (z.avail_in == 0) break;
         }
         z.next_out = outBuf;
-        z.avail_out = Chunk;
+        z.avail_out = static_cast<uInt>(Chunk);
         rc = inflate(&z, Z_NO_FLUSH);
         if (rc != Z_OK && rc != Z_STREAM_END) break;
         size_t n = Chunk - z.avail_out;
@@ -61,8 +63,12 @@ bool Extract(std::FILE* in, int32_t Offset, int32_t Size, bool Compressed, std::
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: inflate_ref PACKAGE FOLDER\n");
+    if (argc == 4) {
+        Chunk = std::strtoul(argv[1], nullptr, 10) * 1024;
+        ++argv, --argc;
+    }
+    if (argc != 3 || Chunk == 0) {
+        std::fprintf(stderr, "usage: inflate_ref [KIB] PACKAGE FOLDER\n");
         return 2;
     }
     uint64_t idle = PeakMemory();
