@@ -3,7 +3,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "app/PathUtils.h"
 
@@ -192,6 +197,89 @@ void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStr
 
 // ---- Writing ----
 
+namespace {
+
+// The record of a file that would follow Directory; its offset is left at 0.
+TFileData MakeEntry(const TFileDataDynArray& Directory, const std::string& Folder, const std::string& Name,
+                    bool Compressed) {
+    if (Directory.size() >= static_cast<size_t>(MaxPackageEntries))
+        throw EPackageError(Format("A package holds at most %d files; \"%s\" is one too many.", MaxPackageEntries,
+                                   Name.c_str()));
+    CheckPackFolder(Folder);
+    CheckPackName(Name);
+    // Lookups go by name alone, so a name may appear once in the whole package.
+    for (const TFileData& entry : Directory)
+        if (SameTextAscii(EntryName(entry), Name))
+            throw EPackageError(Format("\"%s\" is in the package twice (as %s%s and %s%s).", Name.c_str(),
+                                       EntryFolder(entry).c_str(), EntryName(entry).c_str(), Folder.c_str(),
+                                       Name.c_str()));
+    TFileData entry;
+    std::memset(&entry, 0, sizeof(entry));
+    EncodeShortString(entry.Name, Name);
+    EncodeShortString(entry.Folder, Folder);
+    entry.Flags = Compressed ? FileDataCompressed : 0;
+    return entry;
+}
+
+struct ECancelled {};
+
+// The rest of Source as one zlib stream at level 9, through 64 KiB blocks; returns
+// the number of bytes read. The sequential and the parallel packer both come
+// through here, which is what keeps their output the same.
+int64_t DeflateStream(TStream& Source, TStream& Dest, const std::atomic<bool>* Cancel) {
+    std::vector<uint8_t> in(PackageBlockSize), out(PackageBlockSize);
+    z_stream z;
+    std::memset(&z, 0, sizeof(z));
+    if (deflateInit(&z, Z_BEST_COMPRESSION) != Z_OK) throw EPackageError("zlib could not be set up.");
+    int64_t size = 0;
+    try {
+        int flush = Z_NO_FLUSH;
+        do {
+            if (Cancel && Cancel->load(std::memory_order_relaxed)) throw ECancelled();
+            size_t got = Source.Read(in.data(), in.size());
+            size += static_cast<int64_t>(got);
+            flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
+            z.next_in = in.data();
+            z.avail_in = static_cast<uInt>(got);
+            int rc;
+            do {
+                z.next_out = out.data();
+                z.avail_out = static_cast<uInt>(out.size());
+                rc = deflate(&z, flush);
+                Dest.WriteBuffer(out.data(), out.size() - z.avail_out);
+            } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+        } while (flush != Z_FINISH);
+    } catch (...) {
+        deflateEnd(&z);
+        throw;
+    }
+    deflateEnd(&z);
+    return size;
+}
+
+int64_t CopyStream(TStream& Source, TStream& Dest, std::vector<uint8_t>& Buffer) {
+    Buffer.resize(PackageBlockSize);
+    int64_t size = 0;
+    while (size_t got = Source.Read(Buffer.data(), Buffer.size())) {
+        Dest.WriteBuffer(Buffer.data(), got);
+        size += static_cast<int64_t>(got);
+    }
+    return size;
+}
+
+// The message of a failed file, with its place in the list.
+[[noreturn]] void RaiseFileError(size_t Index, std::exception_ptr Error) {
+    try {
+        std::rethrow_exception(Error);
+    } catch (const EPackageFileError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw EPackageFileError(Index, e.what());
+    }
+}
+
+}  // namespace
+
 void CheckPackName(const std::string& Name) {
     if (Name.size() > PackageMaxTextLength)
         throw EPackageError(Format("The name \"%s\" has %lu characters; a package entry holds at most 63.", Name.c_str(),
@@ -205,25 +293,16 @@ void CheckPackFolder(const std::string& Folder) {
     if (!ok) throw EPackageError(Format("The folder \"%s\" is not of the form \".\\\" or \".\\name\\\".", Folder.c_str()));
 }
 
+size_t TPackageWriter::TDigestingStream::Write(const void* Buffer, size_t Count) {
+    size_t done = FTarget.Write(Buffer, std::min<size_t>(Count, 1u << 30));
+    MD5Update(FContext, Buffer, static_cast<uint32_t>(done));
+    return done;
+}
+
 TFileData& TPackageWriter::NewEntry(const std::string& Folder, const std::string& Name, bool Compressed) {
-    if (FDirectory.size() >= static_cast<size_t>(MaxPackageEntries))
-        throw EPackageError(Format("A package holds at most %d files; \"%s\" is one too many.", MaxPackageEntries,
-                                   Name.c_str()));
-    CheckPackFolder(Folder);
-    CheckPackName(Name);
-    // Lookups go by name alone, so a name may appear once in the whole package.
-    for (const TFileData& entry : FDirectory)
-        if (SameTextAscii(EntryName(entry), Name))
-            throw EPackageError(Format("\"%s\" is in the package twice (as %s%s and %s%s).", Name.c_str(),
-                                       EntryFolder(entry).c_str(), EntryName(entry).c_str(), Folder.c_str(),
-                                       Name.c_str()));
+    TFileData entry = MakeEntry(FDirectory, Folder, Name, Compressed);
     int64_t offset = FOut.Position();
     if (offset > INT32_MAX) throw EPackageError("The package would be larger than 2 GiB.");
-    TFileData entry;
-    std::memset(&entry, 0, sizeof(entry));
-    EncodeShortString(entry.Name, Name);
-    EncodeShortString(entry.Folder, Folder);
-    entry.Flags = Compressed ? FileDataCompressed : 0;
     entry.Offset = static_cast<int32_t>(offset);
     FDirectory.push_back(entry);
     return FDirectory.back();
@@ -232,13 +311,8 @@ TFileData& TPackageWriter::NewEntry(const std::string& Folder, const std::string
 void TPackageWriter::AddExecutable(TStream& Executable) {
     if (!FDirectory.empty() || FOut.Position() != 0)
         throw EPackageError("The setup program must be the first entry of the package.");
-    FBuffer.resize(PackageBlockSize);
     TFileData& entry = NewEntry(".\\", "install.exe", false);
-    int64_t size = 0;
-    while (size_t got = Executable.Read(FBuffer.data(), FBuffer.size())) {
-        FOut.WriteBuffer(FBuffer.data(), got);
-        size += static_cast<int64_t>(got);
-    }
+    int64_t size = CopyStream(Executable, FOut, FBuffer);
     if (size > INT32_MAX) throw EPackageError("The setup program is larger than 2 GiB.");
     entry.Size = static_cast<int32_t>(size);
 }
@@ -247,43 +321,160 @@ void TPackageWriter::AddFile(const std::string& Folder, const std::string& Name,
     if (FDirectory.empty()) throw EPackageError("The setup program must be the first entry of the package.");
     size_t index = FDirectory.size();
     NewEntry(Folder, Name, Compress);
-    FBuffer.resize(PackageBlockSize);
-    int64_t size = 0;
-    if (!Compress) {
-        while (size_t got = Source.Read(FBuffer.data(), FBuffer.size())) {
-            FOut.WriteBuffer(FBuffer.data(), got);
-            size += static_cast<int64_t>(got);
-        }
-    } else {
-        z_stream z;
-        std::memset(&z, 0, sizeof(z));
-        if (deflateInit(&z, Z_BEST_COMPRESSION) != Z_OK) throw EPackageError("zlib could not be set up.");
-        std::vector<uint8_t> out(PackageBlockSize);
-        try {
-            int flush = Z_NO_FLUSH;
-            do {
-                size_t got = Source.Read(FBuffer.data(), FBuffer.size());
-                size += static_cast<int64_t>(got);
-                flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
-                z.next_in = FBuffer.data();
-                z.avail_in = static_cast<uInt>(got);
-                int rc;
-                do {
-                    z.next_out = out.data();
-                    z.avail_out = static_cast<uInt>(out.size());
-                    rc = deflate(&z, flush);
-                    FOut.WriteBuffer(out.data(), out.size() - z.avail_out);
-                } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
-            } while (flush != Z_FINISH);
-        } catch (...) {
-            deflateEnd(&z);
-            throw;
-        }
-        deflateEnd(&z);
-    }
+    int64_t size = Compress ? DeflateStream(Source, FOut, nullptr) : CopyStream(Source, FOut, FBuffer);
     if (size > INT32_MAX || FOut.Position() > INT32_MAX)
         throw EPackageError(Format("\"%s\" makes the package larger than 2 GiB.", Name.c_str()));
     FDirectory[index].Size = static_cast<int32_t>(size);
+}
+
+void TPackageWriter::AddFiles(const std::vector<TPackFile>& Files, unsigned Jobs, const TScratchFactory& Scratch) {
+    if (FDirectory.empty()) throw EPackageError("The setup program must be the first entry of the package.");
+    // A refused file costs nothing: none has been compressed yet.
+    TFileDataDynArray planned = FDirectory;
+    std::vector<std::unique_ptr<TStream>> sources;
+    for (size_t i = 0; i < Files.size(); ++i) {
+        try {
+            sources.push_back(Files[i].Open());
+            planned.push_back(MakeEntry(planned, Files[i].Folder, Files[i].Name, Files[i].Compress));
+        } catch (const std::exception&) {
+            RaiseFileError(i, std::current_exception());
+        }
+    }
+    if (Jobs == 0) Jobs = std::max(1u, std::thread::hardware_concurrency());
+    size_t compressed = static_cast<size_t>(std::count_if(Files.begin(), Files.end(), [](const TPackFile& f) {
+        return f.Compress;
+    }));
+    if (Jobs > 1 && compressed > 1) {
+        AddFilesInParallel(Files, sources, Jobs, Scratch);
+        return;
+    }
+    for (size_t i = 0; i < Files.size(); ++i) {
+        try {
+            AddFile(Files[i].Folder, Files[i].Name, *sources[i], Files[i].Compress);
+        } catch (const std::exception&) {
+            RaiseFileError(i, std::current_exception());
+        }
+    }
+}
+
+void TPackageWriter::AddFilesInParallel(const std::vector<TPackFile>& Files,
+                                        std::vector<std::unique_ptr<TStream>>& Sources, unsigned Jobs,
+                                        const TScratchFactory& Scratch) {
+    struct TJob {
+        std::unique_ptr<TStream> Output;
+        int64_t Size = 0;
+        std::exception_ptr Error;
+        bool Done = false;
+    };
+    std::vector<TJob> jobs(Files.size());
+    // Largest first, so that the last file started is a small one; ties in list order.
+    std::vector<size_t> order;
+    std::vector<int64_t> lengths(Files.size());
+    for (size_t i = 0; i < Files.size(); ++i) {
+        if (!Files[i].Compress) continue;
+        try {
+            lengths[i] = Sources[i]->Size() - Sources[i]->Position();
+        } catch (const std::exception&) {
+            RaiseFileError(i, std::current_exception());
+        }
+        order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return lengths[a] > lengths[b]; });
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::atomic<bool> cancel{false};
+    size_t next = 0;
+    auto work = [&] {
+        for (;;) {
+            size_t index;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (cancel || next == order.size()) return;
+                index = order[next++];
+            }
+            TJob& job = jobs[index];
+            std::unique_ptr<TStream> output;
+            int64_t size = 0;
+            std::exception_ptr error;
+            try {
+                output = Scratch ? Scratch() : std::make_unique<TMemoryStream>();
+                size = DeflateStream(*Sources[index], *output, &cancel);
+            } catch (const ECancelled&) {
+                output.reset();  // half a stream: never to be written; another file's error is reported
+            } catch (...) {
+                error = std::current_exception();
+                output.reset();
+                cancel = true;
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                job.Output = std::move(output);
+                job.Size = size;
+                job.Error = error;
+                job.Done = true;
+            }
+            changed.notify_all();
+        }
+    };
+
+    std::vector<std::thread> threads;
+    auto stop = [&] {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            cancel = true;
+        }
+        for (std::thread& t : threads)
+            if (t.joinable()) t.join();
+        threads.clear();
+    };
+    struct TJoin {
+        decltype(stop)& Stop;
+        ~TJoin() { Stop(); }
+    } join{stop};
+    size_t workers = std::min<size_t>(Jobs, order.size());
+    try {
+        for (size_t w = 0; w < workers; ++w) threads.emplace_back(work);
+    } catch (...) {
+        if (threads.empty()) throw;  // no thread at all; with one, the files still get done
+    }
+
+    // Written in list order, each as soon as it and everything in front of it is done.
+    for (size_t i = 0; i < Files.size(); ++i) {
+        if (Files[i].Compress) {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return jobs[i].Done || cancel; });
+            if (!jobs[i].Done || !jobs[i].Output) {
+                lock.unlock();
+                stop();
+                // The first file, in list order, that failed rather than was stopped.
+                for (size_t k = i; k < Files.size(); ++k)
+                    if (jobs[k].Error) RaiseFileError(k, jobs[k].Error);
+                throw EPackageFileError(i, "The file was not compressed.");
+            }
+        }
+        try {
+            size_t index = FDirectory.size();
+            NewEntry(Files[i].Folder, Files[i].Name, Files[i].Compress);
+            int64_t size;
+            if (Files[i].Compress) {
+                TStream& output = *jobs[i].Output;
+                output.SetPosition(0);
+                CopyStream(output, FOut, FBuffer);
+                size = jobs[i].Size;
+                jobs[i].Output.reset();
+            } else {
+                size = CopyStream(*Sources[i], FOut, FBuffer);
+            }
+            if (size > INT32_MAX || FOut.Position() > INT32_MAX)
+                throw EPackageError(Format("\"%s\" makes the package larger than 2 GiB.", Files[i].Name.c_str()));
+            FDirectory[index].Size = static_cast<int32_t>(size);
+        } catch (const std::exception&) {
+            std::exception_ptr error = std::current_exception();
+            stop();
+            RaiseFileError(i, error);
+        }
+    }
 }
 
 void TPackageWriter::Finish() {
@@ -296,8 +487,6 @@ void TPackageWriter::Finish() {
     uint8_t countBytes[4] = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),
                              static_cast<uint8_t>(count >> 16), static_cast<uint8_t>(count >> 24)};
     FOut.WriteBuffer(countBytes, sizeof(countBytes));
-    int64_t end = FOut.Position();
-    TMD5Digest digest = DigestStream(FOut, 0, end);
-    FOut.SetPosition(end);
-    FOut.WriteBuffer(digest.data(), digest.size());
+    TMD5Digest digest = FOut.Digest();
+    FOut.Target().WriteBuffer(digest.data(), digest.size());
 }

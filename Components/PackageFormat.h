@@ -5,6 +5,8 @@
 // Layout: executable part, stored entries, N records of 137 bytes, the count N
 // (signed 32-bit), the MD5 digest of everything in front of the digest.
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,7 +57,29 @@ class EPackageError : public Exception {
     using Exception::Exception;
 };
 
-// Builds a package on Out (an empty, readable and writable stream):
+// A failure of one file of TPackageWriter::AddFiles: Index is its place in the list.
+class EPackageFileError : public EPackageError {
+public:
+    EPackageFileError(size_t Index, const std::string& Message) : EPackageError(Message), FIndex(Index) {}
+    size_t Index() const { return FIndex; }
+
+private:
+    size_t FIndex;
+};
+
+// One file for TPackageWriter::AddFiles. Open gives its contents; it is called
+// once, in list order, before anything is written for the files.
+struct TPackFile {
+    std::string Folder, Name;
+    std::function<std::unique_ptr<TStream>()> Open;
+    bool Compress = true;
+};
+
+// Where a file compressed ahead of its turn waits: a new empty, readable and writable
+// stream. It may be called from several threads at once.
+using TScratchFactory = std::function<std::unique_ptr<TStream>()>;
+
+// Builds a package on Out (an empty stream; it is only written):
 // AddExecutable once, AddFile for every other entry, then Finish.
 class TPackageWriter {
 public:
@@ -64,13 +88,37 @@ public:
     void AddExecutable(TStream& Executable);
     // Stored as one zlib stream at level 9, or as it is when Compress is false.
     void AddFile(const std::string& Folder, const std::string& Name, TStream& Source, bool Compress);
+    // AddFile for each file in turn, with the same bytes as a result, but up to Jobs
+    // files (0: one per core) are compressed at once, largest first, each into a
+    // stream of Scratch (memory when not given) until the files in front of it
+    // are written. Every file is opened and its name checked before anything is
+    // compressed. Raises EPackageFileError for the first file, in list order, that fails.
+    void AddFiles(const std::vector<TPackFile>& Files, unsigned Jobs, const TScratchFactory& Scratch = {});
     // Directory, count and digest. A package without ".\temp\setup.xml" is refused.
     void Finish();
     const TFileDataDynArray& Directory() const { return FDirectory; }
 
 private:
     TFileData& NewEntry(const std::string& Folder, const std::string& Name, bool Compressed);
-    TStream& FOut;
+    void AddFilesInParallel(const std::vector<TPackFile>& Files, std::vector<std::unique_ptr<TStream>>& Sources,
+                            unsigned Jobs, const TScratchFactory& Scratch);
+    // Out as the writer sees it: what is written goes on to Out and into the
+    // digest, so that Finish need not read the package back.
+    class TDigestingStream : public TStream {
+    public:
+        explicit TDigestingStream(TStream& Target) : FTarget(Target) { MD5Init(FContext); }
+        size_t Read(void*, size_t) override { return 0; }
+        size_t Write(const void* Buffer, size_t Count) override;
+        int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FTarget.Seek(Offset, Origin); }
+        TStream& Target() { return FTarget; }
+        // The digest of everything written so far.
+        TMD5Digest Digest() { return MD5Final(FContext); }
+
+    private:
+        TStream& FTarget;
+        TMD5Context FContext;
+    };
+    TDigestingStream FOut;
     TFileDataDynArray FDirectory;
     std::vector<uint8_t> FBuffer;
 };

@@ -1,9 +1,11 @@
 // orvand-pack: appends a distribution package to the bare install.exe, and
 // lists, verifies or unpacks a built setup program.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,7 +14,7 @@
 namespace {
 
 const char* const Usage =
-    "Usage: orvand-pack [--store] -o OUTPUT INSTALL_EXE MANIFEST\n"
+    "Usage: orvand-pack [--store] [--jobs N] -o OUTPUT INSTALL_EXE MANIFEST\n"
     "       orvand-pack --list FILE\n"
     "       orvand-pack --verify FILE\n"
     "       orvand-pack --extract FILE FOLDER\n"
@@ -30,6 +32,8 @@ const char* const Usage =
     "Options:\n"
     "  -o, --output OUTPUT  the setup program to write\n"
     "      --store          store every file uncompressed\n"
+    "  -j, --jobs N         compress up to N files at once (default: one per core);\n"
+    "                       the output is the same for every N\n"
     "      --list FILE      print the package directory of FILE\n"
     "      --verify FILE    check FILE's digest, directory and every entry\n"
     "      --extract FILE FOLDER  write every entry of FILE below FOLDER\n"
@@ -107,22 +111,55 @@ std::vector<TManifestLine> ReadManifest(const std::string& File) {
     return lines;
 }
 
-int Pack(const std::string& Output, const std::string& Executable, const std::string& Manifest, bool Store) {
+// A file compressed ahead of its turn waits here, beside the output; it is
+// removed when the packer is done with it, also on failure.
+class TScratchFile : public TStream {
+public:
+    explicit TScratchFile(std::string FileName)
+        : FFileName(std::move(FileName)),
+          FFile(std::make_unique<TStdFileStream>(FFileName, TStdFileStream::TMode::Create)) {}
+    ~TScratchFile() override {
+        FFile.reset();  // closed first: Windows removes no open file
+        std::error_code ec;
+        std::filesystem::remove(FFileName, ec);
+    }
+    size_t Read(void* Buffer, size_t Count) override { return FFile->Read(Buffer, Count); }
+    size_t Write(const void* Buffer, size_t Count) override { return FFile->Write(Buffer, Count); }
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FFile->Seek(Offset, Origin); }
+
+private:
+    std::string FFileName;
+    std::unique_ptr<TStdFileStream> FFile;
+};
+
+int Pack(const std::string& Output, const std::string& Executable, const std::string& Manifest, bool Store,
+         unsigned Jobs) {
     std::vector<TManifestLine> lines = ReadManifest(Manifest);
     std::string partial = Output + ".part";
+    std::atomic<unsigned> scratchCount{0};
+    auto scratch = [&]() -> std::unique_ptr<TStream> {
+        return std::make_unique<TScratchFile>(partial + "." + std::to_string(++scratchCount));
+    };
+    auto where = [&](const TManifestLine& line, const std::exception& e) {
+        return EPackageError(Format("%s:%d: %s", Manifest.c_str(), line.Line, e.what()));
+    };
     try {
         {
             TStdFileStream out(partial, TStdFileStream::TMode::Create);
             TPackageWriter writer(out);
             TStdFileStream exe(Executable, TStdFileStream::TMode::Read);
             writer.AddExecutable(exe);
+            std::vector<TPackFile> files;
             for (const TManifestLine& line : lines) {
-                try {
-                    TStdFileStream source(line.Source, TStdFileStream::TMode::Read);
-                    writer.AddFile(line.Folder, line.Name, source, !(Store || line.Plain));
-                } catch (const Exception& e) {
-                    throw EPackageError(Format("%s:%d: %s", Manifest.c_str(), line.Line, e.what()));
-                }
+                auto open = [source = line.Source]() -> std::unique_ptr<TStream> {
+                    return std::make_unique<TStdFileStream>(source, TStdFileStream::TMode::Read);
+                };
+                files.push_back({line.Folder, line.Name, open, !(Store || line.Plain)});
+            }
+            try {
+                writer.AddFiles(files, Jobs, scratch);
+            } catch (const EPackageFileError& e) {
+                throw where(lines[e.Index()], e);
             }
             writer.Finish();
         }
@@ -195,6 +232,7 @@ int main(int argc, char** argv) {
     std::string output, mode;
     std::vector<std::string> operands;
     bool store = false;
+    unsigned jobs = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
@@ -205,6 +243,12 @@ int main(int argc, char** argv) {
             output = args[++i];
         } else if (a == "--store") {
             store = true;
+        } else if (a == "-j" || a == "--jobs") {
+            if (i + 1 >= args.size()) return UsageError("option '" + a + "' needs a number");
+            const std::string& n = args[++i];
+            if (n.empty() || n.size() > 4 || n.find_first_not_of("0123456789") != std::string::npos || std::stoi(n) < 1)
+                return UsageError("option '" + a + "' needs a number of 1 or more, not '" + n + "'");
+            jobs = static_cast<unsigned>(std::stoi(n));
         } else if (a == "--list" || a == "--verify" || a == "--extract") {
             if (!mode.empty()) return UsageError("only one of --list, --verify and --extract may be given");
             mode = a;
@@ -228,7 +272,7 @@ int main(int argc, char** argv) {
         }
         if (output.empty()) return UsageError("no output file given (-o OUTPUT)");
         if (operands.size() != 2) return UsageError("expected INSTALL_EXE and MANIFEST");
-        return Pack(output, operands[0], operands[1], store);
+        return Pack(output, operands[0], operands[1], store, jobs);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "orvand-pack: %s\n", e.what());
         return 1;

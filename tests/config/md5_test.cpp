@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "support/Exceptions.h"
 #include "support/Streams.h"
@@ -65,6 +67,19 @@ TEST(MD5, PaddingBoundariesMatchIndependentDigests) {
         }
     }
     EXPECT_EQ(Md5Text(std::string(1000000, 'a')), "7707d6ae4e027c70eea2a935c2296f21");
+}
+
+TEST(MD5, BytesAtAnyAlignmentGiveTheSameDigest) {
+    // Many blocks in one call, starting at every offset within a word.
+    std::string message = Pattern(65536);
+    for (size_t shift = 0; shift < 8; ++shift) {
+        std::vector<char> buffer(shift + message.size());
+        std::copy(message.begin(), message.end(), buffer.begin() + static_cast<long>(shift));
+        TMD5Context context;
+        MD5Init(context);
+        MD5Update(context, buffer.data() + shift, static_cast<uint32_t>(message.size()));
+        EXPECT_EQ(DigestToText(MD5Final(context)), "55f3da07043d8f6f30808f9309120b1d") << "shift=" << shift;
+    }
 }
 
 #if !defined(_WIN32)

@@ -1,5 +1,6 @@
 # The packer end to end: pack, verify, list, extract byte for byte, repack the
-# same bytes, and refuse bad input with a message and a non-zero exit.
+# same bytes with any number of jobs, and refuse bad input with a message and a
+# non-zero exit.
 # cmake -DPACK=orvand-pack -DWORK=folder -P pack_roundtrip.cmake
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/src/data ${WORK}/src/temp)
@@ -21,9 +22,13 @@ function(expect_in text what)
   endif()
 endfunction()
 
-# Sources: text, a file larger than one 64 KiB block, an empty file, a name with a blank.
+# Sources: text, a file larger than one 64 KiB block, an empty file, a name with a blank,
+# and a larger file late in the list (compressed first, written in its place).
 string(REPEAT "Orvand knows many words. " 8000 big)
 file(WRITE ${WORK}/src/big.txt "${big}")
+string(RANDOM LENGTH 4096 RANDOM_SEED 7 noise)
+string(REPEAT "${noise}" 90 bigger)
+file(WRITE ${WORK}/src/data/brains.db "${bigger}")
 file(WRITE ${WORK}/src/data/orvand.dic "hello=greeting\n")
 file(WRITE ${WORK}/src/data/empty.db "")
 file(WRITE "${WORK}/src/data/read me.htm" "<html></html>\n")
@@ -35,20 +40,21 @@ file(WRITE ${WORK}/src/sample.manifest
   ".\\data\\ orvand.dic data/orvand.dic plain\n"
   ".\\data\\ empty.db data/empty.db\n"
   ".\\data\\ \"read me.htm\" \"data/read me.htm\"\r\n"
+  ".\\data\\ brains.db data/brains.db\n"
   ".\\temp\\ setup.xml temp/setup.xml\n")
 
 run(0 -o ${WORK}/setup.exe ${exe} ${WORK}/src/sample.manifest)
 run(0 --verify ${WORK}/setup.exe)
-expect_in("${out}" "digest and 6 entries OK")
+expect_in("${out}" "digest and 7 entries OK")
 run(0 --list ${WORK}/setup.exe)
 foreach(line "0   .\\           install.exe" "orvand.exe" "plain" ".\\data\\      read me.htm" ".\\temp\\      setup.xml"
-             "6 entries")
+             "7 entries")
   expect_in("${out}" "${line}")
 endforeach()
 run(0 --extract ${WORK}/setup.exe ${WORK}/out)
 foreach(pair "install.exe=${exe}" "orvand.exe=${WORK}/src/big.txt" "data/orvand.dic=${WORK}/src/data/orvand.dic"
              "data/empty.db=${WORK}/src/data/empty.db" "data/read me.htm=${WORK}/src/data/read me.htm"
-             "temp/setup.xml=${WORK}/src/temp/setup.xml")
+             "data/brains.db=${WORK}/src/data/brains.db" "temp/setup.xml=${WORK}/src/temp/setup.xml")
   string(REPLACE "=" ";" pair "${pair}")
   list(GET pair 0 name)
   list(GET pair 1 source)
@@ -66,13 +72,20 @@ if(NOT head STREQUAL whole)
   message(FATAL_ERROR "the setup program does not start with the bare install.exe")
 endif()
 
-# Same input, same bytes.
-run(0 -o ${WORK}/again.exe ${exe} ${WORK}/src/sample.manifest)
+# Same input, same bytes: again, and file by file (one job) or several at once.
 file(SHA256 ${WORK}/setup.exe first)
-file(SHA256 ${WORK}/again.exe second)
-if(NOT first STREQUAL second)
-  message(FATAL_ERROR "packing twice gave different files")
-endif()
+foreach(jobs "" "--jobs;1" "-j;2" "--jobs;5")
+  file(REMOVE ${WORK}/again.exe)
+  run(0 ${jobs} -o ${WORK}/again.exe ${exe} ${WORK}/src/sample.manifest)
+  file(SHA256 ${WORK}/again.exe second)
+  if(NOT first STREQUAL second)
+    message(FATAL_ERROR "packing again with options '${jobs}' gave different bytes")
+  endif()
+  file(GLOB leftovers ${WORK}/again.exe.*)
+  if(leftovers)
+    message(FATAL_ERROR "packing left ${leftovers}")
+  endif()
+endforeach()
 
 # Refusals: each leaves no output file behind.
 function(refuse message)
@@ -80,8 +93,9 @@ function(refuse message)
   file(REMOVE ${WORK}/bad.exe)
   run(1 -o ${WORK}/bad.exe ${exe} ${WORK}/bad.manifest)
   expect_in("${err}" "${message}")
-  if(EXISTS ${WORK}/bad.exe OR EXISTS ${WORK}/bad.exe.part)
-    message(FATAL_ERROR "a refused package left ${WORK}/bad.exe")
+  file(GLOB leftovers ${WORK}/bad.exe*)
+  if(leftovers)
+    message(FATAL_ERROR "a refused package left ${leftovers}")
   endif()
 endfunction()
 set(setup ".\\temp\\ setup.xml ${WORK}/src/temp/setup.xml\n")
@@ -105,6 +119,10 @@ refuse("at most 64 files" "${many}")
 run(0 --help)
 expect_in("${out}" "Usage: orvand-pack")
 run(2 --frobnicate)
+foreach(jobs 0 -1 two "")
+  run(2 --jobs ${jobs} -o ${WORK}/bad.exe ${exe} ${WORK}/src/sample.manifest)
+  expect_in("${err}" "needs a number")
+endforeach()
 run(2 --list)
 run(1 --list ${WORK}/src/data/empty.db)
 expect_in("${err}" "damaged")

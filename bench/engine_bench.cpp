@@ -1,0 +1,72 @@
+// The installer and uninstaller engines themselves, for the runs under Wine.
+//   engine_bench verify FILE           TInstaller::VerifyPackage; prints "ok|bad SECONDS"
+//   engine_bench extract FILE FOLDER   TInstaller::ExtractPackage into FOLDER;
+//                                      prints "SECONDS PEAK_BYTES_ABOVE_START"
+//   engine_bench uninstall FOLDER      TUninstaller::Uninstall of FOLDER; prints "SECONDS"
+//   engine_bench deletetree FOLDER     TUninstaller::DeleteFolderTree alone: the same
+//                                      files removed by a walk, without the journal
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "Components/SetupUtils.h"
+#include "bench_util.h"
+
+namespace {
+
+// Nothing to ask in a fresh target folder; should it come to that, the answer is No.
+class TQuietUI : public TInstallerUI {
+public:
+    bool Confirm(const std::string&, const std::string&) override { return false; }
+    void ShowError(const std::string&, const std::string&) override {}
+};
+
+std::string WithBackslash(std::string Folder) {
+    if (Folder.empty() || Folder.back() != '\\') Folder += '\\';
+    return Folder;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const bool folderMode = mode == "uninstall" || mode == "deletetree";
+    if (!((mode == "verify" && argc == 3) || (mode == "extract" && argc == 4) || (folderMode && argc == 3))) {
+        std::fprintf(stderr,
+                     "usage: engine_bench verify FILE | extract FILE FOLDER | uninstall FOLDER | deletetree FOLDER\n");
+        return 2;
+    }
+    try {
+        if (folderMode) {
+            const std::string folder = WithBackslash(argv[2]);
+            TUninstaller uninstaller(folder);
+            double start = BenchNow();
+            if (mode == "uninstall")
+                uninstaller.Uninstall();
+            else
+                uninstaller.DeleteFolderTree(folder);
+            std::printf("%.4f\n", BenchNow() - start);
+            return 0;
+        }
+        TQuietUI ui;
+        uint64_t idle = PeakMemory();
+        double start = BenchNow();
+        TInstaller installer(argv[2]);
+        installer.SetUI(&ui);
+        if (mode == "verify") {
+            bool ok = installer.VerifyPackage();
+            std::printf("%s %.4f\n", ok ? "ok" : "bad", BenchNow() - start);
+            return ok ? 0 : 1;
+        }
+        installer.FTargetFolder = WithBackslash(argv[3]);
+        CreateDirectoryA(argv[3], nullptr);
+        installer.ExtractPackage(nullptr, nullptr);
+        double seconds = BenchNow() - start;
+        std::printf("%.4f %llu\n", seconds, static_cast<unsigned long long>(PeakMemory() - idle));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "engine_bench: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
