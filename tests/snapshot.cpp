@@ -1,7 +1,9 @@
 #include "snapshot.h"
 
+#include <atomic>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 namespace snapshot {
 
@@ -20,6 +22,14 @@ std::wstring Wide(const std::string& Text) {
     int n = MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
     std::wstring out(n, L'\0');
     MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n);
+    return out;
+}
+
+std::wstring FromUtf8(const std::string& Text) {
+    if (Text.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+    std::wstring out(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n);
     return out;
 }
 
@@ -111,7 +121,21 @@ public:
         FindClose(find);
     }
 
+    struct TSubtree {
+        HKEY Root;
+        std::wstring RootName, Path;
+        int Depth;
+    };
+
+    // Keys at this depth are not walked but listed in Deferred, to be walked apart.
+    void DeferAt(int Depth) { FDeferAt = Depth; }
+    std::vector<TSubtree> Deferred;
+
     void Key(HKEY Root, const std::wstring& RootName, const std::wstring& Path, int Depth) {
+        if (Depth == FDeferAt) {
+            Deferred.push_back({Root, RootName, Path, Depth});
+            return;
+        }
         std::wstring item = Path.empty() ? RootName : RootName + L"\\" + Path;
         if (Depth > 64 || Ignored(item)) return;
         HKEY key;
@@ -153,7 +177,6 @@ public:
         for (const std::wstring& c : children) Key(Root, RootName, Path.empty() ? c : Path + L"\\" + c, Depth + 1);
     }
 
-private:
     bool Ignored(const std::wstring& Item) const {
         std::wstring folded = Folded(Item);
         for (const std::wstring& prefix : FIgnore) {
@@ -166,12 +189,14 @@ private:
         return false;
     }
 
+private:
     void Add(const std::wstring& Item, std::string Description) {
         FInto.FItems[Utf8(Folded(Item))] = {Utf8(Item), std::move(Description)};
     }
 
     TSnapshot& FInto;
     std::vector<std::wstring> FIgnore;
+    int FDeferAt = -1;
 };
 
 std::wstring RootName(HKEY Root) {
@@ -188,6 +213,23 @@ std::string WithoutSeparator(std::string Path) {
 }
 
 std::string Cut(const std::string& Text) { return Text.size() > 160 ? Text.substr(0, 157) + "..." : Text; }
+
+// Copies "HKLM\Software\Classes\X" to "HKCR\X".
+void DeriveClassesRoot(TSnapshot& Snapshot, const TWalker& Walker) {
+    std::map<std::string, std::pair<std::string, std::string>> view;
+    const std::string prefix = "hklm\\software\\classes";
+    for (auto it = Snapshot.FItems.lower_bound(prefix); it != Snapshot.FItems.end(); ++it) {
+        const std::string& folded = it->first;
+        if (folded.compare(0, prefix.size(), prefix) != 0) break;
+        if (folded.size() == prefix.size()) continue;  // the key itself is the root
+        char next = folded[prefix.size()];
+        if (next != '\\' && next != '|') continue;
+        std::string item = "HKCR" + it->second.first.substr(prefix.size());
+        if (Walker.Ignored(FromUtf8(item))) continue;
+        view["hkcr" + folded.substr(prefix.size())] = {item, it->second.second};
+    }
+    Snapshot.FItems.merge(view);
+}
 
 }  // namespace
 
@@ -219,7 +261,32 @@ TSnapshot TSnapshot::Take(const TScope& Scope) {
         if (!path.empty() && path.back() != L'\\') path += L'\\';
         walker.Folder(path);
     }
-    for (const auto& [root, path] : Scope.Keys) walker.Key(root, RootName(root), Wide(path), 0);
+    // Wine's HKCR is HKLM\Software\Classes under another name. Walking it again
+    // would double the slowest part of a snapshot, so it is copied when HKLM is
+    // walked whole (Snapshot.DerivedClassesRootMatchesTheWalkedOne keeps this honest).
+    bool machine = false;
+    for (const auto& [root, path] : Scope.Keys) machine = machine || (root == HKEY_LOCAL_MACHINE && path.empty());
+    bool derive = false;
+    // Each registry call is a round trip to the Wine server; a few walkers at
+    // once keep it busy. The first levels are walked here, the rest apart.
+    walker.DeferAt(3);
+    for (const auto& [root, path] : Scope.Keys) {
+        if (root == HKEY_CLASSES_ROOT && path.empty() && machine) derive = true;
+        else walker.Key(root, RootName(root), Wide(path), 0);
+    }
+    const std::vector<TWalker::TSubtree>& subtrees = walker.Deferred;
+    std::vector<TSnapshot> parts(4);
+    std::atomic<size_t> next{0};
+    std::vector<std::thread> threads;
+    for (TSnapshot& part : parts)
+        threads.emplace_back([&] {
+            TWalker own(Scope, part);
+            for (size_t i; (i = next++) < subtrees.size();)
+                own.Key(subtrees[i].Root, subtrees[i].RootName, subtrees[i].Path, subtrees[i].Depth);
+        });
+    for (std::thread& t : threads) t.join();
+    for (TSnapshot& part : parts) snapshot.FItems.merge(part.FItems);
+    if (derive) DeriveClassesRoot(snapshot, walker);
     return snapshot;
 }
 

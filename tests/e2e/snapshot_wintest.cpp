@@ -100,3 +100,28 @@ TEST(Snapshot, SeesFilesFoldersKeysAndValuesComeGoAndChange) {
     EXPECT_NE(text.find(", read-only\n"), std::string::npos) << text;
     EXPECT_EQ(Describe({}), "(no differences)\n");
 }
+
+// The prefix scope derives HKCR from the classes of HKLM instead of walking it;
+// the derived view must be exactly what walking HKCR sees, also after a write
+// through HKCR and one to the user's own classes.
+TEST(Snapshot, DerivedClassesRootMatchesTheWalkedOne) {
+    const std::string id = std::to_string(GetCurrentProcessId());
+    const std::string viaRoot = "OrvandTest.ViaRoot." + id, viaUser = "Software\\Classes\\OrvandTest.ViaUser." + id;
+    KeyGuard rootGuard(HKEY_CLASSES_ROOT, viaRoot);
+    KeyGuard userGuard(HKEY_CURRENT_USER, viaUser);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CLASSES_ROOT, (viaRoot + "\\Sub").c_str(), "v", REG_SZ, "r", 2), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, viaUser.c_str(), nullptr, REG_SZ, "u", 2), ERROR_SUCCESS);
+
+    const TScope derivedScope = PrefixScope();
+    TScope walkedScope = derivedScope;
+    walkedScope.Folders.clear();
+    walkedScope.Keys = {{HKEY_CLASSES_ROOT, ""}};
+    const TSnapshot derived = TSnapshot::Take(derivedScope), walked = TSnapshot::Take(walkedScope);
+    TSnapshot derivedClasses;
+    for (const auto& [folded, item] : derived.FItems)
+        if (folded.compare(0, 5, "hkcr\\") == 0 || folded.compare(0, 5, "hkcr|") == 0) derivedClasses.FItems[folded] = item;
+    ASSERT_GT(walked.Size(), 1000u);
+    std::vector<TChange> changes = Compare(walked, derivedClasses);
+    EXPECT_TRUE(changes.empty()) << Describe(changes);
+    EXPECT_TRUE(derived.Has("HKCR\\" + viaRoot + "\\Sub|v"));
+}
