@@ -8,6 +8,8 @@
 #include "Components/JournalFormat.h"
 #include "Components/PackageFormat.h"
 #include "Components/SetupUtils.h"
+#include "config/HTTPUnit.h"
+#include "wintest_http.h"
 
 namespace wintest {
 
@@ -106,6 +108,14 @@ bool Covers(const TJournalLine& Line, const std::string& Item) {
 }
 
 }  // namespace
+
+void WarmUpWinInet() {
+    THttpServer server;
+    TempFolder temp;
+    server.Put("warm-up", "warm");
+    std::string error;
+    ASSERT_TRUE(DownloadFile(server.Url("ok", "warm-up"), temp.Path() + "warm-up", error, nullptr)) << error;
+}
 
 bool MakeMenuContainer() {
     HKEY container;

@@ -45,6 +45,10 @@ private:
 // system, when it is missing; a Leftovers made before takes it away again.
 bool MakeMenuContainer();
 
+// WinInet makes its per-user store (cookie index, proxy setting) at its first
+// use in a prefix. Called before a snapshot, so that store is no change of setup's.
+void WarmUpWinInet();
+
 // The exit code RunHost gives for a host it killed.
 inline constexpr DWORD Killed = 0xDEAD;
 

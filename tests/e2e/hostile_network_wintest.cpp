@@ -33,6 +33,7 @@ protected:
     static void SetUpTestSuite() {
         Container = std::make_unique<KeyGuard>(HKEY_CURRENT_USER, MenuContainer);
         MakeMenuContainer();
+        WarmUpWinInet();
         Before = std::make_unique<TSnapshot>(TSnapshot::Take(PrefixScope()));
     }
     static void TearDownTestSuite() {
@@ -58,9 +59,11 @@ protected:
             if (!StartsWith(line, "downloads ")) report.push_back(line);
         std::vector<TChange> changes = Compare(*Before, TSnapshot::Take(Scope));
         ExpectJournalNamesExactly(changes, Target);
-        for (const TChange& change : changes)
-            if (StartsWith(change.Item, "C:\\") && !StartsWith(change.Item, Target))
+        for (const TChange& change : changes) {
+            if (StartsWith(change.Item, "C:\\") && !StartsWith(change.Item, Target)) {
                 EXPECT_TRUE(EndsWith(change.Item, ".lnk") || EndsWith(change.Item, "\\Orvand\\")) << change.Item;
+            }
+        }
         return report;
     }
     void ExpectRemoved() { ExpectRemoveTakesItBack(*Before, Scope, Target, Left); }

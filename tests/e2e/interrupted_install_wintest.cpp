@@ -75,6 +75,7 @@ TEST(InterruptedInstallation, KilledInsideADownloadNoPartFileStaysAndRemoveTakes
     const std::string target = TargetFolder("Orvand Killed Download");
     Leftovers leftovers(target);
     ASSERT_TRUE(MakeMenuContainer());
+    WarmUpWinInet();
     const TScope scope = PrefixScope();
     const TSnapshot before = TSnapshot::Take(scope);
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "E2eUtil.h"
-#include "config/HTTPUnit.h"
+#include "install_fixture.h"
 #include "snapshot.h"
 
 using namespace e2e;
@@ -645,9 +645,7 @@ TEST(Wizard, AFirstInstallationFetchesTheAgentAndCharactersASecondAppendsAndRemo
     const std::string runLog = temp.Path() + "runs.log";
     const char* const MenuContainer = "Software\\Microsoft\\Internet Explorer\\MenuExt";
     const bool menuContainerMissing = !KeyExists(HKEY_CURRENT_USER, MenuContainer);
-    // WinInet sets up its per-user store at its first use in a prefix: made here, it is no change of setup's.
-    std::string ignored;
-    ASSERT_TRUE(DownloadFile(distributor.Url() + "Pip.acs", temp.Path() + "warm-up", ignored, nullptr)) << ignored;
+    WarmUpWinInet();
     const snapshot::TScope scope = snapshot::PrefixScope();
     const snapshot::TSnapshot before = snapshot::TSnapshot::Take(scope);
     UninstallAtEnd cleanup(target);
