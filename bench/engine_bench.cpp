@@ -5,12 +5,14 @@
 //   engine_bench uninstall FOLDER      TUninstaller::Uninstall of FOLDER; prints "SECONDS"
 //   engine_bench deletetree FOLDER     TUninstaller::DeleteFolderTree alone: the same
 //                                      files removed by a walk, without the journal
+//   engine_bench download URL FILE     DownloadFile of URL into FILE; prints "SECONDS BYTES"
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 #include "Components/SetupUtils.h"
+#include "config/HTTPUnit.h"
 #include "bench_util.h"
 
 namespace {
@@ -32,12 +34,27 @@ std::string WithBackslash(std::string Folder) {
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     const bool folderMode = mode == "uninstall" || mode == "deletetree";
-    if (!((mode == "verify" && argc == 3) || (mode == "extract" && argc == 4) || (folderMode && argc == 3))) {
+    if (!((mode == "verify" && argc == 3) || ((mode == "extract" || mode == "download") && argc == 4) ||
+          (folderMode && argc == 3))) {
         std::fprintf(stderr,
-                     "usage: engine_bench verify FILE | extract FILE FOLDER | uninstall FOLDER | deletetree FOLDER\n");
+                     "usage: engine_bench verify FILE | extract FILE FOLDER | uninstall FOLDER | deletetree FOLDER"
+                     " | download URL FILE\n");
         return 2;
     }
     try {
+        if (mode == "download") {
+            std::string error;
+            double start = BenchNow();
+            if (!DownloadFile(argv[2], argv[3], error, nullptr)) {
+                std::fprintf(stderr, "engine_bench: %s\n", error.c_str());
+                return 1;
+            }
+            double seconds = BenchNow() - start;
+            WIN32_FILE_ATTRIBUTE_DATA data{};
+            GetFileAttributesExA(argv[3], GetFileExInfoStandard, &data);
+            std::printf("%.4f %lu\n", seconds, data.nFileSizeLow);
+            return 0;
+        }
         if (folderMode) {
             const std::string folder = WithBackslash(argv[2]);
             TUninstaller uninstaller(folder);
