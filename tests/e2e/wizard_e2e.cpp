@@ -693,8 +693,7 @@ TEST(Wizard, AFirstInstallationFetchesTheAgentAndCharactersASecondAppendsAndRemo
         ExpectRegistered(target, true);
         EXPECT_EQ(ReadFileText(target + "data\\Zoe.acs"), TDistributor::CharacterBytes("Zoe.acs"));
         EXPECT_EQ(distributor.Requests(),
-                  (std::vector<std::string>{"/ok/Pip.acs", "/ok/setup.xml", "/ok/MSagent.exe", "/ok/Bramble.acs",
-                                            "/ok/Zoe.acs"}));
+                  (std::vector<std::string>{"/ok/setup.xml", "/ok/MSagent.exe", "/ok/Bramble.acs", "/ok/Zoe.acs"}));
         EXPECT_EQ(ReadFileText(runLog), "MSagent.exe \r\n");
 
         run.Click("RebootCheckBox");
