@@ -814,3 +814,86 @@ TEST(Wizard, CancelWithNoInstallerToRunLetsTheRunRegisterAndEndsWithoutTheFinish
     Sleep(500);
     EXPECT_FALSE(FileExists(runLog)) << "something was started";
 }
+
+TEST(Wizard, TheCharactersPageWantsOneAndCancelDuringTheirDownloadEndsSetupAfterTheLast) {
+    TempFolder temp;
+    Components all(true);
+    TDistributor distributor;
+    // Only characters that the package does not hold: none is present.
+    const std::string slow = distributor.Url("slow");
+    std::string setup = PackSample(temp.Path(), {}, SetupXmlText({slow}, {{"Pip", "Pip.acs"}, {"Zoe", "Zoe.acs"}}, {}));
+    std::string target = temp.Path() + "Orvand\\";
+    std::string runLog = temp.Path() + "runs.log";
+    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+    UninstallAtEnd cleanup(target);
+    TSetupRun run(setup);
+    ASSERT_TRUE(WalkToComponents(run, target));
+    run.Click("ComponentsNextButton");
+    ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
+    EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Pip", "Zoe"}));
+
+    run.Click("CharactersNextButton");
+    auto box = run.WaitBox();
+    ASSERT_TRUE(box) << "nothing present, nothing chosen, and no box";
+    EXPECT_EQ(box->Title, "Error");
+    EXPECT_EQ(box->Text, "At least one of Orvand Character should be installed");
+    EXPECT_EQ(box->Buttons, std::vector<int>{IDOK});
+    run.Answer(*box, IDOK);
+    Sleep(200);
+    EXPECT_EQ(run.VisiblePage(), "CharactersPanel");
+
+    // Cancel during the first character: asked at the next file, and the
+    // handler still fetches that one before setup ends, without the finish page.
+    run.TickItem("CharactersListBox", 0);
+    run.TickItem("CharactersListBox", 1);
+    run.ClickNoWait("CharactersNextButton");
+    ASSERT_TRUE(WaitText(run, "InstallLabel", "Downloading: " + slow + "Pip.acs")) << run.Text("InstallLabel");
+    Sleep(400);
+    run.Click("InstallCancelButton");
+    box = run.WaitBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->Text, CloseQuestion);
+    EXPECT_EQ(run.Text("InstallLabel"), "Downloading: " + slow + "Zoe.acs");
+    run.Answer(*box, IDYES);
+    int boxes = 0;
+    EXPECT_EQ(run.WaitExitCountingBoxes(30000, boxes), 0u);
+    EXPECT_EQ(boxes, 0);
+    for (const char* name : {"Pip.acs", "Zoe.acs"})
+        EXPECT_EQ(ReadFileText(target + "data\\" + name), TDistributor::CharacterBytes(name)) << name;
+    std::vector<std::string> journal = Journal(target);
+    ASSERT_GE(journal.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(journal.end() - 2, journal.end()),
+              (std::vector<std::string>{"CreateFile " + target + "data\\Pip.acs", "CreateFile " + target + "data\\Zoe.acs"}));
+    Sleep(500);
+    EXPECT_FALSE(FileExists(runLog)) << "the finish page's action followed";
+}
+
+TEST(Wizard, AnInstallerThatNoDistributorDeliversEndsSetupWithTheLastOnesMessageBeforeExtracting) {
+    TempFolder temp;
+    Components none(false);
+    wintest::THttpServer empty;  // answers 404 to everything
+    std::string setup = PackSample(temp.Path(), {}, SampleConfiguration({empty.Url("ok"), empty.ClosedUrl()}));
+    std::string target = temp.Path() + "Orvand\\";
+    std::string runLog = temp.Path() + "runs.log";
+    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+    TSetupRun run(setup);
+    ASSERT_TRUE(WalkToComponents(run, target));
+    run.Click("CmpCheckBox2");  // no speech: the Agent runtime alone
+    run.Click("ComponentsNextButton");
+    ExpectRebootNotice(run);
+    auto box = run.WaitBox(60000);
+    ASSERT_TRUE(box) << run.Text("InstallLabel");
+    EXPECT_EQ(box->Title, "Error");
+    EXPECT_EQ(box->Text, "Could not connect to host") << "not the last distributor's message";
+    EXPECT_EQ(run.Text("InstallLabel"), "Downloading: " + empty.ClosedUrl() + "MSagent.exe");
+    run.Answer(*box, IDOK);
+    int boxes = 0;
+    EXPECT_EQ(run.WaitExitCountingBoxes(30000, boxes), 0u);
+    EXPECT_EQ(boxes, 0);
+    EXPECT_FALSE(FileExists(runLog)) << "an installer ran";
+    EXPECT_FALSE(FileExists(target + "temp\\MSagent.exe")) << "a part file stayed";
+    std::vector<std::string> journal = Journal(target);
+    ASSERT_FALSE(journal.empty());
+    EXPECT_EQ(journal.back(), "CreateFile " + target + "temp\\setup.xml") << "more than the configuration was made";
+    RemoveTree(target);
+}
