@@ -17,19 +17,12 @@ std::string Utf8(const std::wstring& Text) {
     return out;
 }
 
-std::wstring Wide(const std::string& Text) {
+// Item names are given in the code page, and kept in UTF-8.
+std::wstring Wide(const std::string& Text, UINT CodePage = CP_ACP) {
     if (Text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+    int n = MultiByteToWideChar(CodePage, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
     std::wstring out(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n);
-    return out;
-}
-
-std::wstring FromUtf8(const std::string& Text) {
-    if (Text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n);
+    MultiByteToWideChar(CodePage, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n);
     return out;
 }
 
@@ -225,7 +218,7 @@ void DeriveClassesRoot(TSnapshot& Snapshot, const TWalker& Walker) {
         char next = folded[prefix.size()];
         if (next != '\\' && next != '|') continue;
         std::string item = "HKCR" + it->second.first.substr(prefix.size());
-        if (Walker.Ignored(FromUtf8(item))) continue;
+        if (Walker.Ignored(Wide(item, CP_UTF8))) continue;
         view["hkcr" + folded.substr(prefix.size())] = {item, it->second.second};
     }
     Snapshot.FItems.merge(view);
