@@ -114,6 +114,15 @@ struct UninstallAtEnd {
     std::string Target;
 };
 
+// A scenario's scratch folder, the target below it, and the stand-ins' log of their starts;
+// made after the components are set up, whose own runs it would log.
+struct TScenario {
+    TempFolder Temp;
+    const std::string Target = Temp.Path() + "Orvand\\";
+    const std::string RunLog = Temp.Path() + "runs.log";
+    EnvGuard LogRuns{"ORVAND_FIXTURE_RUNLOG", RunLog.c_str()};
+};
+
 std::vector<std::string> Journal(const std::string& Target) { return SplitCrLf(ReadFileText(Target + "install.log")); }
 
 bool IsBanner(const std::string& Line) { return Line.rfind("########## Setup started at ", 0) == 0; }
@@ -469,22 +478,19 @@ TEST(Wizard, TheFolderBrowserStartsAtTheDrivesAndAppendsTheProductFolder) {
 }
 
 TEST(Wizard, AFirstRunWithTheInstallersShippedShowsTheNoticeAndEndsOnTheRestartBox) {
-    TempFolder temp;
     Components none(false);
+    TScenario scene;
     std::vector<std::string> installers, names;
     for (const char* name : ComponentInstallers) {
         installers.push_back(std::string(".\\temp\\ ") + name + " \"" + Fixture(name) + "\"");
         names.push_back(name);
     }
     // No distributors: nothing may be downloaded.
-    std::string setup = PackSample(temp.Path(), installers, SampleConfiguration({}));
-    std::string target = temp.Path() + "Orvand\\";
-    std::string runLog = temp.Path() + "runs.log";
-    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
-    UninstallAtEnd cleanup(target);
+    std::string setup = PackSample(scene.Temp.Path(), installers, SampleConfiguration({}));
+    UninstallAtEnd cleanup(scene.Target);
     {
         TSetupRun run(setup);
-        ASSERT_TRUE(WalkToComponents(run, target));
+        ASSERT_TRUE(WalkToComponents(run, scene.Target));
         run.Click("ComponentsNextButton");
         ExpectRebootNotice(run);
         ASSERT_TRUE(run.WaitPage("CharactersPanel", 120000));
@@ -499,16 +505,16 @@ TEST(Wizard, AFirstRunWithTheInstallersShippedShowsTheNoticeAndEndsOnTheRestartB
         EXPECT_FALSE(run.Visible("RunCheckBox"));
         EXPECT_FALSE(run.Checked("RunCheckBox"));
 
-        std::vector<std::string> journal = Journal(target);
+        std::vector<std::string> journal = Journal(scene.Target);
         ASSERT_FALSE(journal.empty());
         EXPECT_TRUE(IsBanner(journal[0])) << journal[0];
         journal.erase(journal.begin());
-        std::vector<std::string> expected = Concat({{"CreateFolder " + target, "CreateFolder " + target + "temp\\",
-                                                     "CreateFile " + target + "temp\\setup.xml"},
-                                                    ExtractedLines(target, true, true, names),
-                                                    RegisteredLines(target, true)});
+        std::vector<std::string> expected = Concat({{"CreateFolder " + scene.Target, "CreateFolder " + scene.Target + "temp\\",
+                                                     "CreateFile " + scene.Target + "temp\\setup.xml"},
+                                                    ExtractedLines(scene.Target, true, true, names),
+                                                    RegisteredLines(scene.Target, true)});
         EXPECT_EQ(Joined(journal), Joined(expected));
-        ExpectRegistered(target, true);
+        ExpectRegistered(scene.Target, true);
 
         run.Click("RebootCheckBox");
         EXPECT_FALSE(run.Checked("RebootCheckBox"));
@@ -518,10 +524,10 @@ TEST(Wizard, AFirstRunWithTheInstallersShippedShowsTheNoticeAndEndsOnTheRestartB
         EXPECT_EQ(boxes, 0) << "Finish asked something";
     }
     // Each installer ran once, in list order, without arguments.
-    EXPECT_EQ(ReadFileText(runLog), "MSagent.exe \r\nspchapi.exe \r\ntv_enua.exe \r\nlhttseng.exe \r\n");
-    EXPECT_TRUE(FileExists(target + "install.exe"));
+    EXPECT_EQ(ReadFileText(scene.RunLog), "MSagent.exe \r\nspchapi.exe \r\ntv_enua.exe \r\nlhttseng.exe \r\n");
+    EXPECT_TRUE(FileExists(scene.Target + "install.exe"));
     cleanup.Now();
-    ExpectRegistered(target, false);
+    ExpectRegistered(scene.Target, false);
 }
 
 TEST(Wizard, WithEverythingPresentNoNoticeAndEscOnTheFinishPageStartsTheProduct) {
@@ -791,43 +797,37 @@ TEST(Wizard, CancelDuringADownloadIsAnsweredAtTheNextPumpAndTheInstallerStillToR
 }
 
 TEST(Wizard, CancelWithNoInstallerToRunLetsTheRunRegisterAndEndsWithoutTheFinishPage) {
-    TempFolder temp;
     Components all(true);
+    TScenario scene;
     TDistributor distributor;
     std::string configuration = SampleConfiguration({distributor.Url("slow")});
     distributor.Server.Put("setup.xml", configuration);  // a refresh that takes its time
-    std::string setup = PackSample(temp.Path(), {}, configuration);
-    std::string target = temp.Path() + "Orvand\\";
-    std::string runLog = temp.Path() + "runs.log";
-    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
-    UninstallAtEnd cleanup(target);
+    std::string setup = PackSample(scene.Temp.Path(), {}, configuration);
+    UninstallAtEnd cleanup(scene.Target);
     TSetupRun run(setup);
-    ASSERT_TRUE(WalkToComponents(run, target));
+    ASSERT_TRUE(WalkToComponents(run, scene.Target));
     run.ClickNoWait("ComponentsNextButton");
     CancelDuringTransfer(run, "Retrieving setup config. Please Wait...", IDYES);
     int boxes = 0;
     EXPECT_EQ(run.WaitExitCountingBoxes(30000, boxes), 0u);
     EXPECT_EQ(boxes, 0);
     // The run went through to its end; the finish page's action did not follow.
-    EXPECT_EQ(Journal(target).back(), "RegisterServer " + target + "bridge.ocx");
-    ExpectRegistered(target, true);
+    EXPECT_EQ(Journal(scene.Target).back(), "RegisterServer " + scene.Target + "bridge.ocx");
+    ExpectRegistered(scene.Target, true);
     Sleep(500);
-    EXPECT_FALSE(FileExists(runLog)) << "something was started";
+    EXPECT_FALSE(FileExists(scene.RunLog)) << "something was started";
 }
 
 TEST(Wizard, TheCharactersPageWantsOneAndCancelDuringTheirDownloadEndsSetupAfterTheLast) {
-    TempFolder temp;
     Components all(true);
+    TScenario scene;
     TDistributor distributor;
     // Only characters that the package does not hold: none is present.
     const std::string slow = distributor.Url("slow");
-    std::string setup = PackSample(temp.Path(), {}, SetupXmlText({slow}, {{"Pip", "Pip.acs"}, {"Zoe", "Zoe.acs"}}, {}));
-    std::string target = temp.Path() + "Orvand\\";
-    std::string runLog = temp.Path() + "runs.log";
-    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
-    UninstallAtEnd cleanup(target);
+    std::string setup = PackSample(scene.Temp.Path(), {}, SetupXmlText({slow}, {{"Pip", "Pip.acs"}, {"Zoe", "Zoe.acs"}}, {}));
+    UninstallAtEnd cleanup(scene.Target);
     TSetupRun run(setup);
-    ASSERT_TRUE(WalkToComponents(run, target));
+    ASSERT_TRUE(WalkToComponents(run, scene.Target));
     run.Click("ComponentsNextButton");
     ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
     EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Pip", "Zoe"}));
@@ -859,25 +859,22 @@ TEST(Wizard, TheCharactersPageWantsOneAndCancelDuringTheirDownloadEndsSetupAfter
     EXPECT_EQ(run.WaitExitCountingBoxes(30000, boxes), 0u);
     EXPECT_EQ(boxes, 0);
     for (const char* name : {"Pip.acs", "Zoe.acs"})
-        EXPECT_EQ(ReadFileText(target + "data\\" + name), TDistributor::CharacterBytes(name)) << name;
-    std::vector<std::string> journal = Journal(target);
+        EXPECT_EQ(ReadFileText(scene.Target + "data\\" + name), TDistributor::CharacterBytes(name)) << name;
+    std::vector<std::string> journal = Journal(scene.Target);
     ASSERT_GE(journal.size(), 2u);
     EXPECT_EQ(std::vector<std::string>(journal.end() - 2, journal.end()),
-              (std::vector<std::string>{"CreateFile " + target + "data\\Pip.acs", "CreateFile " + target + "data\\Zoe.acs"}));
+              (std::vector<std::string>{"CreateFile " + scene.Target + "data\\Pip.acs", "CreateFile " + scene.Target + "data\\Zoe.acs"}));
     Sleep(500);
-    EXPECT_FALSE(FileExists(runLog)) << "the finish page's action followed";
+    EXPECT_FALSE(FileExists(scene.RunLog)) << "the finish page's action followed";
 }
 
 TEST(Wizard, AnInstallerThatNoDistributorDeliversEndsSetupWithTheLastOnesMessageBeforeExtracting) {
-    TempFolder temp;
     Components none(false);
+    TScenario scene;
     wintest::THttpServer empty;  // answers 404 to everything
-    std::string setup = PackSample(temp.Path(), {}, SampleConfiguration({empty.Url("ok"), empty.ClosedUrl()}));
-    std::string target = temp.Path() + "Orvand\\";
-    std::string runLog = temp.Path() + "runs.log";
-    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+    std::string setup = PackSample(scene.Temp.Path(), {}, SampleConfiguration({empty.Url("ok"), empty.ClosedUrl()}));
     TSetupRun run(setup);
-    ASSERT_TRUE(WalkToComponents(run, target));
+    ASSERT_TRUE(WalkToComponents(run, scene.Target));
     run.Click("CmpCheckBox2");  // no speech: the Agent runtime alone
     run.Click("ComponentsNextButton");
     ExpectRebootNotice(run);
@@ -890,10 +887,10 @@ TEST(Wizard, AnInstallerThatNoDistributorDeliversEndsSetupWithTheLastOnesMessage
     int boxes = 0;
     EXPECT_EQ(run.WaitExitCountingBoxes(30000, boxes), 0u);
     EXPECT_EQ(boxes, 0);
-    EXPECT_FALSE(FileExists(runLog)) << "an installer ran";
-    EXPECT_FALSE(FileExists(target + "temp\\MSagent.exe")) << "a part file stayed";
-    std::vector<std::string> journal = Journal(target);
+    EXPECT_FALSE(FileExists(scene.RunLog)) << "an installer ran";
+    EXPECT_FALSE(FileExists(scene.Target + "temp\\MSagent.exe")) << "a part file stayed";
+    std::vector<std::string> journal = Journal(scene.Target);
     ASSERT_FALSE(journal.empty());
-    EXPECT_EQ(journal.back(), "CreateFile " + target + "temp\\setup.xml") << "more than the configuration was made";
-    RemoveTree(target);
+    EXPECT_EQ(journal.back(), "CreateFile " + scene.Target + "temp\\setup.xml") << "more than the configuration was made";
+    RemoveTree(scene.Target);
 }
