@@ -22,24 +22,66 @@ start_display() {
 
 stop_display() {
   if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
-  local ws
+  local ws b
   ws=$(command -v wineserver || command -v wineserver-stable || echo /usr/lib/wine/wineserver)
-  WINEPREFIX=$BUILD/win/wineprefix "$ws" -k 2>/dev/null || true
+  for b in win win64; do
+    [ -d "$BUILD/$b/wineprefix" ] && WINEPREFIX=$BUILD/$b/wineprefix "$ws" -k 2>/dev/null
+  done
+  return 0
 }
 
-# configure_and_build [native] [win] [fuzz]: all three without arguments.
+# The two Windows test configurations, each a build folder with its own 64-bit prefix:
+#   shipped  build/win    the i686 program that ships, under WoW64 (needs 32-bit code to run)
+#   x64      build/win64  the same sources for x86_64 under wine64 (runs on every machine)
+# can_run_32bit: whether this machine starts a tiny 32-bit x86 program; a kernel may
+# lack the support whatever its version says. ORVAND_NO_32BIT=1 answers no without trying,
+# to test the other path on a machine that can. Sets NO_32BIT_WHY when it answers no.
+can_run_32bit() {
+  if [ "${ORVAND_NO_32BIT:-}" = 1 ]; then
+    NO_32BIT_WHY="ORVAND_NO_32BIT=1 says this machine cannot run 32-bit programs"
+    return 1
+  fi
+  local probe=$BUILD/probe32
+  mkdir -p "$BUILD"
+  # An ELF32 i386 program of 96 bytes whose only work is exit(0).
+  python3 - "$probe" <<'EOT'
+import struct, sys
+base, size = 0x08048000, 96
+header = struct.pack("<16sHHIIIIIHHHHHH", b"\x7fELF\x01\x01\x01", 2, 3, 1, base + 84, 52, 0, 0, 52, 32, 1, 0, 0, 0)
+segment = struct.pack("<8I", 1, 0, base, base, size, size, 5, 0x1000)
+code = bytes.fromhex("b801000000" "bb00000000" "cd80")  # mov eax, 1; mov ebx, 0; int 0x80
+open(sys.argv[1], "wb").write(header + segment + code)
+EOT
+  chmod +x "$probe"
+  if "$probe" 2>/dev/null; then return 0; fi
+  NO_32BIT_WHY="this machine cannot run 32-bit programs"
+  return 1
+}
+
+# configure_and_build [native] [win] [win64] [fuzz]: native, win and fuzz without arguments.
+# The cross builds pack with the native build's packer when it is in the list
+# (so list native first); the shipped build registers its Wine tests only where
+# RUN_SHIPPED=1, and is otherwise built as far as its static checks need.
 configure_and_build() {
   local builds=("$@")
   [ ${#builds[@]} -gt 0 ] || builds=(native win fuzz)
-  local b
+  local b host_pack=() targets
+  for b in "${builds[@]}"; do
+    [ "$b" = native ] && host_pack=(-DORVAND_HOST_PACK="$BUILD/native/tools/orvand-pack")
+  done
   for b in "${builds[@]}"; do
     case $b in
       native) cmake -S "$ROOT" -B "$BUILD/native" -G Ninja -DORVAND_SANITIZE=ON >/dev/null ;;
-      win) cmake -S "$ROOT" -B "$BUILD/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null ;;
+      win) cmake -S "$ROOT" -B "$BUILD/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+             -DORVAND_WINE_TESTS="$([ "${RUN_SHIPPED:-1}" = 1 ] && echo ON || echo OFF)" "${host_pack[@]}" >/dev/null ;;
+      win64) cmake -S "$ROOT" -B "$BUILD/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" \
+               "${host_pack[@]}" >/dev/null ;;
       fuzz) CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD/fuzz" -G Ninja -DORVAND_SANITIZE=ON -DORVAND_FUZZ=ON >/dev/null ;;
     esac
   done
   for b in "${builds[@]}"; do
-    cmake --build "$BUILD/$b" -j "$JOBS"
+    targets=()
+    if [ "$b" = win ] && [ "${RUN_SHIPPED:-1}" != 1 ]; then targets=(--target install_exe sample_package); fi
+    cmake --build "$BUILD/$b" -j "$JOBS" "${targets[@]}"
   done
 }

@@ -43,6 +43,21 @@ PrjFolder::~PrjFolder() {
     if (FMadePrj) RemoveDirectoryA("C:\\prj");
 }
 
+bool RunsUnderWow64() {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+std::string ViewText(HKEY Root, const std::string& Key, const char* Value, REGSAM View) {
+    HKEY key;
+    if (RegOpenKeyExA(Root, Key.c_str(), 0, KEY_QUERY_VALUE | View, &key) != ERROR_SUCCESS) return "(none)";
+    char buffer[1024];
+    DWORD size = sizeof(buffer);
+    LONG r = RegGetValueA(key, nullptr, Value, RRF_RT_REG_SZ, nullptr, buffer, &size);
+    RegCloseKey(key);
+    return r == ERROR_SUCCESS ? buffer : "(none)";
+}
+
 std::string SpecialFolder(int Id) {
     char path[MAX_PATH] = "";
     SHGetSpecialFolderPathA(nullptr, path, Id, FALSE);

@@ -15,6 +15,20 @@ inline constexpr const char* MenuExtKey = "Software\\Microsoft\\Internet Explore
 // The class of the fixture COM library bridge.ocx (ProgID "Orvand.Bridge").
 inline constexpr const char* BridgeClassKey = "CLSID\\{7F3C2A91-5B4E-4D6A-9C1F-2E8B0D4A6C35}";
 
+// The test configuration this program is: the shipped i686 program, which runs on
+// 64-bit Windows under WoW64, or the x86_64 build of the same sources. Tests assert
+// what Windows does in the one they run in.
+inline constexpr bool ShippedBuild = sizeof(void*) == 4;
+// The registry view this build's HKLM software and class keys land in.
+inline constexpr REGSAM ProductView = ShippedBuild ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+inline constexpr REGSAM OtherView = ShippedBuild ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+// The Program Files folder Windows gives this build.
+inline constexpr const char* BuildProgramFiles = ShippedBuild ? "C:\\Program Files (x86)\\" : "C:\\Program Files\\";
+// Whether this process runs under WoW64.
+bool RunsUnderWow64();
+// A value's text read in the given view (KEY_WOW64_32KEY or _64KEY), or "(none)".
+std::string ViewText(HKEY Root, const std::string& Key, const char* Value, REGSAM View);
+
 // The path of a shell folder (CSIDL_...), ending in "\".
 std::string SpecialFolder(int Id);
 

@@ -217,6 +217,12 @@ std::vector<std::string> Plus(std::vector<std::string> Calls, const std::string&
 
 }  // namespace
 
+TEST(GetProgramFilesFolder, IsTheFolderOfThisBuildOn64BitWindows) {
+    // Both configurations run in a 64-bit prefix: the shipped program under WoW64.
+    EXPECT_EQ(RunsUnderWow64(), ShippedBuild);
+    EXPECT_EQ(GetProgramFilesFolder() + "\\", BuildProgramFiles);
+}
+
 TEST(GetProgramFilesFolder, TakesTheFirstNonEmptySourceInOrder) {
     ValueGuard ntDir(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesDir"), ntPath(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesPath");
     ValueGuard cvDir(HKEY_LOCAL_MACHINE, CvKey, "ProgramFilesDir"), cvPath(HKEY_LOCAL_MACHINE, CvKey, "ProgramFilesPath");

@@ -211,6 +211,17 @@ void ExpectRegistered(const std::string& Target, bool Present) {
     EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, RunKey, "Orvand"), expect(program("orvand.exe") + " -hidden"));
     EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, MenuKey, nullptr), expect(Target + "data\\script.htm"));
     EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, BridgeKey, nullptr) != "(none)", Present);
+    // Where 64-bit Windows keeps them: the uninstall entry and the class in this build's
+    // registry view (a 64-bit "reg query" finds the shipped program's under Wow6432Node),
+    // nothing in the other view, and the Run value where a 64-bit Explorer reads it.
+    const std::string wow6432Entry = "SOFTWARE\\Wow6432Node\\" + std::string(UninstallKey).substr(9);
+    EXPECT_EQ(ViewText(HKEY_LOCAL_MACHINE, wow6432Entry, "DisplayName", KEY_WOW64_64KEY),
+              ShippedBuild ? expect("Orvand") : "(none)");
+    EXPECT_EQ(ViewText(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName", OtherView), "(none)");
+    EXPECT_EQ(ViewText(HKEY_CLASSES_ROOT, BridgeKey, nullptr, ProductView) != "(none)", Present);
+    EXPECT_EQ(ViewText(HKEY_CLASSES_ROOT, BridgeKey, nullptr, OtherView), "(none)");
+    EXPECT_EQ(ViewText(HKEY_CURRENT_USER, RunKey, "Orvand", KEY_WOW64_64KEY),
+              expect(program("orvand.exe") + " -hidden"));
 }
 
 }  // namespace
@@ -260,7 +271,7 @@ TEST(Wizard, CaptionTitleLicenceAndTheAcceptBox) {
     run.Click("LicenseNextButton");
     ASSERT_TRUE(run.WaitPage("LocationPanel"));
     EXPECT_EQ(run.FocusName(), "LocationEdit");
-    EXPECT_EQ(run.Text("LocationEdit"), "C:\\Program Files\\Orvand\\");
+    EXPECT_EQ(run.Text("LocationEdit"), std::string(BuildProgramFiles) + "Orvand\\");
     EXPECT_EQ(Joined(LayoutProblems(run)), "");
 }
 
@@ -752,6 +763,7 @@ TEST(Wizard, AFirstInstallationFetchesTheAgentAndCharactersASecondAppendsAndRemo
 
     // The installed copy takes it all back; the Agent runtime's own installer is not undone.
     cleanup.Now();
+    ExpectRegistered(target, false);
     SetComponent("MSagent.exe", false);
     std::vector<snapshot::TChange> left = snapshot::Compare(before, snapshot::TSnapshot::Take(scope));
     std::vector<std::string> expected = {"+ " + target, "+ " + target + "install.exe"};
