@@ -3,6 +3,7 @@
 
 #include "Components/JournalFormat.h"
 #include "app/Application.h"
+#include "app/PathUtils.h"
 #include "app/Utils.h"
 
 bool TInstallerUI::Confirm(const std::string& Text, const std::string& Caption) {
@@ -103,7 +104,8 @@ bool TInstaller::ForceFolderLevel(const std::string& Path, bool Nested) {
     // as the end of the recursion an existing root will do.
     if (Path.size() <= 3) return Nested && !Path.empty() && FolderExists(Path);
     if (FolderExists(Path)) return true;
-    std::string parent = ExtractParentFolder(Path);
+    // The system's code page: a double-byte character may end in 0x5C.
+    std::string parent = ExtractParentFolderWith(Path, IsAnsiLeadByte);
     if (parent == Path) return false;
     if (!ForceFolderLevel(parent, true)) return false;
     if (!CreateDirectoryA(Path.c_str(), nullptr)) return false;

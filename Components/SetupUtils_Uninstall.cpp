@@ -13,8 +13,6 @@ namespace {
 
 const char* const JournalName = "install.log";
 
-bool IsAnsiLeadByte(unsigned char Byte) { return IsDBCSLeadByte(Byte) != FALSE; }
-
 // Journal roots are handle values; predefined keys are sign-extended handles.
 HKEY RootKeyHandle(uint32_t Root) {
     return reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(Root)));

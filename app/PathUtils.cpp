@@ -1,5 +1,7 @@
 #include "app/PathUtils.h"
 
+#include "support/Exceptions.h"
+
 namespace {
 
 // Index of the first byte of the last whole character, or npos for an empty text.
@@ -29,6 +31,29 @@ std::string NormalizeFolderPathWith(const std::string& Path, TLeadBytePredicate 
     std::string result = Path.substr(begin, end - begin);
     if (!EndsWithSeparator(result, IsLeadByte)) result += '\\';
     return result;
+}
+
+std::string ExtractParentFolderWith(const std::string& Path, TLeadBytePredicate IsLeadByte) {
+    if (Path.empty()) throw Exception("Assertion failed (app/PathUtils): Path must not be empty");
+    // Separators are found walking forward: a trail byte cannot be told from a
+    // lead byte when walking back.
+    size_t last = std::string::npos, previous = std::string::npos;
+    size_t i = 0;
+    bool endsInSeparator = false;
+    while (i < Path.size()) {
+        bool lead = IsLeadByte && IsLeadByte(static_cast<unsigned char>(Path[i]));
+        size_t next = (lead && i + 1 < Path.size()) ? i + 2 : i + 1;
+        endsInSeparator = next == i + 1 && (Path[i] == '\\' || Path[i] == '/');
+        if (endsInSeparator) {
+            previous = last;
+            last = i;
+        }
+        i = next;
+    }
+    // A final separator only marks Path as a folder; the one in front of it splits.
+    size_t sep = endsInSeparator ? previous : last;
+    if (sep == std::string::npos) return Path;
+    return Path.substr(0, sep + 1);
 }
 
 bool SameTextAscii(const std::string& A, const std::string& B) {

@@ -16,3 +16,9 @@ std::string LowerAscii(std::string Text);
 
 // True when the text's last whole character is "\" or "/".
 bool EndsWithSeparator(const std::string& Path, TLeadBytePredicate IsLeadByte);
+
+// The folder above Path, with its trailing separator: "C:\a\b\" gives "C:\a\",
+// "data" comes back unchanged. Only whole characters count as separators, so a
+// double-byte character whose trail byte is 0x5C stays in one piece; a null
+// IsLeadByte makes every byte a character. Raises Exception for an empty Path.
+std::string ExtractParentFolderWith(const std::string& Path, TLeadBytePredicate IsLeadByte);

@@ -2,9 +2,9 @@
 
 #include "app/PathUtils.h"
 
-namespace {
-
 bool IsAnsiLeadByte(unsigned char Byte) { return IsDBCSLeadByte(Byte) != FALSE; }
+
+namespace {
 
 // Set during static initialisation, before any window exists.
 const std::string ProgramFolderValue = GetProgramFolder();

@@ -11,6 +11,8 @@ std::string GetProgramFolder();
 // Blanks and control characters trimmed at both ends, a final "\" ensured
 // (a double-byte character of the active code page is never taken for one).
 std::string NormalizeFolderPath(const std::string& Path);
+// Whether Byte starts a double-byte character of the active code page.
+bool IsAnsiLeadByte(unsigned char Byte);
 // The running product's main window, or nullptr.
 HWND FindRunningInstance();
 // Full path of the running executable.

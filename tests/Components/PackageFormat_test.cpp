@@ -1,6 +1,9 @@
 #include "Components/PackageFormat.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
 
 #include "tests/Components/PackageTestUtil.h"
 
@@ -41,6 +44,81 @@ std::string DecodeError(const Bytes& Package, const TFileData& Entry, int64_t Da
 
 const std::string TooMany = "Distribution package contains to many files.";
 
+// Numbers are stored little-endian whatever the host; these never go through TFileData.
+void PutLE32(Bytes& To, size_t At, uint32_t Value) {
+    for (int i = 0; i < 4; ++i) To[At + i] = static_cast<uint8_t>(Value >> (8 * i));
+}
+uint32_t GetLE32(const Bytes& From, size_t At) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(From[At + i]) << (8 * i);
+    return v;
+}
+
+// A 137-byte record laid out by hand: name at 0 and folder at 64 (length byte,
+// then the text, zero-padded), flags at 128, offset at 129, size at 133.
+Bytes RawRecord(const std::string& Folder, const std::string& Name, uint8_t Flags, uint32_t Offset, uint32_t Size) {
+    Bytes r(137, 0);
+    r[0] = static_cast<uint8_t>(Name.size());
+    std::copy(Name.begin(), Name.end(), r.begin() + 1);
+    r[64] = static_cast<uint8_t>(Folder.size());
+    std::copy(Folder.begin(), Folder.end(), r.begin() + 65);
+    r[128] = Flags;
+    PutLE32(r, 129, Offset);
+    PutLE32(r, 133, Size);
+    return r;
+}
+
+// The first byte where Got and Want differ, for a readable failure; empty when equal.
+std::string Mismatch(const Bytes& Got, const Bytes& Want) {
+    size_t i = 0;
+    while (i < Got.size() && i < Want.size() && Got[i] == Want[i]) ++i;
+    if (i == Got.size() && i == Want.size()) return "";
+    if (i == Got.size() || i == Want.size())
+        return "length " + std::to_string(Got.size()) + ", expected " + std::to_string(Want.size());
+    return "byte " + std::to_string(i) + ": " + std::to_string(Got[i]) + ", expected " + std::to_string(Want[i]);
+}
+
+Bytes RecordBytes(const Bytes& Package, int Index) {
+    auto at = Package.begin() + static_cast<ptrdiff_t>(RecordPosition(Package, Index));
+    return Bytes(at, at + 137);
+}
+
+struct THandEntry {
+    std::string Folder, Name;
+    Bytes Stored;
+    uint8_t Flags;
+    uint32_t Size;
+};
+
+// A package put together byte by byte: the stored data back to back from offset
+// 0, the records, the count and the MD5 digest of all that.
+Bytes HandPackage(const std::vector<THandEntry>& Entries) {
+    Bytes pkg, records;
+    for (const THandEntry& e : Entries) {
+        Bytes r = RawRecord(e.Folder, e.Name, e.Flags, static_cast<uint32_t>(pkg.size()), e.Size);
+        records.insert(records.end(), r.begin(), r.end());
+        pkg.insert(pkg.end(), e.Stored.begin(), e.Stored.end());
+    }
+    pkg.insert(pkg.end(), records.begin(), records.end());
+    pkg.resize(pkg.size() + 4);
+    PutLE32(pkg, pkg.size() - 4, static_cast<uint32_t>(Entries.size()));
+    TMD5Context context;
+    MD5Init(context);
+    MD5Update(context, pkg.data(), static_cast<uint32_t>(pkg.size()));
+    TMD5Digest digest = MD5Final(context);
+    pkg.insert(pkg.end(), digest.begin(), digest.end());
+    return pkg;
+}
+
+// One zlib stream made by zlib itself, not by the packer.
+Bytes Compress2(const Bytes& Data) {
+    uLongf length = compressBound(static_cast<uLong>(Data.size()));
+    Bytes out(length);
+    EXPECT_EQ(compress2(out.data(), &length, Data.data(), static_cast<uLong>(Data.size()), Z_BEST_COMPRESSION), Z_OK);
+    out.resize(length);
+    return out;
+}
+
 }  // namespace
 
 TEST(PackageFormat, RoundTripKeepsOrderOffsetsAndBytes) {
@@ -80,8 +158,81 @@ TEST(PackageFormat, RoundTripKeepsOrderOffsetsAndBytes) {
     EXPECT_EQ(Decode(pkg, dir[5]), Bytes{});
     EXPECT_EQ(int32_t(dir[4].Size), 0);
 
+    // The records as bytes, against values known without the reader; the offset of
+    // plain.bin is checked by what it points at.
+    ASSERT_EQ(GetLE32(pkg, pkg.size() - 20), 7u);
+    const uint32_t exeSize = static_cast<uint32_t>(exe.size());
+    EXPECT_EQ(Mismatch(RecordBytes(pkg, 0), RawRecord(".\\", "install.exe", 0, 0, exeSize)), "");
+    EXPECT_EQ(Mismatch(RecordBytes(pkg, 1), RawRecord(".\\", "orvand.exe", FileDataCompressed, exeSize, 200000)), "");
+    Bytes plain = RecordBytes(pkg, 2);
+    uint32_t plainOffset = GetLE32(plain, 129);
+    EXPECT_EQ(Mismatch(plain, RawRecord(".\\", "plain.bin", 0, plainOffset, 200000)), "");
+    ASSERT_LE(plainOffset + 200000ull, pkg.size());
+    EXPECT_TRUE(std::equal(big.begin(), big.end(), pkg.begin() + plainOffset));
+    EXPECT_EQ(Mismatch(RecordBytes(pkg, 3),
+                       RawRecord(".\\data\\", "orvand.dic", FileDataCompressed, plainOffset + 200000, 150000)),
+              "");
+
     // The same input gives the same bytes: nothing time-dependent is written.
     EXPECT_EQ(Build(exe, {{".\\", "orvand.exe", big, true}}), Build(exe, {{".\\", "orvand.exe", big, true}}));
+}
+
+TEST(PackageFormat, HandWrittenPackageIsReadAndDecoded) {
+    Bytes exe = Text("MZ" + std::string(259, '\x90'));  // 0x105 bytes: offsets and sizes above one byte
+    Bytes notes = Text("stored as it is\r\n");
+    Bytes dictionary;
+    for (int i = 0; dictionary.size() < 70000; ++i) {
+        Bytes word = Text("word" + std::to_string(i % 997) + "\r\n");
+        dictionary.insert(dictionary.end(), word.begin(), word.end());
+    }
+    dictionary.resize(70000);  // 0x00011170: three bytes of the size field in use
+    Bytes setup = Text("<?xml version=\"1.0\"?><setup><file name=\"notes.txt\"/></setup>");
+    Bytes zDictionary = Compress2(dictionary), zSetup = Compress2(setup);
+    ASSERT_LT(zDictionary.size(), dictionary.size());
+
+    const uint32_t notesSize = static_cast<uint32_t>(notes.size()), setupSize = static_cast<uint32_t>(setup.size());
+    Bytes pkg = HandPackage({{".\\", "install.exe", exe, 0, 0x105},
+                             {".\\data\\", "notes.txt", notes, 0, notesSize},
+                             {".\\data\\", "orvand.dic", zDictionary, FileDataCompressed, 70000},
+                             {".\\temp\\", "setup.xml", zSetup, FileDataCompressed, setupSize}});
+    {
+        TMemoryStream s(pkg);
+        EXPECT_TRUE(VerifyPackageDigest(s));
+    }
+    TFileDataDynArray dir = Directory(pkg);
+    ASSERT_EQ(dir.size(), 4u);
+    const uint32_t dictionaryAt = 0x105 + notesSize;
+    struct {
+        const char *Folder, *Name;
+        uint8_t Flags;
+        uint32_t Offset, Size;
+        const Bytes& Data;
+    } want[] = {
+        {".\\", "install.exe", 0, 0, 0x105, exe},
+        {".\\data\\", "notes.txt", 0, 0x105, notesSize, notes},
+        {".\\data\\", "orvand.dic", FileDataCompressed, dictionaryAt, 70000, dictionary},
+        {".\\temp\\", "setup.xml", FileDataCompressed, dictionaryAt + static_cast<uint32_t>(zDictionary.size()),
+         setupSize, setup},
+    };
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(EntryFolder(dir[i]), want[i].Folder) << i;
+        EXPECT_EQ(EntryName(dir[i]), want[i].Name) << i;
+        EXPECT_EQ(dir[i].Flags, want[i].Flags) << i;
+        EXPECT_EQ(int32_t(dir[i].Offset), static_cast<int32_t>(want[i].Offset)) << i;
+        EXPECT_EQ(int32_t(dir[i].Size), static_cast<int32_t>(want[i].Size)) << i;
+        EXPECT_EQ(Decode(pkg, dir[i]), want[i].Data) << i;
+    }
+
+    // With every file stored as it is, the packer writes exactly these bytes.
+    Bytes plain = HandPackage({{".\\", "install.exe", exe, 0, 0x105},
+                               {".\\data\\", "notes.txt", notes, 0, notesSize},
+                               {".\\data\\", "orvand.dic", dictionary, 0, 70000},
+                               {".\\temp\\", "setup.xml", setup, 0, setupSize}});
+    EXPECT_EQ(Mismatch(Build(exe, {{".\\data\\", "notes.txt", notes, false},
+                                   {".\\data\\", "orvand.dic", dictionary, false},
+                                   {".\\temp\\", "setup.xml", setup, false}}),
+                       plain),
+              "");
 }
 
 TEST(PackageFormat, DigestCoversEverythingInFrontOfIt) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "Components/SetupPaths.h"
 #include "support/Exceptions.h"
 
@@ -42,14 +44,50 @@ TEST(SameTextAscii, FoldsOnlyAsciiLetters) {
 }
 
 TEST(ExtractParentFolder, EitherSeparatorAndNoSeparator) {
-    EXPECT_EQ(ExtractParentFolder("C:\\Program Files\\Orvand\\"), "C:\\Program Files\\");
-    EXPECT_EQ(ExtractParentFolder("C:\\Program Files\\Orvand"), "C:\\Program Files\\");
-    EXPECT_EQ(ExtractParentFolder("C:\\a/b/"), "C:\\a/");
-    EXPECT_EQ(ExtractParentFolder("C:\\"), "C:\\");
-    EXPECT_EQ(ExtractParentFolder("data"), "data");
-    EXPECT_EQ(ExtractParentFolder("\\"), "\\");
-    EXPECT_EQ(ExtractParentFolder("\\\\"), "\\");
+    struct {
+        const char *Path, *Parent;
+    } cases[] = {
+        {"C:\\Program Files\\Orvand\\", "C:\\Program Files\\"},
+        {"C:\\Program Files\\Orvand", "C:\\Program Files\\"},
+        {"C:\\a/b/", "C:\\a/"},
+        {"C:\\", "C:\\"},
+        {"data", "data"},
+        {"\\", "\\"},
+        {"/", "/"},
+        {"\\\\", "\\"},
+        {"a\\b\\c", "a\\b\\"},
+        // Bytes above 127: plain characters, or lead bytes whose trail is no separator.
+        {"C:\\\xE0x\\\x81", "C:\\\xE0x\\"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ExtractParentFolder(c.Path), c.Parent) << c.Path;
+        // Where no trail byte is a separator, the lead-byte rule changes nothing.
+        for (TLeadBytePredicate lead : {static_cast<TLeadBytePredicate>(nullptr), &NoLeadBytes, &ShiftJisLead})
+            EXPECT_EQ(ExtractParentFolderWith(c.Path, lead), c.Parent) << c.Path;
+    }
     EXPECT_THROW(ExtractParentFolder(""), Exception);
+    EXPECT_THROW(ExtractParentFolderWith("", ShiftJisLead), Exception);
+}
+
+TEST(ExtractParentFolder, DoubleByteCharacterEndingIn5CIsNoSeparator) {
+    // 0x95 0x5C and 0x83 0x5C are Shift-JIS characters whose trail byte looks like "\".
+    EXPECT_EQ(ExtractParentFolderWith("C:\\\x95\x5C\\", ShiftJisLead), "C:\\");
+    EXPECT_EQ(ExtractParentFolderWith("C:\\\x95\x5C", ShiftJisLead), "C:\\");
+    EXPECT_EQ(ExtractParentFolderWith("C:\\\x95\x5C/x", ShiftJisLead), "C:\\\x95\x5C/");
+    // Walking up a deeper path stops at every real separator and nowhere else.
+    std::string path = "C:\\Apps\\\x95\x5C\\\x83\x5C\\";
+    std::vector<std::string> steps;
+    for (std::string parent; (parent = ExtractParentFolderWith(path, ShiftJisLead)) != path; path = parent)
+        steps.push_back(parent);
+    EXPECT_EQ(steps, (std::vector<std::string>{"C:\\Apps\\\x95\x5C\\", "C:\\Apps\\", "C:\\"}));
+    // A trail byte other than 0x5C, and a lead byte at the very end, standing alone.
+    EXPECT_EQ(ExtractParentFolderWith("C:\\\x83\x41\\", ShiftJisLead), "C:\\");
+    EXPECT_EQ(ExtractParentFolderWith("a\\\x95", ShiftJisLead), "a\\");
+    // Without a lead-byte rule the trail byte is a separator, as in a single-byte code page.
+    EXPECT_EQ(ExtractParentFolderWith("C:\\\x95\x5C\\", NoLeadBytes), "C:\\\x95\x5C");
+    EXPECT_EQ(ExtractParentFolderWith("C:\\\x95\x5C", NoLeadBytes), "C:\\");
+    EXPECT_EQ(ExtractParentFolderWith("C:\\Apps\\\x95\x5C\\\x83\x5C\\", NoLeadBytes),
+              "C:\\Apps\\\x95\x5C\\\x83\x5C");
 }
 
 TEST(IsBareFileName, OnlyNamesThatStayInTheirFolder) {

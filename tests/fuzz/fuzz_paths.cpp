@@ -18,11 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         // byte, so only single-byte texts are stable under a second pass.
         if (!lead && NormalizeFolderPathWith(normal, lead) != normal) __builtin_trap();
     }
-    if (!path.empty()) {
+    if (path.empty()) return 0;
+    for (TLeadBytePredicate lead : {static_cast<TLeadBytePredicate>(nullptr), &ShiftJisLead}) {
         // Walking up always ends: each step is shorter or a fixed point.
         std::string p = path;
         for (size_t steps = 0; steps <= path.size() + 1; ++steps) {
-            std::string parent = ExtractParentFolder(p);
+            std::string parent = ExtractParentFolderWith(p, lead);
             if (parent == p) break;
             if (parent.size() >= p.size() || parent.empty()) __builtin_trap();
             p = parent;
