@@ -9,6 +9,7 @@
 #include "Components/JournalFormat.h"
 #include "Components/SetupUtils.h"
 #include "app/Utils.h"
+#include "support/SystemLibrary.h"
 
 namespace {
 
@@ -178,7 +179,7 @@ void TInstaller::RegisterComLibrary(const std::string& LibraryPath) {
     using TRegisterServer = HRESULT(WINAPI*)();
     // A missing file must not bring up the system's error box.
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE library = LoadLibraryA(LibraryPath.c_str());
+    HMODULE library = LoadLibraryBeside(LibraryPath);
     SetErrorMode(oldMode);
     bool registered = false;
     if (library) {

@@ -8,6 +8,7 @@
 #include "app/Utils.h"
 #include "support/FileStreams.h"
 #include "support/Logging.h"
+#include "support/SystemLibrary.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ public:
     explicit TLibrary(const std::string& Path) {
         // A library that cannot be loaded must not stop the uninstall with a system dialog.
         UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-        FHandle = LoadLibraryA(Path.c_str());
+        FHandle = LoadLibraryBeside(Path);
         SetErrorMode(old);
     }
     ~TLibrary() {

@@ -12,7 +12,16 @@ namespace {
 
 const char* const AppWindowClass = "TApplication";
 
+// The application window carries setup's one taskbar button (the wizard is owned by
+// it, so it has none); a click on the button brings the wizard back to the front.
 LRESULT CALLBACK AppWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+    if (Msg == WM_ACTIVATE && LOWORD(WParam) != WA_INACTIVE) {
+        HWND main = Application.MainFormHandle();
+        if (main && IsWindowVisible(main)) {
+            SetForegroundWindow(main);
+            return 0;
+        }
+    }
     return DefWindowProcA(Wnd, Msg, WParam, LParam);
 }
 
@@ -90,11 +99,16 @@ std::string TForm::Caption() const {
 }
 
 void TForm::Show() {
+    // A zero-sized window: only its taskbar button shows.
+    if (Application.MainForm() == this) ShowWindow(Application.Handle(), SW_SHOWNOACTIVATE);
     ShowWindow(FHandle, SW_SHOW);
     SetForegroundWindow(FHandle);
 }
 
-void TForm::Hide() { ShowWindow(FHandle, SW_HIDE); }
+void TForm::Hide() {
+    ShowWindow(FHandle, SW_HIDE);
+    if (Application.MainForm() == this) ShowWindow(Application.Handle(), SW_HIDE);
+}
 
 bool TForm::Visible() const { return IsWindowVisible(FHandle) != FALSE; }
 

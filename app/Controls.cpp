@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "support/SystemLibrary.h"
 
 namespace {
 
@@ -157,8 +158,7 @@ TControls::~TControls() {
 int TControls::Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
 
 void TControls::Build(HWND Form, std::span<const TControlDef> Layout) {
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&icc);
+    InitCommonControls6();
     RegisterPanelClass();
     if (HDC screen = GetDC(nullptr)) {
         FDpi = GetDeviceCaps(screen, LOGPIXELSY);

@@ -9,6 +9,7 @@
 #include "app/_setup.h"
 #include "app/_uninstall.h"
 #include "app/Utils.h"
+#include "support/SystemLibrary.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ std::string FirstArgument() {
 bool IsUninstallArgument(const std::string& Argument) { return Argument == "-uninstall" || Argument == "-remove"; }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
     Application.Initialize();
     try {
         if (IsUninstallArgument(FirstArgument())) {

@@ -11,9 +11,33 @@
 
 #include "config/Transfer.h"
 #include "support/FileStreams.h"
+#include "support/SystemLibrary.h"
 #include "support/VersionInfo.h"
 
 namespace {
+
+// WinInet is no KnownDLL: it comes from the system folder, never from beside setup,
+// and only once something is downloaded.
+struct TWinInet {
+    HMODULE Module = LoadSystemLibrary("wininet.dll");
+#define ORVAND_WININET(Name) decltype(&::Name) Name = LibraryFunction<decltype(&::Name)>(Module, #Name)
+    ORVAND_WININET(InternetOpenA);
+    ORVAND_WININET(InternetSetOptionA);
+    ORVAND_WININET(InternetOpenUrlA);
+    ORVAND_WININET(InternetReadFile);
+    ORVAND_WININET(InternetCloseHandle);
+    ORVAND_WININET(HttpQueryInfoA);
+#undef ORVAND_WININET
+    bool Loaded() const {
+        return InternetOpenA && InternetSetOptionA && InternetOpenUrlA && InternetReadFile && InternetCloseHandle &&
+               HttpQueryInfoA;
+    }
+};
+
+const TWinInet& Net() {
+    static const TWinInet api;
+    return api;
+}
 
 constexpr DWORD BufferSize = 2048;
 std::atomic<DWORD> Timeout{30000};
@@ -30,7 +54,7 @@ struct TConnection {
 
 DWORD QueryNumber(HINTERNET Request, DWORD Info) {
     DWORD value = 0, length = sizeof(value), index = 0;
-    if (!HttpQueryInfoA(Request, Info | HTTP_QUERY_FLAG_NUMBER, &value, &length, &index)) return 0;
+    if (!Net().HttpQueryInfoA(Request, Info | HTTP_QUERY_FLAG_NUMBER, &value, &length, &index)) return 0;
     return value;
 }
 
@@ -61,23 +85,24 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
     std::shared_ptr<IVerInfo> version = GetAppVersionInfo();
     std::string agent = "Orvand/" + version->GetProductVersion() + "." + version->GetProductRevision();
     auto net = std::make_shared<TConnection>();
-    net->Session = InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (Net().Loaded())
+        net->Session = Net().InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (!net->Session) {
         ErrorText = "Could not create Internet session";
         return false;
     }
     DWORD timeout = Timeout;
-    InternetSetOptionA(net->Session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
-    InternetSetOptionA(net->Session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+    Net().InternetSetOptionA(net->Session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
+    Net().InternetSetOptionA(net->Session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
     // Not every WinInet keeps those time-outs (Wine does not), so the blocking
     // calls run on a helper thread and we stop waiting for them in time.
     const std::chrono::milliseconds limit(timeout);
     TBoundedWorker worker([net] {
-        if (net->Request) InternetCloseHandle(net->Request);
-        InternetCloseHandle(net->Session);
+        if (net->Request) Net().InternetCloseHandle(net->Request);
+        Net().InternetCloseHandle(net->Session);
     });
 
-    if (!worker.Run([net, Url] { net->Request = InternetOpenUrlA(net->Session, Url.c_str(), nullptr, 0, 0, 0); },
+    if (!worker.Run([net, Url] { net->Request = Net().InternetOpenUrlA(net->Session, Url.c_str(), nullptr, 0, 0, 0); },
                     limit) ||
         !net->Request) {
         ErrorText = "Could not connect to host";
@@ -109,7 +134,7 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
         const DWORD wanted = std::min<DWORD>(remaining, BufferSize);
         if (!worker.Run([net, wanted] {
                 net->Read = 0;
-                net->ReadOk = InternetReadFile(net->Request, net->Buffer.data(), wanted, &net->Read);
+                net->ReadOk = Net().InternetReadFile(net->Request, net->Buffer.data(), wanted, &net->Read);
             }, limit))
             break;
         if (!net->ReadOk || net->Read == 0) break;

@@ -5,16 +5,33 @@
 
 #include "app/Utils.h"
 #include "support/Exceptions.h"
+#include "support/SystemLibrary.h"
 #include "support/VersionText.h"
 
 namespace {
 
+// version.dll is no KnownDLL: it comes from the system folder, not from beside setup.
+struct TVersionApi {
+    HMODULE Module = LoadSystemLibrary("version.dll");
+    decltype(&::GetFileVersionInfoSizeA) InfoSize =
+        LibraryFunction<decltype(&::GetFileVersionInfoSizeA)>(Module, "GetFileVersionInfoSizeA");
+    decltype(&::GetFileVersionInfoA) Info = LibraryFunction<decltype(&::GetFileVersionInfoA)>(Module, "GetFileVersionInfoA");
+    decltype(&::VerQueryValueA) Query = LibraryFunction<decltype(&::VerQueryValueA)>(Module, "VerQueryValueA");
+    bool Loaded() const { return InfoSize && Info && Query; }
+};
+
+const TVersionApi& VersionApi() {
+    static const TVersionApi api;
+    return api;
+}
+
 bool ReadVersionBlock(const std::string& FileName, std::vector<uint8_t>& Block) {
+    if (!VersionApi().Loaded()) return false;
     DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(FileName.c_str(), &handle);
+    DWORD size = VersionApi().InfoSize(FileName.c_str(), &handle);
     if (size == 0) return false;
     Block.assign(size, 0);
-    return GetFileVersionInfoA(FileName.c_str(), 0, size, Block.data()) != FALSE;
+    return VersionApi().Info(FileName.c_str(), 0, size, Block.data()) != FALSE;
 }
 
 }  // namespace
@@ -24,12 +41,12 @@ std::string TVerInfo::GetValue(const std::string& Name) {
     if (!ReadVersionBlock(FFileName, block)) return {};
     void* translation = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &translation, &length) || length < 4) return {};
+    if (!VersionApi().Query(block.data(), "\\VarFileInfo\\Translation", &translation, &length) || length < 4) return {};
     WORD language = static_cast<WORD*>(translation)[0];
     WORD codePage = static_cast<WORD*>(translation)[1];
     std::string path = Format("\\StringFileInfo\\%.4x%.4x\\%s", language, codePage, Name.c_str());
     void* value = nullptr;
-    if (!VerQueryValueA(block.data(), path.c_str(), &value, &length) || !value) return {};
+    if (!VersionApi().Query(block.data(), path.c_str(), &value, &length) || !value) return {};
     const char* text = static_cast<const char*>(value);
     return std::string(text, strnlen(text, length));
 }

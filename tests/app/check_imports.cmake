@@ -1,11 +1,14 @@
-# Fails unless every DLL that EXE imports ships with Windows.
+# Fails unless every DLL that EXE imports is one Windows loads from the system folder
+# whatever lies beside the program (a KnownDLL, or comctl32 through side-by-side), and
+# unless its manifest asks for elevation, names the supported systems and the
+# version-6 common controls.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${EXE}")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
-set(allowed kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll oleaut32.dll comctl32.dll
-    comdlg32.dll shlwapi.dll version.dll wininet.dll msvcrt.dll)
+set(allowed kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll oleaut32.dll comdlg32.dll
+    shlwapi.dll msvcrt.dll comctl32.dll)
 set(bad "")
 set(seen "")
 foreach(line IN LISTS lines)
@@ -22,7 +25,7 @@ if(NOT seen)
   message(FATAL_ERROR "no imports found in ${EXE}")
 endif()
 if(bad)
-  message(FATAL_ERROR "imports that do not ship with Windows: ${bad}")
+  message(FATAL_ERROR "imports that a DLL beside the program could stand in for: ${bad}")
 endif()
 execute_process(COMMAND file -b ${EXE} OUTPUT_VARIABLE kind)
 if(PROCESSOR STREQUAL "x86_64")
@@ -34,4 +37,21 @@ endif()
 if(NOT kind MATCHES "${wanted}")
   message(FATAL_ERROR "not a ${PROCESSOR} GUI program: ${kind}")
 endif()
+
+# The manifest resource is stored as its UTF-8 text.
+file(STRINGS ${EXE} manifest REGEX "requestedExecutionLevel|supportedOS|Microsoft.Windows.Common-Controls|version=\"6")
+string(JOIN "\n" manifest ${manifest})
+set(wanted_in_manifest
+  "level=\"requireAdministrator\""
+  "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"  # Windows 7
+  "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"  # Windows 8
+  "{1f676c76-80e1-4239-95bb-83d0f6d0da78}"  # Windows 8.1
+  "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"  # Windows 10 and 11
+  "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"")
+foreach(item IN LISTS wanted_in_manifest)
+  string(FIND "${manifest}" "${item}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the manifest lacks ${item}:\n${manifest}")
+  endif()
+endforeach()
 message(STATUS "imports: ${seen}")

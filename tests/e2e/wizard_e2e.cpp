@@ -30,6 +30,30 @@ std::string Joined(const std::vector<std::string>& Lines) {
     return text;
 }
 
+// Titles of the windows of a process that have a taskbar button: visible top-level
+// windows that are unowned and no tool windows, or that ask for a button.
+struct TTaskbarSearch {
+    DWORD ProcessId;
+    std::vector<std::string> Titles;
+};
+
+BOOL CALLBACK AddTaskbarTitle(HWND Window, LPARAM Param) {
+    auto& search = *reinterpret_cast<TTaskbarSearch*>(Param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(Window, &owner);
+    if (owner != search.ProcessId || !IsWindowVisible(Window)) return TRUE;
+    LONG ex = GetWindowLongA(Window, GWL_EXSTYLE);
+    bool unowned = GetWindow(Window, GW_OWNER) == nullptr;
+    if ((ex & WS_EX_APPWINDOW) || (unowned && !(ex & WS_EX_TOOLWINDOW))) search.Titles.push_back(WindowText(Window));
+    return TRUE;
+}
+
+std::vector<std::string> TaskbarTitles(DWORD ProcessId) {
+    TTaskbarSearch search{ProcessId, {}};
+    EnumWindows(AddTaskbarTitle, reinterpret_cast<LPARAM>(&search));
+    return search.Titles;
+}
+
 // Answers the close question; checks that it is the close question.
 void AnswerCloseQuestion(TSetupRun& Run, int Answer) {
     auto box = Run.WaitBox();
@@ -232,6 +256,8 @@ TEST(Wizard, CaptionTitleLicenceAndTheAcceptBox) {
     ASSERT_TRUE(run.WaitForm());
     EXPECT_EQ(WindowText(run.Form()), "Orvand Setup  - Version 2.2.93");
     EXPECT_EQ(run.ApplicationTitle(), "Orvand Setup ");
+    // One taskbar button, to come back to setup during a long download.
+    EXPECT_EQ(TaskbarTitles(run.ProcessId()), std::vector<std::string>{"Orvand Setup "});
     RECT client;
     GetClientRect(run.Form(), &client);
     EXPECT_EQ(client.right, 497);
@@ -401,6 +427,57 @@ TEST(Wizard, InstalledComponentsAreGreenShippedOnesLocalAndTheBoxesIndependent) 
     run.Click("ComponentsCancelButton");
     AnswerCloseQuestion(run, IDYES);
     EXPECT_EQ(run.WaitExit(), 0u);
+}
+
+// Whether a program loads version.dll planted beside it whatever its own code does:
+// Wine's user32 imports it, so the loader takes the planted one before the program's
+// first instruction. A stand-in that never touches version.dll shows it.
+bool SystemLoadsPlantedVersionDll(const std::string& Folder) {
+    CreateDirectoryA(Folder.c_str(), nullptr);
+    const std::string program = Folder + "orvand.exe";
+    CopyFileA(FixturePath("orvand.exe").c_str(), program.c_str(), FALSE);
+    CopyFileA(FixturePath("planted\\version.dll").c_str(), (Folder + "version.dll").c_str(), FALSE);
+    PROCESS_INFORMATION process = StartProgram(program, "");
+    HWND window = WaitProductWindow(20000);
+    TerminateProcess(process.hProcess, 0);
+    WaitExit(process, 20000);
+    EXPECT_NE(window, nullptr) << "the stand-in product did not start";
+    return FileExists(Folder + "version.dll.loaded");
+}
+
+TEST(Wizard, DllsPlantedBesideSetupUnderSystemNamesAreNeverLoaded) {
+    TempFolder temp;
+    std::string setup = CopySample(temp.Path());
+    const char* const planted[] = {"version.dll", "wininet.dll", "uxtheme.dll"};
+    for (const char* name : planted)
+        ASSERT_TRUE(CopyFileA(FixturePath(std::string("planted\\") + name).c_str(), (temp.Path() + name).c_str(), FALSE));
+    // Wine prefers its own builtin DLLs; Windows would take the files beside the program,
+    // and so does Wine when told to for these programs.
+    KeyGuard guard(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults");
+    for (const char* program : {"install.exe", "orvand.exe"}) {
+        const std::string overrides = std::string("Software\\Wine\\AppDefaults\\") + program + "\\DllOverrides";
+        for (const char* name : {"version", "wininet", "uxtheme"})
+            ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, overrides.c_str(), name, REG_SZ, "native,builtin", 15),
+                      ERROR_SUCCESS);
+    }
+    const bool versionBySystem = SystemLoadsPlantedVersionDll(temp.Path() + "baseline\\");
+    auto expectNoneLoaded = [&] {
+        for (const std::string name : planted) {
+            if (name != "version.dll" || !versionBySystem) {
+                EXPECT_FALSE(FileExists(temp.Path() + name + ".loaded")) << name << " beside setup was loaded";
+            }
+        }
+    };
+    TSetupRun run(setup);
+    ASSERT_TRUE(run.WaitForm());
+    expectNoneLoaded();
+    // Read through the system's version.dll: the planted one knows no version.
+    EXPECT_EQ(WindowText(run.Form()), "Orvand Setup  - Version 2.2.93");
+    ASSERT_TRUE(WalkToComponents(run, temp.Path() + "dest\\"));
+    run.Click("ComponentsCancelButton");
+    AnswerCloseQuestion(run, IDYES);
+    EXPECT_EQ(run.WaitExit(20000), 0u);
+    expectNoneLoaded();
 }
 
 TEST(Wizard, ADamagedPackageShowsOnlyItsMessage) {
