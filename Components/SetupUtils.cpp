@@ -1,6 +1,8 @@
 // Installer engine: the object itself, its folders and the install journal.
 #include "Components/SetupUtils.h"
 
+#include <sddl.h>
+
 #include "Components/JournalFormat.h"
 #include "app/Application.h"
 #include "app/PathUtils.h"
@@ -90,16 +92,36 @@ void TInstaller::AppendJournal(const std::string& Line) {
 
 namespace {
 
+// Setup's own folder: elevated installers run from below it, so only SYSTEM and
+// the administrators may change it; users read and execute. Passed on to all
+// below it, nothing taken over from the parent.
+const char* const TargetFolderAcl = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
 bool FolderExists(const std::string& Path) {
     DWORD attributes = GetFileAttributesA(Path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Made with its ACL in one step, so that nobody gets in before it is set.
+bool CreateFolderWithOwnAcl(const std::string& Path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(TargetFolderAcl, SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+    BOOL made = CreateDirectoryA(Path.c_str(), &attributes);
+    LocalFree(descriptor);
+    return made != FALSE;
+}
+
 }  // namespace
 
-bool TInstaller::ForceFolder(const std::string& Path) { return ForceFolderLevel(Path, false); }
+bool TInstaller::ForceFolder(const std::string& Path) {
+    // Until the journal names a target, the folder asked for is the target.
+    bool target = FTargetFolder.empty() || SameTextAscii(NormalizeFolderPath(Path), NormalizeFolderPath(FTargetFolder));
+    return ForceFolderLevel(Path, false, target);
+}
 
-bool TInstaller::ForceFolderLevel(const std::string& Path, bool Nested) {
+bool TInstaller::ForceFolderLevel(const std::string& Path, bool Nested, bool OwnAcl) {
     // An empty text, "C:" or a drive root is never a destination of its own;
     // as the end of the recursion an existing root will do.
     if (Path.size() <= 3) return Nested && !Path.empty() && FolderExists(Path);
@@ -107,8 +129,11 @@ bool TInstaller::ForceFolderLevel(const std::string& Path, bool Nested) {
     // The system's code page: a double-byte character may end in 0x5C.
     std::string parent = ExtractParentFolderWith(Path, IsAnsiLeadByte);
     if (parent == Path) return false;
-    if (!ForceFolderLevel(parent, true)) return false;
-    if (!CreateDirectoryA(Path.c_str(), nullptr)) return false;
+    // Only the topmost folder made gets the ACL; an existing parent keeps its own.
+    bool topmost = FolderExists(parent);
+    if (!ForceFolderLevel(parent, true, OwnAcl)) return false;
+    // Without its ACL the folder is not made: one that others could change must not pass for it.
+    if (!(OwnAcl && topmost ? CreateFolderWithOwnAcl(Path) : CreateDirectoryA(Path.c_str(), nullptr))) return false;
     try {
         WriteJournal(Journal::CreateFolder, Path);
     } catch (const EInstallException&) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -45,7 +46,9 @@ public:
     void WriteJournal(const std::string& Action, const std::string& Argument);
     void WriteJournalBanner(const std::string& Text);
 
-    // Folders. ForceFolder answers False instead of raising.
+    // Folders. ForceFolder answers False instead of raising. The topmost folder
+    // it makes for the target (before the journal names one, or the target
+    // itself) gets setup's own protected ACL; folders below inherit it.
     bool ForceFolder(const std::string& Path);
     std::string GetTempFolder() const;
 
@@ -68,6 +71,15 @@ public:
     void RegisterComLibrary(const std::string& LibraryPath);
 
     // Processes and prerequisite components.
+    // Opens an installer denying writes and deletes and checks it through that
+    // handle: against the package's copy where the package ships it, else
+    // against the digest listed for its name. It stays held until RunAndWait
+    // has started it. A file that cannot be held or differs ends the program
+    // after the error box.
+    void HoldInstaller(const std::string& ProgramPath);
+    // Starts the program in its own folder and waits for its end. The program
+    // file is held against writes and deletes until CreateProcess has returned:
+    // through HoldInstaller's handle, else through one opened here.
     void RunAndWait(const std::string& ProgramPath, const std::string& CommandLine);
     bool IsAgentRuntimeInstalled();
     bool IsSpeechApiInstalled();
@@ -102,10 +114,14 @@ private:
     std::shared_ptr<IXMLSetupType> PackagedConfiguration();
     bool ExpectedDigest(const std::string& FileName, std::string& Digest);
     bool Download(const std::string& Url, const std::string& FileName, std::string& ErrorText, HWND ProgressWindow);
+    // Writes the packaged bytes of Entry to Dest.
+    void DecodePackagedEntry(const TFileData& Entry, TStream& Dest);
     // The configuration as packaged: its digests are the ones checked.
     std::shared_ptr<IXMLSetupType> FPackagedConfiguration;
     bool FPackagedConfigurationRead = false;
-    bool ForceFolderLevel(const std::string& Path, bool Nested);
+    bool ForceFolderLevel(const std::string& Path, bool Nested, bool OwnAcl);
+    // Installers held since their check, by lower-case path.
+    std::map<std::string, std::unique_ptr<TWinFileStream>> FHeldInstallers;
     void AppendJournal(const std::string& Line);
     TInstallerUI* FUI = &DefaultInstallerUI();
 };

@@ -5,14 +5,45 @@
 #include "Components/InstallErrors.h"
 #include "Components/JournalFormat.h"
 #include "Components/PackageFormat.h"
+#include "Components/TargetLinks.h"
 #include "app/PathUtils.h"
 #include "app/Utils.h"
 #include "config/HTTPUnit.h"
 #include "config/md5.h"
 
 namespace {
+
 const char* const SetupXml = "setup.xml";
+
+// Digests what is written to it and keeps nothing.
+class TDigestSink : public TStream {
+public:
+    TDigestSink() { MD5Init(FContext); }
+    size_t Read(void*, size_t) override { return 0; }
+    size_t Write(const void* Buffer, size_t Count) override {
+        MD5Update(FContext, Buffer, static_cast<uint32_t>(Count));
+        FSize += static_cast<int64_t>(Count);
+        return Count;
+    }
+    int64_t Seek(int64_t, TSeekOrigin) override { return FSize; }
+    TMD5Digest Digest() { return MD5Final(FContext); }
+
+private:
+    TMD5Context FContext;
+    int64_t FSize = 0;
+};
+
+// What follows the last separator or drive colon, by whole characters.
+std::string FileNamePart(const std::string& Path) {
+    size_t start = 0;
+    for (size_t i = 0; i < Path.size(); ++i) {
+        if (IsAnsiLeadByte(static_cast<unsigned char>(Path[i]))) ++i;
+        else if (Path[i] == '\\' || Path[i] == '/' || Path[i] == ':') start = i + 1;
+    }
+    return Path.substr(start);
 }
+
+}  // namespace
 
 std::shared_ptr<IXMLSetupType> TInstaller::GetConfiguration() {
     if (!FConfiguration) FConfiguration = AsInstallError([&] { return LoadSetup(GetTempFolder() + SetupXml); });
@@ -57,6 +88,7 @@ void TInstaller::RefreshConfiguration() {
 
 bool TInstaller::Download(const std::string& Url, const std::string& FileName, std::string& ErrorText,
                           HWND ProgressWindow) {
+    RefuseLinksBelowTarget(FTargetFolder, FileName);
     if (!OnStep) return DownloadFile(Url, FileName, ErrorText, ProgressWindow);
     return DownloadFile(Url, FileName, ErrorText, ProgressWindow, [this] { OnStep(TStep::Download); });
 }
@@ -66,17 +98,21 @@ std::shared_ptr<IXMLSetupType> TInstaller::PackagedConfiguration() {
     if (const TFileData* entry = FindPackageEntry(SetupXml)) {
         TFileData copy = *entry;
         FPackagedConfiguration = AsInstallError([&] {
-            int64_t dataEnd = FPackage->Size() - PackageTrailerSize -
-                              PackageRecordSize * static_cast<int64_t>(FDirectory.size());
-            ValidateEntry(copy, dataEnd);
             TMemoryStream bytes;
-            DecodeEntry(*FPackage, copy, dataEnd, bytes);
+            DecodePackagedEntry(copy, bytes);
             return LoadSetupFromBytes(std::string(bytes.Data().begin(), bytes.Data().end()),
                                       "the packaged setup.xml");
         });
     }
     FPackagedConfigurationRead = true;
     return FPackagedConfiguration;
+}
+
+void TInstaller::DecodePackagedEntry(const TFileData& Entry, TStream& Dest) {
+    int64_t dataEnd =
+        FPackage->Size() - PackageTrailerSize - PackageRecordSize * static_cast<int64_t>(FDirectory.size());
+    ValidateEntry(Entry, dataEnd);
+    DecodeEntry(*FPackage, Entry, dataEnd, Dest);
 }
 
 // The digest a fetched file must have: the packaged copy's where it lists the
@@ -125,4 +161,33 @@ bool TInstaller::CheckFileDigest(const std::string& FileName, const std::string&
         TMD5Digest expected = ParseDigest(ExpectedHex);
         return SameDigest(actual, expected);
     });
+}
+
+void TInstaller::HoldInstaller(const std::string& ProgramPath) {
+    std::unique_ptr<TWinFileStream> file;
+    try {
+        // Readers only, so that the process can still be started from it.
+        file = std::make_unique<TWinFileStream>(ProgramPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    } catch (const EStreamError&) {
+        // Unchecked, it must not run: someone else may hold it for writing.
+        UI().ShowError("Counld not run " + ProgramPath, "Error");
+        UI().Halt();
+    }
+    const std::string name = FileNamePart(ProgramPath);
+    bool genuine = AsInstallError([&] {
+        TMD5Digest actual = DigestStream(*file, 0, file->Size());
+        // The package's copy is what was extracted there; a fetched one has its listed digest.
+        if (const TFileData* entry = FindPackageEntry(name)) {
+            TDigestSink packaged;
+            DecodePackagedEntry(*entry, packaged);
+            return SameDigest(actual, packaged.Digest());
+        }
+        std::string digest;
+        return !ExpectedDigest(name, digest) || SameDigest(actual, ParseDigest(digest));
+    });
+    if (!genuine) {
+        UI().ShowError("CRC Error.\r\nFile: " + name, "Error");
+        UI().Halt();
+    }
+    FHeldInstallers[LowerAscii(ProgramPath)] = std::move(file);
 }

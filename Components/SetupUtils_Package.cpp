@@ -7,6 +7,7 @@
 
 #include "Components/JournalFormat.h"
 #include "Components/PackageFormat.h"
+#include "Components/TargetLinks.h"
 #include "app/PathUtils.h"
 #include "app/Utils.h"
 
@@ -94,6 +95,7 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
     std::string destFile = FullPath(FTargetFolder + folder + name);
     if (destFile.size() <= targetFolder.size() || !SameTextAscii(destFile.substr(0, targetFolder.size()), targetFolder))
         throw EInstallException(Format("The package entry \"%s\" does not lie inside the target folder.", name.c_str()));
+    RefuseLinksBelowTarget(targetFolder, destFile);
 
     if (LowerExtension(name) == ".db" && FileExists(destFile) && !FReplaceBrains) {
         FReplaceBrains = UI().Confirm(BrainsQuestion, "Confirm");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Components/SetupUtils.h"
+#include "app/PathUtils.h"
 #include "app/Utils.h"
 
 namespace {
@@ -51,6 +52,17 @@ public:
 private:
     PROCESS_INFORMATION& FInfo;
 };
+
+// "C:\a\b.exe" gives "C:\a\"; a bare name or a drive-relative one gives "".
+// Whole characters only: a double-byte one may end in 0x5C.
+std::string FolderOf(const std::string& Path) {
+    size_t end = 0;
+    for (size_t i = 0; i < Path.size(); ++i) {
+        if (IsAnsiLeadByte(static_cast<unsigned char>(Path[i]))) ++i;
+        else if (Path[i] == '\\' || Path[i] == '/') end = i + 1;
+    }
+    return Path.substr(0, end);
+}
 
 DWORD SystemPlatformId() {
     OSVERSIONINFOA info{};
@@ -134,13 +146,29 @@ void TInstaller::RunAndWait(const std::string& ProgramPath, const std::string& C
     if (main) ShowWindow(main, SW_HIDE);
     ui.ProcessMessages();
 
+    // Held against writes and deletes until the process exists: what starts is what was checked.
+    std::unique_ptr<TWinFileStream> program;
+    auto held = FHeldInstallers.find(LowerAscii(ProgramPath));
+    if (held != FHeldInstallers.end()) {
+        program = std::move(held->second);
+        FHeldInstallers.erase(held);
+    } else {
+        try {
+            program = std::make_unique<TWinFileStream>(ProgramPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        } catch (const EStreamError&) {
+        }
+    }
     std::vector<char> command(CommandLine.begin(), CommandLine.end());
     command.push_back('\0');
+    // An installer may look for its own files beside it.
+    const std::string folder = FolderOf(ProgramPath);
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(ProgramPath.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
+    bool started = program && CreateProcessA(ProgramPath.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                             folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+    program.reset();
+    if (!started) {
         ui.ShowError("Counld not run " + ProgramPath, "Error");
         ui.Halt();
     }

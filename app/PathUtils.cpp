@@ -56,6 +56,23 @@ std::string ExtractParentFolderWith(const std::string& Path, TLeadBytePredicate 
     return Path.substr(0, sep + 1);
 }
 
+std::vector<std::string> PathsBelowFolder(const std::string& Folder, const std::string& Path,
+                                          TLeadBytePredicate IsLeadByte) {
+    std::vector<std::string> paths;
+    if (Folder.empty() || Path.size() <= Folder.size() || !SameTextAscii(Path.substr(0, Folder.size()), Folder))
+        return paths;
+    bool afterSeparator = true;  // Folder ends in one
+    for (size_t i = Folder.size(); i < Path.size();) {
+        bool lead = IsLeadByte && IsLeadByte(static_cast<unsigned char>(Path[i]));
+        bool separator = !lead && (Path[i] == '\\' || Path[i] == '/');
+        if (separator && !afterSeparator) paths.push_back(Path.substr(0, i));
+        afterSeparator = separator;
+        i += (lead && i + 1 < Path.size()) ? 2 : 1;
+    }
+    if (Path.back() != '\\' && Path.back() != '/') paths.push_back(Path);
+    return paths;
+}
+
 bool SameTextAscii(const std::string& A, const std::string& B) {
     if (A.size() != B.size()) return false;
     for (size_t i = 0; i < A.size(); ++i) {

@@ -1,6 +1,7 @@
 #pragma once
 // Folder-path and text helpers shared by the wizard, the engines and the tools.
 #include <string>
+#include <vector>
 
 // Tells whether a byte starts a double-byte character in the active code page.
 using TLeadBytePredicate = bool (*)(unsigned char);
@@ -22,3 +23,10 @@ bool EndsWithSeparator(const std::string& Path, TLeadBytePredicate IsLeadByte);
 // double-byte character whose trail byte is 0x5C stays in one piece; a null
 // IsLeadByte makes every byte a character. Raises Exception for an empty Path.
 std::string ExtractParentFolderWith(const std::string& Path, TLeadBytePredicate IsLeadByte);
+
+// What a write to Path passes through below Folder (which ends in a separator):
+// each folder between them, outermost first, then Path itself, none with a final
+// separator. "C:\T" and "c:	" give "c:	", "c:	", "c:	".
+// Empty when Path does not lie below Folder (ASCII case ignored).
+std::vector<std::string> PathsBelowFolder(const std::string& Folder, const std::string& Path,
+                                          TLeadBytePredicate IsLeadByte);

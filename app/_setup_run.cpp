@@ -51,8 +51,11 @@ void TSetupForm::CloseRunningProduct() {
 void TSetupForm::InstallPrerequisites(const std::vector<TPrerequisite>& Prerequisites) {
     for (const TPrerequisite& item : Prerequisites) {
         SetStatus("Running: " + item.InstallerName);
+        const std::string path = FInstaller->GetTempFolder() + item.InstallerName;
+        // Checked again through the handle that keeps it unchanged until it has started.
+        FInstaller->HoldInstaller(path);
         // Hides the wizard while the installer runs; a confirmed Cancel ends setup in there.
-        FInstaller->RunAndWait(FInstaller->GetTempFolder() + item.InstallerName, "");
+        FInstaller->RunAndWait(path, "");
     }
 }
 

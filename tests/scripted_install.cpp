@@ -18,7 +18,10 @@ void RunScriptedInstallation(TInstaller& Installer, const std::string& Target, T
     }
     Installer.ExtractPackage(nullptr, nullptr);
     if (Network)
-        for (const std::string& name : Network->Installers) Installer.RunAndWait(Installer.GetTempFolder() + name, "");
+        for (const std::string& name : Network->Installers) {
+            Installer.HoldInstaller(Installer.GetTempFolder() + name);
+            Installer.RunAndWait(Installer.GetTempFolder() + name, "");
+        }
     Installer.CreateShortcut(16, Target + "orvand.exe", "", "Orvand.lnk", "");
     Installer.CreateShortcut(2, Target + "orvand.exe", "", "Orvand.lnk", "Orvand");
     Installer.CreateShortcut(2, Target + "install.exe", "-remove", "Uninstall.lnk", "Orvand");

@@ -10,20 +10,6 @@ namespace wintest {
 
 namespace {
 
-// Wine's own export: the Unix path of a Windows path, for the native server.
-std::string UnixPath(const std::string& WindowsPath) {
-    using TGetUnixName = char*(CDECL*)(const wchar_t*);
-    auto get = reinterpret_cast<TGetUnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (!get) throw std::runtime_error("not running under Wine");
-    std::wstring wide(WindowsPath.begin(), WindowsPath.end());
-    char* unix = get(wide.c_str());
-    if (!unix) throw std::runtime_error("no Unix path for " + WindowsPath);
-    std::string result = unix;
-    HeapFree(GetProcessHeap(), 0, unix);
-    return result;
-}
-
 int ReadNumber(const std::string& FileName) {
     std::string text = ReadFileText(FileName);
     return text.empty() ? 0 : std::stoi(text);

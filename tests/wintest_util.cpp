@@ -43,6 +43,31 @@ PrjFolder::~PrjFolder() {
     if (FMadePrj) RemoveDirectoryA("C:\\prj");
 }
 
+std::string UnixPath(const std::string& WindowsPath) {
+    using TGetUnixName = char*(CDECL*)(const wchar_t*);
+    auto get = reinterpret_cast<TGetUnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!get) throw std::runtime_error("not running under Wine");
+    std::wstring wide(WindowsPath.begin(), WindowsPath.end());
+    char* unix = get(wide.c_str());
+    if (!unix) throw std::runtime_error("no Unix path for " + WindowsPath);
+    std::string result = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+
+void MakeUnixLink(const std::string& Link, const std::string& Target) {
+    std::string command = "ln -s \"" + UnixPath(Target) + "\" \"" + UnixPath(Link) + "\"";
+    PROCESS_INFORMATION process = StartProgram("Z:\\bin\\ln", command.substr(3));
+    CloseHandle(process.hProcess);
+    // A native program's handle is not one to wait on: the link is.
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
+        DWORD attributes = GetFileAttributesA(Link.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
+    }
+    throw std::runtime_error("cannot link " + Link + " to " + Target);
+}
+
 bool RunsUnderWow64() {
     BOOL wow64 = FALSE;
     return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;

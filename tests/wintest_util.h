@@ -29,6 +29,12 @@ bool RunsUnderWow64();
 // A value's text read in the given view (KEY_WOW64_32KEY or _64KEY), or "(none)".
 std::string ViewText(HKEY Root, const std::string& Key, const char* Value, REGSAM View);
 
+// Wine's own export: the Unix path of a Windows path, for native programs.
+std::string UnixPath(const std::string& WindowsPath);
+// A Unix symbolic link at Link to Target (Windows paths), as someone with a shell
+// could leave in a folder; Wine shows one to a folder as a reparse point.
+void MakeUnixLink(const std::string& Link, const std::string& Target);
+
 // The path of a shell folder (CSIDL_...), ending in "\".
 std::string SpecialFolder(int Id);
 

@@ -54,9 +54,10 @@ protected:
 
     // An engine on a package whose only file is this setup.xml, with its
     // target and temp folders made as the wizard makes them.
-    void MakeInstaller(const std::string& PackagedSetup) {
+    void MakeInstaller(const std::string& PackagedSetup, std::vector<TFile> Shipped = {}) {
         Packaged = PackagedSetup;
-        Bytes package = Build(BareExe(), {{".\\temp\\", "setup.xml", Text(PackagedSetup), true}});
+        Shipped.push_back({".\\temp\\", "setup.xml", Text(PackagedSetup), true});
+        Bytes package = Build(BareExe(), Shipped);
         std::string file = Temp.Path() + "setup.exe";
         WriteFileText(file, std::string(package.begin(), package.end()));
         Target = Temp.Path() + "Orvand\\";
@@ -286,6 +287,112 @@ TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
     EXPECT_EQ(UI.Errors.back(), "CRC Error.\r\nFile: newcomer.exe");
 }
 
+namespace {
+
+// Each way another user could put other bytes in place of a held file. Empty when all are refused.
+std::vector<std::string> SwapsLetThrough(const std::string& File, const std::string& Impostor) {
+    std::vector<std::string> through;
+    if (DeleteFileA(File.c_str())) through.push_back("DeleteFile");
+    if (MoveFileExA(Impostor.c_str(), File.c_str(), MOVEFILE_REPLACE_EXISTING)) through.push_back("MoveFileEx over it");
+    if (MoveFileExA(File.c_str(), (File + ".aside").c_str(), 0)) through.push_back("MoveFileEx away");
+    for (DWORD access : {DWORD(GENERIC_WRITE), DWORD(FILE_APPEND_DATA), DWORD(DELETE)}) {
+        HANDLE h = CreateFileA(File.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        through.push_back("CreateFile for access " + std::to_string(access));
+        CloseHandle(h);
+    }
+    HANDLE h = CreateFileA(File.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           CREATE_ALWAYS, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        through.push_back("CreateFile CREATE_ALWAYS");
+        CloseHandle(h);
+    }
+    return through;
+}
+
+}  // namespace
+
+// Setup runs elevated: between the check and the start nobody may put other bytes there.
+TEST_F(Config, AFetchedInstallerRunsAsCheckedFromItsOwnFolder) {
+    std::string agent = Stand_in("MSagent.exe");
+    Server.Put("m/MSagent.exe", agent);
+    MakeInstaller(SetupText({Server.Url("ok", "m/")}, {{"MSagent.exe", Md5Of(agent)}}));
+    Installer->RefreshConfiguration();
+    std::string dest = Installer->GetTempFolder() + "MSagent.exe";
+    std::string impostor = Temp.Path() + "impostor.exe";
+    WriteFileText(impostor, Stand_in("spchapi.exe"));
+    // Relative: each stand-in writes it into its current folder.
+    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", "runs.log");
+    auto run = [&] {
+        try {
+            Installer->HoldInstaller(dest);
+            Installer->RunAndWait(dest, "\"" + dest + "\" -noregister");
+        } catch (const THalted&) {
+            return "halted";
+        }
+        return "ran";
+    };
+
+    // Swapped after the download's check, before the run's: nothing starts.
+    ASSERT_EQ(Fetch("MSagent.exe", dest), "fetched");
+    ASSERT_TRUE(CopyFileA(impostor.c_str(), dest.c_str(), FALSE));
+    EXPECT_STREQ(run(), "halted");
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{"CRC Error.\r\nFile: MSagent.exe"});
+    EXPECT_FALSE(FileExists(Installer->GetTempFolder() + "runs.log"));
+
+    // Held from the check on: every swap is refused, readers are still let in.
+    ASSERT_EQ(Fetch("MSagent.exe", dest), "fetched");
+    Installer->HoldInstaller(dest);
+    EXPECT_EQ(SwapsLetThrough(dest, impostor), std::vector<std::string>{});
+    HANDLE reader = CreateFileA(dest.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+    EXPECT_TRUE(ReadFileText(dest) == agent) << "the held file changed";
+    EXPECT_EQ(UI.Halts, 1);
+
+    // The checked installer starts, in its own folder, and the hold ends with the start.
+    Installer->RunAndWait(dest, "\"" + dest + "\" -noregister");
+    EXPECT_EQ(ReadFileText(Installer->GetTempFolder() + "runs.log"), "MSagent.exe -noregister\r\n");
+    EXPECT_FALSE(FileExists("runs.log")) << "started in the test's current folder";
+    DeleteFileA("runs.log");
+    EXPECT_TRUE(DeleteFileA(dest.c_str())) << "still held after the run";
+    EXPECT_EQ(UI.Halts, 1);
+
+    // Held by another writer, it cannot be checked and so is not run.
+    ASSERT_EQ(Fetch("MSagent.exe", dest), "fetched");
+    HANDLE writer = CreateFileA(dest.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_STREQ(run(), "halted");
+    CloseHandle(writer);
+    EXPECT_EQ(UI.Errors.back(), "Counld not run " + dest);
+    EXPECT_EQ(SplitCrLf(ReadFileText(Installer->GetTempFolder() + "runs.log")).size(), 1u);
+}
+
+TEST_F(Config, AShippedInstallerIsCheckedAgainstThePackagesCopyAndHeldUntilItStarts) {
+    std::string speech = Stand_in("spchapi.exe");
+    MakeInstaller(SetupText({}, {}), {{".\\temp\\", "spchapi.exe", Text(speech), true}});
+    Installer->ExtractPackage(nullptr, nullptr);
+    std::string dest = Installer->GetTempFolder() + "spchapi.exe";
+    ASSERT_EQ(ReadFileText(dest), speech);
+    std::string impostor = Temp.Path() + "impostor.exe";
+    WriteFileText(impostor, Stand_in("MSagent.exe"));
+    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", "runs.log");
+
+    // Changed since its extraction: the package's copy tells.
+    ASSERT_TRUE(CopyFileA(impostor.c_str(), dest.c_str(), FALSE));
+    EXPECT_THROW(Installer->HoldInstaller(dest), THalted);
+    EXPECT_EQ(UI.Errors, std::vector<std::string>{"CRC Error.\r\nFile: spchapi.exe"});
+
+    Installer->ExtractPackage(nullptr, nullptr);
+    Installer->HoldInstaller(dest);
+    EXPECT_EQ(SwapsLetThrough(dest, impostor), std::vector<std::string>{});
+    Installer->RunAndWait(dest, "\"" + dest + "\" -noregister");
+    EXPECT_EQ(ReadFileText(Installer->GetTempFolder() + "runs.log"), "spchapi.exe -noregister\r\n");
+    EXPECT_EQ(UI.Halts, 1);
+}
+
 TEST_F(Config, FetchRefusesNamesThatAreNotBareFileNames) {
     Server.Put("x/evil.exe", "evil");
     MakeInstaller(SetupText({Server.Url("ok", "x/")}, {}));
@@ -301,6 +408,16 @@ TEST_F(Config, FetchRefusesNamesThatAreNotBareFileNames) {
             EXPECT_NE(e.Message().find("\"" + name + "\""), std::string::npos) << e.Message();
         }
     }
+    // A bare name, but data\ is a link someone placed in the target: nothing goes through it.
+    TempFolder elsewhere;
+    MakeUnixLink(Target + "data", elsewhere.Path());
+    try {
+        Installer->FetchFile("Zoe.acs", Target + "data\\Zoe.acs", Host.Label(), Host.Bar());
+        ADD_FAILURE() << "fetched through the link";
+    } catch (const EInstallException& e) {
+        EXPECT_EQ(e.Message(), "\"" + Target + "data\" is a link inside the target folder; setup does not write through it.");
+    }
+    EXPECT_FALSE(FileExists(elsewhere.Path() + "Zoe.acs"));
     EXPECT_EQ(Server.Requests().size(), requests);
     EXPECT_TRUE(Journal().empty());
     EXPECT_TRUE(UI.Errors.empty());

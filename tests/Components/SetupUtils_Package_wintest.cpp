@@ -256,6 +256,20 @@ TEST(Package, HostileEntriesWriteNothingOutsideTheTarget) {
     EXPECT_NE(ErrorOf(*f2.Installer).find("lies outside the file"), std::string::npos);
 }
 
+// A link inside the target, such as a junction someone left in data\, would carry
+// an elevated write anywhere: extraction refuses to go through it (downloads: Config).
+TEST(Package, NothingIsWrittenThroughALinkInsideTheTarget) {
+    Bytes pkg = Build(BareExe(), {{".\\data\\", "Vela.acs", Text("character"), true}});
+    TPackageFixture f(pkg);
+    TempFolder elsewhere;
+    MakeUnixLink(f.Target + "data", elsewhere.Path());
+    const std::string refused =
+        "\"" + f.Target + "data\" is a link inside the target folder; setup does not write through it.";
+    EXPECT_EQ(f.ExtractError(1), refused);
+    EXPECT_FALSE(FileExists(elsewhere.Path() + "Vela.acs"));
+    EXPECT_EQ(f.Installer->FPendingJournal, "");
+}
+
 TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
     Bytes pkg = Build(BareExe(), {{".\\data\\", "good.txt", Text("good"), true},
                                   {".\\data\\", "big.bin", Noise(100000, 5), true}});

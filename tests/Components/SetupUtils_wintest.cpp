@@ -1,6 +1,10 @@
 #include "Components/SetupUtils.h"
 
+#include <aclapi.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <cstring>
 
 #include "Components/JournalFormat.h"
 #include "wintest_util.h"
@@ -8,6 +12,167 @@
 using namespace wintest;
 
 namespace {
+
+// One entry of a folder's DACL: its type, flags, rights and trustee.
+struct TAce {
+    BYTE Type, Flags;
+    ACCESS_MASK Mask;
+    std::string Sid;
+    bool operator==(const TAce&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& Out, const TAce& Ace) {
+    char mask[16];
+    std::snprintf(mask, sizeof(mask), "0x%lx", static_cast<unsigned long>(Ace.Mask));
+    return Out << "{type " << int(Ace.Type) << " flags 0x" << std::hex << int(Ace.Flags) << std::dec << " " << mask
+               << " " << Ace.Sid << "}";
+}
+
+struct TFolderAcl {
+    bool Read = false, Protected = false;
+    std::vector<TAce> Aces;
+};
+
+std::string SidText(PSID Sid) {
+    char* text = nullptr;
+    if (!ConvertSidToStringSidA(Sid, &text)) return "?";
+    std::string result = text;
+    LocalFree(text);
+    return result;
+}
+
+TFolderAcl DescriptorAcl(PSECURITY_DESCRIPTOR Descriptor) {
+    TFolderAcl acl;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    acl.Read = GetSecurityDescriptorDacl(Descriptor, &present, &dacl, &defaulted) && present && dacl &&
+               GetSecurityDescriptorControl(Descriptor, &control, &revision);
+    acl.Protected = (control & SE_DACL_PROTECTED) != 0;
+    for (DWORD i = 0; acl.Read && i < dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!GetAce(dacl, i, &entry)) continue;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        acl.Aces.push_back({allowed->Header.AceType, allowed->Header.AceFlags, allowed->Mask,
+                            SidText(reinterpret_cast<PSID>(&allowed->SidStart))});
+    }
+    return acl;
+}
+
+TFolderAcl ReadAcl(const std::string& Path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(Path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return {};
+    TFolderAcl acl = DescriptorAcl(descriptor);
+    LocalFree(descriptor);
+    return acl;
+}
+
+bool SetAcl(const std::string& Path, const char* Sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(Sddl, SDDL_REVISION_1, &descriptor, nullptr)) return false;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
+                                (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    DWORD result = SetNamedSecurityInfoA(const_cast<char*>(Path.c_str()), SE_FILE_OBJECT, what, nullptr, nullptr,
+                                         dacl, nullptr);
+    LocalFree(descriptor);
+    return result == ERROR_SUCCESS;
+}
+
+const BYTE Inherits = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+const ACCESS_MASK ReadExecute = 0x1200a9;
+
+// Setup's own three entries, with the flags a folder of its own or one below it shows.
+std::vector<TAce> OwnAcl(BYTE Flags) {
+    return {{ACCESS_ALLOWED_ACE_TYPE, Flags, FILE_ALL_ACCESS, "S-1-5-18"},
+            {ACCESS_ALLOWED_ACE_TYPE, Flags, FILE_ALL_ACCESS, "S-1-5-32-544"},
+            {ACCESS_ALLOWED_ACE_TYPE, Flags, ReadExecute, "S-1-5-32-545"}};
+}
+
+// Whether this file system keeps a folder's DACL as set: Wine keeps it beside
+// the Unix file only where extended attributes work. Empty when it does.
+std::string AclsNotKept(const std::string& Scratch) {
+    const char* known = "D:P(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;WD)";
+    if (!CreateDirectoryA(Scratch.c_str(), nullptr)) return "cannot make " + Scratch;
+    bool set = SetAcl(Scratch, known);
+    TFolderAcl back = ReadAcl(Scratch);
+    RemoveDirectoryA(Scratch.c_str());
+    if (!set) return "SetNamedSecurityInfo refused a DACL on " + Scratch;
+    std::vector<TAce> expected = {{ACCESS_ALLOWED_ACE_TYPE, Inherits, FILE_ALL_ACCESS, "S-1-5-32-544"},
+                                  {ACCESS_ALLOWED_ACE_TYPE, Inherits, ReadExecute, "S-1-1-0"}};
+    if (!back.Read || !back.Protected || back.Aces != expected)
+        return "a DACL set on " + Scratch + " did not read back as set";
+    return "";
+}
+
+// The slot of this program's import table through which the engine calls Function.
+void** ImportSlot(const char* Dll, const char* Function) {
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); dll->Name; ++dll) {
+        if (_stricmp(reinterpret_cast<char*>(base + dll->Name), Dll) != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* named = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<char*>(named->Name), Function) == 0)
+                return reinterpret_cast<void**>(&slots->u1.Function);
+        }
+    }
+    return nullptr;
+}
+
+// One CreateDirectoryA call: the folder, and the DACL it was made with (none: Acl.Read false).
+struct TCreation {
+    std::string Path;
+    TFolderAcl Acl;
+};
+
+std::vector<TCreation> Creations;
+BOOL(WINAPI* RealCreateDirectory)(LPCSTR, LPSECURITY_ATTRIBUTES) = nullptr;
+
+BOOL WINAPI RecordCreateDirectory(LPCSTR Path, LPSECURITY_ATTRIBUTES Attributes) {
+    TCreation call{Path, {}};
+    if (Attributes && Attributes->lpSecurityDescriptor) call.Acl = DescriptorAcl(Attributes->lpSecurityDescriptor);
+    Creations.push_back(call);
+    return RealCreateDirectory(Path, Attributes);
+}
+
+// Records the engine's CreateDirectoryA calls for the life of the object: what
+// a folder is made with can be checked where the file system keeps no ACL.
+class CreateDirectoryRecorder {
+public:
+    CreateDirectoryRecorder() : FSlot(ImportSlot("kernel32.dll", "CreateDirectoryA")) {
+        Creations.clear();
+        if (!FSlot) return;
+        RealCreateDirectory = reinterpret_cast<decltype(RealCreateDirectory)>(*FSlot);
+        Patch(reinterpret_cast<void*>(&RecordCreateDirectory));
+    }
+    ~CreateDirectoryRecorder() {
+        if (FSlot) Patch(reinterpret_cast<void*>(RealCreateDirectory));
+    }
+    bool Active() const { return FSlot != nullptr; }
+
+private:
+    void Patch(void* Target) {
+        DWORD old = 0;
+        VirtualProtect(FSlot, sizeof(void*), PAGE_READWRITE, &old);
+        *FSlot = Target;
+        VirtualProtect(FSlot, sizeof(void*), old, &old);
+    }
+    void** FSlot;
+};
 
 std::vector<std::string> JournalLines(const std::string& Folder) { return SplitCrLf(ReadFileText(Folder + "install.log")); }
 
@@ -32,6 +197,92 @@ TEST(ForceFolder, CreatesMissingParentsOuterFirstAndJournalsEach) {
     EXPECT_TRUE(installer.ForceFolder(target));
     EXPECT_TRUE(installer.ForceFolder(temp.Path()));
     EXPECT_EQ(installer.FPendingJournal, before);
+}
+
+TEST(ForceFolder, TheTopmostFolderMadeForTheTargetGetsSetupsOwnProtectedAcl) {
+    TempFolder temp;
+    std::string why = AclsNotKept(temp.Path() + "probe\\");
+    if (!why.empty()) GTEST_SKIP() << "This file system keeps no ACLs under Wine (" << why << "); nothing to check.";
+
+    // A parent from before setup, with an ACL of its own that setup must leave alone.
+    std::string existing = temp.Path() + "Program Files\\";
+    ASSERT_TRUE(CreateDirectoryA(existing.c_str(), nullptr));
+    ASSERT_TRUE(SetAcl(existing, "D:(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)"));
+    TFolderAcl before = ReadAcl(existing);
+    ASSERT_TRUE(before.Read);
+
+    TInstaller installer;
+    std::string top = existing + "Orvand\\", target = top + "sub\\";
+    ASSERT_TRUE(installer.ForceFolder(target));
+    TFolderAcl after = ReadAcl(existing);
+    EXPECT_EQ(after.Protected, before.Protected);
+    EXPECT_EQ(after.Aces, before.Aces) << "the existing parent's ACL changed";
+
+    // Its own three entries, passed on to files and folders below, nothing from the parent.
+    TFolderAcl own = ReadAcl(top);
+    ASSERT_TRUE(own.Read);
+    EXPECT_TRUE(own.Protected) << "the parent's entries would flow in";
+    EXPECT_EQ(own.Aces, OwnAcl(Inherits));
+
+    // The folder made below it, and a file there, take them over as inherited entries.
+    TFolderAcl sub = ReadAcl(target);
+    ASSERT_TRUE(sub.Read);
+    EXPECT_FALSE(sub.Protected) << "made with an ACL of its own instead of inheriting";
+    EXPECT_EQ(sub.Aces, OwnAcl(Inherits | INHERITED_ACE));
+    WriteFileText(target + "file.txt", "x");
+    TFolderAcl file = ReadAcl(target + "file.txt");
+    ASSERT_TRUE(file.Read);
+    EXPECT_EQ(file.Aces, OwnAcl(INHERITED_ACE));
+
+    // Later folders inside the target the journal names inherit too.
+    installer.FTargetFolder = target;
+    ASSERT_TRUE(installer.ForceFolder(target + "temp\\"));
+    TFolderAcl temps = ReadAcl(target + "temp\\");
+    EXPECT_FALSE(temps.Protected);
+    EXPECT_EQ(temps.Aces, OwnAcl(Inherits | INHERITED_ACE));
+    // So does a folder outside it (a Start menu group): it is no folder of setup's own.
+    std::string elsewhere = existing + "Group\\";
+    ASSERT_TRUE(installer.ForceFolder(elsewhere));
+    TFolderAcl group = ReadAcl(elsewhere);
+    EXPECT_FALSE(group.Protected);
+    EXPECT_FALSE(group.Aces.empty());
+    for (const TAce& ace : group.Aces) EXPECT_TRUE(ace.Flags & INHERITED_ACE) << ace;
+    DeleteFileA((target + "file.txt").c_str());
+}
+
+TEST(ForceFolder, OnlyTheTopmostFolderMadeForTheTargetIsMadeWithSetupsAcl) {
+    TempFolder temp;
+    std::string existing = temp.Path() + "Program Files\\";
+    ASSERT_TRUE(CreateDirectoryA(existing.c_str(), nullptr));
+    TInstaller installer;
+    std::string top = existing + "Orvand\\", target = top + "sub\\";
+    CreateDirectoryRecorder recorder;
+    ASSERT_TRUE(recorder.Active()) << "CreateDirectoryA is not imported by name";
+
+    ASSERT_TRUE(installer.ForceFolder(target));
+    // The ACL comes with the creation itself: no moment with the parent's entries.
+    ASSERT_EQ(Creations.size(), 2u);
+    EXPECT_EQ(Creations[0].Path, top);
+    EXPECT_TRUE(Creations[0].Acl.Read) << "made without an ACL of its own";
+    EXPECT_TRUE(Creations[0].Acl.Protected);
+    EXPECT_EQ(Creations[0].Acl.Aces, OwnAcl(Inherits));
+    EXPECT_EQ(Creations[1].Path, target);
+    EXPECT_FALSE(Creations[1].Acl.Read) << "below the topmost folder the ACL is inherited";
+
+    // Inside the target the journal names, and outside it, folders are made plainly.
+    installer.FTargetFolder = target;
+    ASSERT_TRUE(installer.ForceFolder(target + "temp\\"));
+    ASSERT_TRUE(installer.ForceFolder(existing + "Group\\"));
+    ASSERT_EQ(Creations.size(), 4u);
+    EXPECT_FALSE(Creations[2].Acl.Read);
+    EXPECT_FALSE(Creations[3].Acl.Read);
+    // The target itself, made again once gone, gets it again.
+    RemoveDirectoryA((target + "temp\\").c_str());
+    RemoveDirectoryA(target.c_str());
+    ASSERT_TRUE(installer.ForceFolder(target));
+    ASSERT_EQ(Creations.size(), 5u);
+    EXPECT_TRUE(Creations[4].Acl.Protected);
+    EXPECT_EQ(Creations[4].Acl.Aces, OwnAcl(Inherits));
 }
 
 TEST(ForceFolder, ShortPathsAreNeverADestination) {

@@ -97,3 +97,21 @@ TEST(IsBareFileName, OnlyNamesThatStayInTheirFolder) {
                             "C:\\Windows\\x.exe", "\\\\host\\share\\x", "x?.acs", "con", "NUL.txt", "a\tb"})
         EXPECT_FALSE(IsBareFileName(bad)) << bad;
 }
+
+TEST(PathsBelowFolder, EveryStepOfAWriteBelowTheFolderOutermostFirst) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "c:\\t\\a\\b\\f.txt", NoLeadBytes),
+              (V{"c:\\t\\a", "c:\\t\\a\\b", "c:\\t\\a\\b\\f.txt"}));
+    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\f.txt", NoLeadBytes), V{"C:\\T\\f.txt"});
+    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\data\\", NoLeadBytes), V{"C:\\T\\data"});
+    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\a\\\\b", NoLeadBytes), (V{"C:\\T\\a", "C:\\T\\a\\\\b"}));
+    // Nothing outside the folder, nor the folder itself, is a step.
+    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\", NoLeadBytes), V{});
+    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\Other\\f", NoLeadBytes), V{});
+    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\Tx\\f", NoLeadBytes), V{});
+    EXPECT_EQ(PathsBelowFolder("", "C:\\f", NoLeadBytes), V{});
+    // A double-byte character ending in 0x5C does not split a name.
+    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\\x95\x5C\\f", ShiftJisLead), (V{"C:\\T\\\x95\x5C", "C:\\T\\\x95\x5C\\f"}));
+    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\\x95\x5C\\f", NoLeadBytes),
+              (V{"C:\\T\\\x95", "C:\\T\\\x95\x5C\\f"}));
+}
