@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "app/DesktopLaunch.h"
 #include "app/Utils.h"
 #include "support/VersionInfo.h"
 
@@ -144,7 +145,7 @@ void TSetupForm::FinishButtonClick() {
         RebootComputer();
     } else if (IsChecked(RunCheckBox)) {
         std::string product = NormalizeFolderPath(ControlText(LocationEdit)) + "orvand.exe";
-        ShellExecuteA(nullptr, nullptr, product.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        StartAsDesktopUser(product);
     }
     // Ends without closing the window, so without the close question.
     Application.Terminate();

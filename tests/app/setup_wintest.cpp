@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <thread>
 
+#include "app/DesktopLaunch.h"
 #include "app/_setup.h"
+#include "app/Utils.h"
 #include "support/Exceptions.h"
 #include "wintest_util.h"
 
@@ -121,4 +123,46 @@ TEST(SetupFormDeathTest, FinishWithTheRestartBoxRestartsAndStartsNothing) {
             std::exit(7);
         },
         ::testing::ExitedWithCode(7), "ExitWindowsEx 18; terminated=1 product=0");
+}
+
+// Setup runs elevated: the desktop's shell starts the product, with the product's
+// folder as its current folder; setup starts it itself only where no shell answers.
+TEST(StartAsDesktopUser, TheDesktopShellStartsTheProductElseSetupDoesItself) {
+    TempFolder temp;
+    const std::string product = temp.Path() + "orvand.exe";
+    ASSERT_TRUE(CopyFileA(FixturePath("orvand.exe").c_str(), product.c_str(), FALSE));
+    const std::string runLog = temp.Path() + "product.log";
+    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+    auto endProduct = [&] {
+        HWND window = WaitProductWindow(20000);
+        if (window) PostMessageA(window, 0x520, 0, 0);
+        for (DWORD start = GetTickCount(); FindRunningInstance() && GetTickCount() - start < 10000;) Sleep(50);
+        DeleteFileA(runLog.c_str());
+        return window != nullptr;
+    };
+    auto* const saved = DesktopShellExecute;
+    static std::string asked;
+    DesktopShellExecute = [](const std::string& Program, const std::string& Folder) {
+        asked = Program + "|" + Folder;
+        return true;
+    };
+    EXPECT_EQ(StartAsDesktopUser(product), TLaunchPath::DesktopShell);
+    EXPECT_EQ(asked, product + "|" + temp.Path());
+    Sleep(1000);
+    EXPECT_FALSE(FileExists(runLog)) << "setup started the product as well";
+
+    DesktopShellExecute = [](const std::string&, const std::string&) { return false; };
+    EXPECT_EQ(StartAsDesktopUser(product), TLaunchPath::Direct);
+    EXPECT_TRUE(endProduct()) << "setup did not start the product itself";
+    DesktopShellExecute = saved;
+
+    // The desktop of this system: where it takes the request, its process starts the product.
+    ComScope com;
+    if (DesktopShellExecuteThroughExplorer(product, temp.Path())) {
+        EXPECT_TRUE(endProduct()) << "the desktop took the request but started nothing";
+    } else {
+        Sleep(1000);
+        EXPECT_FALSE(FileExists(runLog)) << "the desktop refused the request but started the product";
+        RecordProperty("desktop", "no desktop shell answers here");
+    }
 }
