@@ -237,6 +237,29 @@ void CancelDuringTransfer(TSetupRun& Run, const std::string& Status, int Answer)
     Run.Answer(*box, Answer);
 }
 
+// A shortcut as "target|arguments|working folder", read back through the shell.
+std::string Shortcut(const std::string& File) {
+    ComScope com;
+    IShellLinkA* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&link))))
+        return "(no shell link object)";
+    std::string text = "(unreadable)";
+    IPersistFile* persist = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)))) {
+        std::wstring wide(File.begin(), File.end());
+        char path[MAX_PATH] = "", arguments[1024] = "", folder[MAX_PATH] = "";
+        if (SUCCEEDED(persist->Load(wide.c_str(), STGM_READ)) &&
+            SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH)) &&
+            SUCCEEDED(link->GetArguments(arguments, sizeof(arguments))) &&
+            SUCCEEDED(link->GetWorkingDirectory(folder, MAX_PATH)))
+            text = std::string(path) + "|" + arguments + "|" + folder;
+        persist->Release();
+    }
+    link->Release();
+    return text;
+}
+
 // The changes a finished run leaves, present or (after the uninstaller) all gone.
 void ExpectRegistered(const std::string& Target, bool Present) {
     std::string programs = SpecialFolder(CSIDL_PROGRAMS) + "Orvand\\";
@@ -265,6 +288,16 @@ void ExpectRegistered(const std::string& Target, bool Present) {
     EXPECT_EQ(ViewText(HKEY_CLASSES_ROOT, BridgeKey, nullptr, OtherView), "(none)");
     EXPECT_EQ(ViewText(HKEY_CURRENT_USER, RunKey, "Orvand", KEY_WOW64_64KEY),
               expect(program("orvand.exe") + " -hidden"));
+    if (!Present) return;
+    // What each shortcut starts, with what, and where; the browser entry's contexts.
+    EXPECT_EQ(Shortcut(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk"), Target + "orvand.exe||" + Target);
+    EXPECT_EQ(Shortcut(programs + "Orvand.lnk"), Target + "orvand.exe||" + Target);
+    EXPECT_EQ(Shortcut(programs + "Uninstall.lnk"), Target + "install.exe|-remove|" + Target);
+    DWORD type = 0;
+    std::vector<BYTE> contexts;
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, MenuKey, "Contexts", &type, &contexts));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(contexts, (std::vector<BYTE>{0x10, 0, 0, 0}));
 }
 
 }  // namespace
