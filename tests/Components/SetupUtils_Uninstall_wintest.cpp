@@ -323,12 +323,18 @@ TEST(DeleteFolderTree, EmptiesEverythingBelowButNotTheFolderItself) {
     WriteFileText(folder + "\\a\\b\\f.txt", "f");
     WriteFileText(folder + "\\.dotfile", "d");
     WriteFileText(folder + "\\noext", "n");
+    // A link inside that someone made to a folder of the user's is not entered: what
+    // it points to stays. (Wine cannot remove such a link as a folder; Windows can.)
+    TempFolder users;
+    WriteFileText(users.Path() + "letter.txt", "the user's");
+    MakeUnixLink(folder + "\\link", users.Path());
     // Blanks around the name and no trailing separator, as the normalisation allows.
     TUninstaller(temp.Path()).DeleteFolderTree("  " + folder + " ");
     EXPECT_TRUE(FolderExists(folder));
     EXPECT_FALSE(FolderExists(folder + "\\a"));
     EXPECT_FALSE(FileExists(folder + "\\.dotfile"));
     EXPECT_FALSE(FileExists(folder + "\\noext"));
+    EXPECT_EQ(ReadFileText(users.Path() + "letter.txt"), "the user's");
 }
 
 TEST(Uninstall, AHostileJournalIsReplayedInBoundedTimeAndTouchesNoKeyItDoesNotName) {
