@@ -293,7 +293,7 @@ void CheckPackFolder(const std::string& Folder) {
     if (!ok) throw EPackageError(Format("The folder \"%s\" is not of the form \".\\\" or \".\\name\\\".", Folder.c_str()));
 }
 
-size_t TPackageWriter::TDigestingStream::Write(const void* Buffer, size_t Count) {
+size_t TDigestingStream::Write(const void* Buffer, size_t Count) {
     size_t done = FTarget.Write(Buffer, std::min<size_t>(Count, 1u << 30));
     MD5Update(FContext, Buffer, static_cast<uint32_t>(done));
     return done;

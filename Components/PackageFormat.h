@@ -79,6 +79,22 @@ struct TPackFile {
 // stream. It may be called from several threads at once.
 using TScratchFactory = std::function<std::unique_ptr<TStream>()>;
 
+// Passes what is written on to Target and digests it on the way.
+class TDigestingStream : public TStream {
+public:
+    explicit TDigestingStream(TStream& Target) : FTarget(Target) { MD5Init(FContext); }
+    size_t Read(void*, size_t) override { return 0; }
+    size_t Write(const void* Buffer, size_t Count) override;
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FTarget.Seek(Offset, Origin); }
+    TStream& Target() { return FTarget; }
+    // The digest of everything written so far.
+    TMD5Digest Digest() { return MD5Final(FContext); }
+
+private:
+    TStream& FTarget;
+    TMD5Context FContext;
+};
+
 // Builds a package on Out (an empty stream; it is only written):
 // AddExecutable once, AddFile for every other entry, then Finish.
 class TPackageWriter {
@@ -102,22 +118,7 @@ private:
     TFileData& NewEntry(const std::string& Folder, const std::string& Name, bool Compressed);
     void AddFilesInParallel(const std::vector<TPackFile>& Files, std::vector<std::unique_ptr<TStream>>& Sources,
                             unsigned Jobs, const TScratchFactory& Scratch);
-    // Out as the writer sees it: what is written goes on to Out and into the
-    // digest, so that Finish need not read the package back.
-    class TDigestingStream : public TStream {
-    public:
-        explicit TDigestingStream(TStream& Target) : FTarget(Target) { MD5Init(FContext); }
-        size_t Read(void*, size_t) override { return 0; }
-        size_t Write(const void* Buffer, size_t Count) override;
-        int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FTarget.Seek(Offset, Origin); }
-        TStream& Target() { return FTarget; }
-        // The digest of everything written so far.
-        TMD5Digest Digest() { return MD5Final(FContext); }
-
-    private:
-        TStream& FTarget;
-        TMD5Context FContext;
-    };
+    // Out as the writer sees it, so that Finish need not read the package back.
     TDigestingStream FOut;
     TFileDataDynArray FDirectory;
     std::vector<uint8_t> FBuffer;

@@ -12,38 +12,8 @@
 #include "config/md5.h"
 
 namespace {
-
 const char* const SetupXml = "setup.xml";
-
-// Digests what is written to it and keeps nothing.
-class TDigestSink : public TStream {
-public:
-    TDigestSink() { MD5Init(FContext); }
-    size_t Read(void*, size_t) override { return 0; }
-    size_t Write(const void* Buffer, size_t Count) override {
-        MD5Update(FContext, Buffer, static_cast<uint32_t>(Count));
-        FSize += static_cast<int64_t>(Count);
-        return Count;
-    }
-    int64_t Seek(int64_t, TSeekOrigin) override { return FSize; }
-    TMD5Digest Digest() { return MD5Final(FContext); }
-
-private:
-    TMD5Context FContext;
-    int64_t FSize = 0;
-};
-
-// What follows the last separator or drive colon, by whole characters.
-std::string FileNamePart(const std::string& Path) {
-    size_t start = 0;
-    for (size_t i = 0; i < Path.size(); ++i) {
-        if (IsAnsiLeadByte(static_cast<unsigned char>(Path[i]))) ++i;
-        else if (Path[i] == '\\' || Path[i] == '/' || Path[i] == ':') start = i + 1;
-    }
-    return Path.substr(start);
 }
-
-}  // namespace
 
 std::shared_ptr<IXMLSetupType> TInstaller::GetConfiguration() {
     if (!FConfiguration) FConfiguration = AsInstallError([&] { return LoadSetup(GetTempFolder() + SetupXml); });
@@ -173,12 +143,13 @@ void TInstaller::HoldInstaller(const std::string& ProgramPath) {
         UI().ShowError("Counld not run " + ProgramPath, "Error");
         UI().Halt();
     }
-    const std::string name = FileNamePart(ProgramPath);
+    const std::string name = ProgramPath.substr(FileNameStart(ProgramPath, IsAnsiLeadByte));
     bool genuine = AsInstallError([&] {
         TMD5Digest actual = DigestStream(*file, 0, file->Size());
         // The package's copy is what was extracted there; a fetched one has its listed digest.
         if (const TFileData* entry = FindPackageEntry(name)) {
-            TDigestSink packaged;
+            TNullStream none;
+            TDigestingStream packaged(none);
             DecodePackagedEntry(*entry, packaged);
             return SameDigest(actual, packaged.Digest());
         }

@@ -8,7 +8,9 @@
 
 #include "Components/JournalFormat.h"
 #include "Components/SetupUtils.h"
+#include "app/PathUtils.h"
 #include "app/Utils.h"
+#include "support/ComRef.h"
 #include "support/SystemLibrary.h"
 
 namespace {
@@ -37,26 +39,6 @@ public:
 private:
     HKEY FKey = nullptr;
 };
-
-template <class T>
-class TComRef {
-public:
-    ~TComRef() {
-        if (FRef) FRef->Release();
-    }
-    T** Out() { return &FRef; }
-    void** OutVoid() { return reinterpret_cast<void**>(&FRef); }
-    T* operator->() const { return FRef; }
-
-private:
-    T* FRef = nullptr;
-};
-
-// The folder part of a path, with its separator ("C:\a\b.exe" gives "C:\a\").
-std::string FolderPart(const std::string& Path) {
-    size_t cut = Path.find_last_of("\\:/");
-    return cut == std::string::npos ? std::string() : Path.substr(0, cut + 1);
-}
 
 std::string AbsolutePath(const std::string& Path) {
     char buffer[MAX_PATH * 2];
@@ -108,7 +90,7 @@ void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, con
                                   link.OutVoid()));
         link->SetPath(TargetPath.c_str());
         link->SetArguments(Arguments.c_str());
-        link->SetWorkingDirectory(FolderPart(TargetPath).c_str());
+        link->SetWorkingDirectory(TargetPath.substr(0, FileNameStart(TargetPath, IsAnsiLeadByte)).c_str());
 
         std::string folder = AbsolutePath(NormalizeFolderPath(NormalizeFolderPath(SpecialFolderPath(FolderId)) + SubFolder));
         if (!ForceFolder(folder)) throw EInstallException(Format("Couldn't create folder \"%s\"", folder.c_str()));
@@ -183,8 +165,7 @@ void TInstaller::RegisterComLibrary(const std::string& LibraryPath) {
     SetErrorMode(oldMode);
     bool registered = false;
     if (library) {
-        auto entry = reinterpret_cast<TRegisterServer>(
-            reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")));
+        auto entry = LibraryFunction<TRegisterServer>(library, "DllRegisterServer");
         registered = entry && SUCCEEDED(entry());
         FreeLibrary(library);
     }

@@ -53,17 +53,6 @@ private:
     PROCESS_INFORMATION& FInfo;
 };
 
-// "C:\a\b.exe" gives "C:\a\"; a bare name or a drive-relative one gives "".
-// Whole characters only: a double-byte one may end in 0x5C.
-std::string FolderOf(const std::string& Path) {
-    size_t end = 0;
-    for (size_t i = 0; i < Path.size(); ++i) {
-        if (IsAnsiLeadByte(static_cast<unsigned char>(Path[i]))) ++i;
-        else if (Path[i] == '\\' || Path[i] == '/') end = i + 1;
-    }
-    return Path.substr(0, end);
-}
-
 DWORD SystemPlatformId() {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof(info);
@@ -161,7 +150,7 @@ void TInstaller::RunAndWait(const std::string& ProgramPath, const std::string& C
     std::vector<char> command(CommandLine.begin(), CommandLine.end());
     command.push_back('\0');
     // An installer may look for its own files beside it.
-    const std::string folder = FolderOf(ProgramPath);
+    const std::string folder = ProgramPath.substr(0, FileNameStart(ProgramPath, IsAnsiLeadByte));
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};

@@ -164,8 +164,7 @@ void TUninstaller::UnregisterServer(const std::string& LibraryPath) {
     TLibrary library(LibraryPath);
     if (!library.Handle()) throw EUninstallException(Format("Couldn't unregister COM server \"%s\"", LibraryPath.c_str()));
     using TUnregister = HRESULT(WINAPI*)();
-    auto entry = reinterpret_cast<TUnregister>(
-        reinterpret_cast<void*>(GetProcAddress(library.Handle(), "DllUnregisterServer")));
+    auto entry = LibraryFunction<TUnregister>(library.Handle(), "DllUnregisterServer");
     if (!entry)
         throw EUninstallException(
             Format("Can't find procedure DllUnregisterServer in library %s", LibraryPath.c_str()));

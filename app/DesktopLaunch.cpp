@@ -11,25 +11,9 @@
 
 #include "app/PathUtils.h"
 #include "app/Utils.h"
+#include "support/ComRef.h"
 
 namespace {
-
-template <typename T>
-class TCom {
-public:
-    TCom() = default;
-    ~TCom() {
-        if (FPtr) FPtr->Release();
-    }
-    TCom(const TCom&) = delete;
-    TCom& operator=(const TCom&) = delete;
-    T** operator&() { return &FPtr; }
-    T* operator->() const { return FPtr; }
-    explicit operator bool() const { return FPtr != nullptr; }
-
-private:
-    T* FPtr = nullptr;
-};
 
 class TBstrVariant {
 public:
@@ -52,30 +36,30 @@ private:
 bool DesktopShellExecuteThroughExplorer(const std::string& Program, const std::string& Folder) {
     // The desktop window's view, its background object, and from it the shell's own
     // automation object, which runs in the desktop's process.
-    TCom<IShellWindows> windows;
+    TComRef<IShellWindows> windows;
     if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
-                                reinterpret_cast<void**>(&windows))))
+                                windows.OutVoid())))
         return false;
     VARIANT empty;
     VariantInit(&empty);
     long window = 0;
-    TCom<IDispatch> desktop;
-    if (windows->FindWindowSW(&empty, &empty, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, &desktop) != S_OK || !desktop)
+    TComRef<IDispatch> desktop;
+    if (windows->FindWindowSW(&empty, &empty, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktop.Out()) != S_OK || !desktop)
         return false;
-    TCom<IServiceProvider> services;
-    TCom<IShellBrowser> browser;
-    TCom<IShellView> view;
-    TCom<IDispatch> background;
-    TCom<IShellFolderViewDual> folderView;
-    TCom<IDispatch> application;
-    TCom<IShellDispatch2> shell;
-    if (FAILED(desktop->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&services))) ||
-        FAILED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, reinterpret_cast<void**>(&browser))) ||
-        FAILED(browser->QueryActiveShellView(&view)) ||
-        FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, reinterpret_cast<void**>(&background))) ||
-        FAILED(background->QueryInterface(IID_IShellFolderViewDual, reinterpret_cast<void**>(&folderView))) ||
-        FAILED(folderView->get_Application(&application)) ||
-        FAILED(application->QueryInterface(IID_IShellDispatch2, reinterpret_cast<void**>(&shell))))
+    TComRef<IServiceProvider> services;
+    TComRef<IShellBrowser> browser;
+    TComRef<IShellView> view;
+    TComRef<IDispatch> background;
+    TComRef<IShellFolderViewDual> folderView;
+    TComRef<IDispatch> application;
+    TComRef<IShellDispatch2> shell;
+    if (FAILED(desktop->QueryInterface(IID_IServiceProvider, services.OutVoid())) ||
+        FAILED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.OutVoid())) ||
+        FAILED(browser->QueryActiveShellView(view.Out())) ||
+        FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.OutVoid())) ||
+        FAILED(background->QueryInterface(IID_IShellFolderViewDual, folderView.OutVoid())) ||
+        FAILED(folderView->get_Application(application.Out())) ||
+        FAILED(application->QueryInterface(IID_IShellDispatch2, shell.OutVoid())))
         return false;
     BSTR file = SysAllocString(AnsiToWide(Program).c_str());
     TBstrVariant folder(Folder), operation("open");
@@ -92,7 +76,7 @@ bool DesktopShellExecuteThroughExplorer(const std::string& Program, const std::s
 bool (*DesktopShellExecute)(const std::string&, const std::string&) = DesktopShellExecuteThroughExplorer;
 
 TLaunchPath StartAsDesktopUser(const std::string& Program) {
-    std::string folder = Program.substr(0, Program.find_last_of('\\') + 1);
+    std::string folder = Program.substr(0, FileNameStart(Program, IsAnsiLeadByte));
     if (DesktopShellExecute(Program, folder)) return TLaunchPath::DesktopShell;
     ShellExecuteA(nullptr, nullptr, Program.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     return TLaunchPath::Direct;

@@ -56,6 +56,17 @@ std::string ExtractParentFolderWith(const std::string& Path, TLeadBytePredicate 
     return Path.substr(0, sep + 1);
 }
 
+size_t FileNameStart(const std::string& Path, TLeadBytePredicate IsLeadByte) {
+    size_t start = 0;
+    for (size_t i = 0; i < Path.size(); ++i) {
+        if (IsLeadByte && IsLeadByte(static_cast<unsigned char>(Path[i])))
+            ++i;
+        else if (Path[i] == '\\' || Path[i] == '/' || Path[i] == ':')
+            start = i + 1;
+    }
+    return start;
+}
+
 std::vector<std::string> PathsBelowFolder(const std::string& Folder, const std::string& Path,
                                           TLeadBytePredicate IsLeadByte) {
     std::vector<std::string> paths;

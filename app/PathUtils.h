@@ -24,9 +24,14 @@ bool EndsWithSeparator(const std::string& Path, TLeadBytePredicate IsLeadByte);
 // IsLeadByte makes every byte a character. Raises Exception for an empty Path.
 std::string ExtractParentFolderWith(const std::string& Path, TLeadBytePredicate IsLeadByte);
 
+// Where the file name in Path starts: after its last whole-character "\", "/" or
+// drive ":"; 0 for a bare name. "C:\a\b.exe" gives 5, so the folder part is
+// Path.substr(0, 5) and the name Path.substr(5).
+size_t FileNameStart(const std::string& Path, TLeadBytePredicate IsLeadByte);
+
 // What a write to Path passes through below Folder (which ends in a separator):
 // each folder between them, outermost first, then Path itself, none with a final
-// separator. "C:\T" and "c:	" give "c:	", "c:	", "c:	".
+// separator. "C:\T\" and "c:\t\a\b\f" give "c:\t\a", "c:\t\a\b", "c:\t\a\b\f".
 // Empty when Path does not lie below Folder (ASCII case ignored).
 std::vector<std::string> PathsBelowFolder(const std::string& Folder, const std::string& Path,
                                           TLeadBytePredicate IsLeadByte);

@@ -1,6 +1,7 @@
 #include "support/FileStreams.h"
 
 #include "support/Exceptions.h"
+#include "support/SystemLibrary.h"
 
 std::string SysErrorMessage(DWORD Code) {
     char* text = nullptr;
@@ -16,8 +17,8 @@ std::string SysErrorMessage(DWORD Code) {
 bool SetDeleteOnClose(HANDLE File, bool Delete) {
     // Looked up rather than imported, so that older Windows still start.
     using TSetInformation = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, void*, DWORD);
-    static const auto setInformation = reinterpret_cast<TSetInformation>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+    static const auto setInformation =
+        LibraryFunction<TSetInformation>(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle");
     FILE_DISPOSITION_INFO info{};
     info.DeleteFile = Delete;
     return setInformation && setInformation(File, FileDispositionInfo, &info, sizeof(info)) != FALSE;

@@ -42,6 +42,20 @@ private:
     int64_t FPosition = 0;
 };
 
+// Takes whatever is written and keeps nothing: a sink for a digest or a count.
+class TNullStream : public TStream {
+public:
+    size_t Read(void*, size_t) override { return 0; }
+    size_t Write(const void*, size_t Count) override {
+        FSize += static_cast<int64_t>(Count);
+        return Count;
+    }
+    int64_t Seek(int64_t, TSeekOrigin) override { return FSize; }
+
+private:
+    int64_t FSize = 0;
+};
+
 // A file through the C library; used by the tools and the native tests.
 class TStdFileStream : public TStream {
 public:

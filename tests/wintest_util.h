@@ -26,7 +26,8 @@ inline constexpr REGSAM OtherView = ShippedBuild ? KEY_WOW64_64KEY : KEY_WOW64_3
 inline constexpr const char* BuildProgramFiles = ShippedBuild ? "C:\\Program Files (x86)\\" : "C:\\Program Files\\";
 // Whether this process runs under WoW64.
 bool RunsUnderWow64();
-// A value's text read in the given view (KEY_WOW64_32KEY or _64KEY), or "(none)".
+// A value's text read in the given view (KEY_WOW64_32KEY or _64KEY, 0 for the
+// program's own), or "(none)".
 std::string ViewText(HKEY Root, const std::string& Key, const char* Value, REGSAM View);
 
 // Wine's own export: the Unix path of a Windows path, for native programs.

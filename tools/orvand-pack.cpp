@@ -47,19 +47,6 @@ struct TManifestLine {
     int Line = 0;
 };
 
-class TNullStream : public TStream {
-public:
-    size_t Read(void*, size_t) override { return 0; }
-    size_t Write(const void*, size_t Count) override {
-        FSize += static_cast<int64_t>(Count);
-        return Count;
-    }
-    int64_t Seek(int64_t, TSeekOrigin) override { return FSize; }
-
-private:
-    int64_t FSize = 0;
-};
-
 std::vector<std::string> SplitFields(const std::string& Line, int Number, const std::string& File) {
     std::vector<std::string> fields;
     size_t i = 0;

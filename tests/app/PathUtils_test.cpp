@@ -88,6 +88,14 @@ TEST(ExtractParentFolder, DoubleByteCharacterEndingIn5CIsNoSeparator) {
     EXPECT_EQ(ExtractParentFolderWith("C:\\\x95\x5C", NoLeadBytes), "C:\\");
     EXPECT_EQ(ExtractParentFolderWith("C:\\Apps\\\x95\x5C\\\x83\x5C\\", NoLeadBytes),
               "C:\\Apps\\\x95\x5C\\\x83\x5C");
+
+    // The file name of a program path starts after the last whole-character separator.
+    EXPECT_EQ(FileNameStart("C:\\temp\\\x95\x5C.exe", ShiftJisLead), 8u);
+    EXPECT_EQ(FileNameStart("C:\\temp\\\x95\x5C.exe", NoLeadBytes), 10u);
+    EXPECT_EQ(FileNameStart("C:\\a/b.exe", ShiftJisLead), 5u);
+    EXPECT_EQ(FileNameStart("C:b.exe", ShiftJisLead), 2u);
+    EXPECT_EQ(FileNameStart("b.exe", ShiftJisLead), 0u);
+    EXPECT_EQ(FileNameStart("C:\\a\\", ShiftJisLead), 5u);
 }
 
 TEST(IsBareFileName, OnlyNamesThatStayInTheirFolder) {

@@ -133,12 +133,8 @@ struct Components {
     ~Components() { SetAllComponents(false); }
 };
 
-std::string RegistryText(HKEY Root, const std::string& Key, const char* Value) {
-    char buffer[1024];
-    DWORD size = sizeof(buffer);
-    if (RegGetValueA(Root, Key.c_str(), Value, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) return "(none)";
-    return buffer;
-}
+// In this program's own registry view.
+std::string RegistryText(HKEY Root, const std::string& Key, const char* Value) { return ViewText(Root, Key, Value, 0); }
 
 const std::string MenuKey = std::string(MenuExtKey) + "&Copy to Orvand";
 const char* const BridgeKey = "CLSID\\{7F3C2A91-5B4E-4D6A-9C1F-2E8B0D4A6C35}\\InprocServer32";
