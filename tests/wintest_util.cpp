@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -66,6 +67,47 @@ void MakeUnixLink(const std::string& Link, const std::string& Target) {
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
     }
     throw std::runtime_error("cannot link " + Link + " to " + Target);
+}
+
+std::string LogClock(const SYSTEMTIME& Time) {
+    char separator[8] = ":";
+    GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, sizeof(separator));
+    char text[64];
+    std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u%s%02u%s%02u.%03u", Time.wYear, Time.wMonth, Time.wDay,
+                  Time.wHour, separator, Time.wMinute, separator, Time.wSecond, Time.wMilliseconds);
+    return text;
+}
+
+bool IsStampedLine(const std::string& Line, const SYSTEMTIME& Before, const SYSTEMTIME& After, const std::string& Rest) {
+    const std::string first = LogClock(Before), last = LogClock(After);
+    if (Line.size() != first.size() + 2 + Rest.size()) return false;
+    const std::string clock = Line.substr(1, first.size());
+    if (Line != "[" + clock + "]" + Rest) return false;
+    // Digits where the clock has digits and its very separators elsewhere: then text order is time order.
+    for (size_t i = 0; i < clock.size(); ++i)
+        if (isdigit(static_cast<unsigned char>(first[i])) ? !isdigit(static_cast<unsigned char>(clock[i]))
+                                                           : clock[i] != first[i])
+            return false;
+    return first <= clock && clock <= last;
+}
+
+bool HasClockBetween(const std::string& Line, const SYSTEMTIME& Before, const SYSTEMTIME& After,
+                     const std::string& Head, const std::string& Tail) {
+    FILETIME from, to;
+    SystemTimeToFileTime(&Before, &from);
+    SystemTimeToFileTime(&After, &to);
+    ULARGE_INTEGER t{{from.dwLowDateTime, from.dwHighDateTime}}, end{{to.dwLowDateTime, to.dwHighDateTime}};
+    t.QuadPart -= t.QuadPart % 10000000;
+    for (; t.QuadPart <= end.QuadPart; t.QuadPart += 10000000) {
+        FILETIME f{t.LowPart, t.HighPart};
+        SYSTEMTIME second;
+        FileTimeToSystemTime(&f, &second);
+        char date[128] = "", time[128] = "";
+        GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &second, nullptr, date, sizeof(date));
+        GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &second, nullptr, time, sizeof(time));
+        if (Line == Head + date + " " + time + Tail) return true;
+    }
+    return false;
 }
 
 bool RunsUnderWow64() {

@@ -123,6 +123,16 @@ bool FileExists(const std::string& FileName);
 bool FolderExists(const std::string& Path);
 void RemoveTree(const std::string& Path);
 std::vector<std::string> SplitCrLf(const std::string& Text);
+
+// Texts with the clock in them, checked whole against the clock read before and
+// after the call that wrote them.
+// The log's "yyyy-mm-dd hh:nn:ss.zzz" for Time, with the user's time separator.
+std::string LogClock(const SYSTEMTIME& Time);
+// Line is "[" + the log's clock at a moment from Before to After + "]" + Rest.
+bool IsStampedLine(const std::string& Line, const SYSTEMTIME& Before, const SYSTEMTIME& After, const std::string& Rest);
+// Line is Head + the user's short date + " " + time of a second from Before to After + Tail.
+bool HasClockBetween(const std::string& Line, const SYSTEMTIME& Before, const SYSTEMTIME& After,
+                     const std::string& Head, const std::string& Tail);
 // Folder of the running test program, ending in "\".
 std::string TestProgramFolder();
 std::string Env(const char* Name);

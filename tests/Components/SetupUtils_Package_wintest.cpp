@@ -86,6 +86,13 @@ TEST(Package, ExtractPackageWritesEveryEntryButSetupXmlAndJournalsInOrder) {
     HWND label = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 200, 20, nullptr, nullptr, nullptr, nullptr);
     HWND bar = CreateWindowA(PROGRESS_CLASSA, "", WS_POPUP, 0, 0, 200, 20, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(label && bar);
+    // The bar and the label as each entry starts: the run pumps once an entry.
+    std::vector<LRESULT> positions;
+    std::vector<std::string> labels;
+    f.UI.OnPump = [&] {
+        positions.push_back(SendMessageA(bar, PBM_GETPOS, 0, 0));
+        labels.push_back(WindowText(label));
+    };
     f.Installer->ExtractPackage(label, bar);
 
     const std::string& t = f.Target;
@@ -108,8 +115,11 @@ TEST(Package, ExtractPackageWritesEveryEntryButSetupXmlAndJournalsInOrder) {
     EXPECT_EQ(ReadFileText(t + "data\\empty-plain.txt"), "");
     EXPECT_FALSE(FolderExists(t + "temp\\"));
 
-    EXPECT_EQ(f.UI.Pumps, 7);
-    EXPECT_EQ(WindowText(label), "Extracting: SETUP.XML");
+    EXPECT_EQ(positions, (std::vector<LRESULT>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(labels, (std::vector<std::string>{"Extracting: install.exe", "Extracting: orvand.exe",
+                                                "Extracting: readme.txt", "Extracting: orvand.dic",
+                                                "Extracting: empty.txt", "Extracting: empty-plain.txt",
+                                                "Extracting: SETUP.XML"}));
     PBRANGE range;
     SendMessageA(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
     EXPECT_EQ(range.iLow, 0);
@@ -187,6 +197,11 @@ TEST(Package, DirectoryCountAndLookups) {
 
     TPackageFixture f(pkg);
     EXPECT_TRUE(f.Installer->VerifyPackage());
+    // The open package keeps no one from writing to the file.
+    HANDLE writer = CreateFileA(f.File.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(writer, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
     EXPECT_TRUE(f.Installer->PackageContains("SETUP.XML"));
     EXPECT_TRUE(f.Installer->PackageContains("vela.ACS"));
     EXPECT_FALSE(f.Installer->PackageContains("data"));

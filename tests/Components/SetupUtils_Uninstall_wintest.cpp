@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "Components/JournalFormat.h"
+#include "support/Logging.h"
 #include "wintest_util.h"
 
 using namespace wintest;
@@ -70,6 +71,28 @@ public:
 
 private:
     std::string FFile;
+};
+
+// Drive Letter: of the prefix, standing for Folder while the object lives.
+class MappedDrive {
+public:
+    MappedDrive(char Letter, const std::string& Folder) : FRoot(std::string(1, Letter) + ":\\") {
+        std::string c = UnixPath("C:\\");  // ".../dosdevices/c:/"
+        FLink = c.substr(0, c.size() - 3) + char(Letter + 'a' - 'A') + ":";
+        Run("Z:\\bin\\ln", "-sfn \"" + UnixPath(Folder) + "\" \"" + FLink + "\"", true);
+    }
+    ~MappedDrive() { Run("Z:\\bin\\rm", "-f \"" + FLink + "\"", false); }
+    const std::string& Root() const { return FRoot; }
+
+private:
+    // Native programs give no handle to wait on: the drive's coming or going is.
+    void Run(const std::string& Program, const std::string& Arguments, bool Present) {
+        CloseHandle(StartProgram(Program, Arguments).hProcess);
+        for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20))
+            if ((GetFileAttributesA(FRoot.c_str()) != INVALID_FILE_ATTRIBUTES) == Present) return;
+        ADD_FAILURE() << Program << " " << Arguments << " did not take effect";
+    }
+    std::string FRoot, FLink;
 };
 
 }  // namespace
@@ -288,14 +311,28 @@ TEST(Uninstall, AJournalThatCannotBeReadRaisesAndRemovesNothing) {
     HANDLE writer = CreateFileA(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    // The message goes to the log too, when it is on.
+    auto log = std::static_pointer_cast<TLog>(GetLog());
+    const std::string logFile = log->FileName();
+    DeleteFileA(logFile.c_str());
+    log->SetEnabled(true);
+    SYSTEMTIME before, after;
+    GetLocalTime(&before);
     std::string message;
     try {
         TUninstaller(install).Uninstall();
     } catch (const EInstallException& e) {
         message = e.what();
     }
+    GetLocalTime(&after);
+    log.reset();
+    ReleaseLog();
     CloseHandle(writer);
     EXPECT_FALSE(message.empty()) << "no EInstallException";
+    std::vector<std::string> logged = SplitCrLf(ReadFileText(logFile));
+    DeleteFileA(logFile.c_str());
+    ASSERT_EQ(logged.size(), 2u);
+    EXPECT_TRUE(IsStampedLine(logged[1], before, after, "[ERROR] " + message)) << logged[1] << "\n" << message;
     EXPECT_TRUE(FileExists(journal));
     EXPECT_TRUE(FileExists(file));
     EXPECT_TRUE(FileExists(install + "extra.txt"));
@@ -335,6 +372,18 @@ TEST(DeleteFolderTree, EmptiesEverythingBelowButNotTheFolderItself) {
     EXPECT_FALSE(FileExists(folder + "\\.dotfile"));
     EXPECT_FALSE(FileExists(folder + "\\noext"));
     EXPECT_EQ(ReadFileText(users.Path() + "letter.txt"), "the user's");
+
+    // A drive's root is refused by the call itself, however it is spelt.
+    TempFolder drive;
+    MakeFolder(drive.Path() + "Windows");
+    WriteFileText(drive.Path() + "Windows\\win.ini", "w");
+    WriteFileText(drive.Path() + "boot.ini", "b");
+    MappedDrive q('Q', drive.Path());
+    for (std::string root : {q.Root(), std::string("q:"), std::string(" Q:\\ ")}) {
+        TUninstaller(temp.Path()).DeleteFolderTree(root);
+        EXPECT_TRUE(FileExists(q.Root() + "boot.ini")) << root;
+        EXPECT_TRUE(FileExists(q.Root() + "Windows\\win.ini")) << root;
+    }
 }
 
 TEST(Uninstall, AHostileJournalIsReplayedInBoundedTimeAndTouchesNoKeyItDoesNotName) {

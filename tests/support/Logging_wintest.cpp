@@ -6,14 +6,6 @@
 
 using namespace wintest;
 
-namespace {
-// "[yyyy-mm-dd hh:nn:ss.zzz]" with the system's time separator.
-bool IsStampedBracket(const std::string& Text, size_t At) {
-    std::string stamp = TLog::Timestamp();
-    return Text.size() >= At + stamp.size() + 2 && Text[At] == '[' && Text[At + stamp.size() + 1] == ']';
-}
-}  // namespace
-
 TEST(Log, SwitchedOffWritesNothingAndCreatesNoFile) {
     TempFolder temp;
     TLog log(temp.Path() + "x.log");
@@ -29,51 +21,57 @@ TEST(Log, SwitchedOffWritesNothingAndCreatesNoFile) {
 TEST(Log, FirstWriteStartsTheFileWithOneStartLine) {
     TempFolder temp;
     std::string file = temp.Path() + "x.log";
+    SYSTEMTIME before, after;
+    GetLocalTime(&before);
     {
         TLog log(file);
         log.SetEnabled(true);
         log.Debug("x");
         log.Error("100%d done");
     }
+    GetLocalTime(&after);
     std::vector<std::string> lines = SplitCrLf(ReadFileText(file));
     ASSERT_EQ(lines.size(), 3u);
-    size_t stamp = TLog::Timestamp().size();
-    EXPECT_TRUE(IsStampedBracket(lines[0], 0));
-    EXPECT_EQ(lines[0].substr(stamp + 2), "[LOG_STARTED] " + std::string(40, '='));
-    EXPECT_TRUE(IsStampedBracket(lines[1], 0));
-    EXPECT_EQ(lines[1].substr(stamp + 2), "[DEBUG] x");
-    EXPECT_EQ(lines[2].substr(stamp + 2), "[ERROR] 100%d done");
+    EXPECT_TRUE(IsStampedLine(lines[0], before, after, "[LOG_STARTED] " + std::string(40, '='))) << lines[0];
+    EXPECT_TRUE(IsStampedLine(lines[1], before, after, "[DEBUG] x")) << lines[1];
+    EXPECT_TRUE(IsStampedLine(lines[2], before, after, "[ERROR] 100%d done")) << lines[2];
 }
 
 TEST(Log, AppendsToAnExistingFileWithoutAnExtraLineEnd) {
     TempFolder temp;
     std::string file = temp.Path() + "x.log";
     WriteFileText(file, "old bytes");
+    SYSTEMTIME before, after;
+    GetLocalTime(&before);
     {
         TLog log(file);
         log.SetEnabled(true);
         log.Marker("a");
         log.Debug("b");
     }
+    GetLocalTime(&after);
     std::string text = ReadFileText(file);
     ASSERT_EQ(text.rfind("old bytes[", 0), 0u) << text;
     std::vector<std::string> lines = SplitCrLf(text);
     ASSERT_EQ(lines.size(), 2u);
     // The marker has no line end: it shares its line with the next entry.
-    size_t stamp = TLog::Timestamp().size();
-    EXPECT_EQ(lines[1].substr(0, 12), "--- 0 --- a[");
-    EXPECT_EQ(lines[1].substr(12 + stamp), "][DEBUG] b");
+    EXPECT_EQ(lines[1].substr(0, 11), "--- 0 --- a");
+    EXPECT_TRUE(IsStampedLine(lines[1].substr(11), before, after, "[DEBUG] b")) << lines[1];
 }
 
-TEST(Log, TimestampFormat) {
-    std::string t = TLog::Timestamp();
-    char sep[8] = ":";
-    GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, sep, sizeof(sep));
-    ASSERT_EQ(t.size(), 21 + 2 * std::string(sep).size());
-    EXPECT_EQ(t[4], '-');
-    EXPECT_EQ(t[7], '-');
-    EXPECT_EQ(t[10], ' ');
-    EXPECT_EQ(t[t.size() - 4], '.');
+TEST(Log, TimestampFollowsTheUsersTimeSeparator) {
+    char old[8] = "";
+    ASSERT_GT(GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, old, sizeof(old)), 0);
+    for (const char* separator : {".", ":"}) {
+        ASSERT_TRUE(SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, separator));
+        SYSTEMTIME before, after;
+        GetLocalTime(&before);
+        std::string t = TLog::Timestamp();
+        GetLocalTime(&after);
+        EXPECT_TRUE(IsStampedLine("[" + t + "]", before, after, "")) << t;
+        EXPECT_EQ(t.substr(13, 1) + t.substr(16, 1), std::string(separator) + separator) << t;
+    }
+    SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, old);
 }
 
 TEST(Log, KeepsClearOfTheJournalBesideTheUninstaller) {

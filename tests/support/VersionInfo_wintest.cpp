@@ -57,7 +57,9 @@ TEST(VersionInfo, NoTranslationMeansNoStrings) {
 }
 
 TEST(VersionInfo, ModuleWithoutResourceOrFile) {
-    for (std::string file : {TestProgramFolder() + "verinfo_none.dll", std::string("C:\\no\\such\\file.dll")}) {
+    // A block under another root key counts as none, though its fixed part looks valid.
+    for (std::string file : {TestProgramFolder() + "verinfo_none.dll", std::string("C:\\no\\such\\file.dll"),
+                             Module("rootkey")}) {
         TVerInfo info(file);
         EXPECT_EQ(info.GetProductVersion(), "") << file;
         EXPECT_EQ(info.GetProductRevision(), "");
