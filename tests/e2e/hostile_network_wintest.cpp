@@ -19,6 +19,10 @@ using namespace snapshot;
 
 namespace {
 
+const std::string Brains =
+    "The brains of your previous Orvand have been found in the target folder.\\r\\n"
+    "Would you like to replace them with new brains?";
+
 bool StartsWith(const std::string& Text, const std::string& Prefix) {
     return Text.size() >= Prefix.size() && _strnicmp(Text.c_str(), Prefix.c_str(), Prefix.size()) == 0;
 }
@@ -172,6 +176,8 @@ TEST_F(HostileNetwork, FreshCopiesWithADtdAnEntityBombOrExternalEntitiesAreRefus
     EXPECT_EQ(ReadFileText(RunLog), "MSagent.exe \r\n");
     // Neither their DTD nor their distributors were ever asked.
     EXPECT_TRUE(Paths(Far).empty());
+    // Again into the same folder: Pip is in data\ now and is not offered again.
+    EXPECT_EQ(Install(packaged), (std::vector<std::string>{"question " + Brains, "end done"}));
     ExpectRemoved();
 }
 

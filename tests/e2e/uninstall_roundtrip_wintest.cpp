@@ -55,6 +55,9 @@ public:
             EXPECT_TRUE(seen) << "not in the snapshot after installing: " << item;
         }
     }
+    // A run that ended before extracting: the uninstaller is placed by hand.
+    void ExpectRemoveTakesItBack() { wintest::ExpectRemoveTakesItBack(FBefore, FScope, FTarget, FLeftovers); }
+    const std::string& Package() const { return FPackage.Path(); }
     // Runs the installed uninstaller and answers Yes; what differs from before.
     std::vector<TChange> Uninstall() {
         EXPECT_EQ(RunUninstaller(FTarget + "install.exe", "-remove", IDYES), 0u) << "did not end in time, or not with 0";
@@ -137,4 +140,20 @@ TEST(UninstallRoundTrip, AReadOnlyFileAndAFileInUseStayWithTheirFolders) {
     EXPECT_EQ(Lines(left), trip.Expected(true, {"+ " + busy, "+ " + target + "data\\", "+ " + target + "data\\ro\\",
                                                "+ " + target + "data\\ro\\sub\\", "+ " + readOnly}))
         << Describe(left);
+}
+
+TEST(UninstallRoundTrip, AProductThatStaysOpenIsAskedToCloseAndYesEndsSetupBeforeItExtracts) {
+    RoundTrip trip("Orvand Open");
+    const std::string& target = trip.Target();
+    trip.Before();
+    PROCESS_INFORMATION product = StartProgram(FixturePath("orvand.exe"), "-ignore-close -lifetime=60000");
+    ASSERT_NE(WaitProductWindow(10000), nullptr);
+    TScriptedUI yes(true);
+    EXPECT_THROW(Install(trip.Package(), target, yes), THalted);
+    WaitEnd(product, 0);
+    EXPECT_EQ(yes.Questions, std::vector<std::string>{"Running Orvand application detected. Terminate setup?"});
+    EXPECT_EQ(yes.Captions, std::vector<std::string>{"Confirm"});
+    EXPECT_EQ(SplitCrLf(ReadFileText(target + "install.log")).back(), "CreateFile " + target + "temp\\setup.xml");
+    EXPECT_FALSE(FileExists(target + "orvand.exe"));
+    trip.ExpectRemoveTakesItBack();
 }
