@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "app/DesktopLaunch.h"
+#include "app/InstallRun.h"
 #include "app/Utils.h"
 #include "support/VersionInfo.h"
 
@@ -178,15 +179,11 @@ void TSetupForm::FirstNexButtonClick() { ShowPanel(LicensePanel); }
 void TSetupForm::LocationNextButtonClick() {
     std::string folder = NormalizeFolderPath(ControlText(LocationEdit));
     SetWindowTextA(LocationEdit, folder.c_str());
-    // A relative path would be resolved against whatever folder setup, and later
-    // the uninstaller, happens to run in: only absolute destinations are made.
-    if (!IsAbsoluteFolderPath(folder) || !FInstaller->ForceFolder(folder)) {
+    if (!PrepareTarget(*FInstaller, folder)) {
         ShowError("Could not create distination folder");
         SetFocus(LocationEdit);
         return;
     }
-    FInstaller->OpenJournal(folder);
-    FInstaller->ForceFolder(FInstaller->GetTempFolder());
     ShowComponentsPage();
 }
 
@@ -283,11 +280,6 @@ void TSetupForm::FocusPage() {
 }
 
 void TSetupForm::ShowError(const std::string& Text) { ShowMessageBox(Text, "Error", MB_OK | MB_ICONERROR); }
-
-void TSetupForm::SetStatus(const std::string& Text) {
-    SetWindowTextA(InstallLabel, Text.c_str());
-    Application.ProcessMessages();
-}
 
 LRESULT TSetupForm::WndProc(UINT Msg, WPARAM WParam, LPARAM LParam) {
     switch (Msg) {

@@ -69,15 +69,7 @@ private:
     // Gives the keyboard to the visible page: the control that had it last, else the default button.
     void FocusPage();
     void ShowError(const std::string& Text);
-    void SetStatus(const std::string& Text);
-
-    // The run's steps that need the setup configuration.
-    void RefreshConfiguration();
-    void FetchPrerequisites(const std::vector<TPrerequisite>& Prerequisites);
     void DownloadCharacters();
-    void CloseRunningProduct();
-    void InstallPrerequisites(const std::vector<TPrerequisite>& Prerequisites);
-    void RegisterProduct();
 
     HWND FLastFocus = nullptr;
     // The configuration's entries behind the characters list's items.

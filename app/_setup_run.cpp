@@ -1,39 +1,24 @@
 // The installation run of the wizard: from the components page to the finish page.
-#include <shlobj.h>
-
+// The steps themselves are TInstallRun's; here is what the wizard shows between them.
 #include "app/_setup.h"
 
-namespace {
+#include <commctrl.h>
 
-const int DesktopFolder = CSIDL_DESKTOPDIRECTORY;  // 0x10
-const int ProgramsFolder = CSIDL_PROGRAMS;         // 2
-
-}  // namespace
+#include "app/InstallRun.h"
+#include "app/Utils.h"
 
 void TSetupForm::RunInstallation() {
-    TComponentChoice choice;
-    choice.AgentInstalled = FInstaller->IsAgentRuntimeInstalled();
-    choice.SpeechApi = IsChecked(CmpCheckBox2);
-    choice.TruVoice = IsChecked(CmpCheckBox3);
-    choice.Tts3000 = IsChecked(CmpCheckBox4);
-    std::vector<TPrerequisite> prerequisites =
-        ListPrerequisites(choice, [this](const std::string& Name) { return FInstaller->PackageContains(Name); });
-
-    if (!prerequisites.empty()) ShowMessageBox(RebootNotice, "Information", MB_OK | MB_ICONINFORMATION);
-    FRebootNeeded = !prerequisites.empty();
-
-    ShowPanel(InstallPanel);
-    SetStatus("Retrieving setup config. Please Wait...");
-    RefreshConfiguration();
-    CloseRunningProduct();
-    FetchPrerequisites(prerequisites);
-    FInstaller->ExtractPackage(InstallLabel, InstallProgressBar);
-    InstallPrerequisites(prerequisites);
-    if (!FInstaller->IsAgentRuntimeInstalled()) {
-        ShowError("Microsoft Agent Runtime is required, but not found on your computer. Please install Orvand again.");
-        Application.Halt();
-    }
-    RegisterProduct();
+    TComponentChoice speech;
+    speech.SpeechApi = IsChecked(CmpCheckBox2);
+    speech.TruVoice = IsChecked(CmpCheckBox3);
+    speech.Tts3000 = IsChecked(CmpCheckBox4);
+    TInstallRun run(*FInstaller, InstallLabel, InstallProgressBar);
+    run.OnListed = [this](bool InstallersToRun) {
+        if (InstallersToRun) ShowMessageBox(RebootNotice, "Information", MB_OK | MB_ICONINFORMATION);
+        FRebootNeeded = InstallersToRun;
+        ShowPanel(InstallPanel);
+    };
+    run.Run(speech);
     FillCharactersList();
     if (CheckListCount(CharactersListBox) > 0)
         ShowPanel(CharactersPanel);
@@ -41,31 +26,22 @@ void TSetupForm::RunInstallation() {
         ShowDonePage();
 }
 
-void TSetupForm::CloseRunningProduct() {
-    while (!CloseRunningInstance())
-        if (ShowMessageBox("Running Orvand application detected. Terminate setup?", "Confirm",
-                           MB_YESNO | MB_ICONQUESTION) == IDYES)
-            Application.Halt();
+void TSetupForm::FillCharactersList() {
+    CheckListClear(CharactersListBox);
+    FCharacterEntries = TInstallRun(*FInstaller, InstallLabel, InstallProgressBar).CharactersToOffer(FCharacterCount);
+    for (const std::shared_ptr<IXMLCharacterType>& character : FCharacterEntries)
+        CheckListAdd(CharactersListBox, WideToAnsi(character->Name()), character.get());
 }
 
-void TSetupForm::InstallPrerequisites(const std::vector<TPrerequisite>& Prerequisites) {
-    for (const TPrerequisite& item : Prerequisites) {
-        SetStatus("Running: " + item.InstallerName);
-        const std::string path = FInstaller->GetTempFolder() + item.InstallerName;
-        // Checked again through the handle that keeps it unchanged until it has started.
-        FInstaller->HoldInstaller(path);
-        // Hides the wizard while the installer runs; a confirmed Cancel ends setup in there.
-        FInstaller->RunAndWait(path, "");
+void TSetupForm::DownloadCharacters() {
+    SendMessageA(InstallProgressBar, PBM_SETPOS, 0, 0);
+    SetWindowTextA(InstallLabel, "");
+    ShowPanel(InstallPanel);
+    TInstallRun run(*FInstaller, InstallLabel, InstallProgressBar);
+    for (int i = 0, n = CheckListCount(CharactersListBox); i < n; ++i) {
+        if (!CheckListChecked(CharactersListBox, i)) continue;
+        run.FetchCharacter(*static_cast<IXMLCharacterType*>(CheckListObject(CharactersListBox, i)));
+        ++FCharacterCount;
     }
-}
-
-void TSetupForm::RegisterProduct() {
-    const std::string target = FInstaller->FTargetFolder;
-    FInstaller->CreateShortcut(DesktopFolder, target + "orvand.exe", "", "Orvand.lnk", "");
-    FInstaller->CreateShortcut(ProgramsFolder, target + "orvand.exe", "", "Orvand.lnk", "Orvand");
-    FInstaller->CreateShortcut(ProgramsFolder, target + "install.exe", "-remove", "Uninstall.lnk", "Orvand");
-    FInstaller->WriteUninstallEntry("Orvand", target + "install.exe", "-remove");
-    FInstaller->WriteAutostartEntry(target + "orvand.exe");
-    FInstaller->AddMenuExtension("&Copy to Orvand", target + "data\\script.htm", 0x10);
-    FInstaller->RegisterComLibrary(target + "bridge.ocx");
+    ShowDonePage();
 }

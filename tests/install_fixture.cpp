@@ -126,6 +126,14 @@ bool MakeMenuContainer() {
     return true;
 }
 
+void SetAgentRuntime(bool Installed) {
+    // Neither logged as a run of setup's nor told to skip its work.
+    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", nullptr), noRegister("ORVAND_FIXTURE_NOREGISTER", nullptr);
+    PROCESS_INFORMATION p = StartProgram(FixturePath("MSagent.exe"), Installed ? "" : "-unregister");
+    EXPECT_EQ(WaitExit(p, 30000), 0u) << "the stand-in Agent runtime installer";
+    CloseHandle(p.hProcess);
+}
+
 DWORD RunHost(const std::string& Package, const std::string& Target, const char* Kind, int N,
               const std::string& Extra) {
     std::string name = "OrvandKillPoint-" + std::to_string(GetCurrentProcessId());

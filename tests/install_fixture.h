@@ -49,6 +49,18 @@ bool MakeMenuContainer();
 // use in a prefix. Called before a snapshot, so that store is no change of setup's.
 void WarmUpWinInet();
 
+// The stand-in Agent runtime (fixtures/prereq.cpp) registered or taken away
+// again. Its registration is the runtime installer's, which setup neither
+// journals nor undoes: a test makes or removes it outside its snapshots.
+void SetAgentRuntime(bool Installed);
+
+// The Agent runtime there for the life of the object, so that a run lists no
+// installer and needs no distributor.
+struct AgentRuntime {
+    AgentRuntime() { SetAgentRuntime(true); }
+    ~AgentRuntime() { SetAgentRuntime(false); }
+};
+
 // The exit code RunHost gives for a host it killed.
 inline constexpr DWORD Killed = 0xDEAD;
 

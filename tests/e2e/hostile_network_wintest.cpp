@@ -1,4 +1,4 @@
-// Whole scripted installations (refresh, installers fetched and run,
+// Whole installation runs of the wizard (refresh, installers fetched and run,
 // characters fetched) against hostile distributors: each ends in its
 // documented message or skips what it refuses, runs no installer but the
 // pinned one, writes nothing outside the target but what the journal names,
@@ -18,6 +18,10 @@ using namespace wintest;
 using namespace snapshot;
 
 namespace {
+
+const std::string Brains =
+    "The brains of your previous Orvand have been found in the target folder.\\r\\n"
+    "Would you like to replace them with new brains?";
 
 bool StartsWith(const std::string& Text, const std::string& Prefix) {
     return Text.size() >= Prefix.size() && _strnicmp(Text.c_str(), Prefix.c_str(), Prefix.size()) == 0;
@@ -50,10 +54,12 @@ protected:
     // Packs the sample with Packaged as its setup.xml and runs the host to its
     // end; returns its report without the download count. The journal must name
     // exactly what changed, and outside the target only the shortcuts may be new.
+    // The Agent runtime that the pinned installer registers is taken away first.
     std::vector<std::string> Install(const std::string& Packaged) {
         PackSampleWithSetup(Packaged, Package);
         DeleteFileA(RunLog.c_str());
         RunHost(Package, Target, "none", 0, "--net \"" + Report + "\"");
+        SetAgentRuntime(false);
         std::vector<std::string> report;
         for (const std::string& line : SplitCrLf(ReadFileText(Report)))
             if (!StartsWith(line, "downloads ")) report.push_back(line);
@@ -80,7 +86,6 @@ protected:
     const std::string Package = Temp.Path() + "setup.exe", Report = Temp.Path() + "report.txt",
                       RunLog = Temp.Path() + "run.log";
     EnvGuard LogRuns{"ORVAND_FIXTURE_RUNLOG", RunLog.c_str()};
-    EnvGuard NoRegister{"ORVAND_FIXTURE_NOREGISTER", "*"};
     EnvGuard Timeout{"ORVAND_HOST_TIMEOUT", "1500"};
     const std::string Agent = ReadFileText(FixturePath("MSagent.exe"));
     // Another installer under the genuine one's name.
@@ -171,6 +176,8 @@ TEST_F(HostileNetwork, FreshCopiesWithADtdAnEntityBombOrExternalEntitiesAreRefus
     EXPECT_EQ(ReadFileText(RunLog), "MSagent.exe \r\n");
     // Neither their DTD nor their distributors were ever asked.
     EXPECT_TRUE(Paths(Far).empty());
+    // Again into the same folder: Pip is in data\ now and is not offered again.
+    EXPECT_EQ(Install(packaged), (std::vector<std::string>{"question " + Brains, "end done"}));
     ExpectRemoved();
 }
 

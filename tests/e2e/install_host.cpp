@@ -1,15 +1,16 @@
-// Test host: the engine steps of an installation run, which stops at an exact
-// point and waits there for its driver to kill it.
+// Test host: the wizard's installation run (app/InstallRun.h) without its
+// window, which stops at an exact point and waits there for its driver to kill it.
 //   install_host PACKAGE TARGET KIND N EVENT [--net REPORT]
 // KIND "line", "block" or "download": after the N-th journal line, extraction
 // block or downloaded block the host sets the named event EVENT and waits.
 // KIND "none": it runs to the end and its exit code is the number of lines plus
 // 65536 times the number of blocks.
-// --net adds the steps that reach the distributors (MSagent.exe fetched and
-// run, the characters offered fetched) and writes REPORT: "offered NAME" for
-// each character offered, "error TEXT" for each error box (CR and LF as \r and
-// \n), "downloads N", then "end done", "end halted" or "end failed: WHY", one
-// a line ending in CR LF.
+// No speech component is ticked, so an installer runs only when the Agent
+// runtime is missing. Without --net no character is ticked; with --net every
+// character offered is, and the host writes REPORT: "question TEXT" for each
+// question, "offered NAME" for each character offered, "error TEXT" for each
+// error box (CR and LF as \r and \n), "downloads N", then "end done",
+// "end halted" or "end failed: WHY", one a line ending in CR LF.
 // ORVAND_HOST_TIMEOUT sets the download time-out in milliseconds.
 #include <windows.h>
 #include <objbase.h>
@@ -19,10 +20,14 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <vector>
 
 #include "Components/SetupUtils.h"
+#include "app/InstallRun.h"
+#include "app/Utils.h"
 #include "config/HTTPUnit.h"
-#include "scripted_install.h"
 #include "scripted_ui.h"
 
 namespace {
@@ -48,7 +53,7 @@ int main(int argc, char** argv) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int lines = 0, blocks = 0, downloads = 0;
     wintest::TScriptedUI ui;
-    wintest::TNetworkSteps steps{{"MSagent.exe"}, {}};
+    std::vector<std::string> offered;
     std::string end = "done";
     int code = 0;
     try {
@@ -66,7 +71,15 @@ int main(int argc, char** argv) {
                 Sleep(INFINITE);
             }
         };
-        wintest::RunScriptedInstallation(installer, argv[2], net ? &steps : nullptr);
+        if (!PrepareTarget(installer, NormalizeFolderPath(argv[2]))) throw std::runtime_error("cannot make the target");
+        TInstallRun run(installer, nullptr, nullptr);
+        run.Run(TComponentChoice{});
+        int present = 0;
+        for (const std::shared_ptr<IXMLCharacterType>& character : run.CharactersToOffer(present)) {
+            offered.push_back(WideToAnsi(character->FileName()));
+            // A user who ticks every box.
+            if (net) run.FetchCharacter(*character);
+        }
         code = lines + 65536 * blocks;
     } catch (const wintest::THalted&) {
         end = "halted";
@@ -80,7 +93,8 @@ int main(int argc, char** argv) {
         return code;
     }
     std::ofstream report(argv[7], std::ios::binary);
-    for (const std::string& name : steps.Offered) report << "offered " << name << "\r\n";
+    for (const std::string& question : ui.Questions) report << "question " << Escaped(question) << "\r\n";
+    for (const std::string& name : offered) report << "offered " << name << "\r\n";
     for (const std::string& error : ui.Errors) report << "error " << Escaped(error) << "\r\n";
     report << "downloads " << downloads << "\r\n" << "end " << Escaped(end) << "\r\n";
     return code;

@@ -1,13 +1,13 @@
-// A scripted installation through the engine, then "install.exe -remove" from
-// the target folder: the Wine prefix must come back as it was.
+// The wizard's installation run, then "install.exe -remove" from the target
+// folder: the Wine prefix must come back as it was.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <algorithm>
 
 #include "Components/SetupUtils.h"
+#include "app/InstallRun.h"
 #include "install_fixture.h"
-#include "scripted_install.h"
 #include "scripted_ui.h"
 #include "snapshot.h"
 #include "wintest_util.h"
@@ -19,14 +19,13 @@ namespace {
 
 const std::string MenuKey = std::string(MenuExtKey) + MenuText;
 
-// The installation run's engine calls, in the wizard's order.
-void Install(const std::string& Package, const std::string& Target) {
+// The wizard's run with no speech component ticked; no character is ticked after it.
+void Install(const std::string& Package, const std::string& Target, TScriptedUI& UI) {
     ComScope com;
-    TScriptedUI ui;
     TInstaller installer(Package);
-    installer.SetUI(&ui);
-    RunScriptedInstallation(installer, Target);
-    EXPECT_TRUE(ui.Questions.empty());
+    installer.SetUI(&UI);
+    ASSERT_TRUE(PrepareTarget(installer, Target));
+    TInstallRun(installer, nullptr, nullptr).Run(TComponentChoice{});
 }
 
 // One installation and its removal, with snapshots of the prefix around them.
@@ -34,12 +33,16 @@ class RoundTrip {
 public:
     explicit RoundTrip(const std::string& Name) : FTarget(TargetFolder(Name)), FLeftovers(FTarget) {
         FMenuContainerMissing = !KeyExists(HKEY_CURRENT_USER, MenuContainer);
+        // The refresh asks the sample's distributors.
+        WarmUpWinInet();
     }
     const std::string& Target() const { return FTarget; }
     void Before() { FBefore = TSnapshot::Take(FScope); }
     // Installs and checks that the snapshot sees each kind of change it made.
     void Install() {
-        ::Install(FPackage.Path(), FTarget);
+        TScriptedUI ui;
+        ::Install(FPackage.Path(), FTarget, ui);
+        EXPECT_TRUE(ui.Questions.empty());
         std::vector<std::string> made = Lines(Compare(FBefore, TSnapshot::Take(FScope)));
         for (const std::string& item :
              {FTarget + "install.log", FTarget + "orvand.exe", FTarget + "data\\script.htm", FTarget + "temp\\",
@@ -52,6 +55,9 @@ public:
             EXPECT_TRUE(seen) << "not in the snapshot after installing: " << item;
         }
     }
+    // A run that ended before extracting: the uninstaller is placed by hand.
+    void ExpectRemoveTakesItBack() { wintest::ExpectRemoveTakesItBack(FBefore, FScope, FTarget, FLeftovers); }
+    const std::string& Package() const { return FPackage.Path(); }
     // Runs the installed uninstaller and answers Yes; what differs from before.
     std::vector<TChange> Uninstall() {
         EXPECT_EQ(RunUninstaller(FTarget + "install.exe", "-remove", IDYES), 0u) << "did not end in time, or not with 0";
@@ -73,6 +79,8 @@ public:
     }
 
 private:
+    // Present, so that the run lists no installer.
+    AgentRuntime FAgent;
     PackageCopy FPackage;
     std::string FTarget;
     Leftovers FLeftovers;
@@ -132,4 +140,20 @@ TEST(UninstallRoundTrip, AReadOnlyFileAndAFileInUseStayWithTheirFolders) {
     EXPECT_EQ(Lines(left), trip.Expected(true, {"+ " + busy, "+ " + target + "data\\", "+ " + target + "data\\ro\\",
                                                "+ " + target + "data\\ro\\sub\\", "+ " + readOnly}))
         << Describe(left);
+}
+
+TEST(UninstallRoundTrip, AProductThatStaysOpenIsAskedToCloseAndYesEndsSetupBeforeItExtracts) {
+    RoundTrip trip("Orvand Open");
+    const std::string& target = trip.Target();
+    trip.Before();
+    PROCESS_INFORMATION product = StartProgram(FixturePath("orvand.exe"), "-ignore-close -lifetime=60000");
+    ASSERT_NE(WaitProductWindow(10000), nullptr);
+    TScriptedUI yes(true);
+    EXPECT_THROW(Install(trip.Package(), target, yes), THalted);
+    WaitEnd(product, 0);
+    EXPECT_EQ(yes.Questions, std::vector<std::string>{"Running Orvand application detected. Terminate setup?"});
+    EXPECT_EQ(yes.Captions, std::vector<std::string>{"Confirm"});
+    EXPECT_EQ(SplitCrLf(ReadFileText(target + "install.log")).back(), "CreateFile " + target + "temp\\setup.xml");
+    EXPECT_FALSE(FileExists(target + "orvand.exe"));
+    trip.ExpectRemoveTakesItBack();
 }

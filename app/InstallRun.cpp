@@ -1,0 +1,122 @@
+// The installation run's steps. The engine's configuration refresh, FetchFile
+// and GetConfiguration are called from here only.
+#include "app/InstallRun.h"
+
+#include <shlobj.h>
+
+#include "Components/PackageFormat.h"
+#include "app/PathUtils.h"
+#include "app/Utils.h"
+
+namespace {
+
+const int DesktopFolder = CSIDL_DESKTOPDIRECTORY;  // 0x10
+const int ProgramsFolder = CSIDL_PROGRAMS;         // 2
+const char* const DataFolder = "data\\";
+
+bool FileExists(const std::string& Path) {
+    DWORD attributes = GetFileAttributesA(Path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+bool PrepareTarget(TInstaller& Installer, const std::string& Folder) {
+    // A relative path would be resolved against whatever folder setup, and later
+    // the uninstaller, happens to run in: only absolute destinations are made.
+    if (!IsAbsoluteFolderPath(Folder) || !Installer.ForceFolder(Folder)) return false;
+    Installer.OpenJournal(Folder);
+    Installer.ForceFolder(Installer.GetTempFolder());
+    return true;
+}
+
+TInstallRun::TInstallRun(TInstaller& Installer, HWND StatusLabel, HWND ProgressBar)
+    : FInstaller(Installer), FStatusLabel(StatusLabel), FProgressBar(ProgressBar) {}
+
+bool TInstallRun::Run(const TComponentChoice& Speech) {
+    TComponentChoice choice = Speech;
+    choice.AgentInstalled = FInstaller.IsAgentRuntimeInstalled();
+    std::vector<TPrerequisite> prerequisites =
+        ListPrerequisites(choice, [this](const std::string& Name) { return FInstaller.PackageContains(Name); });
+    if (OnListed) OnListed(!prerequisites.empty());
+
+    SetStatus("Retrieving setup config. Please Wait...");
+    FInstaller.RefreshConfiguration();
+    CloseRunningProduct();
+    FetchPrerequisites(prerequisites);
+    FInstaller.ExtractPackage(FStatusLabel, FProgressBar);
+    InstallPrerequisites(prerequisites);
+    if (!FInstaller.IsAgentRuntimeInstalled()) {
+        FInstaller.UI().ShowError(
+            "Microsoft Agent Runtime is required, but not found on your computer. Please install Orvand again.",
+            "Error");
+        FInstaller.UI().Halt();
+    }
+    RegisterProduct();
+    return !prerequisites.empty();
+}
+
+std::vector<std::shared_ptr<IXMLCharacterType>> TInstallRun::CharactersToOffer(int& Present) {
+    Present = 0;
+    std::vector<std::shared_ptr<IXMLCharacterType>> offered;
+    std::shared_ptr<IXMLAgentcharactersType> characters = FInstaller.GetConfiguration()->AgentCharacters();
+    const TFileDataDynArray& directory = FInstaller.ReadPackageDirectory();
+    for (int i = 0, n = characters->Count(); i < n; ++i) {
+        std::shared_ptr<IXMLCharacterType> character = characters->Character(i);
+        // The name comes from the network: one that could leave the data folder is neither looked for nor offered.
+        if (!HasBareFileName(*character)) continue;
+        const std::string fileName = WideToAnsi(character->FileName());
+        bool present = FileExists(FInstaller.FTargetFolder + DataFolder + fileName);
+        for (const TFileData& entry : directory) present = present || SameTextAscii(EntryName(entry), fileName);
+        if (present)
+            ++Present;
+        else
+            offered.push_back(character);
+    }
+    return offered;
+}
+
+void TInstallRun::FetchCharacter(IXMLCharacterType& Character) {
+    const std::string fileName = WideToAnsi(Character.FileName());
+    FInstaller.FetchFile(fileName, FInstaller.FTargetFolder + DataFolder + fileName, FStatusLabel, FProgressBar);
+}
+
+void TInstallRun::SetStatus(const std::string& Text) {
+    if (FStatusLabel) SetWindowTextA(FStatusLabel, Text.c_str());
+    FInstaller.UI().ProcessMessages();
+}
+
+void TInstallRun::CloseRunningProduct() {
+    while (!CloseRunningInstance())
+        if (FInstaller.UI().Confirm("Running Orvand application detected. Terminate setup?", "Confirm"))
+            FInstaller.UI().Halt();
+}
+
+void TInstallRun::FetchPrerequisites(const std::vector<TPrerequisite>& Prerequisites) {
+    for (const TPrerequisite& item : Prerequisites)
+        if (!item.InPackage)
+            FInstaller.FetchFile(item.InstallerName, FInstaller.GetTempFolder() + item.InstallerName, FStatusLabel,
+                                 FProgressBar);
+}
+
+void TInstallRun::InstallPrerequisites(const std::vector<TPrerequisite>& Prerequisites) {
+    for (const TPrerequisite& item : Prerequisites) {
+        SetStatus("Running: " + item.InstallerName);
+        const std::string path = FInstaller.GetTempFolder() + item.InstallerName;
+        // Checked again through the handle that keeps it unchanged until it has started.
+        FInstaller.HoldInstaller(path);
+        // Hides the wizard while the installer runs; a confirmed Cancel ends setup in there.
+        FInstaller.RunAndWait(path, "");
+    }
+}
+
+void TInstallRun::RegisterProduct() {
+    const std::string target = FInstaller.FTargetFolder;
+    FInstaller.CreateShortcut(DesktopFolder, target + "orvand.exe", "", "Orvand.lnk", "");
+    FInstaller.CreateShortcut(ProgramsFolder, target + "orvand.exe", "", "Orvand.lnk", "Orvand");
+    FInstaller.CreateShortcut(ProgramsFolder, target + "install.exe", "-remove", "Uninstall.lnk", "Orvand");
+    FInstaller.WriteUninstallEntry("Orvand", target + "install.exe", "-remove");
+    FInstaller.WriteAutostartEntry(target + "orvand.exe");
+    FInstaller.AddMenuExtension("&Copy to Orvand", target + "data\\script.htm", 0x10);
+    FInstaller.RegisterComLibrary(target + "bridge.ocx");
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The installation run without the wizard's window: the steps from the
+// location page to the characters' download, in the wizard's order. The
+// wizard and the test host both call these, so they cannot tell apart.
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Components/SetupUtils.h"
+#include "app/SetupRules.h"
+
+// Location page: makes the folder, opens the journal in it behind its banner
+// and makes temp. False when the folder is relative or cannot be made.
+bool PrepareTarget(TInstaller& Installer, const std::string& Folder);
+
+class TInstallRun {
+public:
+    // StatusLabel and ProgressBar may be null: nothing shows the progress then.
+    TInstallRun(TInstaller& Installer, HWND StatusLabel, HWND ProgressBar);
+
+    // Called once the list of installers is known, before the progress page's
+    // first text: the wizard shows its reboot notice and its progress page.
+    std::function<void(bool InstallersToRun)> OnListed;
+
+    // From the list of installers to the product's registration. Speech says
+    // which speech components were ticked; the Agent runtime is tested here.
+    // Answers whether installers were run, so that a restart is due.
+    bool Run(const TComponentChoice& Speech);
+
+    // The characters the configuration lists that are neither in the package
+    // nor in data\, in document order; Present counts the others.
+    std::vector<std::shared_ptr<IXMLCharacterType>> CharactersToOffer(int& Present);
+    // Fetches one chosen character into data\.
+    void FetchCharacter(IXMLCharacterType& Character);
+
+private:
+    void SetStatus(const std::string& Text);
+    void CloseRunningProduct();
+    void FetchPrerequisites(const std::vector<TPrerequisite>& Prerequisites);
+    void InstallPrerequisites(const std::vector<TPrerequisite>& Prerequisites);
+    void RegisterProduct();
+
+    TInstaller& FInstaller;
+    HWND FStatusLabel, FProgressBar;
+};
