@@ -103,6 +103,21 @@ void EndProduct(PROCESS_INFORMATION& Process) {
 
 DWORD Since(DWORD Start) { return GetTickCount() - Start; }
 
+// The system clock in milliseconds: now, or when a process that has ended ended.
+ULONGLONG FileTimeMs(const FILETIME& Time) {
+    return ((static_cast<ULONGLONG>(Time.dwHighDateTime) << 32) | Time.dwLowDateTime) / 10000;
+}
+ULONGLONG ClockMs() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return FileTimeMs(now);
+}
+ULONGLONG EndedMs(HANDLE Process) {
+    FILETIME created, ended, kernel, user;
+    EXPECT_TRUE(GetProcessTimes(Process, &created, &ended, &kernel, &user));
+    return FileTimeMs(ended);
+}
+
 // Handles this process holds on other processes or their threads.
 int ForeignHandles() {
     int count = 0;
@@ -381,17 +396,28 @@ TEST(CloseRunningInstance, TrueAtOnceWhenNoProductRuns) {
 }
 
 TEST(CloseRunningInstance, WaitsForAProductThatClosesLate) {
-    PROCESS_INFORMATION product = StartProduct("-close-delay=3000");
-    DWORD start = GetTickCount();
+    TempFolder temp;
+    const std::string log = temp.Path() + "product.log";
+    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", log.c_str());
+    // Gone 2.25 s after the request: a look every second sees it at the third look. Looks every
+    // 500 ms would return after 2.5 s, looks every 2 s 1.75 s after the product ended.
+    PROCESS_INFORMATION product = StartProduct("-close-delay=2250");
+    const ULONGLONG start = GetTickCount64();
     EXPECT_TRUE(CloseRunningInstance());
-    DWORD took = Since(start);
-    EXPECT_GE(took, 2900u);
-    EXPECT_LE(took, 7000u) << "it did not notice the window had gone";
+    const ULONGLONG took = GetTickCount64() - start, returned = ClockMs();
+    EXPECT_GE(took, 3000u);
+    EXPECT_LE(took, 4200u);
     EXPECT_EQ(WaitExit(product, 2000), 0u);
+    EXPECT_LE(returned - EndedMs(product.hProcess), 1000u) << "the product's end was not seen at the next look";
+    EXPECT_EQ(SplitCrLf(ReadFileText(log)),
+              (std::vector<std::string>{"orvand.exe -hidden -close-delay=2250", "orvand.exe 0x520 0 0 posted"}));
     EndProduct(product);
 }
 
 TEST(CloseRunningInstance, AsksAnotherCopyInTurn) {
+    TempFolder temp;
+    const std::string log = temp.Path() + "product.log";
+    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", log.c_str());
     PROCESS_INFORMATION first = StartProduct("-close-delay=1000");
     PROCESS_INFORMATION second = StartProduct("-close-delay=1000");
     DWORD start = GetTickCount();
@@ -399,11 +425,17 @@ TEST(CloseRunningInstance, AsksAnotherCopyInTurn) {
     EXPECT_GE(Since(start), 1900u) << "both copies close one second after their own request";
     EXPECT_EQ(WaitExit(first, 2000), 0u);
     EXPECT_EQ(WaitExit(second, 2000), 0u);
+    EXPECT_EQ(SplitCrLf(ReadFileText(log)),
+              (std::vector<std::string>{"orvand.exe -hidden -close-delay=1000", "orvand.exe -hidden -close-delay=1000",
+                                        "orvand.exe 0x520 0 0 posted", "orvand.exe 0x520 0 0 posted"}));
     EndProduct(first);
     EndProduct(second);
 }
 
 TEST(CloseRunningInstance, GivesUpAfterTenSecondsOnAProductThatStays) {
+    TempFolder temp;
+    const std::string log = temp.Path() + "product.log";
+    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", log.c_str());
     PROCESS_INFORMATION product = StartProduct("-ignore-close");
     DWORD start = GetTickCount();
     EXPECT_FALSE(CloseRunningInstance());
@@ -411,6 +443,9 @@ TEST(CloseRunningInstance, GivesUpAfterTenSecondsOnAProductThatStays) {
     EXPECT_GE(took, 9900u);
     EXPECT_LE(took, 12500u);
     EXPECT_EQ(WaitExit(product, 0), STILL_ACTIVE);
+    EXPECT_EQ(SplitCrLf(ReadFileText(log)),
+              (std::vector<std::string>{"orvand.exe -hidden -ignore-close", "orvand.exe 0x520 0 0 posted"}))
+        << "asked once, not at every look";
     EndProduct(product);
 }
 
