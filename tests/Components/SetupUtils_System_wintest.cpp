@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <array>
 #include <typeinfo>
 
@@ -333,23 +334,38 @@ TEST(RunAndWait, HidesTheMainWindowWhileTheProgramRunsAndWaitsForItsEnd) {
     TScriptedUI ui;
     ui.Main = main.Handle();
     int visiblePumps = 0;
-    ui.OnPump = [&] { visiblePumps += IsWindowVisible(main.Handle()) ? 1 : 0; };
+    std::vector<ULONGLONG> pumpedAt;
+    ui.OnPump = [&] {
+        visiblePumps += IsWindowVisible(main.Handle()) ? 1 : 0;
+        pumpedAt.push_back(GetTickCount64());
+    };
     TInstaller installer;
     installer.SetUI(&ui);
     const std::string product = FixturePath("orvand.exe");
-    const std::string command = "\"" + product + "\" -hidden -lifetime=1500";
+    // Not ready for input during its first second.
+    const std::string command = "\"" + product + "\" -hidden -busy=1000 -lifetime=1500";
     // Once to warm up, so that the handle count below sees only what the runs leave behind.
     installer.RunAndWait(product, "\"" + product + "\" -hidden -lifetime=10");
     const int handles = ForeignHandles();
     ui.Pumps = 0;
     visiblePumps = 0;
-    DWORD start = GetTickCount();
+    pumpedAt.clear();
+    const ULONGLONG start = GetTickCount64();
     installer.RunAndWait(product, command);
-    EXPECT_GE(Since(start), 1400u);
+    EXPECT_GE(GetTickCount64() - start, 2400u);
     EXPECT_EQ(FindRunningInstance(), nullptr) << "returned before the program ended";
     // Messages are processed all along the wait, about every 50 ms, with the window hidden.
     EXPECT_GE(ui.Pumps, 10);
     EXPECT_EQ(visiblePumps, 1) << "only the last pump, after the program, sees the window";
+    // The first pump is before the start, the last after the end; the waits between begin once the
+    // program is ready for input and last 50 ms each (the middle one, as the machine may be busy).
+    ASSERT_GE(pumpedAt.size(), 4u);
+    EXPECT_GE(pumpedAt[1] - start, 1000u) << "did not wait until the program was ready for input";
+    std::vector<ULONGLONG> waits;
+    for (size_t i = 2; i + 1 < pumpedAt.size(); ++i) waits.push_back(pumpedAt[i] - pumpedAt[i - 1]);
+    std::sort(waits.begin(), waits.end());
+    EXPECT_GE(waits[waits.size() / 2], 40u);
+    EXPECT_LE(waits[waits.size() / 2], 90u);
     EXPECT_TRUE(IsWindowVisible(main.Handle()));
     EXPECT_EQ(ui.Halts, 0);
     installer.RunAndWait(product, "\"" + product + "\" -hidden -lifetime=10");
