@@ -326,6 +326,14 @@ TEST(Components, DetectedWhileTheStandInInstallersRegistrationLasts) {
 
     ComponentsCleanup::UnregisterAll();
     EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, false, false}));
+
+    // An engine whose class only a program of its own serves (a local server) counts as installed.
+    for (size_t i = 2; i < 4; ++i) EXPECT_EQ(RunFixture(Components[i].Installer, "-localserver"), 0u);
+    EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, true, true}));
+    std::vector<std::string> runs = SplitCrLf(ReadFileText(temp.Path() + "runs.txt"));
+    runs.erase(runs.begin(), runs.end() - 2);
+    EXPECT_EQ(runs, (std::vector<std::string>{"tv_enua.exe -Embedding", "lhttseng.exe -Embedding"}))
+        << "COM did not start the servers";
 }
 
 TEST(RunAndWait, HidesTheMainWindowWhileTheProgramRunsAndWaitsForItsEnd) {
