@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace wintest {
@@ -69,8 +70,14 @@ std::vector<THttpServer::TRequest> THttpServer::Requests() const {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(start, end - start);
-        size_t tab = line.find('\t');
-        requests.push_back({line.substr(0, tab), tab == std::string::npos ? "" : line.substr(tab + 1)});
+        std::vector<std::string> fields;
+        for (size_t from = 0, tab;; from = tab + 1) {
+            tab = line.find('\t', from);
+            fields.push_back(line.substr(from, tab == std::string::npos ? std::string::npos : tab - from));
+            if (tab == std::string::npos) break;
+        }
+        fields.resize(std::max<size_t>(fields.size(), 2));
+        requests.push_back({fields[0], fields[1], std::vector<std::string>(fields.begin() + 2, fields.end())});
         start = end + 1;
     }
     return requests;

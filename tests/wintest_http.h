@@ -29,6 +29,7 @@ public:
 
     struct TRequest {
         std::string Path, Agent;
+        std::vector<std::string> Headers;  // "Name: value", in the order sent
     };
     std::vector<TRequest> Requests() const;
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <array>
 #include <typeinfo>
 
@@ -102,6 +103,21 @@ void EndProduct(PROCESS_INFORMATION& Process) {
 }
 
 DWORD Since(DWORD Start) { return GetTickCount() - Start; }
+
+// The system clock in milliseconds: now, or when a process that has ended ended.
+ULONGLONG FileTimeMs(const FILETIME& Time) {
+    return ((static_cast<ULONGLONG>(Time.dwHighDateTime) << 32) | Time.dwLowDateTime) / 10000;
+}
+ULONGLONG ClockMs() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return FileTimeMs(now);
+}
+ULONGLONG EndedMs(HANDLE Process) {
+    FILETIME created, ended, kernel, user;
+    EXPECT_TRUE(GetProcessTimes(Process, &created, &ended, &kernel, &user));
+    return FileTimeMs(ended);
+}
 
 // Handles this process holds on other processes or their threads.
 int ForeignHandles() {
@@ -310,6 +326,14 @@ TEST(Components, DetectedWhileTheStandInInstallersRegistrationLasts) {
 
     ComponentsCleanup::UnregisterAll();
     EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, false, false}));
+
+    // An engine whose class only a program of its own serves (a local server) counts as installed.
+    for (size_t i = 2; i < 4; ++i) EXPECT_EQ(RunFixture(Components[i].Installer, "-localserver"), 0u);
+    EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, true, true}));
+    std::vector<std::string> runs = SplitCrLf(ReadFileText(temp.Path() + "runs.txt"));
+    runs.erase(runs.begin(), runs.end() - 2);
+    EXPECT_EQ(runs, (std::vector<std::string>{"tv_enua.exe -Embedding", "lhttseng.exe -Embedding"}))
+        << "COM did not start the servers";
 }
 
 TEST(RunAndWait, HidesTheMainWindowWhileTheProgramRunsAndWaitsForItsEnd) {
@@ -318,23 +342,38 @@ TEST(RunAndWait, HidesTheMainWindowWhileTheProgramRunsAndWaitsForItsEnd) {
     TScriptedUI ui;
     ui.Main = main.Handle();
     int visiblePumps = 0;
-    ui.OnPump = [&] { visiblePumps += IsWindowVisible(main.Handle()) ? 1 : 0; };
+    std::vector<ULONGLONG> pumpedAt;
+    ui.OnPump = [&] {
+        visiblePumps += IsWindowVisible(main.Handle()) ? 1 : 0;
+        pumpedAt.push_back(GetTickCount64());
+    };
     TInstaller installer;
     installer.SetUI(&ui);
     const std::string product = FixturePath("orvand.exe");
-    const std::string command = "\"" + product + "\" -hidden -lifetime=1500";
+    // Not ready for input during its first second.
+    const std::string command = "\"" + product + "\" -hidden -busy=1000 -lifetime=1500";
     // Once to warm up, so that the handle count below sees only what the runs leave behind.
     installer.RunAndWait(product, "\"" + product + "\" -hidden -lifetime=10");
     const int handles = ForeignHandles();
     ui.Pumps = 0;
     visiblePumps = 0;
-    DWORD start = GetTickCount();
+    pumpedAt.clear();
+    const ULONGLONG start = GetTickCount64();
     installer.RunAndWait(product, command);
-    EXPECT_GE(Since(start), 1400u);
+    EXPECT_GE(GetTickCount64() - start, 2400u);
     EXPECT_EQ(FindRunningInstance(), nullptr) << "returned before the program ended";
     // Messages are processed all along the wait, about every 50 ms, with the window hidden.
     EXPECT_GE(ui.Pumps, 10);
     EXPECT_EQ(visiblePumps, 1) << "only the last pump, after the program, sees the window";
+    // The first pump is before the start, the last after the end; the waits between begin once the
+    // program is ready for input and last 50 ms each (the middle one, as the machine may be busy).
+    ASSERT_GE(pumpedAt.size(), 4u);
+    EXPECT_GE(pumpedAt[1] - start, 1000u) << "did not wait until the program was ready for input";
+    std::vector<ULONGLONG> waits;
+    for (size_t i = 2; i + 1 < pumpedAt.size(); ++i) waits.push_back(pumpedAt[i] - pumpedAt[i - 1]);
+    std::sort(waits.begin(), waits.end());
+    EXPECT_GE(waits[waits.size() / 2], 40u);
+    EXPECT_LE(waits[waits.size() / 2], 90u);
     EXPECT_TRUE(IsWindowVisible(main.Handle()));
     EXPECT_EQ(ui.Halts, 0);
     installer.RunAndWait(product, "\"" + product + "\" -hidden -lifetime=10");
@@ -381,17 +420,28 @@ TEST(CloseRunningInstance, TrueAtOnceWhenNoProductRuns) {
 }
 
 TEST(CloseRunningInstance, WaitsForAProductThatClosesLate) {
-    PROCESS_INFORMATION product = StartProduct("-close-delay=3000");
-    DWORD start = GetTickCount();
+    TempFolder temp;
+    const std::string log = temp.Path() + "product.log";
+    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", log.c_str());
+    // Gone 2.25 s after the request: a look every second sees it at the third look. Looks every
+    // 500 ms would return after 2.5 s, looks every 2 s 1.75 s after the product ended.
+    PROCESS_INFORMATION product = StartProduct("-close-delay=2250");
+    const ULONGLONG start = GetTickCount64();
     EXPECT_TRUE(CloseRunningInstance());
-    DWORD took = Since(start);
-    EXPECT_GE(took, 2900u);
-    EXPECT_LE(took, 7000u) << "it did not notice the window had gone";
+    const ULONGLONG took = GetTickCount64() - start, returned = ClockMs();
+    EXPECT_GE(took, 3000u);
+    EXPECT_LE(took, 4200u);
     EXPECT_EQ(WaitExit(product, 2000), 0u);
+    EXPECT_LE(returned - EndedMs(product.hProcess), 1000u) << "the product's end was not seen at the next look";
+    EXPECT_EQ(SplitCrLf(ReadFileText(log)),
+              (std::vector<std::string>{"orvand.exe -hidden -close-delay=2250", "orvand.exe 0x520 0 0 posted"}));
     EndProduct(product);
 }
 
 TEST(CloseRunningInstance, AsksAnotherCopyInTurn) {
+    TempFolder temp;
+    const std::string log = temp.Path() + "product.log";
+    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", log.c_str());
     PROCESS_INFORMATION first = StartProduct("-close-delay=1000");
     PROCESS_INFORMATION second = StartProduct("-close-delay=1000");
     DWORD start = GetTickCount();
@@ -399,11 +449,17 @@ TEST(CloseRunningInstance, AsksAnotherCopyInTurn) {
     EXPECT_GE(Since(start), 1900u) << "both copies close one second after their own request";
     EXPECT_EQ(WaitExit(first, 2000), 0u);
     EXPECT_EQ(WaitExit(second, 2000), 0u);
+    EXPECT_EQ(SplitCrLf(ReadFileText(log)),
+              (std::vector<std::string>{"orvand.exe -hidden -close-delay=1000", "orvand.exe -hidden -close-delay=1000",
+                                        "orvand.exe 0x520 0 0 posted", "orvand.exe 0x520 0 0 posted"}));
     EndProduct(first);
     EndProduct(second);
 }
 
 TEST(CloseRunningInstance, GivesUpAfterTenSecondsOnAProductThatStays) {
+    TempFolder temp;
+    const std::string log = temp.Path() + "product.log";
+    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", log.c_str());
     PROCESS_INFORMATION product = StartProduct("-ignore-close");
     DWORD start = GetTickCount();
     EXPECT_FALSE(CloseRunningInstance());
@@ -411,6 +467,9 @@ TEST(CloseRunningInstance, GivesUpAfterTenSecondsOnAProductThatStays) {
     EXPECT_GE(took, 9900u);
     EXPECT_LE(took, 12500u);
     EXPECT_EQ(WaitExit(product, 0), STILL_ACTIVE);
+    EXPECT_EQ(SplitCrLf(ReadFileText(log)),
+              (std::vector<std::string>{"orvand.exe -hidden -ignore-close", "orvand.exe 0x520 0 0 posted"}))
+        << "asked once, not at every look";
     EndProduct(product);
 }
 

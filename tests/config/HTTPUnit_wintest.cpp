@@ -48,6 +48,11 @@ TEST_F(Download, FetchesTheWholeBodyWithProgressAndTheProductsUserAgent) {
     ASSERT_EQ(Server.Requests().size(), 1u);
     EXPECT_EQ(Server.Requests()[0].Path, "/ok/a.bin");
     EXPECT_EQ(Server.Requests()[0].Agent, "Orvand/2.2.93");
+    // No headers or flags of its own: only what the platform sends for a plain request.
+    const std::string url = Server.Url("ok");
+    EXPECT_EQ(Server.Requests()[0].Headers,
+              (std::vector<std::string>{"Accept: */*", "Host: " + url.substr(7, url.find('/', 7) - 7),
+                                        "User-Agent: Orvand/2.2.93"}));
 }
 
 TEST_F(Download, ProgressCountsReadsOfAtMost2048Bytes) {
@@ -83,6 +88,12 @@ TEST_F(Download, RefusedRepliesCreateNoFile) {
     EXPECT_EQ(Error, "Could not retrieve file size " + url);
     EXPECT_FALSE(FileExists(Dest));
 
+    // Success, but not 200: the body is not taken.
+    url = Server.Url("203", "c.bin");
+    EXPECT_FALSE(DownloadFile(url, Dest, Error, Host.Bar()));
+    EXPECT_EQ(Error, "Could not download file " + url);
+    EXPECT_FALSE(FileExists(Dest));
+
     url = Server.Url("ok", "empty.bin");
     EXPECT_FALSE(DownloadFile(url, Dest, Error, nullptr));
     EXPECT_EQ(Error, "Could not retrieve file size " + url);
@@ -97,8 +108,8 @@ TEST_F(Download, RefusedRepliesCreateNoFile) {
     EXPECT_EQ(Error, "Could not create file " + nowhere);
 
     // Every one but the closed port reached the server.
-    EXPECT_EQ(Server.Requests().size(), 4u);
-    EXPECT_EQ(Host.Positions, (std::vector<int>{0, 0}));
+    EXPECT_EQ(Server.Requests().size(), 5u);
+    EXPECT_EQ(Host.Positions, (std::vector<int>{0, 0, 0}));
 }
 
 TEST_F(Download, ABodyCutShortFailsAndLeavesNoPartialFile) {

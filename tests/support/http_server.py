@@ -15,10 +15,12 @@ stands for another host). The first path segment chooses the reply:
   /redirect/NAME   302 to /ok/NAME
   /moved/NAME      302 to the address that the file NAME holds (another host, another scheme)
   /fail/NAME       500
+  /203/NAME        203 with the file and its Content-Length
 Any other path is served as /ok/ serves it: /orvand/NAME is ROOT/www/orvand/NAME.
 Writes ROOT/port (the port it listens on) and ROOT/closed_port (a port nobody
-listens on), appends "PATH<TAB>USER-AGENT" to ROOT/requests.log for every
-request, and ends when ROOT/stop appears, its parent ends, or after an hour.
+listens on), appends "PATH<TAB>USER-AGENT<TAB>HEADERS" to ROOT/requests.log
+for every request (HEADERS: each "Name: value" as sent, joined by tabs), and
+ends when ROOT/stop appears, its parent ends, or after an hour.
 """
 import os
 import socket
@@ -31,7 +33,7 @@ ROOT = sys.argv[1]
 WWW = os.path.join(ROOT, "www")
 STOP = threading.Event()
 LOG_LOCK = threading.Lock()
-MODES = ("ok", "slow", "chunked", "short", "stall", "stallbody", "redirect", "moved", "fail")
+MODES = ("ok", "slow", "chunked", "short", "stall", "stallbody", "redirect", "moved", "fail", "203")
 
 
 def write_atomic(name, text):
@@ -49,7 +51,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         with LOG_LOCK, open(os.path.join(ROOT, "requests.log"), "a") as log:
-            log.write("%s\t%s\n" % (self.path, self.headers.get("User-Agent", "")))
+            headers = "\t".join("%s: %s" % item for item in self.headers.items())
+            log.write("%s\t%s\t%s\n" % (self.path, self.headers.get("User-Agent", ""), headers))
         parts = self.path.lstrip("/").split("/", 1)
         mode, name = parts[0], parts[1] if len(parts) > 1 else ""
         if mode not in MODES:
@@ -71,6 +74,8 @@ class Handler(BaseHTTPRequestHandler):
             body = f.read()
         if mode == "ok":
             self.reply(200, body)
+        elif mode == "203":
+            self.reply(203, body)
         elif mode == "moved":
             self.reply(302, b"", [("Location", body.decode().strip())])
         elif mode == "slow":
