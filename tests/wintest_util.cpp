@@ -310,8 +310,13 @@ PROCESS_INFORMATION StartProgram(const std::string& Program, const std::string& 
     STARTUPINFOA si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(Program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        throw std::runtime_error("cannot start " + Program);
+    BOOL started = CreateProcessA(Program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    // A file copied a moment ago can still be held by the copy's last step: one more try.
+    if (!started && GetLastError() == ERROR_SHARING_VIOLATION) {
+        Sleep(500);
+        started = CreateProcessA(Program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    }
+    if (!started) throw std::runtime_error("cannot start " + Program + ": error " + std::to_string(GetLastError()));
     CloseHandle(pi.hThread);
     pi.hThread = nullptr;
     return pi;

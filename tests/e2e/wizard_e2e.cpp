@@ -491,8 +491,9 @@ TEST(Wizard, InstalledComponentsAreGreenShippedOnesLocalAndTheBoxesIndependent) 
 bool SystemLoadsPlantedVersionDll(const std::string& Folder) {
     CreateDirectoryA(Folder.c_str(), nullptr);
     const std::string program = Folder + "orvand.exe";
-    CopyFileA(FixturePath("orvand.exe").c_str(), program.c_str(), FALSE);
-    CopyFileA(FixturePath("planted\\version.dll").c_str(), (Folder + "version.dll").c_str(), FALSE);
+    EXPECT_TRUE(CopyFileA(FixturePath("orvand.exe").c_str(), program.c_str(), FALSE)) << "error " << GetLastError();
+    EXPECT_TRUE(CopyFileA(FixturePath("planted\\version.dll").c_str(), (Folder + "version.dll").c_str(), FALSE))
+        << "error " << GetLastError();
     PROCESS_INFORMATION process = StartProgram(program, "");
     HWND window = WaitProductWindow(20000);
     TerminateProcess(process.hProcess, 0);
