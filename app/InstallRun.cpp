@@ -4,8 +4,6 @@
 
 #include <shlobj.h>
 
-#include "Components/PackageFormat.h"
-#include "app/PathUtils.h"
 #include "app/Utils.h"
 
 namespace {
@@ -60,15 +58,12 @@ std::vector<std::shared_ptr<IXMLCharacterType>> TInstallRun::CharactersToOffer(i
     Present = 0;
     std::vector<std::shared_ptr<IXMLCharacterType>> offered;
     std::shared_ptr<IXMLAgentcharactersType> characters = FInstaller.GetConfiguration()->AgentCharacters();
-    const TFileDataDynArray& directory = FInstaller.ReadPackageDirectory();
     for (int i = 0, n = characters->Count(); i < n; ++i) {
         std::shared_ptr<IXMLCharacterType> character = characters->Character(i);
         // The name comes from the network: one that could leave the data folder is neither looked for nor offered.
         if (!HasBareFileName(*character)) continue;
         const std::string fileName = WideToAnsi(character->FileName());
-        bool present = FileExists(FInstaller.FTargetFolder + DataFolder + fileName);
-        for (const TFileData& entry : directory) present = present || SameTextAscii(EntryName(entry), fileName);
-        if (present)
+        if (FInstaller.PackageContains(fileName) || FileExists(FInstaller.FTargetFolder + DataFolder + fileName))
             ++Present;
         else
             offered.push_back(character);
@@ -117,6 +112,6 @@ void TInstallRun::RegisterProduct() {
     FInstaller.CreateShortcut(ProgramsFolder, target + "install.exe", "-remove", "Uninstall.lnk", "Orvand");
     FInstaller.WriteUninstallEntry("Orvand", target + "install.exe", "-remove");
     FInstaller.WriteAutostartEntry(target + "orvand.exe");
-    FInstaller.AddMenuExtension("&Copy to Orvand", target + "data\\script.htm", 0x10);
+    FInstaller.AddMenuExtension("&Copy to Orvand", target + DataFolder + "script.htm", 0x10);
     FInstaller.RegisterComLibrary(target + "bridge.ocx");
 }
