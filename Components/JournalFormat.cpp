@@ -97,8 +97,8 @@ namespace {
 bool IsSeparator(char C) { return C == '\\' || C == '/'; }
 
 // Without its trailing separators; a trail byte 0x5C of a double-byte character stays.
-std::string StripSeparators(std::string Path, TLeadBytePredicate IsLeadByte, bool All) {
-    while (!Path.empty() && EndsWithSeparator(Path, IsLeadByte)) {
+std::string StripSeparators(std::string Path, const TCharSet& Chars, bool All) {
+    while (!Path.empty() && EndsWithSeparator(Path, Chars)) {
         Path.pop_back();
         if (!All) break;
     }
@@ -109,11 +109,11 @@ bool IsAsciiLetter(char C) { return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 
 
 }  // namespace
 
-bool SameFolderPath(const std::string& A, const std::string& B, TLeadBytePredicate IsLeadByte) {
-    return SameTextAscii(StripSeparators(A, IsLeadByte, false), StripSeparators(B, IsLeadByte, false));
+bool SameFolderPath(const std::string& A, const std::string& B, const TCharSet& Chars) {
+    return SameTextAscii(StripSeparators(A, Chars, false), StripSeparators(B, Chars, false));
 }
 
-bool IsRootFolder(const std::string& Folder, TLeadBytePredicate IsLeadByte) {
+bool IsRootFolder(const std::string& Folder, const TCharSet& Chars) {
     std::string path = Folder;
     // Blanks and control characters around a path do not make it name anything else.
     size_t first = 0, last = path.size();
@@ -125,10 +125,10 @@ bool IsRootFolder(const std::string& Folder, TLeadBytePredicate IsLeadByte) {
         IsSeparator(path[3])) {
         std::string rest = path.substr(4);
         if (rest.size() >= 4 && SameTextAscii(rest.substr(0, 3), "UNC") && IsSeparator(rest[3]))
-            return IsRootFolder("\\\\" + rest.substr(4), IsLeadByte);
-        return IsRootFolder(rest, IsLeadByte);
+            return IsRootFolder("\\\\" + rest.substr(4), Chars);
+        return IsRootFolder(rest, Chars);
     }
-    path = StripSeparators(path, IsLeadByte, true);
+    path = StripSeparators(path, Chars, true);
     if (path.empty()) return true;
     if (path.size() == 2 && IsAsciiLetter(path[0]) && path[1] == ':') return true;
     if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
@@ -151,11 +151,11 @@ bool IsRootFolder(const std::string& Folder, TLeadBytePredicate IsLeadByte) {
 bool IsPrjFolder(const std::string& Folder) { return SameTextAscii(Folder.substr(0, 7), "c:\\prj\\"); }
 
 bool MayEmptyInstallFolder(const std::vector<std::string>& Lines, const std::string& InstallFolder,
-                           TLeadBytePredicate IsLeadByte) {
-    if (IsRootFolder(InstallFolder, IsLeadByte) || IsPrjFolder(InstallFolder)) return false;
+                           const TCharSet& Chars) {
+    if (IsRootFolder(InstallFolder, Chars) || IsPrjFolder(InstallFolder)) return false;
     for (const std::string& line : Lines) {
         TJournalLine parsed = ParseJournalLine(line);
-        if (parsed.Action == TJournalAction::CreateFolder && SameFolderPath(parsed.Argument, InstallFolder, IsLeadByte))
+        if (parsed.Action == TJournalAction::CreateFolder && SameFolderPath(parsed.Argument, InstallFolder, Chars))
             return true;
     }
     return false;

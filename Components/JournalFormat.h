@@ -59,10 +59,10 @@ bool ParseRegistryRoot(const std::string& Text, uint32_t& Root);
 bool IsPredefinedRoot(uint32_t Root);
 
 // Folder paths equal, ignoring the case of ASCII letters and a trailing "\" or "/".
-bool SameFolderPath(const std::string& A, const std::string& B, TLeadBytePredicate IsLeadByte);
+bool SameFolderPath(const std::string& A, const std::string& B, const TCharSet& Chars);
 // A path that is the root of a drive or share, or names no folder at all:
 // "", "\", "C:", "C:\", "\\server\share\". Emptying one would wipe a whole volume.
-bool IsRootFolder(const std::string& Folder, TLeadBytePredicate IsLeadByte);
+bool IsRootFolder(const std::string& Folder, const TCharSet& Chars);
 // The first seven characters are "c:\prj\", in any letter case: the content of
 // such a folder is never deleted, though its journal is still replayed.
 bool IsPrjFolder(const std::string& Folder);
@@ -70,4 +70,4 @@ bool IsPrjFolder(const std::string& Folder);
 // only a folder that setup itself created (a "CreateFolder" line names it), never
 // a root, never one under "c:\prj\".
 bool MayEmptyInstallFolder(const std::vector<std::string>& Lines, const std::string& InstallFolder,
-                           TLeadBytePredicate IsLeadByte);
+                           const TCharSet& Chars);

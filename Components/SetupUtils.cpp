@@ -127,7 +127,7 @@ bool TInstaller::ForceFolderLevel(const std::string& Path, bool Nested, bool Own
     if (Path.size() <= 3) return Nested && !Path.empty() && FolderExists(Path);
     if (FolderExists(Path)) return true;
     // The system's code page: a double-byte character may end in 0x5C.
-    std::string parent = ExtractParentFolderWith(Path, IsAnsiLeadByte);
+    std::string parent = ExtractParentFolderWith(Path, AnsiCharSet());
     if (parent == Path) return false;
     // Only the topmost folder made gets the ACL; an existing parent keeps its own.
     bool topmost = FolderExists(parent);

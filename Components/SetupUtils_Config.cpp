@@ -143,7 +143,7 @@ void TInstaller::HoldInstaller(const std::string& ProgramPath) {
         UI().ShowError("Counld not run " + ProgramPath, "Error");
         UI().Halt();
     }
-    const std::string name = ProgramPath.substr(FileNameStart(ProgramPath, IsAnsiLeadByte));
+    const std::string name = ProgramPath.substr(FileNameStart(ProgramPath, AnsiCharSet()));
     bool genuine = AsInstallError([&] {
         TMD5Digest actual = DigestStream(*file, 0, file->Size());
         // The package's copy is what was extracted there; a fetched one has its listed digest.

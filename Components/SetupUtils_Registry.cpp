@@ -90,7 +90,7 @@ void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, con
                                   link.OutVoid()));
         link->SetPath(TargetPath.c_str());
         link->SetArguments(Arguments.c_str());
-        link->SetWorkingDirectory(TargetPath.substr(0, FileNameStart(TargetPath, IsAnsiLeadByte)).c_str());
+        link->SetWorkingDirectory(TargetPath.substr(0, FileNameStart(TargetPath, AnsiCharSet())).c_str());
 
         std::string folder = AbsolutePath(NormalizeFolderPath(NormalizeFolderPath(SpecialFolderPath(FolderId)) + SubFolder));
         if (!ForceFolder(folder)) throw EInstallException(Format("Couldn't create folder \"%s\"", folder.c_str()));

@@ -150,7 +150,7 @@ void TInstaller::RunAndWait(const std::string& ProgramPath, const std::string& C
     std::vector<char> command(CommandLine.begin(), CommandLine.end());
     command.push_back('\0');
     // An installer may look for its own files beside it.
-    const std::string folder = ProgramPath.substr(0, FileNameStart(ProgramPath, IsAnsiLeadByte));
+    const std::string folder = ProgramPath.substr(0, FileNameStart(ProgramPath, AnsiCharSet()));
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};

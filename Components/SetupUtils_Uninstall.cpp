@@ -98,7 +98,9 @@ void TUninstaller::Uninstall() {
             throw EInstallException(message);
         }
         std::vector<std::string> lines = SplitJournalLines(text);
-        mayEmpty = MayEmptyInstallFolder(lines, FInstallFolder, IsAnsiLeadByte);
+        // A folder installed into before may hold lines in the legacy code page.
+        for (std::string& line : lines) line = JournalLineToAnsi(line);
+        mayEmpty = MayEmptyInstallFolder(lines, FInstallFolder, AnsiCharSet());
         while (!lines.empty()) {
             try {
                 TJournalLine line = ParseJournalLine(lines.back());
@@ -176,7 +178,7 @@ void TUninstaller::UnregisterServer(const std::string& LibraryPath) {
 void TUninstaller::DeleteFolderTree(const std::string& Folder) {
     const std::string base = NormalizeFolderPath(Folder);
     // An empty path would mean the current drive's root; no root is ever emptied.
-    if (IsRootFolder(base, IsAnsiLeadByte)) return;
+    if (IsRootFolder(base, AnsiCharSet())) return;
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA((base + "*.*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return;

@@ -8,7 +8,7 @@
 #include "support/Exceptions.h"
 
 void RefuseLinksBelowTarget(const std::string& TargetFolder, const std::string& Path) {
-    for (const std::string& step : PathsBelowFolder(TargetFolder, Path, IsAnsiLeadByte)) {
+    for (const std::string& step : PathsBelowFolder(TargetFolder, Path, AnsiCharSet())) {
         DWORD attributes = GetFileAttributesA(step.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
             throw EInstallException(

@@ -76,7 +76,7 @@ bool DesktopShellExecuteThroughExplorer(const std::string& Program, const std::s
 bool (*DesktopShellExecute)(const std::string&, const std::string&) = DesktopShellExecuteThroughExplorer;
 
 TLaunchPath StartAsDesktopUser(const std::string& Program) {
-    std::string folder = Program.substr(0, FileNameStart(Program, IsAnsiLeadByte));
+    std::string folder = Program.substr(0, FileNameStart(Program, AnsiCharSet()));
     if (DesktopShellExecute(Program, folder)) return TLaunchPath::DesktopShell;
     ShellExecuteA(nullptr, nullptr, Program.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     return TLaunchPath::Direct;

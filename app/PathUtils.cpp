@@ -1,49 +1,101 @@
 #include "app/PathUtils.h"
 
+#include <type_traits>
+
 #include "support/Exceptions.h"
 
 namespace {
 
+bool IsContinuation(unsigned char Byte) { return (Byte & 0xC0) == 0x80; }
+
+// Length of the well-formed UTF-8 sequence at Index, or 0.
+size_t Utf8SequenceLength(const std::string& Text, size_t Index) {
+    const unsigned char lead = Text[Index];
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // overlong
+        if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;   // overlong
+        if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
+    } else
+        return 0;
+    if (Text.size() - Index < length) return 0;
+    const unsigned char second = Text[Index + 1];
+    if (second < low || second > high) return 0;
+    for (size_t k = 2; k < length; ++k)
+        if (!IsContinuation(static_cast<unsigned char>(Text[Index + k]))) return 0;
+    return length;
+}
+
 // Index of the first byte of the last whole character, or npos for an empty text.
-size_t LastCharStart(const std::string& Text, TLeadBytePredicate IsLeadByte) {
+size_t LastCharStart(const std::string& Text, const TCharSet& Chars) {
     if (Text.empty()) return std::string::npos;
     size_t i = 0, last = 0;
     while (i < Text.size()) {
         last = i;
-        bool lead = IsLeadByte && IsLeadByte(static_cast<unsigned char>(Text[i]));
-        i += (lead && i + 1 < Text.size()) ? 2 : 1;
+        i = Chars.Next(Text, i);
     }
     return last;
 }
 
+bool IsSeparatorAt(const std::string& Text, size_t Index, size_t Next) {
+    return Next == Index + 1 && (Text[Index] == '\\' || Text[Index] == '/');
+}
+
 }  // namespace
 
-bool EndsWithSeparator(const std::string& Path, TLeadBytePredicate IsLeadByte) {
-    size_t last = LastCharStart(Path, IsLeadByte);
+TCharSet TCharSet::Utf8() {
+    TCharSet chars;
+    chars.FUtf8 = true;
+    return chars;
+}
+
+size_t TCharSet::Next(const std::string& Text, size_t Index) const {
+    if (FUtf8) {
+        size_t length = Utf8SequenceLength(Text, Index);
+        return Index + (length ? length : 1);
+    }
+    bool lead = FIsLeadByte && FIsLeadByte(static_cast<unsigned char>(Text[Index]));
+    return Index + ((lead && Index + 1 < Text.size()) ? 2 : 1);
+}
+
+bool IsValidUtf8(const std::string& Text) {
+    for (size_t i = 0; i < Text.size();) {
+        size_t length = Utf8SequenceLength(Text, i);
+        if (!length) return false;
+        i += length;
+    }
+    return true;
+}
+
+bool EndsWithSeparator(const std::string& Path, const TCharSet& Chars) {
+    size_t last = LastCharStart(Path, Chars);
     if (last == std::string::npos || last != Path.size() - 1) return false;
     return Path[last] == '\\' || Path[last] == '/';
 }
 
-std::string NormalizeFolderPathWith(const std::string& Path, TLeadBytePredicate IsLeadByte) {
+std::string NormalizeFolderPathWith(const std::string& Path, const TCharSet& Chars) {
     size_t begin = 0, end = Path.size();
     while (begin < end && static_cast<unsigned char>(Path[begin]) <= 32) ++begin;
     while (end > begin && static_cast<unsigned char>(Path[end - 1]) <= 32) --end;
     std::string result = Path.substr(begin, end - begin);
-    if (!EndsWithSeparator(result, IsLeadByte)) result += '\\';
+    if (!EndsWithSeparator(result, Chars)) result += '\\';
     return result;
 }
 
-std::string ExtractParentFolderWith(const std::string& Path, TLeadBytePredicate IsLeadByte) {
+std::string ExtractParentFolderWith(const std::string& Path, const TCharSet& Chars) {
     if (Path.empty()) throw Exception("Assertion failed (app/PathUtils): Path must not be empty");
-    // Separators are found walking forward: a trail byte cannot be told from a
-    // lead byte when walking back.
     size_t last = std::string::npos, previous = std::string::npos;
-    size_t i = 0;
     bool endsInSeparator = false;
-    while (i < Path.size()) {
-        bool lead = IsLeadByte && IsLeadByte(static_cast<unsigned char>(Path[i]));
-        size_t next = (lead && i + 1 < Path.size()) ? i + 2 : i + 1;
-        endsInSeparator = next == i + 1 && (Path[i] == '\\' || Path[i] == '/');
+    for (size_t i = 0; i < Path.size();) {
+        size_t next = Chars.Next(Path, i);
+        endsInSeparator = IsSeparatorAt(Path, i, next);
         if (endsInSeparator) {
             previous = last;
             last = i;
@@ -56,44 +108,51 @@ std::string ExtractParentFolderWith(const std::string& Path, TLeadBytePredicate 
     return Path.substr(0, sep + 1);
 }
 
-size_t FileNameStart(const std::string& Path, TLeadBytePredicate IsLeadByte) {
+size_t FileNameStart(const std::string& Path, const TCharSet& Chars) {
     size_t start = 0;
-    for (size_t i = 0; i < Path.size(); ++i) {
-        if (IsLeadByte && IsLeadByte(static_cast<unsigned char>(Path[i])))
-            ++i;
-        else if (Path[i] == '\\' || Path[i] == '/' || Path[i] == ':')
-            start = i + 1;
+    for (size_t i = 0; i < Path.size();) {
+        size_t next = Chars.Next(Path, i);
+        if (IsSeparatorAt(Path, i, next) || (next == i + 1 && Path[i] == ':')) start = next;
+        i = next;
     }
     return start;
 }
 
 std::vector<std::string> PathsBelowFolder(const std::string& Folder, const std::string& Path,
-                                          TLeadBytePredicate IsLeadByte) {
+                                          const TCharSet& Chars) {
     std::vector<std::string> paths;
     if (Folder.empty() || Path.size() <= Folder.size() || !SameTextAscii(Path.substr(0, Folder.size()), Folder))
         return paths;
     bool afterSeparator = true;  // Folder ends in one
     for (size_t i = Folder.size(); i < Path.size();) {
-        bool lead = IsLeadByte && IsLeadByte(static_cast<unsigned char>(Path[i]));
-        bool separator = !lead && (Path[i] == '\\' || Path[i] == '/');
+        size_t next = Chars.Next(Path, i);
+        bool separator = IsSeparatorAt(Path, i, next);
         if (separator && !afterSeparator) paths.push_back(Path.substr(0, i));
         afterSeparator = separator;
-        i += (lead && i + 1 < Path.size()) ? 2 : 1;
+        i = next;
     }
     if (Path.back() != '\\' && Path.back() != '/') paths.push_back(Path);
     return paths;
 }
 
-bool SameTextAscii(const std::string& A, const std::string& B) {
+namespace {
+
+template <class TText>
+bool SameTextAsciiOf(const TText& A, const TText& B) {
     if (A.size() != B.size()) return false;
+    auto lower = [](auto c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
     for (size_t i = 0; i < A.size(); ++i) {
-        unsigned char a = A[i], b = B[i];
-        if (a >= 'A' && a <= 'Z') a = a - 'A' + 'a';
-        if (b >= 'A' && b <= 'Z') b = b - 'A' + 'a';
-        if (a != b) return false;
+        // Unsigned, so that a byte above 127 never meets a letter.
+        using TUnit = std::make_unsigned_t<typename TText::value_type>;
+        if (lower(static_cast<TUnit>(A[i])) != lower(static_cast<TUnit>(B[i]))) return false;
     }
     return true;
 }
+
+}  // namespace
+
+bool SameTextAscii(const std::string& A, const std::string& B) { return SameTextAsciiOf(A, B); }
+bool SameTextAscii(const std::wstring& A, const std::wstring& B) { return SameTextAsciiOf(A, B); }
 
 std::string LowerAscii(std::string Text) {
     for (char& c : Text)

@@ -329,10 +329,10 @@ public:
         : TXMLCollection(std::move(Document), std::move(Element), L"file", &Make<TXMLFileMD5Type>) {}
     std::shared_ptr<IXMLFileMD5Type> File(int Index) override { return As<IXMLFileMD5Type>(Item(Index)); }
     std::shared_ptr<IXMLFileMD5Type> FindFile(const std::wstring& Name) override {
-        std::string wanted = WideToAnsi(Name);
+        // Compared as read: converted, two names could meet in one best fit.
         for (int i = 0; i < Count(); ++i) {
             std::shared_ptr<IXMLFileMD5Type> file = File(i);
-            if (SameTextAscii(WideToAnsi(file->Name()), wanted)) return file;
+            if (SameTextAscii(file->Name(), Name)) return file;
         }
         return nullptr;
     }
@@ -438,4 +438,10 @@ std::shared_ptr<IXMLSetupType> LoadSetup(const std::string& FileName) {
     return LoadSetupFromBytes(bytes, FileName);
 }
 
-bool HasBareFileName(IXMLCharacterType& Character) { return IsBareFileName(WideToAnsi(Character.FileName())); }
+bool HasBareFileName(IXMLCharacterType& Character) {
+    // A name the active code page cannot spell exactly would be fetched and saved
+    // under another one, which a best fit may even turn into a path.
+    const std::wstring wide = Character.FileName();
+    const std::string name = WideToAnsi(wide);
+    return AnsiToWide(name) == wide && IsBareFileName(name);
+}

@@ -41,6 +41,11 @@ TEST(SameTextAscii, FoldsOnlyAsciiLetters) {
     EXPECT_FALSE(SameTextAscii("\xC4", "\xE4"));  // Latin-1 A/a umlaut differ
     EXPECT_FALSE(SameTextAscii("[", "{"));        // 0x5B and 0x7B are no letters
     EXPECT_EQ(LowerAscii("File.DB\xC4"), "file.db\xC4");
+    // Read from XML, names are compared before any code page could merge two of them.
+    EXPECT_TRUE(SameTextAscii(std::wstring(L"MSAGENT.EXE"), std::wstring(L"msagent.exe")));
+    EXPECT_FALSE(SameTextAscii(std::wstring(L"\u00C4pfel"), std::wstring(L"\u00E4pfel")));
+    EXPECT_FALSE(SameTextAscii(std::wstring(L"\u212A.exe"), std::wstring(L"k.exe")));  // Kelvin sign
+    EXPECT_FALSE(SameTextAscii(std::wstring(L"\u0141ucja"), std::wstring(L"Lucja")));
 }
 
 TEST(ExtractParentFolder, EitherSeparatorAndNoSeparator) {
@@ -122,4 +127,41 @@ TEST(PathsBelowFolder, EveryStepOfAWriteBelowTheFolderOutermostFirst) {
     EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\\x95\x5C\\f", ShiftJisLead), (V{"C:\\T\\\x95\x5C", "C:\\T\\\x95\x5C\\f"}));
     EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\\x95\x5C\\f", NoLeadBytes),
               (V{"C:\\T\\\x95", "C:\\T\\\x95\x5C\\f"}));
+}
+
+TEST(Utf8Paths, SequencesAreWholeCharactersWhereDoubleByteRulesWouldSwallowSeparators) {
+    const TCharSet utf8 = TCharSet::Utf8();
+    // "C:\Łukasz\x": the trail byte 0x81 of "Ł" is a Shift-JIS lead byte, which
+    // would take the "\" after it for its trail.
+    const std::string lukasz = "C:\\\xC5\x81\\x";
+    EXPECT_EQ(ExtractParentFolderWith(lukasz, utf8), "C:\\\xC5\x81\\");
+    EXPECT_EQ(ExtractParentFolderWith(lukasz, ShiftJisLead), "C:\\");
+    EXPECT_EQ(FileNameStart(lukasz, utf8), 6u);
+    // "C:\Программы\" ends in "ы" (0xD1 0x8B): with a double-byte rule its folder
+    // would get a second separator and lose its parent.
+    const std::string programs = "C:\\\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD0\xBC\xD1\x8B\\";
+    EXPECT_EQ(NormalizeFolderPathWith(programs, utf8), programs);
+    EXPECT_EQ(NormalizeFolderPathWith(programs, ShiftJisLead), programs + "\\");
+    EXPECT_EQ(ExtractParentFolderWith(programs + "Orvand\\", utf8), programs);
+    EXPECT_EQ(PathsBelowFolder(programs, programs + "data\\\xC5\x81.acs", utf8),
+              (std::vector<std::string>{programs + "data", programs + "data\\\xC5\x81.acs"}));
+    // Broken sequences are single bytes, so the ASCII byte after them still counts.
+    for (const char* broken : {"\xC5", "\xE0\x80", "\xF0\x9F", "\x81", "\xC0", "\xED\xA0"}) {
+        const std::string path = std::string("C:\\a") + broken + "\\x";
+        EXPECT_EQ(ExtractParentFolderWith(path, utf8), path.substr(0, path.size() - 1)) << path;
+        EXPECT_TRUE(EndsWithSeparator(std::string(broken) + "\\", utf8)) << broken;
+    }
+    // The last character's start is that of its whole sequence.
+    EXPECT_EQ(utf8.Next("\xF0\x9F\x98\x80", 0), 4u);
+    EXPECT_EQ(utf8.Next("\xE2\x82\xAC", 0), 3u);
+    EXPECT_EQ(utf8.Next("\xE2\x82", 0), 1u);
+}
+
+TEST(Utf8Paths, OnlyWellFormedUtf8IsValid) {
+    for (const char* good : {"", "C:\\Orvand\\", "\xC5\x81ucja", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"})
+        EXPECT_TRUE(IsValidUtf8(good)) << good;
+    // A legacy journal's "Zoë" (1252), overlong forms, surrogates, past U+10FFFF, cut short.
+    for (const char* bad : {"Zo\xEB", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
+                            "\xC5", "\xE2\x82", "\x80", "\xC5\x81\xC5"})
+        EXPECT_FALSE(IsValidUtf8(bad)) << bad;
 }

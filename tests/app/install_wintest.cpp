@@ -75,3 +75,19 @@ TEST(Utils, ProgramFolderIsTheExecutablesFolder) {
     EXPECT_EQ(NormalizeFolderPath(""), "\\");
     EXPECT_EQ(FindRunningInstance(), nullptr);
 }
+
+TEST(Utils, TheCodePageRulesFollowTheProcessAndLegacyJournalLinesAreRecoded) {
+    // This test program keeps the system's code page, as on a system that ignores
+    // the manifest's; the product itself speaks UTF-8.
+    const UINT legacy = LegacyCodePage();
+    EXPECT_NE(legacy, static_cast<UINT>(CP_UTF8));
+    EXPECT_EQ(AnsiCharSet().IsUtf8(), GetACP() == CP_UTF8);
+    if (GetACP() != CP_UTF8) {
+        EXPECT_EQ(GetACP(), legacy);
+        EXPECT_EQ(JournalLineToAnsi("CreateFile C:\\Zo\xEB.acs"), "CreateFile C:\\Zo\xEB.acs");
+    }
+    // A line of an older build in code page 1252, read by a UTF-8 process.
+    EXPECT_EQ(Recode("CreateFile C:\\Zo\xEB\\\x80.acs", 1252, CP_UTF8), "CreateFile C:\\Zo\xC3\xAB\\\xE2\x82\xAC.acs");
+    EXPECT_EQ(Recode("\xC5\x81ucja", CP_UTF8, CP_UTF8), "\xC5\x81ucja");
+    EXPECT_EQ(Recode("", 1252, CP_UTF8), "");
+}

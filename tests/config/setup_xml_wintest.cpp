@@ -135,6 +135,9 @@ TEST_F(SetupXml, FindFileIgnoresTheCaseOfAsciiLettersOnly) {
     EXPECT_EQ(files->FindFile(L"spchapi.ex"), nullptr);
     EXPECT_EQ(files->FindFile(L"spchapi.exe "), nullptr);
     EXPECT_EQ(files->FindFile(L""), nullptr);
+    // "Ł" (not in code page 1252) has a best fit "L" there: the names stay apart.
+    EXPECT_EQ(files->FindFile(L"\u0141SAGENT.EXE"), nullptr);
+    EXPECT_EQ(files->FindFile(L"\uFF2DSagent.exe"), nullptr);  // fullwidth M
 }
 
 TEST_F(SetupXml, EditingKeepsTheListsAndTheTreeInStep) {
@@ -261,4 +264,11 @@ TEST_F(SetupXml, OnlyCharactersWithBareFileNamesMayBeOffered) {
     for (int i = 0; i < characters->Count(); ++i)
         if (HasBareFileName(*characters->Character(i))) offered.push_back(characters->Character(i)->Name());
     EXPECT_EQ(offered, std::vector<std::wstring>{L"Good"});
+
+    // A name the active code page spells only by a best fit would be fetched and
+    // saved under another name; in UTF-8 it is spelt exactly.
+    auto lossy = Load("<setup><agentCharacters><character name=\"\xC5\x81ucja\" fileName=\"\xC5\x81ucja.acs\"/>"
+                      "</agentCharacters></setup>")
+                     ->AgentCharacters();
+    EXPECT_EQ(HasBareFileName(*lossy->Character(0)), GetACP() == CP_UTF8);
 }

@@ -11,19 +11,23 @@ bool ShiftJisLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0x
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     std::string path(reinterpret_cast<const char*>(Data), Size);
-    for (TLeadBytePredicate lead : {static_cast<TLeadBytePredicate>(nullptr), &ShiftJisLead}) {
-        std::string normal = NormalizeFolderPathWith(path, lead);
+    const TCharSet charSets[] = {TCharSet(), TCharSet(ShiftJisLead), TCharSet::Utf8()};
+    for (const TCharSet& chars : charSets) {
+        std::string normal = NormalizeFolderPathWith(path, chars);
         if (normal.empty() || (normal.back() != '\\' && normal.back() != '/')) __builtin_trap();
         // A text ending in a lone lead byte takes the appended "\" as its trail
-        // byte, so only single-byte texts are stable under a second pass.
-        if (!lead && NormalizeFolderPathWith(normal, lead) != normal) __builtin_trap();
+        // byte; UTF-8 never takes an ASCII byte into a character.
+        bool doubleByte = &chars == &charSets[1];
+        if (!doubleByte && NormalizeFolderPathWith(normal, chars) != normal) __builtin_trap();
+        for (size_t i = 0, next; i < path.size(); i = next)
+            if ((next = chars.Next(path, i)) <= i || next > path.size()) __builtin_trap();
     }
     if (path.empty()) return 0;
-    for (TLeadBytePredicate lead : {static_cast<TLeadBytePredicate>(nullptr), &ShiftJisLead}) {
+    for (const TCharSet& chars : charSets) {
         // Walking up always ends: each step is shorter or a fixed point.
         std::string p = path;
         for (size_t steps = 0; steps <= path.size() + 1; ++steps) {
-            std::string parent = ExtractParentFolderWith(p, lead);
+            std::string parent = ExtractParentFolderWith(p, chars);
             if (parent == p) break;
             if (parent.size() >= p.size() || parent.empty()) __builtin_trap();
             p = parent;
