@@ -242,6 +242,11 @@ TScope PrefixScope() {
         "HKLM\\HARDWARE\\DEVICEMAP\\VIDEO",
         // Wine's settings of the running session, a volatile key.
         "HKCU\\Software\\Wine\\Temporary System Parameters",
+        // Wine's fonts for the code page of the program that started last: setup
+        // speaks UTF-8, the tests the system's code page, and each start rewrites them.
+        "HKCU\\Software\\Wine\\Fonts|Codepages",
+        "HKLM\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts",
+        "HKLM\\System\\ControlSet001\\Hardware Profiles\\Current\\Software\\Fonts",
     };
     return scope;
 }

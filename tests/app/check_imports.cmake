@@ -1,7 +1,7 @@
 # Fails unless every DLL that EXE imports is one Windows loads from the system folder
 # whatever lies beside the program (a KnownDLL, or comctl32 through side-by-side), and
 # unless its manifest asks for elevation, names the supported systems and the
-# version-6 common controls.
+# version-6 common controls, and speaks UTF-8 through the "A" calls.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${EXE}")
@@ -39,7 +39,7 @@ if(NOT kind MATCHES "${wanted}")
 endif()
 
 # The manifest resource is stored as its UTF-8 text.
-file(STRINGS ${EXE} manifest REGEX "requestedExecutionLevel|supportedOS|Microsoft.Windows.Common-Controls|version=\"6")
+file(STRINGS ${EXE} manifest REGEX "requestedExecutionLevel|supportedOS|activeCodePage|Microsoft.Windows.Common-Controls|version=\"6")
 string(JOIN "\n" manifest ${manifest})
 set(wanted_in_manifest
   "level=\"requireAdministrator\""
@@ -47,7 +47,8 @@ set(wanted_in_manifest
   "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"  # Windows 8
   "{1f676c76-80e1-4239-95bb-83d0f6d0da78}"  # Windows 8.1
   "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"  # Windows 10 and 11
-  "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"")
+  "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""
+  "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>")
 foreach(item IN LISTS wanted_in_manifest)
   string(FIND "${manifest}" "${item}" at)
   if(at EQUAL -1)

@@ -233,6 +233,15 @@ void CancelDuringTransfer(TSetupRun& Run, const std::string& Status, int Answer)
     Run.Answer(*box, Answer);
 }
 
+// This program's 8-bit texts, UTF-8 like setup's, as a Unicode program names them.
+std::wstring Utf16(const std::string& Text) {
+    std::wstring wide(Text.size(), L'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), wide.data(),
+                                static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? n : 0);
+    return wide;
+}
+
 // A shortcut as "target|arguments|working folder", read back through the shell.
 std::string Shortcut(const std::string& File) {
     ComScope com;
@@ -243,7 +252,7 @@ std::string Shortcut(const std::string& File) {
     std::string text = "(unreadable)";
     IPersistFile* persist = nullptr;
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)))) {
-        std::wstring wide(File.begin(), File.end());
+        std::wstring wide = Utf16(File);
         char path[MAX_PATH] = "", arguments[1024] = "", folder[MAX_PATH] = "";
         if (SUCCEEDED(persist->Load(wide.c_str(), STGM_READ)) &&
             SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH)) &&
@@ -825,8 +834,9 @@ TEST(Wizard, AFirstInstallationFetchesTheAgentAndCharactersASecondAppendsAndRemo
         ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
         EXPECT_EQ(Joined(LayoutProblems(run)), "");
         EXPECT_EQ(run.Text("InstallLabel"), "Running: MSagent.exe");
-        // Vela travels in the package; Nimbus comes from the fresh copy.
-        EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Bramble", "Zo\xEB", "Captain Tock", "Pip",
+        // Vela travels in the package; Nimbus comes from the fresh copy. "Zoë" is read
+        // from a Latin-1 configuration and shown whole.
+        EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Bramble", "Zo\xC3\xAB", "Captain Tock", "Pip",
                                                                             "Marlow", "Juniper", "Oskar", "Wren",
                                                                             "Nimbus"}));
         run.Click("CharactersCancelButton");
@@ -1056,4 +1066,90 @@ TEST(Wizard, AnInstallerThatNoDistributorDeliversEndsSetupWithTheLastOnesMessage
     ASSERT_FALSE(journal.empty());
     EXPECT_EQ(journal.back(), "CreateFile " + scene.Target + "temp\\setup.xml") << "more than the configuration was made";
     RemoveTree(scene.Target);
+}
+
+TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway) {
+    // The prefix keeps code page 1252, which has neither "Ł" nor Cyrillic; setup
+    // speaks UTF-8 through its manifest, and so does this driver.
+    ASSERT_EQ(ViewText(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP", 0), "1252");
+    ASSERT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
+    Components all(true);
+    TDistributor distributor;
+    distributor.Server.Put("Lucja.acs", TDistributor::CharacterBytes("Lucja.acs"));
+    TempFolder temp;
+    // The user's desktop and Start menu live below a profile named outside 1252.
+    const std::string profile = "C:\\users\\Łukasz\\";
+    const std::string desktop = profile + "Desktop\\", programs = profile + "Start Menu\\Programs\\";
+    const char* const ShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    ValueGuard desktopValue(HKEY_CURRENT_USER, ShellFolders, "Desktop");
+    ValueGuard programsValue(HKEY_CURRENT_USER, ShellFolders, "Programs");
+    struct RemoveAtEnd {
+        std::vector<std::string> Folders;
+        ~RemoveAtEnd() {
+            for (const std::string& folder : Folders) RemoveTree(folder);
+        }
+    } removeAtEnd{{profile, "C:\\Программы\\"}};
+    for (const auto& [name, folder] : {std::pair{"Desktop", desktop}, std::pair{"Programs", programs}}) {
+        ASSERT_EQ(SHCreateDirectoryExW(nullptr, Utf16(folder).c_str(), nullptr), ERROR_SUCCESS) << folder;
+        const std::wstring value = Utf16(folder.substr(0, folder.size() - 1));
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, ShellFolders, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
+        RegSetValueExW(key, Utf16(name).c_str(), 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    ASSERT_EQ(SpecialFolder(CSIDL_DESKTOPDIRECTORY), desktop);
+    ASSERT_EQ(SpecialFolder(CSIDL_PROGRAMS), programs);
+
+    const std::string target = "C:\\Программы\\Orvand\\";
+    std::string xml = SetupXmlText({distributor.Url()}, {{"Łucja", "Lucja.acs"}}, {});
+    xml.replace(xml.find("ISO-8859-1"), 10, "UTF-8");
+    const std::string setup = PackSample(temp.Path(), {}, xml);
+    UninstallAtEnd cleanup(target);
+    {
+        TSetupRun run(setup);
+        ASSERT_TRUE(WalkToComponents(run, target));
+        run.Click("ComponentsNextButton");
+        ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
+        EXPECT_EQ(run.Items("CharactersListBox"), std::vector<std::string>{"Łucja"});
+        run.TickItem("CharactersListBox", 0);
+        run.Click("CharactersNextButton");
+        if (!run.WaitPage("DonePanel", 60000)) {
+            auto box = run.WaitBox(1000);
+            FAIL() << "no finish page: " << (box ? box->Text : run.Text("InstallLabel"));
+        }
+        run.Click("RunCheckBox");
+        run.Click("FinishButton");
+        int boxes = 0;
+        EXPECT_EQ(run.WaitExitCountingBoxes(20000, boxes), 0u);
+        EXPECT_EQ(boxes, 0);
+    }
+    // Where a Unicode program looks for them.
+    for (const wchar_t* file : {L"C:\\users\\\u0141ukasz\\Desktop\\Orvand.lnk",
+                                L"C:\\users\\\u0141ukasz\\Start Menu\\Programs\\Orvand\\Uninstall.lnk",
+                                L"C:\\\u041F\u0440\u043E\u0433\u0440\u0430\u043C\u043C\u044B\\Orvand\\data\\Lucja.acs"})
+        EXPECT_NE(GetFileAttributesW(file), INVALID_FILE_ATTRIBUTES) << std::wstring(file).size() << " characters long";
+    ExpectRegistered(target, true);
+    // The journal names them in UTF-8.
+    std::vector<std::string> journal = Journal(target);
+    ASSERT_FALSE(journal.empty());
+    std::vector<std::string> expected = Concat({{"CreateFolder C:\\Программы\\", "CreateFolder " + target,
+                                                 "CreateFolder " + target + "temp\\", "CreateFile " + target + "temp\\setup.xml"},
+                                                ExtractedLines(target, true, true), RegisteredLines(target, true),
+                                                {"CreateFile " + target + "data\\Lucja.acs"}});
+    EXPECT_EQ(Joined(std::vector<std::string>(journal.begin() + 1, journal.end())), Joined(expected));
+
+    // A line an older build wrote in the system code page still names its file.
+    const std::wstring legacyFile = Utf16(temp.Path()) + L"Zo\u00EB.txt";
+    CloseHandle(CreateFileW(legacyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_NE(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES);
+    WriteFileText(target + "install.log", ReadFileText(target + "install.log") + "CreateFile " + temp.Path() + "Zo\xEB.txt\r\n");
+
+    cleanup.Now();
+    ExpectRegistered(target, false);
+    // The running uninstaller's own file stays, as everywhere; nothing else.
+    for (const char* left : {"install.log", "orvand.exe", "data\\Lucja.acs", "temp\\setup.xml"})
+        EXPECT_FALSE(FileExists(target + left)) << left;
+    EXPECT_FALSE(FolderExists(programs + "Orvand\\"));
+    EXPECT_EQ(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES) << "the legacy line was not undone";
 }
