@@ -102,7 +102,12 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
         Net().InternetCloseHandle(net->Session);
     });
 
-    if (!worker.Run([net, Url] { net->Request = Net().InternetOpenUrlA(net->Session, Url.c_str(), nullptr, 0, 0, 0); },
+    // A distributor that moved to HTTPS is followed there; one that moves back to
+    // HTTP, or whose certificate does not verify, fails like any other.
+    const DWORD flags = INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
+    if (!worker.Run([net, Url, flags] {
+            net->Request = Net().InternetOpenUrlA(net->Session, Url.c_str(), nullptr, 0, flags, 0);
+        },
                     limit) ||
         !net->Request) {
         ErrorText = "Could not connect to host";

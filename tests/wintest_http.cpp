@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <wincrypt.h>
 
 #include <algorithm>
 #include <stdexcept>
@@ -16,22 +17,30 @@ int ReadNumber(const std::string& FileName) {
     return text.empty() ? 0 : std::stoi(text);
 }
 
-}  // namespace
-
-THttpServer::THttpServer(const std::string& Address) : FAddress(Address) {
-    std::string python = ORVAND_PYTHON;
-    for (char& c : python)
+// A Unix program of this machine, started from Wine with its output dropped.
+void StartUnixProgram(const std::string& Program, std::string Command, const char* What) {
+    std::string path = Program;
+    for (char& c : path)
         if (c == '/') c = '\\';
-    std::string root = UnixPath(FRoot.Path());
-    std::string command = "python3 \"" ORVAND_SOURCE_DIR "/tests/support/http_server.py\" \"" + root + "\" 0 " + Address;
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(("Z:" + python).c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        throw std::runtime_error("cannot start the test HTTP server: error " + std::to_string(GetLastError()));
+    if (!CreateProcessA(("Z:" + path).c_str(), Command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        throw std::runtime_error(std::string("cannot start ") + What + ": error " + std::to_string(GetLastError()));
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+}
+
+const std::string TlsFolder = ORVAND_TLS_DIR;
+
+}  // namespace
+
+THttpServer::THttpServer(const std::string& Address) : FAddress(Address) {
+    std::string root = UnixPath(FRoot.Path());
+    StartUnixProgram(ORVAND_PYTHON,
+                     "python3 \"" ORVAND_SOURCE_DIR "/tests/support/http_server.py\" \"" + root + "\" 0 " + Address,
+                     "the test HTTP server");
     for (int i = 0; i < 200 && !FileExists(FRoot.Path() + "port"); ++i) Sleep(50);
     FPort = ReadNumber(FRoot.Path() + "port");
     FClosedPort = ReadNumber(FRoot.Path() + "closed_port");
@@ -54,6 +63,65 @@ void THttpServer::Put(const std::string& Name, const std::string& Bytes) {
         }
     }
     WriteFileText(path, Bytes);
+}
+
+
+TTlsFront::TTlsFront(const THttpServer& Backend, bool Rogue) {
+    const std::string name = Rogue ? "rogue" : "server";
+    StartUnixProgram(ORVAND_PYTHON,
+                     "python3 \"" ORVAND_SOURCE_DIR "/tests/support/tls_front.py\" \"" + UnixPath(FRoot.Path()) + "\" \"" +
+                         TlsFolder + "/" + name + ".pem\" \"" + TlsFolder + "/" + name + ".key\" " +
+                         std::to_string(Backend.Port()),
+                     "the HTTPS front");
+    for (int i = 0; i < 200 && !FileExists(FRoot.Path() + "port"); ++i) Sleep(50);
+    FPort = ReadNumber(FRoot.Path() + "port");
+    if (FPort == 0) throw std::runtime_error("nginx did not start: " + ReadFileText(FRoot.Path() + "error.log"));
+}
+
+TTlsFront::~TTlsFront() {
+    WriteFileText(FRoot.Path() + "stop", "");
+    for (int i = 0; i < 100 && !FileExists(FRoot.Path() + "stopped"); ++i) Sleep(50);
+}
+
+std::string TTlsFront::Url(const std::string& Mode, const std::string& Name) const {
+    return "https://127.0.0.1:" + std::to_string(FPort) + "/" + Mode + "/" + Name;
+}
+
+namespace {
+
+// The machine's root store, where WinInet looks for the authorities it trusts.
+HCERTSTORE OpenRootStore() {
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+}
+
+std::string AuthorityBytes() { return ReadFileText("Z:" + TlsFolder + "/ca.der"); }
+
+}  // namespace
+
+TTrustedTestAuthority::TTrustedTestAuthority() {
+    const std::string der = AuthorityBytes();
+    HCERTSTORE store = OpenRootStore();
+    if (der.empty() || !store ||
+        !CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                          static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
+        if (store) CertCloseStore(store, 0);
+        throw std::runtime_error("cannot trust the test authority: error " + std::to_string(GetLastError()));
+    }
+    CertCloseStore(store, 0);
+}
+
+TTrustedTestAuthority::~TTrustedTestAuthority() {
+    const std::string der = AuthorityBytes();
+    HCERTSTORE store = OpenRootStore();
+    if (!store) return;
+    PCCERT_CONTEXT added = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                        static_cast<DWORD>(der.size()));
+    if (added) {
+        PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, added, nullptr);
+        if (found) CertDeleteCertificateFromStore(found);  // frees found
+        CertFreeCertificateContext(added);
+    }
+    CertCloseStore(store, 0);
 }
 
 std::string THttpServer::Url(const std::string& Mode, const std::string& Name) const {

@@ -32,12 +32,39 @@ public:
         std::vector<std::string> Headers;  // "Name: value", in the order sent
     };
     std::vector<TRequest> Requests() const;
+    int Port() const { return FPort; }
 
 private:
     TempFolder FRoot{"orvand-http"};
     std::string FAddress;
     int FPort = 0;
     int FClosedPort = 0;
+};
+
+// nginx speaking HTTPS on 127.0.0.1 and a free port in front of Backend, with
+// the test authority's certificate for 127.0.0.1, or with Rogue one that nobody
+// vouches for. Started for one test and stopped at its end.
+class TTlsFront {
+public:
+    explicit TTlsFront(const THttpServer& Backend, bool Rogue = false);
+    ~TTlsFront();
+    TTlsFront(const TTlsFront&) = delete;
+    TTlsFront& operator=(const TTlsFront&) = delete;
+    // "https://127.0.0.1:PORT/MODE/" + Name, answered as Backend answers it.
+    std::string Url(const std::string& Mode, const std::string& Name = "") const;
+
+private:
+    TempFolder FRoot{"orvand-tls"};
+    int FPort = 0;
+};
+
+// The test authority trusted by the machine (its root store) while the object lives.
+class TTrustedTestAuthority {
+public:
+    TTrustedTestAuthority();
+    ~TTrustedTestAuthority();
+    TTrustedTestAuthority(const TTrustedTestAuthority&) = delete;
+    TTrustedTestAuthority& operator=(const TTrustedTestAuthority&) = delete;
 };
 
 // A small top-level window with the two controls the wizard hands to the

@@ -121,6 +121,37 @@ TEST_F(Download, ABodyCutShortFailsAndLeavesNoPartialFile) {
     EXPECT_FALSE(FileExists(Dest));
 }
 
+TEST_F(Download, OverHttpsOnlyFromServersTheMachineTrustsAndHttpMayMoveThere) {
+    const std::string body = Noise(5000, 5);
+    Server.Put("e.bin", body);
+    TTlsFront rogue(Server, true);
+    TTrustedTestAuthority trusted;
+    TTlsFront front(Server);
+    EXPECT_TRUE(DownloadFile(front.Url("ok", "e.bin"), Dest, Error, Host.Bar())) << Error;
+    EXPECT_EQ(ReadFileText(Dest), body);
+    EXPECT_EQ(Host.Positions, (std::vector<int>{0, 0, 41, 82}));
+
+    // A distributor that moved to HTTPS.
+    Server.Put("to-https", front.Url("ok", "e.bin"));
+    const std::string moved = Temp.Path() + "moved.bin";
+    EXPECT_TRUE(DownloadFile(Server.Url("moved", "to-https"), moved, Error, nullptr)) << Error;
+    EXPECT_EQ(ReadFileText(moved), body);
+
+    // A certificate nobody vouches for fails as an unreachable host does, and
+    // nothing is asked of the server behind it.
+    const size_t asked = Server.Requests().size();
+    const std::string refused = Temp.Path() + "rogue.bin";
+    EXPECT_FALSE(DownloadFile(rogue.Url("ok", "e.bin"), refused, Error, nullptr));
+    EXPECT_EQ(Error, "Could not connect to host");
+    EXPECT_FALSE(FileExists(refused));
+    EXPECT_EQ(Server.Requests().size(), asked);
+    // Nor does a move to it get past the certificate.
+    Server.Put("to-rogue", rogue.Url("ok", "e.bin"));
+    EXPECT_FALSE(DownloadFile(Server.Url("moved", "to-rogue"), refused, Error, nullptr));
+    EXPECT_FALSE(FileExists(refused));
+    EXPECT_EQ(Server.Requests().size(), asked + 1);
+}
+
 TEST_F(Download, ASilentServerFailsInBoundedTime) {
     SetDownloadTimeout(1500);
     Server.Put("e.bin", Noise(6000, 5));

@@ -2,7 +2,8 @@
 // characters fetched) against hostile distributors: each ends in its
 // documented message or skips what it refuses, runs no installer but the
 // pinned one, writes nothing outside the target but what the journal names,
-// and "install.exe -remove" brings the prefix back.
+// and "install.exe -remove" brings the prefix back. HTTPS distributors are
+// served by nginx with a test authority's certificate.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -35,6 +36,8 @@ class HostileNetwork : public ::testing::Test {
 protected:
     // One snapshot for all: each test must bring the prefix back to it.
     static void SetUpTestSuite() {
+        // Trusted before the snapshot: the store is the machine's, not setup's.
+        Authority = std::make_unique<TTrustedTestAuthority>();
         Container = std::make_unique<KeyGuard>(HKEY_CURRENT_USER, MenuContainer);
         MakeMenuContainer();
         WarmUpWinInet();
@@ -43,6 +46,7 @@ protected:
     static void TearDownTestSuite() {
         Before.reset();
         Container.reset();
+        Authority.reset();
     }
     void SetUp() override {
         ASSERT_FALSE(EnvPath("ORVAND_INSTALL_HOST").empty());
@@ -94,6 +98,7 @@ protected:
     const std::string Target = TargetFolder("Orvand Hostile");
     Leftovers Left{Target};
     const TScope Scope = PrefixScope();
+    static inline std::unique_ptr<TTrustedTestAuthority> Authority;
     static inline std::unique_ptr<KeyGuard> Container;
     static inline std::unique_ptr<TSnapshot> Before;
 };
@@ -129,6 +134,28 @@ TEST_F(HostileNetwork, BrokenRepliesAndRedirectsEndInThePinnedInstallerAndOnlyBa
     EXPECT_EQ(ReadFileText(Target + "data\\Pip.acs"), Character);
     EXPECT_EQ(Paths(Far), (std::vector<std::string>{"/ok/fresh/setup.xml", "/ok/m/MSagent.exe"}));
     for (const std::string& path : Paths(Near)) EXPECT_EQ(path.find("x.acs"), std::string::npos) << path;
+    ExpectRemoved();
+}
+
+TEST_F(HostileNetwork, OverHttpsEverythingArrivesPastADistributorWhoseCertificateDoesNotVerify) {
+    // Both fronts pass requests on to Near; only the one with the trusted
+    // certificate gets any through.
+    TTlsFront rogue(Near, true), secure(Near);
+    const std::string fresh = SetupXmlText({rogue.Url("ok", "p/"), secure.Url("ok", "p/")}, {{"Pip", "Pip.acs"}},
+                                           {{"MSagent.exe", Md5Text(Agent)}});
+    Near.Put("p/setup.xml", fresh);
+    Near.Put("p/MSagent.exe", Agent);
+    Near.Put("p/Pip.acs", Character);
+    // The packaged distributors: the rogue one, then one that moved to HTTPS.
+    Near.Put("r/setup.xml", secure.Url("ok", "p/setup.xml"));
+    const std::string packaged = SetupXmlText({rogue.Url("ok", "p/"), Near.Url("moved", "r/")}, {{"Vela", "Vela.acs"}},
+                                              {{"MSagent.exe", Md5Text(Agent)}});
+    EXPECT_EQ(Install(packaged), (std::vector<std::string>{"offered Pip.acs", "end done"}));
+    EXPECT_EQ(ReadFileText(RunLog), "MSagent.exe \r\n");
+    EXPECT_EQ(ReadFileText(Target + "temp\\setup.xml"), fresh);
+    EXPECT_EQ(ReadFileText(Target + "data\\Pip.acs"), Character);
+    EXPECT_EQ(Paths(Near),
+              (std::vector<std::string>{"/moved/r/setup.xml", "/ok/p/setup.xml", "/ok/p/MSagent.exe", "/ok/p/Pip.acs"}));
     ExpectRemoved();
 }
 

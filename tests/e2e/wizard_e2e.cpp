@@ -1081,8 +1081,12 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
     const std::string profile = "C:\\users\\Łukasz\\";
     const std::string desktop = profile + "Desktop\\", programs = profile + "Start Menu\\Programs\\";
     const char* const ShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    // The shell copies what it resolves into the older key; both are put back.
+    const char* const ResolvedFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
     ValueGuard desktopValue(HKEY_CURRENT_USER, ShellFolders, "Desktop");
     ValueGuard programsValue(HKEY_CURRENT_USER, ShellFolders, "Programs");
+    ValueGuard desktopResolved(HKEY_CURRENT_USER, ResolvedFolders, "Desktop");
+    ValueGuard programsResolved(HKEY_CURRENT_USER, ResolvedFolders, "Programs");
     struct RemoveAtEnd {
         std::vector<std::string> Folders;
         ~RemoveAtEnd() {
