@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <string>
 #include <stdexcept>
 #include <vector>
 
@@ -147,6 +149,29 @@ HFONT MakeFont(int Height, bool Bold) {
                        "MS Sans Serif");
 }
 
+// The welcome picture (drawn larger than its 96-DPI size) shrunk to Width x Height.
+HBITMAP ScaledPicture(int Width, int Height) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC found = FindResourceA(module, "WELCOME", MAKEINTRESOURCEA(10));  // RT_RCDATA
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const char* data = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    if (!data) return nullptr;
+    int w = 0, h = 0;
+    std::vector<uint8_t> pixels = DecodePicture(std::string(data, SizeofResource(module, found)), w, h);
+    pixels = ResamplePicture(pixels, w, h, Width, Height);
+    if (pixels.empty()) return nullptr;
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), Width, -Height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP picture = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!picture) return nullptr;
+    const size_t stride = (static_cast<size_t>(Width) * 3 + 3) & ~size_t{3};
+    for (int y = 0; y < Height; ++y)
+        std::copy_n(pixels.begin() + static_cast<ptrdiff_t>(y) * Width * 3, Width * 3,
+                    static_cast<uint8_t*>(bits) + y * stride);
+    return picture;
+}
+
 }  // namespace
 
 TControls::~TControls() {
@@ -263,9 +288,8 @@ HWND TControls::Create(HWND Form, const TControlDef& Def) {
     if (Def.Kind == TControlKind::Rule)
         SetWindowPos(control, nullptr, 0, 0, Scale(Def.Width), Scale(Def.Height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     if (Def.Kind == TControlKind::Image) {
-        // The welcome picture is resource 1 of the program; a test program has none.
-        FImage = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), IMAGE_BITMAP, 0, 0,
-                                                 LR_DEFAULTCOLOR));
+        // The welcome picture is a resource of the program; a test program has none.
+        FImage = ScaledPicture(Scale(Def.Width), Scale(Def.Height));
         if (FImage) SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(FImage));
     }
     if (Def.Kind == TControlKind::CheckListBox) {

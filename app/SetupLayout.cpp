@@ -1,5 +1,9 @@
 #include "app/SetupLayout.h"
 
+#include <algorithm>
+
+#include <zlib.h>
+
 namespace {
 
 using K = TControlKind;
@@ -135,4 +139,90 @@ const TControlDef* PageButton(const TControlDef& Page, TControlFlag Flag) {
     for (const TControlDef& c : Layout)
         if (c.Kind == TControlKind::Button && (c.Flags & Flag) && SetupControlPage(c) == &Page) return &c;
     return nullptr;
+}
+
+namespace {
+
+// Weights of the source pixels each of Count new ones covers along one axis.
+struct TSpan {
+    int First;
+    std::vector<double> Weights;
+};
+
+std::vector<TSpan> Spans(int Source, int Count) {
+    std::vector<TSpan> spans(static_cast<size_t>(Count));
+    const double step = static_cast<double>(Source) / Count;
+    for (int i = 0; i < Count; ++i) {
+        double from = i * step, to = from + step;
+        if (step < 1) {  // enlarging: a source pixel's width around the centre
+            const double centre = from + step / 2;
+            from = std::max(0.0, centre - 0.5);
+            to = std::min(static_cast<double>(Source), centre + 0.5);
+        }
+        TSpan& span = spans[static_cast<size_t>(i)];
+        span.First = static_cast<int>(from);
+        double total = 0;
+        for (int k = span.First; k < Source && k < to; ++k) {
+            const double w = std::min<double>(k + 1, to) - std::max<double>(k, from);
+            span.Weights.push_back(w);
+            total += w;
+        }
+        for (double& w : span.Weights) w /= total;
+    }
+    return spans;
+}
+
+}  // namespace
+
+std::vector<uint8_t> ResamplePicture(const std::vector<uint8_t>& Pixels, int Width, int Height, int NewWidth,
+                                     int NewHeight) {
+    if (Width <= 0 || Height <= 0 || NewWidth <= 0 || NewHeight <= 0 ||
+        Pixels.size() != static_cast<size_t>(Width) * static_cast<size_t>(Height) * 3)
+        return {};
+    const std::vector<TSpan> columns = Spans(Width, NewWidth), rows = Spans(Height, NewHeight);
+    // Across first, into whole rows of doubles, then down.
+    std::vector<double> across(static_cast<size_t>(NewWidth) * Height * 3);
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < NewWidth; ++x)
+            for (int c = 0; c < 3; ++c) {
+                double sum = 0;
+                const TSpan& span = columns[static_cast<size_t>(x)];
+                for (size_t k = 0; k < span.Weights.size(); ++k)
+                    sum += span.Weights[k] * Pixels[(static_cast<size_t>(y) * Width + span.First + k) * 3 + c];
+                across[(static_cast<size_t>(y) * NewWidth + x) * 3 + c] = sum;
+            }
+    std::vector<uint8_t> result(static_cast<size_t>(NewWidth) * NewHeight * 3);
+    for (int y = 0; y < NewHeight; ++y)
+        for (int x = 0; x < NewWidth; ++x)
+            for (int c = 0; c < 3; ++c) {
+                double sum = 0;
+                const TSpan& span = rows[static_cast<size_t>(y)];
+                for (size_t k = 0; k < span.Weights.size(); ++k)
+                    sum += span.Weights[k] * across[((span.First + k) * NewWidth + x) * 3 + c];
+                result[(static_cast<size_t>(y) * NewWidth + x) * 3 + c] =
+                    static_cast<uint8_t>(std::clamp(sum + 0.5, 0.0, 255.0));
+            }
+    return result;
+}
+
+std::vector<uint8_t> DecodePicture(const std::string& Data, int& Width, int& Height) {
+    Width = Height = 0;
+    if (Data.size() < 12 || Data.compare(0, 4, "PIC1") != 0) return {};
+    auto number = [&](size_t At) {
+        uint32_t value = 0;
+        for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(Data[At + i]);
+        return value;
+    };
+    const uint32_t width = number(4), height = number(8);
+    // A picture for a screen, never one that would ask for gigabytes.
+    if (width == 0 || height == 0 || width > 4096 || height > 4096) return {};
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
+    uLongf size = static_cast<uLongf>(pixels.size());
+    if (uncompress(pixels.data(), &size, reinterpret_cast<const Bytef*>(Data.data() + 12),
+                   static_cast<uLong>(Data.size() - 12)) != Z_OK ||
+        size != pixels.size())
+        return {};
+    Width = static_cast<int>(width);
+    Height = static_cast<int>(height);
+    return pixels;
 }

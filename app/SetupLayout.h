@@ -2,8 +2,11 @@
 // The wizard's form layout: the seven pages and every control on them, with
 // places and sizes at 96 DPI. Portable, so that the window code and the test
 // driver find each control by the same name and control id.
+#include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 enum class TControlKind { Panel, Label, Button, CheckBox, Edit, Memo, GroupBox, Image, Rule, ProgressBar, CheckListBox };
 
@@ -44,3 +47,14 @@ const TControlDef* FindSetupControl(int Id);
 const TControlDef* SetupControlPage(const TControlDef& Control);
 // The page's button carrying cfDefault or cfCancel, or nullptr.
 const TControlDef* PageButton(const TControlDef& Page, TControlFlag Flag);
+
+// A picture of Width x Height pixels of 3 bytes each, top row first, rows
+// without padding, resampled to NewWidth x NewHeight: each new pixel is the
+// average of the area it covers, so shrinking a larger source stays smooth.
+std::vector<uint8_t> ResamplePicture(const std::vector<uint8_t>& Pixels, int Width, int Height, int NewWidth,
+                                     int NewHeight);
+
+// The welcome picture as the program carries it ("PIC1", width and height as
+// 32-bit little-endian numbers, then the pixels as one zlib stream), decoded into
+// the pixels ResamplePicture takes. Empty, with no size, when the data is damaged.
+std::vector<uint8_t> DecodePicture(const std::string& Data, int& Width, int& Height);

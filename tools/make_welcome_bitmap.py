@@ -1,14 +1,24 @@
 #!/usr/bin/env python3
-"""Draws the wizard's welcome picture: 169 x 264 pixels, 24-bit BMP.
+"""Draws the wizard's welcome picture: 169 x 264 pixels at 96 DPI, 24-bit BMP.
 
 A friendly round character under a night-to-sea gradient, with a speech
-bubble: Orvand talks through its characters. Usage: make_welcome_bitmap.py OUT.bmp
+bubble: Orvand talks through its characters.
+
+    make_welcome_bitmap.py OUT.bmp|OUT.pic [SCALE]
+
+draws it SCALE times larger (1 by default): the wizard shrinks a larger source
+smoothly to its size at the screen's DPI, which stays sharp where enlarging would blur.
+A .pic file is what the program carries: "PIC1", width and height (32-bit little
+endian), then the rows top first, 3 bytes a pixel in blue-green-red order, as one
+zlib stream; it is a fifth of the bitmap's size.
 """
 import math
 import struct
 import sys
+import zlib
 
 WIDTH, HEIGHT = 169, 264
+SCALE = 1
 
 
 def mix(a, b, t):
@@ -17,7 +27,7 @@ def mix(a, b, t):
 
 def coverage(distance):
     """Anti-aliased coverage of a pixel from its signed distance to a shape's edge."""
-    return max(0.0, min(1.0, 0.5 - distance))
+    return max(0.0, min(1.0, 0.5 - distance * SCALE))
 
 
 def circle(x, y, cx, cy, r):
@@ -51,7 +61,7 @@ def triangle_coverage(x, y, a, b, c):
     hits = 0
     for i in range(4):
         for j in range(4):
-            if inside_triangle(x - 0.375 + i * 0.25, y - 0.375 + j * 0.25, a, b, c):
+            if inside_triangle(x + (-0.375 + i * 0.25) / SCALE, y + (-0.375 + j * 0.25) / SCALE, a, b, c):
                 hits += 1
     return hits / 16.0
 
@@ -111,22 +121,30 @@ def pixel(x, y):
     return colour
 
 
-def write_bmp(path):
-    row_size = (WIDTH * 3 + 3) & ~3
-    rows = []
-    for y in range(HEIGHT - 1, -1, -1):  # bottom-up
+def rows_top_first(width, height):
+    for y in range(height):
         row = bytearray()
-        for x in range(WIDTH):
-            r, g, b = (int(round(max(0, min(255, c)))) for c in pixel(x + 0.5, y + 0.5))
+        for x in range(width):
+            r, g, b = (int(round(max(0, min(255, c)))) for c in pixel((x + 0.5) / SCALE, (y + 0.5) / SCALE))
             row += bytes((b, g, r))
-        row += b"\0" * (row_size - len(row))
-        rows.append(bytes(row))
-    data = b"".join(rows)
-    header = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, WIDTH, HEIGHT, 1, 24, 0, len(data), 3780, 3780, 0, 0)
+        yield bytes(row)
+
+
+def write_picture(path):
+    width, height = WIDTH * SCALE, HEIGHT * SCALE
+    rows = list(rows_top_first(width, height))
     with open(path, "wb") as out:
+        if path.endswith(".pic"):
+            out.write(b"PIC1" + struct.pack("<II", width, height) + zlib.compress(b"".join(rows), 9))
+            return
+        row_size = (width * 3 + 3) & ~3
+        data = b"".join(row + b"\0" * (row_size - len(row)) for row in reversed(rows))  # bottom-up
+        header = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
+        info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 3780 * SCALE, 3780 * SCALE, 0, 0)
         out.write(header + info + data)
 
 
 if __name__ == "__main__":
-    write_bmp(sys.argv[1])
+    if len(sys.argv) > 2:
+        SCALE = int(sys.argv[2])
+    write_picture(sys.argv[1])

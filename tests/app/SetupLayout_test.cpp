@@ -1,6 +1,7 @@
 #include "app/SetupLayout.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <set>
 #include <string>
@@ -122,5 +123,48 @@ TEST(SetupLayout, EachPageHasItsEnterAndEscButtons) {
         }
         EXPECT_EQ(cancel->Left + cancel->Width, 489) << name;
         EXPECT_EQ(cancel->Top, 272) << name;
+    }
+}
+
+TEST(ResamplePicture, ShrinksByAveragingTheAreaAndKeepsFlatColoursExact) {
+    // 4 x 2 source: columns 0-1 black/white checks, 2-3 a flat colour.
+    const std::vector<uint8_t> source = {0,   0,   0,   255, 255, 255, 10, 20, 30, 10, 20, 30,
+                                         255, 255, 255, 0,   0,   0,   10, 20, 30, 10, 20, 30};
+    // Halved: each new pixel the mean of its 2 x 2 block.
+    EXPECT_EQ(ResamplePicture(source, 4, 2, 2, 1), (std::vector<uint8_t>{128, 128, 128, 10, 20, 30}));
+    // The same size gives the same picture.
+    EXPECT_EQ(ResamplePicture(source, 4, 2, 4, 2), source);
+    // Three quarters across (4 -> 3): the middle pixel takes half of columns 1 and 2.
+    const std::vector<uint8_t> row = ResamplePicture(source, 4, 2, 3, 2);
+    ASSERT_EQ(row.size(), 18u);
+    EXPECT_EQ((std::vector<uint8_t>(row.begin() + 3, row.begin() + 6)), (std::vector<uint8_t>{133, 138, 143}));
+    EXPECT_EQ((std::vector<uint8_t>(row.begin() + 6, row.begin() + 9)), (std::vector<uint8_t>{10, 20, 30}));
+    // Enlarging keeps a flat colour flat, and the result has the size asked for.
+    const std::vector<uint8_t> flat(5 * 3 * 3, 77);
+    EXPECT_EQ(ResamplePicture(flat, 5, 3, 12, 7), std::vector<uint8_t>(12 * 7 * 3, 77));
+    // Sizes that do not match the pixels, or are empty, give nothing.
+    EXPECT_TRUE(ResamplePicture(source, 3, 2, 2, 1).empty());
+    EXPECT_TRUE(ResamplePicture(source, 4, 2, 0, 1).empty());
+}
+
+TEST(ResamplePicture, TheCarriedPictureDecodesAndDamagedDataGivesNone) {
+    const std::string pixels = "\x01\x02\x03\x04\x05\x06";  // 2 x 1
+    std::string packed(compressBound(6), '\0');
+    uLongf size = static_cast<uLongf>(packed.size());
+    ASSERT_EQ(compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(pixels.data()), 6),
+              Z_OK);
+    packed.resize(size);
+    const std::string good = std::string("PIC1\x02\0\0\0\x01\0\0\0", 12) + packed;
+    int width = -1, height = -1;
+    EXPECT_EQ(DecodePicture(good, width, height), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(width, 2);
+    EXPECT_EQ(height, 1);
+    // A size the pixels do not fill, a cut stream, a wrong mark, a huge size: nothing.
+    for (const std::string& bad : {std::string("PIC1\x03\0\0\0\x01\0\0\0", 12) + packed, good.substr(0, good.size() - 3),
+                                   "PIC2" + good.substr(4), std::string("PIC1\xFF\xFF\x00\x00\xFF\xFF\x00\x00", 12) + packed,
+                                   good.substr(0, 11)}) {
+        EXPECT_TRUE(DecodePicture(bad, width, height).empty());
+        EXPECT_EQ(width, 0);
+        EXPECT_EQ(height, 0);
     }
 }

@@ -1,7 +1,7 @@
 # Fails unless every DLL that EXE imports is one Windows loads from the system folder
 # whatever lies beside the program (a KnownDLL, or comctl32 through side-by-side), and
 # unless its manifest asks for elevation, names the supported systems and the
-# version-6 common controls, and speaks UTF-8 through the "A" calls.
+# version-6 common controls, speaks UTF-8 through the "A" calls and scales by the system DPI.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${EXE}")
@@ -39,7 +39,7 @@ if(NOT kind MATCHES "${wanted}")
 endif()
 
 # The manifest resource is stored as its UTF-8 text.
-file(STRINGS ${EXE} manifest REGEX "requestedExecutionLevel|supportedOS|activeCodePage|Microsoft.Windows.Common-Controls|version=\"6")
+file(STRINGS ${EXE} manifest REGEX "requestedExecutionLevel|supportedOS|activeCodePage|dpiAware|Microsoft.Windows.Common-Controls|version=\"6")
 string(JOIN "\n" manifest ${manifest})
 set(wanted_in_manifest
   "level=\"requireAdministrator\""
@@ -48,7 +48,8 @@ set(wanted_in_manifest
   "{1f676c76-80e1-4239-95bb-83d0f6d0da78}"  # Windows 8.1
   "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"  # Windows 10 and 11
   "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""
-  "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>")
+  "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>"
+  "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>")
 foreach(item IN LISTS wanted_in_manifest)
   string(FIND "${manifest}" "${item}" at)
   if(at EQUAL -1)

@@ -113,10 +113,11 @@ std::string Describe(const RECT& R) {
            std::to_string(R.bottom) + ")";
 }
 
-// The width of a one-line caption in the control's font, measured here with a font made the same way.
-int CaptionWidth(const TControlDef& Def, const std::string& Text) {
+// The width of a one-line caption in the control's font, measured here with a font made the same way
+// for the program's DPI.
+int CaptionWidth(const TControlDef& Def, const std::string& Text, int Dpi) {
     HDC dc = GetDC(nullptr);
-    int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    const int dpi = Dpi;
     HFONT font = CreateFontA(-MulDiv(8, dpi, 72), 0, 0, 0, (Def.Flags & cfBold) ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
                              FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                              DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
@@ -139,6 +140,11 @@ std::vector<std::string> LayoutProblems(const TSetupRun& Run) {
     HWND form = Run.Form();
     RECT client;
     GetClientRect(form, &client);
+    // The program's DPI, which this driver's own may not be: the form scales by it.
+    const int dpi = MulDiv(client.right, 96, SetupClientWidth);
+    if (MulDiv(SetupClientWidth, dpi, 96) != client.right || MulDiv(SetupClientHeight, dpi, 96) != client.bottom)
+        problems.push_back("the window is " + Describe(client) + ", not the layout's size at " + std::to_string(dpi) +
+                           " DPI");
     struct Shown {
         const TControlDef* Def;
         RECT Rect;
@@ -154,8 +160,13 @@ std::vector<std::string> LayoutProblems(const TSetupRun& Run) {
         if (!EqualRect(&inside, &r)) problems.push_back(std::string(def.Name) + " leaves the window: " + Describe(r));
         std::string text = Run.Text(def.Name);
         int need = 0;
-        if (def.Kind == TControlKind::CheckBox) need = CaptionWidth(def, text) + 13 + 4;
-        if (def.Kind == TControlKind::Button) need = CaptionWidth(def, text) + 8;
+        if (def.Kind == TControlKind::CheckBox) need = CaptionWidth(def, text, dpi) + MulDiv(13 + 4, dpi, 96);
+        if (def.Kind == TControlKind::Button) need = CaptionWidth(def, text, dpi) + MulDiv(8, dpi, 96);
+        // Everything else has its designed size at this DPI (labels sized to their text aside).
+        const bool sized = def.Width > 0 && def.Height > 0 && def.Kind != TControlKind::Label;
+        if (sized && (r.right - r.left != MulDiv(def.Width, dpi, 96) || r.bottom - r.top != MulDiv(def.Height, dpi, 96)))
+            problems.push_back(std::string(def.Name) + " is " + Describe(r) + ", not its size at " + std::to_string(dpi) +
+                               " DPI");
         if (need > r.right - r.left)
             problems.push_back(std::string(def.Name) + " is " + std::to_string(r.right - r.left) + " wide, its text needs " +
                                std::to_string(need));

@@ -49,8 +49,9 @@ bool WalkToLocation(TSetupRun& Run);
 // On to the components page with Destination typed in.
 bool WalkToComponents(TSetupRun& Run, const std::string& Destination);
 
-// Problems of the visible page's layout as the window shows it: controls
-// outside the client area, overlapping, or with texts wider than they are.
+// Problems of the visible page's layout as the window shows it: a window or
+// control not at its designed size for the program's DPI, controls outside the
+// client area, overlapping, or with texts wider than they are.
 std::vector<std::string> LayoutProblems(const TSetupRun& Run);
 
 }  // namespace e2e

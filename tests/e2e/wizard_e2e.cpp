@@ -9,6 +9,7 @@
 
 #include "E2eUtil.h"
 #include "app/PathUtils.h"
+#include "app/SetupLayout.h"
 #include "install_fixture.h"
 #include "snapshot.h"
 
@@ -1156,4 +1157,55 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
         EXPECT_FALSE(FileExists(target + left)) << left;
     EXPECT_FALSE(FolderExists(programs + "Orvand\\"));
     EXPECT_EQ(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES) << "the legacy line was not undone";
+}
+
+TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
+    Components all(true);
+    TScenario scene;
+    TDistributor distributor;
+    // A character to offer; the box that asks for one is shown too.
+    const std::string setup =
+        PackSample(scene.Temp.Path(), {}, SetupXmlText({distributor.Url()}, {{"Pip", "Pip.acs"}}, {}));
+    for (DWORD dpi : {120u, 144u}) {
+        SCOPED_TRACE(std::to_string(dpi) + " DPI");
+        // The prefix's display setting; each program reads it when it starts.
+        ValueGuard logPixels(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels");
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                  &key, nullptr), 0);
+        RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
+        RegCloseKey(key);
+        UninstallAtEnd cleanup(scene.Target);
+        TSetupRun run(setup);
+        auto expectClean = [&](const char* Page) {
+            ASSERT_TRUE(run.WaitPage(Page, 60000)) << Page;
+            EXPECT_EQ(Joined(LayoutProblems(run)), "") << Page;
+        };
+        ASSERT_TRUE(run.WaitForm());
+        RECT client;
+        GetClientRect(run.Form(), &client);
+        EXPECT_EQ(client.right, MulDiv(SetupClientWidth, dpi, 96)) << "the wizard does not scale";
+        expectClean("FirstPanel");
+        run.Click("FirstNexButton");
+        expectClean("LicensePanel");
+        run.Click("AgreeCheckBox");
+        run.Click("LicenseNextButton");
+        expectClean("LocationPanel");
+        run.TypeText("LocationEdit", scene.Target);
+        run.Click("LocationNextButton");
+        expectClean("ComponentsPanel");
+        run.Click("ComponentsNextButton");
+        expectClean("CharactersPanel");
+        run.Click("CharactersNextButton");
+        auto none = run.WaitBox();
+        ASSERT_TRUE(none);
+        EXPECT_EQ(none->Text, "At least one of Orvand Character should be installed");
+        run.Answer(*none, IDOK);
+        run.TickItem("CharactersListBox", 0);
+        run.Click("CharactersNextButton");
+        expectClean("DonePanel");
+        run.Click("RunCheckBox");
+        run.Click("FinishButton");
+        EXPECT_EQ(run.WaitExit(60000), 0u);
+    }
 }
