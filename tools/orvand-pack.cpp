@@ -37,7 +37,7 @@ const char* const Usage =
     "Options:\n"
     "  -o, --output OUTPUT  the setup program to write\n"
     "      --store          store every file uncompressed\n"
-    "      --best           compress with zopfli: smaller, about 100 times slower;\n"
+    "      --best           compress with zopfli: smaller, some 15 times slower;\n"
     "                       any zlib reader takes it. Progress goes to stderr\n"
     "  -j, --jobs N         compress up to N files at once (default: one per core);\n"
     "                       the output is the same for every N\n"
