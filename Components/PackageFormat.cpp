@@ -225,8 +225,8 @@ struct ECancelled {};
 
 // The rest of Source as one zlib stream at level 9, through 64 KiB blocks; returns
 // the number of bytes read. The sequential and the parallel packer both come
-// through here, which is what keeps their output the same.
-int64_t DeflateStream(TStream& Source, TStream& Dest, const std::atomic<bool>* Cancel) {
+// through the writer's deflater, which is what keeps their output the same.
+int64_t DeflateStream(TStream& Source, TStream& Dest, const std::function<void()>& Poll) {
     std::vector<uint8_t> in(PackageBlockSize), out(PackageBlockSize);
     z_stream z;
     std::memset(&z, 0, sizeof(z));
@@ -235,7 +235,7 @@ int64_t DeflateStream(TStream& Source, TStream& Dest, const std::atomic<bool>* C
     try {
         int flush = Z_NO_FLUSH;
         do {
-            if (Cancel && Cancel->load(std::memory_order_relaxed)) throw ECancelled();
+            Poll();
             size_t got = Source.Read(in.data(), in.size());
             size += static_cast<int64_t>(got);
             flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
@@ -293,6 +293,9 @@ void CheckPackFolder(const std::string& Folder) {
     if (!ok) throw EPackageError(Format("The folder \"%s\" is not of the form \".\\\" or \".\\name\\\".", Folder.c_str()));
 }
 
+TPackageWriter::TPackageWriter(TStream& Out, TDeflater Deflater)
+    : FOut(Out), FDeflater(Deflater ? std::move(Deflater) : TDeflater(DeflateStream)) {}
+
 size_t TDigestingStream::Write(const void* Buffer, size_t Count) {
     size_t done = FTarget.Write(Buffer, std::min<size_t>(Count, 1u << 30));
     MD5Update(FContext, Buffer, static_cast<uint32_t>(done));
@@ -321,7 +324,7 @@ void TPackageWriter::AddFile(const std::string& Folder, const std::string& Name,
     if (FDirectory.empty()) throw EPackageError("The setup program must be the first entry of the package.");
     size_t index = FDirectory.size();
     NewEntry(Folder, Name, Compress);
-    int64_t size = Compress ? DeflateStream(Source, FOut, nullptr) : CopyStream(Source, FOut, FBuffer);
+    int64_t size = Compress ? FDeflater(Source, FOut, [] {}) : CopyStream(Source, FOut, FBuffer);
     if (size > INT32_MAX || FOut.Position() > INT32_MAX)
         throw EPackageError(Format("\"%s\" makes the package larger than 2 GiB.", Name.c_str()));
     FDirectory[index].Size = static_cast<int32_t>(size);
@@ -399,7 +402,9 @@ void TPackageWriter::AddFilesInParallel(const std::vector<TPackFile>& Files,
             std::exception_ptr error;
             try {
                 output = Scratch ? Scratch() : std::make_unique<TMemoryStream>();
-                size = DeflateStream(*Sources[index], *output, &cancel);
+                size = FDeflater(*Sources[index], *output, [&cancel] {
+                    if (cancel.load(std::memory_order_relaxed)) throw ECancelled();
+                });
             } catch (const ECancelled&) {
                 output.reset();  // half a stream: never to be written; another file's error is reported
             } catch (...) {

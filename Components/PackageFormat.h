@@ -75,6 +75,10 @@ struct TPackFile {
     bool Compress = true;
 };
 
+// Compresses the rest of Source into Dest as one zlib stream and returns the number
+// of bytes read. It calls Poll between blocks; Poll raises to stop it early.
+using TDeflater = std::function<int64_t(TStream& Source, TStream& Dest, const std::function<void()>& Poll)>;
+
 // Where a file compressed ahead of its turn waits: a new empty, readable and writable
 // stream. It may be called from several threads at once.
 using TScratchFactory = std::function<std::unique_ptr<TStream>()>;
@@ -99,10 +103,12 @@ private:
 // AddExecutable once, AddFile for every other entry, then Finish.
 class TPackageWriter {
 public:
-    explicit TPackageWriter(TStream& Out) : FOut(Out) {}
+    // Deflater compresses each file (zlib at level 9 when not given); the reader
+    // takes any zlib stream.
+    explicit TPackageWriter(TStream& Out, TDeflater Deflater = {});
     // Entry 0: "install.exe" in ".\", plain, offset 0, size S.
     void AddExecutable(TStream& Executable);
-    // Stored as one zlib stream at level 9, or as it is when Compress is false.
+    // Stored as one zlib stream made by the deflater, or as it is when Compress is false.
     void AddFile(const std::string& Folder, const std::string& Name, TStream& Source, bool Compress);
     // AddFile for each file in turn, with the same bytes as a result, but up to Jobs
     // files (0: one per core) are compressed at once, largest first, each into a
@@ -120,6 +126,7 @@ private:
                             unsigned Jobs, const TScratchFactory& Scratch);
     // Out as the writer sees it, so that Finish need not read the package back.
     TDigestingStream FOut;
+    TDeflater FDeflater;
     TFileDataDynArray FDirectory;
     std::vector<uint8_t> FBuffer;
 };

@@ -1,20 +1,25 @@
 // orvand-pack: appends a distribution package to the bare install.exe, and
 // lists, verifies or unpacks a built setup program.
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Components/PackageFormat.h"
+#ifdef ORVAND_ZOPFLI
+#include "tools/zopfli_stream.h"
+#endif
 
 namespace {
 
 const char* const Usage =
-    "Usage: orvand-pack [--store] [--jobs N] -o OUTPUT INSTALL_EXE MANIFEST\n"
+    "Usage: orvand-pack [--store | --best] [--jobs N] -o OUTPUT INSTALL_EXE MANIFEST\n"
     "       orvand-pack --list FILE\n"
     "       orvand-pack --verify FILE\n"
     "       orvand-pack --extract FILE FOLDER\n"
@@ -32,6 +37,8 @@ const char* const Usage =
     "Options:\n"
     "  -o, --output OUTPUT  the setup program to write\n"
     "      --store          store every file uncompressed\n"
+    "      --best           compress with zopfli: smaller, some 15 times slower;\n"
+    "                       any zlib reader takes it. Progress goes to stderr\n"
     "  -j, --jobs N         compress up to N files at once (default: one per core);\n"
     "                       the output is the same for every N\n"
     "      --list FILE      print the package directory of FILE\n"
@@ -119,9 +126,52 @@ private:
     std::unique_ptr<TStdFileStream> FFile;
 };
 
+#ifdef ORVAND_ZOPFLI
+// Reports how much of the input zopfli has done, once a second at most, and when done.
+class TProgress {
+public:
+    explicit TProgress(int64_t Total) : FTotal(Total), FStart(Clock::now()), FLast(FStart) {}
+    void Add(size_t Bytes) {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FDone += static_cast<int64_t>(Bytes);
+        Clock::time_point now = Clock::now();
+        if (FDone < FTotal && now - FLast < std::chrono::seconds(1)) return;
+        FLast = now;
+        double seconds = std::chrono::duration<double>(now - FStart).count();
+        std::fprintf(stderr, "orvand-pack: --best: %3d %% (%.1f of %.1f MiB) after %.0f s\n",
+                     FTotal ? static_cast<int>(100 * FDone / FTotal) : 100, FDone / 1048576.0,
+                     FTotal / 1048576.0, seconds);
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    std::mutex FMutex;
+    int64_t FTotal, FDone = 0;
+    Clock::time_point FStart, FLast;
+};
+#endif
+
 int Pack(const std::string& Output, const std::string& Executable, const std::string& Manifest, bool Store,
-         unsigned Jobs) {
+         bool Best, unsigned Jobs) {
     std::vector<TManifestLine> lines = ReadManifest(Manifest);
+    TDeflater deflater;
+#ifdef ORVAND_ZOPFLI
+    std::unique_ptr<TProgress> progress;
+    if (Best && !Store) {
+        int64_t total = 0;
+        for (const TManifestLine& line : lines) {
+            std::error_code ec;
+            uintmax_t size = std::filesystem::file_size(line.Source, ec);
+            if (!line.Plain && !ec) total += static_cast<int64_t>(size);
+        }
+        progress = std::make_unique<TProgress>(total);
+        deflater = [&progress](TStream& Source, TStream& Dest, const std::function<void()>& Poll) {
+            return ZopfliStream(Source, Dest, Poll, [&progress](size_t n) { progress->Add(n); });
+        };
+    }
+#else
+    (void)Best;
+#endif
     std::string partial = Output + ".part";
     std::atomic<unsigned> scratchCount{0};
     auto scratch = [&]() -> std::unique_ptr<TStream> {
@@ -133,7 +183,7 @@ int Pack(const std::string& Output, const std::string& Executable, const std::st
     try {
         {
             TStdFileStream out(partial, TStdFileStream::TMode::Create);
-            TPackageWriter writer(out);
+            TPackageWriter writer(out, deflater);
             TStdFileStream exe(Executable, TStdFileStream::TMode::Read);
             writer.AddExecutable(exe);
             std::vector<TPackFile> files;
@@ -218,7 +268,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string output, mode;
     std::vector<std::string> operands;
-    bool store = false;
+    bool store = false, best = false;
     unsigned jobs = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -230,6 +280,11 @@ int main(int argc, char** argv) {
             output = args[++i];
         } else if (a == "--store") {
             store = true;
+        } else if (a == "--best") {
+#ifndef ORVAND_ZOPFLI
+            return UsageError("this orvand-pack was built without zopfli, so --best is not available");
+#endif
+            best = true;
         } else if (a == "-j" || a == "--jobs") {
             if (i + 1 >= args.size()) return UsageError("option '" + a + "' needs a number");
             const std::string& n = args[++i];
@@ -259,7 +314,8 @@ int main(int argc, char** argv) {
         }
         if (output.empty()) return UsageError("no output file given (-o OUTPUT)");
         if (operands.size() != 2) return UsageError("expected INSTALL_EXE and MANIFEST");
-        return Pack(output, operands[0], operands[1], store, jobs);
+        if (store && best) return UsageError("--store and --best exclude each other");
+        return Pack(output, operands[0], operands[1], store, best, jobs);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "orvand-pack: %s\n", e.what());
         return 1;

@@ -1,7 +1,7 @@
 # The packer end to end: pack, verify, list, extract byte for byte, repack the
-# same bytes with any number of jobs, and refuse bad input with a message and a
+# same bytes with any number of jobs, the same with --best (when built with zopfli), and refuse bad input with a message and a
 # non-zero exit.
-# cmake -DPACK=orvand-pack -DWORK=folder -P pack_roundtrip.cmake
+# cmake -DPACK=orvand-pack -DWORK=folder -DBEST=ON|OFF -P pack_roundtrip.cmake
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/src/data ${WORK}/src/temp)
 set(exe ${PACK})
@@ -51,18 +51,24 @@ foreach(line "0   .\\           install.exe" "orvand.exe" "plain" ".\\data\\    
              "7 entries")
   expect_in("${out}" "${line}")
 endforeach()
-run(0 --extract ${WORK}/setup.exe ${WORK}/out)
-foreach(pair "install.exe=${exe}" "orvand.exe=${WORK}/src/big.txt" "data/orvand.dic=${WORK}/src/data/orvand.dic"
-             "data/empty.db=${WORK}/src/data/empty.db" "data/read me.htm=${WORK}/src/data/read me.htm"
-             "data/brains.db=${WORK}/src/data/brains.db" "temp/setup.xml=${WORK}/src/temp/setup.xml")
-  string(REPLACE "=" ";" pair "${pair}")
-  list(GET pair 0 name)
-  list(GET pair 1 source)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${WORK}/out/${name}" "${source}" RESULT_VARIABLE differ)
-  if(differ)
-    message(FATAL_ERROR "${name} differs from ${source} after the round trip")
-  endif()
-endforeach()
+set(sample_files "install.exe=${exe}" "orvand.exe=${WORK}/src/big.txt" "data/orvand.dic=${WORK}/src/data/orvand.dic"
+  "data/empty.db=${WORK}/src/data/empty.db" "data/read me.htm=${WORK}/src/data/read me.htm"
+  "data/brains.db=${WORK}/src/data/brains.db" "temp/setup.xml=${WORK}/src/temp/setup.xml")
+# expect_extracted(SETUP NAME=SOURCE...): SETUP extracts, each entry byte for byte as its source.
+function(expect_extracted setup)
+  file(REMOVE_RECURSE ${WORK}/out)
+  run(0 --extract ${setup} ${WORK}/out)
+  foreach(pair ${ARGN})
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 name)
+    list(GET pair 1 source)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${WORK}/out/${name}" "${source}" RESULT_VARIABLE differ)
+    if(differ)
+      message(FATAL_ERROR "${name} in ${setup} differs from ${source} after the round trip")
+    endif()
+  endforeach()
+endfunction()
+expect_extracted(${WORK}/setup.exe ${sample_files})
 
 # The setup program begins with the bare program, byte for byte.
 file(SIZE ${exe} exe_size)
@@ -86,6 +92,40 @@ foreach(jobs "" "--jobs;1" "-j;2" "--jobs;5")
     message(FATAL_ERROR "packing left ${leftovers}")
   endif()
 endforeach()
+
+# --best: zopfli's streams for the same reader, the same bytes for any number of
+# jobs. One file spans two of zopfli's parts and repeats within the 32 KiB window,
+# so that matches reach back across the boundary.
+string(RANDOM LENGTH 20000 RANDOM_SEED 11 phrase)
+string(REPEAT "${phrase}" 53 long)
+file(WRITE ${WORK}/src/data/long.txt "${long}")
+file(READ ${WORK}/src/sample.manifest manifest)
+file(WRITE ${WORK}/src/best.manifest "${manifest}" ".\\data\\ long.txt data/long.txt\n")
+if(BEST)
+  run(0 --best --jobs 1 -o ${WORK}/best-1.exe ${exe} ${WORK}/src/best.manifest)
+  expect_in("${err}" "100 %")
+  run(0 --best --jobs 3 -o ${WORK}/best-3.exe ${exe} ${WORK}/src/best.manifest)
+  file(SHA256 ${WORK}/best-1.exe first)
+  file(SHA256 ${WORK}/best-3.exe second)
+  if(NOT first STREQUAL second)
+    message(FATAL_ERROR "--best with 1 and 3 jobs gave different bytes")
+  endif()
+  run(0 --verify ${WORK}/best-3.exe)
+  expect_in("${out}" "digest and 8 entries OK")
+  expect_extracted(${WORK}/best-3.exe ${sample_files} "data/long.txt=${WORK}/src/data/long.txt")
+  # zopfli must have made them: smaller than level 9 of the same files.
+  run(0 -o ${WORK}/level9.exe ${exe} ${WORK}/src/best.manifest)
+  file(SIZE ${WORK}/level9.exe level9_size)
+  file(SIZE ${WORK}/best-3.exe best_size)
+  if(NOT best_size LESS level9_size)
+    message(FATAL_ERROR "--best gave ${best_size} bytes, level 9 ${level9_size}")
+  endif()
+  run(2 --best --store -o ${WORK}/bad.exe ${exe} ${WORK}/src/sample.manifest)
+  expect_in("${err}" "exclude each other")
+else()
+  run(2 --best -o ${WORK}/bad.exe ${exe} ${WORK}/src/best.manifest)
+  expect_in("${err}" "built without zopfli")
+endif()
 
 # Refusals: each leaves no output file behind.
 function(refuse message)
