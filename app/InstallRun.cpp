@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "app/Utils.h"
+#include "support/VersionInfo.h"
 
 namespace {
 
@@ -105,12 +106,24 @@ void TInstallRun::InstallPrerequisites(const std::vector<TPrerequisite>& Prerequ
     }
 }
 
+TUninstallDetails TInstallRun::UninstallDetails() {
+    std::shared_ptr<IVerInfo> version = GetAppVersionInfo();
+    TUninstallDetails details;
+    details.DisplayVersion = version->GetProductVersion() + "." + version->GetProductRevision();
+    details.Publisher = version->GetCompanyName();
+    details.DisplayIcon = FInstaller.FTargetFolder + "orvand.exe";
+    details.InstallLocation = FInstaller.FTargetFolder;
+    details.EstimatedSizeKiB = static_cast<uint32_t>((FInstaller.FExtractedBytes + 1023) / 1024);
+    details.URLInfoAbout = version->GetProductHomepage();
+    return details;
+}
+
 void TInstallRun::RegisterProduct() {
     const std::string target = FInstaller.FTargetFolder;
     FInstaller.CreateShortcut(DesktopFolder, target + "orvand.exe", "", "Orvand.lnk", "");
     FInstaller.CreateShortcut(ProgramsFolder, target + "orvand.exe", "", "Orvand.lnk", "Orvand");
     FInstaller.CreateShortcut(ProgramsFolder, target + "install.exe", "-remove", "Uninstall.lnk", "Orvand");
-    FInstaller.WriteUninstallEntry("Orvand", target + "install.exe", "-remove");
+    FInstaller.WriteUninstallEntry("Orvand", target + "install.exe", "-remove", UninstallDetails());
     FInstaller.WriteAutostartEntry(target + "orvand.exe");
     FInstaller.AddMenuExtension("&Copy to Orvand", target + DataFolder + "script.htm", 0x10);
     FInstaller.RegisterComLibrary(target + "bridge.ocx");

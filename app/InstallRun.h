@@ -42,6 +42,7 @@ private:
     void FetchPrerequisites(const std::vector<TPrerequisite>& Prerequisites);
     void InstallPrerequisites(const std::vector<TPrerequisite>& Prerequisites);
     void RegisterProduct();
+    TUninstallDetails UninstallDetails();
 
     TInstaller& FInstaller;
     HWND FStatusLabel, FProgressBar;

@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "E2eUtil.h"
@@ -179,6 +180,11 @@ std::vector<std::string> ExtractedLines(const std::string& Target, bool FirstTim
     return lines;
 }
 
+// The uninstall entry's values, in the order they are written.
+const char* const UninstallValues[] = {"DisplayName",     "UninstallString", "DisplayVersion", "Publisher",
+                                       "DisplayIcon",     "InstallLocation", "EstimatedSize",  "NoModify",
+                                       "NoRepair",        "URLInfoAbout",    "QuietUninstallString"};
+
 // What the shortcuts and registrations write; keys and folders that exist already get no line.
 std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTime) {
     std::string programs = SpecialFolder(CSIDL_PROGRAMS) + "Orvand\\";
@@ -188,10 +194,9 @@ std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTi
     lines.push_back("CreateFile " + programs + "Orvand.lnk");
     lines.push_back("CreateFile " + programs + "Uninstall.lnk");
     if (FirstTime) lines.push_back("CreteRegKey " + uninstall);
-    for (const std::string& line :
-         {"CreteRegValue " + uninstall + "|DisplayName", "CreteRegValue " + uninstall + "|UninstallString",
-          "CreteRegValue 2147483649|" + std::string(RunKey) + "|Orvand", "CreteRegKey 2147483649|" + MenuKey,
-          "RegisterServer " + Target + "bridge.ocx"})
+    for (const char* value : UninstallValues) lines.push_back("CreteRegValue " + uninstall + "|" + value);
+    for (const std::string& line : {"CreteRegValue 2147483649|" + std::string(RunKey) + "|Orvand",
+                                    "CreteRegKey 2147483649|" + MenuKey, "RegisterServer " + Target + "bridge.ocx"})
         lines.push_back(line);
     return lines;
 }
@@ -265,8 +270,31 @@ std::string Shortcut(const std::string& File) {
     return text;
 }
 
-// The changes a finished run leaves, present or (after the uninstaller) all gone.
-void ExpectRegistered(const std::string& Target, bool Present) {
+// KiB of the files a first extraction writes into Target, Shipped installers (in temp\) included.
+DWORD ExtractedKiB(const std::string& Target, const std::vector<std::string>& Shipped) {
+    uint64_t bytes = 0;
+    for (const std::string& line : ExtractedLines(Target, true, true, Shipped)) {
+        if (line.rfind("CreateFile ", 0) != 0) continue;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        EXPECT_TRUE(GetFileAttributesExA(line.substr(11).c_str(), GetFileExInfoStandard, &data)) << line;
+        bytes += (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+    return static_cast<DWORD>((bytes + 1023) / 1024);
+}
+
+// A number value in this program's registry view, or "(none)".
+std::string RegistryNumber(HKEY Root, const std::string& Key, const char* Value) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!ReadValue(Root, Key, Value, &type, &data)) return "(none)";
+    if (type != REG_DWORD || data.size() != sizeof(DWORD)) return "(not a number)";
+    DWORD number;
+    memcpy(&number, data.data(), sizeof(number));
+    return std::to_string(number);
+}
+
+// The changes a finished first run leaves, present or (after the uninstaller) all gone.
+void ExpectRegistered(const std::string& Target, bool Present, const std::vector<std::string>& Shipped = {}) {
     std::string programs = SpecialFolder(CSIDL_PROGRAMS) + "Orvand\\";
     EXPECT_EQ(FileExists(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk"), Present);
     EXPECT_EQ(FileExists(programs + "Orvand.lnk"), Present);
@@ -279,6 +307,18 @@ void ExpectRegistered(const std::string& Target, bool Present) {
     EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName"), expect("Orvand"));
     EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"),
               expect(program("install.exe") + " -remove"));
+    // The rest of the entry, for the system's list of programs.
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString"),
+              expect(program("install.exe") + " -remove -silent"));
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayVersion"), expect("2.2.93"));
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "Publisher"), expect("Orvand Software"));
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayIcon"), expect(Target + "orvand.exe"));
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "InstallLocation"), expect(Target));
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "URLInfoAbout"), expect("http://www.orvand.example/"));
+    EXPECT_EQ(RegistryNumber(HKEY_LOCAL_MACHINE, UninstallKey, "EstimatedSize"),
+              Present ? std::to_string(ExtractedKiB(Target, Shipped)) : "(none)");
+    for (const char* flag : {"NoModify", "NoRepair"})
+        EXPECT_EQ(RegistryNumber(HKEY_LOCAL_MACHINE, UninstallKey, flag), expect("1")) << flag;
     EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, RunKey, "Orvand"), expect(program("orvand.exe") + " -hidden"));
     EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, MenuKey, nullptr), expect(Target + "data\\script.htm"));
     EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, BridgeKey, nullptr) != "(none)", Present);
@@ -674,7 +714,7 @@ TEST(Wizard, AFirstRunWithTheInstallersShippedShowsTheNoticeAndEndsOnTheRestartB
                                                     ExtractedLines(scene.Target, true, true, names),
                                                     RegisteredLines(scene.Target, true)});
         EXPECT_EQ(Joined(journal), Joined(expected));
-        ExpectRegistered(scene.Target, true);
+        ExpectRegistered(scene.Target, true, names);
 
         run.Click("RebootCheckBox");
         EXPECT_FALSE(run.Checked("RebootCheckBox"));
