@@ -31,6 +31,9 @@ public:
 
 TInstallerUI& DefaultInstallerUI();
 
+// Asked by extraction before it replaces the brains a previous installation left.
+extern const char* const BrainsQuestion;
+
 // The uninstall entry's values beyond its name and command, for the system's list of programs.
 struct TUninstallDetails {
     std::string DisplayVersion;

@@ -11,11 +11,11 @@
 #include "app/PathUtils.h"
 #include "app/Utils.h"
 
-namespace {
-
 const char* const BrainsQuestion =
     "The brains of your previous Orvand have been found in the target folder.\r\n"
     "Would you like to replace them with new brains?";
+
+namespace {
 
 std::string FullPath(const std::string& Path) {
     char buffer[MAX_PATH * 2];

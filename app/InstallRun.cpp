@@ -20,6 +20,8 @@ bool FileExists(const std::string& Path) {
 
 }  // namespace
 
+const char* const RunningProductQuestion = "Running Orvand application detected. Terminate setup?";
+
 bool PrepareTarget(TInstaller& Installer, const std::string& Folder) {
     // A relative path would be resolved against whatever folder setup, and later
     // the uninstaller, happens to run in: only absolute destinations are made.
@@ -84,7 +86,7 @@ void TInstallRun::SetStatus(const std::string& Text) {
 
 void TInstallRun::CloseRunningProduct() {
     while (!CloseRunningInstance())
-        if (FInstaller.UI().Confirm("Running Orvand application detected. Terminate setup?", "Confirm"))
+        if (FInstaller.UI().Confirm(RunningProductQuestion, "Confirm"))
             FInstaller.UI().Halt();
 }
 

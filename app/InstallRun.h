@@ -14,6 +14,9 @@
 
 // Location page: makes the folder, opens the journal in it behind its banner
 // and makes temp. False when the folder is relative or cannot be made.
+// Asked while a running product does not close; Yes ends setup.
+extern const char* const RunningProductQuestion;
+
 bool PrepareTarget(TInstaller& Installer, const std::string& Folder);
 
 class TInstallRun {
