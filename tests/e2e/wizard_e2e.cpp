@@ -1243,6 +1243,10 @@ TEST(Silent, InstallsIntoTheProposedFolderLikeTheWizardAndRemovesWithoutAWindow)
     const char* const MenuContainer = "Software\\Microsoft\\Internet Explorer\\MenuExt";
     const bool menuContainerMissing = !KeyExists(HKEY_CURRENT_USER, MenuContainer);
     WarmUpWinInet();
+    // The shell caches where the desktop and Start menu are whenever it is asked: asked now, an earlier
+    // scenario's moved folders are not taken for a change of this one.
+    SpecialFolder(CSIDL_DESKTOPDIRECTORY);
+    SpecialFolder(CSIDL_PROGRAMS);
     const snapshot::TScope scope = snapshot::PrefixScope();
     const snapshot::TSnapshot before = snapshot::TSnapshot::Take(scope);
     UninstallAtEnd cleanup(target);
