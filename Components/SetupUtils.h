@@ -31,6 +31,19 @@ public:
 
 TInstallerUI& DefaultInstallerUI();
 
+// Asked by extraction before it replaces the brains a previous installation left.
+extern const char* const BrainsQuestion;
+
+// The uninstall entry's values beyond its name and command, for the system's list of programs.
+struct TUninstallDetails {
+    std::string DisplayVersion;
+    std::string Publisher;
+    std::string DisplayIcon;
+    std::string InstallLocation;
+    uint32_t EstimatedSizeKiB = 0;
+    std::string URLInfoAbout;
+};
+
 class TInstaller {
 public:
     // Opens the running program's own executable as the package.
@@ -64,8 +77,13 @@ public:
                         const std::string& LinkName, const std::string& SubFolder);
     void WriteRegistryString(HKEY RootKey, const std::string& KeyPath, const std::string& ValueName,
                              const std::string& Value, bool CreateKey);
+    // A number value (REG_DWORD), journalled as a string value is.
+    void WriteRegistryNumber(HKEY RootKey, const std::string& KeyPath, const std::string& ValueName, uint32_t Value,
+                             bool CreateKey);
+    // "DisplayName" and "UninstallString", then the details, "NoModify" and "NoRepair",
+    // and last "QuietUninstallString": the uninstall command with " -silent".
     void WriteUninstallEntry(const std::string& DisplayName, const std::string& ProgramPath,
-                             const std::string& Arguments);
+                             const std::string& Arguments, const TUninstallDetails& Details);
     void WriteAutostartEntry(const std::string& ProgramPath);
     void AddMenuExtension(const std::string& MenuText, const std::string& ScriptPath, int32_t Contexts);
     void RegisterComLibrary(const std::string& LibraryPath);
@@ -106,6 +124,8 @@ public:
     std::unique_ptr<TWinFileStream> FPackage;
     std::string FTargetFolder;
     bool FReplaceBrains = false;
+    // Bytes of the files ExtractPackage has written, for the uninstall entry's size.
+    uint64_t FExtractedBytes = 0;
     TFileDataDynArray FDirectory;
     std::shared_ptr<IXMLSetupType> FConfiguration;
 

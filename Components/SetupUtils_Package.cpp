@@ -11,11 +11,11 @@
 #include "app/PathUtils.h"
 #include "app/Utils.h"
 
-namespace {
-
 const char* const BrainsQuestion =
     "The brains of your previous Orvand have been found in the target folder.\r\n"
     "Would you like to replace them with new brains?";
+
+namespace {
 
 std::string FullPath(const std::string& Path) {
     char buffer[MAX_PATH * 2];
@@ -122,6 +122,7 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
                 if (pending && !SetDeleteOnClose(out.Handle(), false))
                     throw EInstallException(SysErrorMessage(GetLastError()));
                 WriteJournal(Journal::CreateFile, destFile);
+                FExtractedBytes += static_cast<uint32_t>(Entry.Size);
             } catch (...) {
                 // A half-written or unjournalled file would pass for a good one.
                 removeByName = !SetDeleteOnClose(out.Handle(), true);
@@ -136,6 +137,8 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
 }
 
 void TInstaller::ExtractPackage(HWND StatusLabel, HWND ProgressBar) {
+    // The configuration extracted before is not the product's.
+    FExtractedBytes = 0;
     const TFileDataDynArray& entries = ReadPackageDirectory();
     int count = static_cast<int>(entries.size());
     SendMessageA(ProgressBar, PBM_SETRANGE32, 0, count - 1);

@@ -103,24 +103,33 @@ void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, con
     });
 }
 
+namespace {
+
+// Opens KeyPath for writing, creating and journalling it first when asked.
+void OpenForWriting(TInstaller& Installer, TKey& Key, HKEY RootKey, const std::string& KeyPath, bool CreateKey) {
+    const std::string cannotCreate = Format("Couldn't create registry key \"%s\"", KeyPath.c_str());
+    {
+        TKey probe;
+        bool exists = RegOpenKeyExA(RootKey, KeyPath.c_str(), 0, KEY_READ, probe.Out()) == ERROR_SUCCESS;
+        if (!exists && CreateKey) {
+            TKey created;
+            if (RegCreateKeyExA(RootKey, KeyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                created.Out(), nullptr) != ERROR_SUCCESS)
+                throw EInstallException(cannotCreate);
+            Installer.WriteJournal(Journal::CreateRegKey, RootNumber(RootKey) + "|" + KeyPath);
+        }
+    }
+    if (RegOpenKeyExA(RootKey, KeyPath.c_str(), 0, KEY_ALL_ACCESS, Key.Out()) != ERROR_SUCCESS)
+        throw EInstallException(cannotCreate);
+}
+
+}  // namespace
+
 void TInstaller::WriteRegistryString(HKEY RootKey, const std::string& KeyPath, const std::string& ValueName,
                                      const std::string& Value, bool CreateKey) {
     AsInstallError([&] {
-        const std::string cannotCreate = Format("Couldn't create registry key \"%s\"", KeyPath.c_str());
-        {
-            TKey probe;
-            bool exists = RegOpenKeyExA(RootKey, KeyPath.c_str(), 0, KEY_READ, probe.Out()) == ERROR_SUCCESS;
-            if (!exists && CreateKey) {
-                TKey created;
-                if (RegCreateKeyExA(RootKey, KeyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                    nullptr, created.Out(), nullptr) != ERROR_SUCCESS)
-                    throw EInstallException(cannotCreate);
-                WriteJournal(Journal::CreateRegKey, RootNumber(RootKey) + "|" + KeyPath);
-            }
-        }
         TKey key;
-        if (RegOpenKeyExA(RootKey, KeyPath.c_str(), 0, KEY_ALL_ACCESS, key.Out()) != ERROR_SUCCESS)
-            throw EInstallException(cannotCreate);
+        OpenForWriting(*this, key, RootKey, KeyPath, CreateKey);
         LONG result = RegSetValueExA(key.Get(), ValueName.c_str(), 0, REG_SZ,
                                      reinterpret_cast<const BYTE*>(Value.c_str()), static_cast<DWORD>(Value.size() + 1));
         if (result != ERROR_SUCCESS) throw EInstallException(SysErrorMessage(static_cast<DWORD>(result)));
@@ -128,12 +137,35 @@ void TInstaller::WriteRegistryString(HKEY RootKey, const std::string& KeyPath, c
     });
 }
 
+void TInstaller::WriteRegistryNumber(HKEY RootKey, const std::string& KeyPath, const std::string& ValueName,
+                                     uint32_t Value, bool CreateKey) {
+    AsInstallError([&] {
+        TKey key;
+        OpenForWriting(*this, key, RootKey, KeyPath, CreateKey);
+        DWORD number = Value;
+        LONG result = RegSetValueExA(key.Get(), ValueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                                     sizeof(number));
+        if (result != ERROR_SUCCESS) throw EInstallException(SysErrorMessage(static_cast<DWORD>(result)));
+        WriteJournal(Journal::CreateRegValue, RootNumber(RootKey) + "|" + KeyPath + "|" + ValueName);
+    });
+}
+
 void TInstaller::WriteUninstallEntry(const std::string& DisplayName, const std::string& ProgramPath,
-                                     const std::string& Arguments) {
+                                     const std::string& Arguments, const TUninstallDetails& Details) {
     WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName", DisplayName, true);
     std::string command = QuotedProgram(ProgramPath);
     if (!Arguments.empty()) command += " " + Arguments;
     WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString", command, true);
+    WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayVersion", Details.DisplayVersion, true);
+    WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "Publisher", Details.Publisher, true);
+    WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayIcon", Details.DisplayIcon, true);
+    WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "InstallLocation", Details.InstallLocation, true);
+    WriteRegistryNumber(HKEY_LOCAL_MACHINE, UninstallKey, "EstimatedSize", Details.EstimatedSizeKiB, true);
+    // Setup has neither a change nor a repair mode: the list offers only removal.
+    WriteRegistryNumber(HKEY_LOCAL_MACHINE, UninstallKey, "NoModify", 1, true);
+    WriteRegistryNumber(HKEY_LOCAL_MACHINE, UninstallKey, "NoRepair", 1, true);
+    WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "URLInfoAbout", Details.URLInfoAbout, true);
+    WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString", command + " -silent", true);
 }
 
 void TInstaller::WriteAutostartEntry(const std::string& ProgramPath) {

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "app/Utils.h"
+#include "support/VersionInfo.h"
 
 namespace {
 
@@ -18,6 +19,8 @@ bool FileExists(const std::string& Path) {
 }
 
 }  // namespace
+
+const char* const RunningProductQuestion = "Running Orvand application detected. Terminate setup?";
 
 bool PrepareTarget(TInstaller& Installer, const std::string& Folder) {
     // A relative path would be resolved against whatever folder setup, and later
@@ -83,7 +86,7 @@ void TInstallRun::SetStatus(const std::string& Text) {
 
 void TInstallRun::CloseRunningProduct() {
     while (!CloseRunningInstance())
-        if (FInstaller.UI().Confirm("Running Orvand application detected. Terminate setup?", "Confirm"))
+        if (FInstaller.UI().Confirm(RunningProductQuestion, "Confirm"))
             FInstaller.UI().Halt();
 }
 
@@ -105,12 +108,24 @@ void TInstallRun::InstallPrerequisites(const std::vector<TPrerequisite>& Prerequ
     }
 }
 
+TUninstallDetails TInstallRun::UninstallDetails() {
+    std::shared_ptr<IVerInfo> version = GetAppVersionInfo();
+    TUninstallDetails details;
+    details.DisplayVersion = version->GetProductVersion() + "." + version->GetProductRevision();
+    details.Publisher = version->GetCompanyName();
+    details.DisplayIcon = FInstaller.FTargetFolder + "orvand.exe";
+    details.InstallLocation = FInstaller.FTargetFolder;
+    details.EstimatedSizeKiB = static_cast<uint32_t>((FInstaller.FExtractedBytes + 1023) / 1024);
+    details.URLInfoAbout = version->GetProductHomepage();
+    return details;
+}
+
 void TInstallRun::RegisterProduct() {
     const std::string target = FInstaller.FTargetFolder;
     FInstaller.CreateShortcut(DesktopFolder, target + "orvand.exe", "", "Orvand.lnk", "");
     FInstaller.CreateShortcut(ProgramsFolder, target + "orvand.exe", "", "Orvand.lnk", "Orvand");
     FInstaller.CreateShortcut(ProgramsFolder, target + "install.exe", "-remove", "Uninstall.lnk", "Orvand");
-    FInstaller.WriteUninstallEntry("Orvand", target + "install.exe", "-remove");
+    FInstaller.WriteUninstallEntry("Orvand", target + "install.exe", "-remove", UninstallDetails());
     FInstaller.WriteAutostartEntry(target + "orvand.exe");
     FInstaller.AddMenuExtension("&Copy to Orvand", target + DataFolder + "script.htm", 0x10);
     FInstaller.RegisterComLibrary(target + "bridge.ocx");

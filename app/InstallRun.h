@@ -14,6 +14,9 @@
 
 // Location page: makes the folder, opens the journal in it behind its banner
 // and makes temp. False when the folder is relative or cannot be made.
+// Asked while a running product does not close; Yes ends setup.
+extern const char* const RunningProductQuestion;
+
 bool PrepareTarget(TInstaller& Installer, const std::string& Folder);
 
 class TInstallRun {
@@ -42,6 +45,7 @@ private:
     void FetchPrerequisites(const std::vector<TPrerequisite>& Prerequisites);
     void InstallPrerequisites(const std::vector<TPrerequisite>& Prerequisites);
     void RegisterProduct();
+    TUninstallDetails UninstallDetails();
 
     TInstaller& FInstaller;
     HWND FStatusLabel, FProgressBar;

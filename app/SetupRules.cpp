@@ -34,3 +34,46 @@ std::vector<TPrerequisite> ListPrerequisites(const TComponentChoice& Choice,
     if (Choice.Tts3000) add("lhttseng.exe");
     return list;
 }
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& Arguments) {
+    TCommandLine command;
+    const bool remove = !Arguments.empty() && (Arguments[0] == "-uninstall" || Arguments[0] == "-remove");
+    size_t next = 0;
+    if (remove && Arguments.size() > 1 && Arguments[1] == "-silent") {
+        command.Mode = TRunMode::SilentRemove;
+        next = 2;
+    } else if (remove) {
+        command.Mode = TRunMode::Uninstall;
+        return command;
+    } else if (!Arguments.empty() && Arguments[0] == "-silent") {
+        command.Mode = TRunMode::SilentInstall;
+        next = 1;
+    } else {
+        return command;
+    }
+    // The first fault is reported; the rest is still read, so that a -log after it gets the message.
+    auto refuse = [&](const std::string& Why) {
+        if (command.Error.empty()) command.Error = Why;
+    };
+    bool folderGiven = false, logGiven = false;
+    for (size_t i = next; i < Arguments.size(); ++i) {
+        const std::string& argument = Arguments[i];
+        if (argument.rfind("-log=", 0) == 0) {
+            if (logGiven) refuse("-log is given twice.");
+            logGiven = true;
+            command.LogFile = argument.substr(5);
+            if (command.LogFile.empty()) refuse("-log needs a file name.");
+        } else if (argument.rfind("-dir=", 0) == 0 && command.Mode == TRunMode::SilentInstall) {
+            if (folderGiven) refuse("-dir is given twice.");
+            folderGiven = true;
+            command.Folder = argument.substr(5);
+            // Relative to whatever folder setup, and later its uninstaller, runs in: never.
+            if (!IsAbsoluteFolderPath(command.Folder))
+                refuse("-dir needs a full path such as C:\\Program Files\\Orvand, not \"" + command.Folder + "\".");
+        } else {
+            refuse("Unknown argument \"" + argument + "\".");
+        }
+    }
+    if (!command.Error.empty()) command.Mode = TRunMode::BadArguments;
+    return command;
+}

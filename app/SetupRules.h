@@ -33,3 +33,28 @@ std::vector<TPrerequisite> ListPrerequisites(const TComponentChoice& Choice,
                                              const std::function<bool(const std::string&)>& PackageContains);
 
 extern const char* const RebootNotice;
+
+// What the command line asks for.
+enum class TRunMode { Wizard, Uninstall, SilentInstall, SilentRemove, BadArguments };
+
+struct TCommandLine {
+    TRunMode Mode = TRunMode::Wizard;
+    std::string Folder;   // -dir=PATH of a silent install, as given
+    std::string LogFile;  // -log=FILE, as given
+    std::string Error;    // why BadArguments
+};
+
+// Arguments without the program's name. The interactive modes go by the first
+// argument alone and ignore the rest. "-silent" first, or right after "-remove"
+// or "-uninstall", asks for the silent modes; their further arguments must be
+// -dir=PATH (an absolute folder, install only) and -log=FILE, each at most once.
+TCommandLine ParseCommandLine(const std::vector<std::string>& Arguments);
+
+// The exit codes of the silent modes; the interactive modes always end with 0.
+enum TExitCode : int {
+    ExitSuccess = 0,
+    ExitRestartNeeded = 3010,  // prerequisites were installed
+    ExitFailure = 1603,
+    ExitProductRunning = 32,  // the product did not close when asked
+    ExitBadArguments = 1639,
+};

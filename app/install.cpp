@@ -4,34 +4,36 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <vector>
 
 #include "app/Application.h"
 #include "app/_setup.h"
 #include "app/_uninstall.h"
+#include "app/SilentRun.h"
 #include "app/Utils.h"
 #include "support/SystemLibrary.h"
 
 namespace {
 
-// The first argument exactly as given, or empty.
-std::string FirstArgument() {
+// The arguments exactly as given, without the program's name.
+std::vector<std::string> Arguments() {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    std::string first;
-    if (argv && argc > 1) first = WideToAnsi(argv[1]);
+    std::vector<std::string> arguments;
+    for (int i = 1; argv && i < argc; ++i) arguments.push_back(WideToAnsi(argv[i]));
     if (argv) LocalFree(argv);
-    return first;
+    return arguments;
 }
 
 }  // namespace
 
-bool IsUninstallArgument(const std::string& Argument) { return Argument == "-uninstall" || Argument == "-remove"; }
-
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     RestrictDllSearch();
+    const TCommandLine command = ParseCommandLine(Arguments());
+    if (command.Mode != TRunMode::Wizard && command.Mode != TRunMode::Uninstall) return RunSilent(command);
     Application.Initialize();
     try {
-        if (IsUninstallArgument(FirstArgument())) {
+        if (command.Mode == TRunMode::Uninstall) {
             Application.ShowMainForm = false;
             Application.SetMainForm(new TFormUninstall());
         } else {

@@ -68,4 +68,11 @@ std::shared_ptr<ILog> GetLog() {
     return SharedLog;
 }
 
+std::shared_ptr<TLog> OpenSharedLog(const std::string& FileName) {
+    auto log = std::make_shared<TLog>(FileName);
+    log->SetEnabled(true);
+    SharedLog = log;
+    return log;
+}
+
 void ReleaseLog() { SharedLog.reset(); }

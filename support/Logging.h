@@ -41,6 +41,9 @@ private:
 
 // The shared log object; created on first use.
 std::shared_ptr<ILog> GetLog();
+// Makes the shared log a switched-on one writing to FileName (empty: the
+// default name beside the program); the silent modes' messages go there.
+std::shared_ptr<TLog> OpenSharedLog(const std::string& FileName);
 // Drops the shared reference at the program's orderly end.
 void ReleaseLog();
 

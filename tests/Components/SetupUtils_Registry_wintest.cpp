@@ -6,6 +6,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <thread>
 
 #include "app/Utils.h"
@@ -133,32 +134,89 @@ TEST(WriteRegistryString, AFailureJournalsOnlyWhatWasDoneBefore) {
     EXPECT_EQ(Journal(installer), std::vector<std::string>{"CreteRegKey 2147483649|" + key});
 }
 
-TEST(WriteUninstallEntry, QuotesAPathWithBlanksAndJournalsTheKeyOnce) {
+namespace {
+
+// The values after "DisplayName" and "UninstallString", in the order they are written.
+const char* const DetailValues[] = {"DisplayVersion", "Publisher", "DisplayIcon",  "InstallLocation",     "EstimatedSize",
+                                    "NoModify",       "NoRepair",  "URLInfoAbout", "QuietUninstallString"};
+
+DWORD NumberValue(HKEY Root, const std::string& Key, const std::string& Name, DWORD* Type) {
+    std::vector<BYTE> data;
+    if (!ReadValue(Root, Key, Name, Type, &data) || data.size() != sizeof(DWORD)) return 0xFFFFFFFF;
+    DWORD value;
+    memcpy(&value, data.data(), sizeof(value));
+    return value;
+}
+
+}  // namespace
+
+TEST(WriteUninstallEntry, QuotesAPathWithBlanksJournalsTheKeyOnceAndEveryValue) {
     // The private test prefix holds no real product: a stale entry is from an earlier run.
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, UninstallKey);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKey);
     KeyGuard guard(HKEY_LOCAL_MACHINE, UninstallKey);
     const std::string arg = std::string("2147483650|") + UninstallKey;
+    auto valueLines = [&] {
+        std::vector<std::string> lines = {"CreteRegValue " + arg + "|DisplayName",
+                                          "CreteRegValue " + arg + "|UninstallString"};
+        for (const char* name : DetailValues) lines.push_back("CreteRegValue " + arg + "|" + name);
+        return lines;
+    };
+    TUninstallDetails details;
+    details.DisplayVersion = "2.2.93";
+    details.Publisher = "Orvand Software";
+    details.DisplayIcon = "C:\\Program Files\\Orvand\\orvand.exe";
+    details.InstallLocation = "C:\\Program Files\\Orvand\\";
+    details.EstimatedSizeKiB = 70000;
+    details.URLInfoAbout = "http://www.orvand.example/";
     TInstaller installer;
-    installer.WriteUninstallEntry("Orvand", "C:\\Program Files\\Orvand\\install.exe", "-remove");
-    EXPECT_EQ(Journal(installer), (std::vector<std::string>{"CreteRegKey " + arg, "CreteRegValue " + arg + "|DisplayName",
-                                                            "CreteRegValue " + arg + "|UninstallString"}));
+    installer.WriteUninstallEntry("Orvand", "C:\\Program Files\\Orvand\\install.exe", "-remove", details);
+    std::vector<std::string> expected = valueLines();
+    expected.insert(expected.begin(), "CreteRegKey " + arg);
+    EXPECT_EQ(Journal(installer), expected);
     EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName"), "Orvand");
     EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"),
               "\"C:\\Program Files\\Orvand\\install.exe\" -remove");
+    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString"),
+              "\"C:\\Program Files\\Orvand\\install.exe\" -remove -silent");
+    for (const auto& [name, text] : {std::pair{"DisplayVersion", "2.2.93"}, std::pair{"Publisher", "Orvand Software"},
+                                     std::pair{"DisplayIcon", "C:\\Program Files\\Orvand\\orvand.exe"},
+                                     std::pair{"InstallLocation", "C:\\Program Files\\Orvand\\"},
+                                     std::pair{"URLInfoAbout", "http://www.orvand.example/"}}) {
+        DWORD type = 0;
+        EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, UninstallKey, name, &type), std::string(text) + '\0') << name;
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ)) << name;
+    }
+    // The list of programs reads these as numbers.
+    for (const auto& [name, number] :
+         {std::pair{"EstimatedSize", 70000u}, std::pair{"NoModify", 1u}, std::pair{"NoRepair", 1u}}) {
+        DWORD type = 0;
+        EXPECT_EQ(NumberValue(HKEY_LOCAL_MACHINE, UninstallKey, name, &type), number) << name;
+        EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << name;
+    }
 
     // The key is there now: only the values; no blank after a path without arguments.
     installer.FPendingJournal.clear();
-    installer.WriteUninstallEntry("Orvand 2", "C:\\Orvand\\install.exe", "");
-    EXPECT_EQ(Journal(installer), (std::vector<std::string>{"CreteRegValue " + arg + "|DisplayName",
-                                                            "CreteRegValue " + arg + "|UninstallString"}));
+    details.EstimatedSizeKiB = 3;
+    installer.WriteUninstallEntry("Orvand 2", "C:\\Orvand\\install.exe", "", details);
+    EXPECT_EQ(Journal(installer), valueLines());
     EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName"), "Orvand 2");
     EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"), "C:\\Orvand\\install.exe");
+    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString"),
+              "C:\\Orvand\\install.exe -silent");
+    DWORD type = 0;
+    EXPECT_EQ(NumberValue(HKEY_LOCAL_MACHINE, UninstallKey, "EstimatedSize", &type), 3u);
 
     // A path that is quoted already is not quoted twice.
-    installer.WriteUninstallEntry("Orvand", "\"C:\\Program Files\\Orvand\\install.exe\"", "-remove");
+    installer.WriteUninstallEntry("Orvand", "\"C:\\Program Files\\Orvand\\install.exe\"", "-remove", details);
     EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"),
               "\"C:\\Program Files\\Orvand\\install.exe\" -remove");
+
+    // Each journalled value goes with its line, whatever its type.
+    TUninstaller uninstaller("C:\\");
+    for (const std::string& line : valueLines()) uninstaller.UndoCreateRegValue(line.substr(line.find(' ') + 1));
+    for (const char* name : DetailValues)
+        EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, UninstallKey, name), "(missing)") << name;
 }
 
 TEST(WriteAutostartEntry, StartsTheProductHiddenAndNeverJournalsTheRunKey) {

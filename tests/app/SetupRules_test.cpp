@@ -45,3 +45,63 @@ TEST(ListPrerequisites, AgentWhenMissingThenTheTickedComponentsInFixedOrder) {
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].InstallerName, "lhttseng.exe");
 }
+
+TEST(ParseCommandLine, TheInteractiveModesGoByTheFirstArgumentAlone) {
+    using V = std::vector<std::string>;
+    for (const V& arguments : {V{}, V{"extra"}, V{"-Remove"}, V{"extra", "-silent"}, V{"-SILENT"}, V{"-silent "},
+                               V{"extra", "-remove", "-silent"}})
+        EXPECT_EQ(ParseCommandLine(arguments).Mode, TRunMode::Wizard) << arguments.size();
+    for (const V& arguments : {V{"-remove"}, V{"-uninstall"}, V{"-remove", "extra"}, V{"-remove", "extra", "-silent"},
+                               V{"-remove", "-Silent"}})
+        EXPECT_EQ(ParseCommandLine(arguments).Mode, TRunMode::Uninstall) << arguments.size();
+}
+
+TEST(ParseCommandLine, SilentModesTakeAFolderAndALogOnce) {
+    TCommandLine c = ParseCommandLine({"-silent"});
+    EXPECT_EQ(c.Mode, TRunMode::SilentInstall);
+    EXPECT_EQ(c.Folder, "");
+    EXPECT_EQ(c.LogFile, "");
+    c = ParseCommandLine({"-silent", "-log=C:\\logs\\setup log.txt", "-dir=D:\\Apps\\Orvand"});
+    EXPECT_EQ(c.Mode, TRunMode::SilentInstall);
+    EXPECT_EQ(c.Folder, "D:\\Apps\\Orvand");
+    EXPECT_EQ(c.LogFile, "C:\\logs\\setup log.txt");
+    EXPECT_EQ(ParseCommandLine({"-silent", "-dir=\\\\server\\share\\Orvand\\"}).Folder, "\\\\server\\share\\Orvand\\");
+    for (const char* remove : {"-remove", "-uninstall"}) {
+        c = ParseCommandLine({remove, "-silent", "-log=out.log"});
+        EXPECT_EQ(c.Mode, TRunMode::SilentRemove) << remove;
+        EXPECT_EQ(c.LogFile, "out.log");
+    }
+    EXPECT_EQ(ParseCommandLine({"-remove", "-silent"}).Mode, TRunMode::SilentRemove);
+}
+
+TEST(ParseCommandLine, ASilentRunRefusesWhatItCannotHonourAndSaysWhy) {
+    struct Case {
+        std::vector<std::string> Arguments;
+        const char* Error;
+    };
+    const Case cases[] = {
+        {{"-silent", "-dir=Orvand"}, "-dir needs a full path such as C:\\Program Files\\Orvand, not \"Orvand\"."},
+        {{"-silent", "-dir="}, "-dir needs a full path such as C:\\Program Files\\Orvand, not \"\"."},
+        {{"-silent", "-dir=C:Orvand"}, "-dir needs a full path such as C:\\Program Files\\Orvand, not \"C:Orvand\"."},
+        {{"-silent", "-dir=C:\\a", "-dir=C:\\b"}, "-dir is given twice."},
+        {{"-silent", "-log=a", "-log=b"}, "-log is given twice."},
+        {{"-silent", "-log="}, "-log needs a file name."},
+        {{"-silent", "-reboot"}, "Unknown argument \"-reboot\"."},
+        {{"-silent", "-silent"}, "Unknown argument \"-silent\"."},
+        {{"-silent", "-DIR=C:\\a"}, "Unknown argument \"-DIR=C:\\a\"."},
+        // Removal takes its folder from where the uninstaller lies.
+        {{"-remove", "-silent", "-dir=C:\\a"}, "Unknown argument \"-dir=C:\\a\"."},
+        {{"-uninstall", "-silent", "extra"}, "Unknown argument \"extra\"."},
+    };
+    for (const Case& c : cases) {
+        TCommandLine command = ParseCommandLine(c.Arguments);
+        EXPECT_EQ(command.Mode, TRunMode::BadArguments) << c.Error;
+        EXPECT_EQ(command.Error, c.Error);
+    }
+    // The first fault is the one reported; a log named before or after it still gets the message.
+    EXPECT_EQ(ParseCommandLine({"-silent", "-what", "-dir=x"}).Error, "Unknown argument \"-what\".");
+    EXPECT_EQ(ParseCommandLine({"-silent", "-log=x.log", "-what"}).LogFile, "x.log");
+    EXPECT_EQ(ParseCommandLine({"-silent", "-what", "-log=x.log"}).LogFile, "x.log");
+    // Twice with the second one empty: the first fault only.
+    EXPECT_EQ(ParseCommandLine({"-silent", "-log=a", "-log="}).Error, "-log is given twice.");
+}

@@ -62,9 +62,14 @@ TEST(ProgramEntry, OnlyTheExactFirstArgumentUninstalls) {
     EXPECT_TRUE(AsksToUninstall("-remove"));
     EXPECT_TRUE(AsksToUninstall("-uninstall"));
     EXPECT_TRUE(AsksToUninstall("-remove extra"));
+    // Only "-silent" exactly, and right after it, makes the removal silent.
+    EXPECT_TRUE(AsksToUninstall("-remove -Silent"));
+    EXPECT_TRUE(AsksToUninstall("-uninstall extra -silent"));
     EXPECT_TRUE(OpensWizard("-Remove"));
     EXPECT_TRUE(OpensWizard("-REMOVE"));
     EXPECT_TRUE(OpensWizard("extra -remove"));
+    EXPECT_TRUE(OpensWizard("extra -silent"));
+    EXPECT_TRUE(OpensWizard("-SILENT"));
     EXPECT_TRUE(OpensWizard("\"-remove \""));
 }
 

@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "E2eUtil.h"
@@ -180,6 +181,11 @@ std::vector<std::string> ExtractedLines(const std::string& Target, bool FirstTim
     return lines;
 }
 
+// The uninstall entry's values, in the order they are written.
+const char* const UninstallValues[] = {"DisplayName",     "UninstallString", "DisplayVersion", "Publisher",
+                                       "DisplayIcon",     "InstallLocation", "EstimatedSize",  "NoModify",
+                                       "NoRepair",        "URLInfoAbout",    "QuietUninstallString"};
+
 // What the shortcuts and registrations write; keys and folders that exist already get no line.
 std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTime) {
     std::string programs = SpecialFolder(CSIDL_PROGRAMS) + "Orvand\\";
@@ -189,10 +195,9 @@ std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTi
     lines.push_back("CreateFile " + programs + "Orvand.lnk");
     lines.push_back("CreateFile " + programs + "Uninstall.lnk");
     if (FirstTime) lines.push_back("CreteRegKey " + uninstall);
-    for (const std::string& line :
-         {"CreteRegValue " + uninstall + "|DisplayName", "CreteRegValue " + uninstall + "|UninstallString",
-          "CreteRegValue 2147483649|" + std::string(RunKey) + "|Orvand", "CreteRegKey 2147483649|" + MenuKey,
-          "RegisterServer " + Target + "bridge.ocx"})
+    for (const char* value : UninstallValues) lines.push_back("CreteRegValue " + uninstall + "|" + value);
+    for (const std::string& line : {"CreteRegValue 2147483649|" + std::string(RunKey) + "|Orvand",
+                                    "CreteRegKey 2147483649|" + MenuKey, "RegisterServer " + Target + "bridge.ocx"})
         lines.push_back(line);
     return lines;
 }
@@ -266,8 +271,31 @@ std::string Shortcut(const std::string& File) {
     return text;
 }
 
-// The changes a finished run leaves, present or (after the uninstaller) all gone.
-void ExpectRegistered(const std::string& Target, bool Present) {
+// KiB of the files a first extraction writes into Target, Shipped installers (in temp\) included.
+DWORD ExtractedKiB(const std::string& Target, const std::vector<std::string>& Shipped) {
+    uint64_t bytes = 0;
+    for (const std::string& line : ExtractedLines(Target, true, true, Shipped)) {
+        if (line.rfind("CreateFile ", 0) != 0) continue;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        EXPECT_TRUE(GetFileAttributesExA(line.substr(11).c_str(), GetFileExInfoStandard, &data)) << line;
+        bytes += (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+    return static_cast<DWORD>((bytes + 1023) / 1024);
+}
+
+// A number value in this program's registry view, or "(none)".
+std::string RegistryNumber(HKEY Root, const std::string& Key, const char* Value) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!ReadValue(Root, Key, Value, &type, &data)) return "(none)";
+    if (type != REG_DWORD || data.size() != sizeof(DWORD)) return "(not a number)";
+    DWORD number;
+    memcpy(&number, data.data(), sizeof(number));
+    return std::to_string(number);
+}
+
+// The changes a finished first run leaves, present or (after the uninstaller) all gone.
+void ExpectRegistered(const std::string& Target, bool Present, const std::vector<std::string>& Shipped = {}) {
     std::string programs = SpecialFolder(CSIDL_PROGRAMS) + "Orvand\\";
     EXPECT_EQ(FileExists(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk"), Present);
     EXPECT_EQ(FileExists(programs + "Orvand.lnk"), Present);
@@ -280,6 +308,18 @@ void ExpectRegistered(const std::string& Target, bool Present) {
     EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName"), expect("Orvand"));
     EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"),
               expect(program("install.exe") + " -remove"));
+    // The rest of the entry, for the system's list of programs.
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString"),
+              expect(program("install.exe") + " -remove -silent"));
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayVersion"), expect("2.2.93"));
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "Publisher"), expect("Orvand Software"));
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayIcon"), expect(Target + "orvand.exe"));
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "InstallLocation"), expect(Target));
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "URLInfoAbout"), expect("http://www.orvand.example/"));
+    EXPECT_EQ(RegistryNumber(HKEY_LOCAL_MACHINE, UninstallKey, "EstimatedSize"),
+              Present ? std::to_string(ExtractedKiB(Target, Shipped)) : "(none)");
+    for (const char* flag : {"NoModify", "NoRepair"})
+        EXPECT_EQ(RegistryNumber(HKEY_LOCAL_MACHINE, UninstallKey, flag), expect("1")) << flag;
     EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, RunKey, "Orvand"), expect(program("orvand.exe") + " -hidden"));
     EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, MenuKey, nullptr), expect(Target + "data\\script.htm"));
     EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, BridgeKey, nullptr) != "(none)", Present);
@@ -675,7 +715,7 @@ TEST(Wizard, AFirstRunWithTheInstallersShippedShowsTheNoticeAndEndsOnTheRestartB
                                                     ExtractedLines(scene.Target, true, true, names),
                                                     RegisteredLines(scene.Target, true)});
         EXPECT_EQ(Joined(journal), Joined(expected));
-        ExpectRegistered(scene.Target, true);
+        ExpectRegistered(scene.Target, true, names);
 
         run.Click("RebootCheckBox");
         EXPECT_FALSE(run.Checked("RebootCheckBox"));
@@ -1208,4 +1248,171 @@ TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
         run.Click("FinishButton");
         EXPECT_EQ(run.WaitExit(60000), 0u);
     }
+
+namespace {
+
+BOOL CALLBACK NoteVisibleWindow(HWND Window, LPARAM Param) {
+    auto& search = *reinterpret_cast<TTaskbarSearch*>(Param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(Window, &owner);
+    char name[64] = "";
+    if (owner == search.ProcessId && IsWindowVisible(Window) && GetClassNameA(Window, name, sizeof(name)))
+        search.Titles.push_back(WindowText(Window) + " (" + name + ")");
+    return TRUE;
+}
+
+// Waits for the end of a silent run, watching that it never shows a window; its exit code.
+DWORD WaitSilentExit(TSetupRun& Run, DWORD Milliseconds = 120000) {
+    std::set<std::string> shown;
+    DWORD code = STILL_ACTIVE;
+    for (DWORD start = GetTickCount(); code == STILL_ACTIVE && GetTickCount() - start < Milliseconds;) {
+        TTaskbarSearch search{Run.ProcessId(), {}};
+        EnumWindows(NoteVisibleWindow, reinterpret_cast<LPARAM>(&search));
+        shown.insert(search.Titles.begin(), search.Titles.end());
+        code = Run.WaitExit(20);
+    }
+    EXPECT_EQ(Joined(std::vector<std::string>(shown.begin(), shown.end())), "") << "windows shown";
+    return code;
+}
+
+// "-dir=" and "-log=" arguments; a folder without its last "\", which would escape the quotation mark.
+std::string Quoted(const std::string& Option, std::string Path) {
+    if (Path.size() > 3 && Path.back() == '\\') Path.pop_back();
+    return "\"" + Option + Path + "\"";
+}
+
+bool HasLine(const std::string& Log, const std::string& Kind, const std::string& Text) {
+    return Log.find("][" + Kind + "] " + Text + "\r\n") != std::string::npos;
+}
+
+}  // namespace
+
+TEST(Silent, InstallsIntoTheProposedFolderLikeTheWizardAndRemovesWithoutAWindow) {
+    Components none(false);
+    TScenario scene;
+    TDistributor distributor;
+    std::string setup = PackSample(scene.Temp.Path(), {}, SampleConfiguration({distributor.Url()}));
+    const std::string target = std::string(BuildProgramFiles) + "Orvand\\";
+    ASSERT_FALSE(FolderExists(target)) << "left by an earlier run";
+    const std::string log = scene.Temp.Path() + "setup log.txt";
+    const char* const MenuContainer = "Software\\Microsoft\\Internet Explorer\\MenuExt";
+    const bool menuContainerMissing = !KeyExists(HKEY_CURRENT_USER, MenuContainer);
+    WarmUpWinInet();
+    // The shell caches where the desktop and Start menu are whenever it is asked: asked now, an earlier
+    // scenario's moved folders are not taken for a change of this one.
+    SpecialFolder(CSIDL_DESKTOPDIRECTORY);
+    SpecialFolder(CSIDL_PROGRAMS);
+    const snapshot::TScope scope = snapshot::PrefixScope();
+    const snapshot::TSnapshot before = snapshot::TSnapshot::Take(scope);
+    UninstallAtEnd cleanup(target);
+    {
+        TSetupRun run(setup, "-silent " + Quoted("-log=", log));
+        // Every component the components page would tick was installed: a restart is due.
+        EXPECT_EQ(WaitSilentExit(run), 3010u);
+    }
+    std::vector<std::string> names(std::begin(ComponentInstallers), std::end(ComponentInstallers));
+    std::vector<std::string> fetched;
+    for (const std::string& name : names) fetched.push_back("CreateFile " + target + "temp\\" + name);
+    std::vector<std::string> journal = Journal(target);
+    ASSERT_FALSE(journal.empty());
+    EXPECT_TRUE(IsBanner(journal[0])) << journal[0];
+    EXPECT_EQ(Joined(std::vector<std::string>(journal.begin() + 1, journal.end())),
+              Joined(Concat({{"CreateFolder " + target, "CreateFolder " + target + "temp\\",
+                              "CreateFile " + target + "temp\\setup.xml"},
+                             fetched, ExtractedLines(target, true, true), RegisteredLines(target, true)})));
+    ExpectRegistered(target, true);
+    // The installers ran in the wizard's order; no character was fetched, nothing else started.
+    EXPECT_EQ(ReadFileText(scene.RunLog), "MSagent.exe \r\nspchapi.exe \r\ntv_enua.exe \r\nlhttseng.exe \r\n");
+    EXPECT_EQ(distributor.Requests(), (std::vector<std::string>{"/ok/setup.xml", "/ok/MSagent.exe", "/ok/spchapi.exe",
+                                                                 "/ok/tv_enua.exe", "/ok/lhttseng.exe"}));
+    EXPECT_EQ(FindWindowA("TMainOrvandForm", "Orvand"), nullptr) << "the product started";
+    // The notice a box would have shown, in one line.
+    const std::string text = ReadFileText(log);
+    EXPECT_TRUE(HasLine(text, "DEBUG",
+                        "Information: During the installation process the program may ask to reboot.  Please, DO NOT "
+                        "REBOOT until you see \"ORVAND SETUP COMPLETED SUCCESSFULLY\""))
+        << text;
+    EXPECT_TRUE(HasLine(text, "DEBUG", "Character not downloaded: Bramble")) << text;
+    EXPECT_TRUE(HasLine(text, "DEBUG", "Exit code 3010")) << text;
+
+    // The system's quiet command, as a deployment tool runs it; without -log the log lies beside the program.
+    const std::string quiet = RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString");
+    ASSERT_EQ(quiet.rfind("\"" + target + "install.exe\" ", 0), 0u) << quiet;
+    {
+        TSetupRun remove(target + "install.exe", quiet.substr(target.size() + 14));
+        EXPECT_EQ(WaitSilentExit(remove), 0u);
+    }
+    ExpectRegistered(target, false);
+    EXPECT_TRUE(HasLine(ReadFileText(target + "install-setup.log"), "DEBUG", "Exit code 0"));
+    SetAllComponents(false);
+    std::vector<snapshot::TChange> left = snapshot::Compare(before, snapshot::TSnapshot::Take(scope));
+    std::vector<std::string> expected = {"+ " + target, "+ " + target + "install-setup.log",
+                                         "+ " + target + "install.exe"};
+    if (menuContainerMissing) expected.push_back(std::string("+ HKCU\\") + MenuContainer);
+    std::sort(expected.begin(), expected.end(),
+              [](const std::string& a, const std::string& b) { return _stricmp(a.c_str() + 2, b.c_str() + 2) < 0; });
+    EXPECT_EQ(snapshot::Lines(left), expected) << snapshot::Describe(left);
+    RemoveTree(target);
+    if (menuContainerMissing) RegDeleteKeyA(HKEY_CURRENT_USER, MenuContainer);
+}
+
+TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
+    Components all(true);
+    TScenario scene;
+    std::string setup = PackSample(scene.Temp.Path(), {}, SampleConfiguration({}));
+    const std::string log = scene.Temp.Path() + "silent.log";
+    UninstallAtEnd cleanup(scene.Target);
+    // Refused before anything is made.
+    {
+        TSetupRun run(setup, "-silent -dir=Orvand " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(run, 20000), 1639u);
+        EXPECT_TRUE(HasLine(ReadFileText(log), "ERROR",
+                            "-dir needs a full path such as C:\\Program Files\\Orvand, not \"Orvand\"."))
+            << ReadFileText(log);
+        EXPECT_FALSE(FolderExists(scene.Target));
+    }
+    // Everything present: nothing to run, nothing to restart for; no product start either.
+    {
+        TSetupRun run(setup, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(run), 0u);
+    }
+    ExpectRegistered(scene.Target, true);
+    Sleep(500);
+    EXPECT_FALSE(FileExists(scene.RunLog)) << "something was started";
+    // A product that will not close: the removal gives up after the usual wait, removing nothing.
+    struct Product {
+        PROCESS_INFORMATION Process = StartProgram(Fixture("orvand.exe"), "-ignore-close -lifetime=60000");
+        ~Product() {
+            TerminateProcess(Process.hProcess, 0);
+            WaitExit(Process, 10000);
+            CloseHandle(Process.hProcess);
+        }
+    };
+    {
+        Product product;
+        ASSERT_NE(WaitProductWindow(10000), nullptr);
+        TSetupRun remove(scene.Target + "install.exe", "-remove -silent " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(remove, 30000), 32u);
+        EXPECT_TRUE(HasLine(ReadFileText(log), "ERROR",
+                            "Uninstaller find started Orvand application. Plase close it and tray again."));
+        ExpectRegistered(scene.Target, true);
+        // Setup asks a running product to close as well; it ends with the same code.
+        TSetupRun again(setup, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(again, 60000), 32u);
+        EXPECT_TRUE(HasLine(ReadFileText(log), "DEBUG",
+                            "Confirm: Running Orvand application detected. Terminate setup? Answered: Yes"));
+    }
+    {
+        TSetupRun remove(scene.Target + "install.exe", "-uninstall -silent " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(remove), 0u);
+    }
+    ExpectRegistered(scene.Target, false);
+    // Removed already: nothing to remove is no success.
+    {
+        TSetupRun remove(scene.Target + "install.exe", "-remove -silent " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(remove, 20000), 1603u);
+        EXPECT_TRUE(HasLine(ReadFileText(log), "ERROR",
+                            "There is no installation in " + scene.Target + ": its install.log is missing."));
+    }
+    RemoveTree(scene.Target);
 }

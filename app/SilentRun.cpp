@@ -1,0 +1,154 @@
+#include "app/SilentRun.h"
+
+#include <objbase.h>
+
+#include "Components/SetupUtils.h"
+#include "app/Application.h"
+#include "app/InstallRun.h"
+#include "app/Utils.h"
+#include "support/Logging.h"
+
+namespace {
+
+// Thrown where the program would end at once: unwinds to RunSilent with the exit code.
+struct TSilentEnd {
+    int Code;
+};
+
+// One log line a message: a box's line breaks become blanks.
+std::string OneLine(const std::string& Text) {
+    std::string line;
+    for (size_t i = 0; i < Text.size(); ++i) {
+        if (Text[i] == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n') continue;
+        line += Text[i] == '\r' || Text[i] == '\n' ? ' ' : Text[i];
+    }
+    return line;
+}
+
+// The engines' questions answered without asking, their errors written to the log.
+class TSilentUI : public TInstallerUI {
+public:
+    explicit TSilentUI(ILog& Log) : FLog(Log) {}
+    bool Confirm(const std::string& Text, const std::string& Caption) override {
+        // Setup cannot wait for a product that will not close; the user's grown brains stay.
+        bool yes = Text == RunningProductQuestion;
+        if (yes) FExitCode = ExitProductRunning;
+        FLog.Debug(Caption + ": " + OneLine(Text) + " Answered: " + (yes ? "Yes" : "No"));
+        return yes;
+    }
+    void ShowError(const std::string& Text, const std::string&) override {
+        FLog.Error(OneLine(Text));
+        FExitCode = ExitFailure;
+    }
+    void ProcessMessages() override { Application.ProcessMessages(); }
+    bool Terminated() override { return false; }
+    [[noreturn]] void Halt() override { throw TSilentEnd{FExitCode}; }
+    HWND MainWindow() override { return nullptr; }
+
+private:
+    ILog& FLog;
+    int FExitCode = ExitFailure;
+};
+
+bool FileExists(const std::string& Path) {
+    DWORD attributes = GetFileAttributesA(Path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int Install(const TCommandLine& Command, ILog& Log) {
+    TSilentUI ui(Log);
+    TInstaller installer;
+    installer.SetUI(&ui);
+    if (!installer.VerifyPackage()) {
+        ui.ShowError("The Orvand distributive was damaged", "Error");
+        return ExitFailure;
+    }
+    const std::string folder = Command.Folder.empty() ? NormalizeFolderPath(GetProgramFilesFolder()) + "Orvand\\"
+                                                      : NormalizeFolderPath(Command.Folder);
+    Log.Debug("Installing into " + folder);
+    if (!PrepareTarget(installer, folder)) {
+        ui.ShowError("Could not create distination folder", "Error");
+        return ExitFailure;
+    }
+    // The components page's defaults: every speech component that is missing.
+    TComponentChoice speech;
+    speech.SpeechApi = !installer.IsSpeechApiInstalled();
+    speech.TruVoice = !installer.IsTruVoiceEngineInstalled();
+    speech.Tts3000 = !installer.IsTts3000EngineInstalled();
+    TInstallRun run(installer, nullptr, nullptr);
+    run.OnListed = [&](bool InstallersToRun) {
+        if (InstallersToRun) Log.Debug("Information: " + OneLine(RebootNotice));
+    };
+    const bool installersRan = run.Run(speech);
+    int present = 0;
+    for (const std::shared_ptr<IXMLCharacterType>& character : run.CharactersToOffer(present))
+        Log.Debug("Character not downloaded: " + WideToAnsi(character->Name()));
+    if (present == 0) Log.Debug("No Orvand character is installed; run setup with its window to download one.");
+    Log.Debug(installersRan ? "Installed; the computer must be restarted to finish." : "Installed.");
+    return installersRan ? ExitRestartNeeded : ExitSuccess;
+}
+
+int Remove(ILog& Log) {
+    Log.Debug("Removing from " + ProgramFolder);
+    if (!CloseRunningInstance()) {
+        Log.Error("Uninstaller find started Orvand application. Plase close it and tray again.");
+        return ExitProductRunning;
+    }
+    // Without its journal the folder is no installation: nothing would be removed.
+    if (!FileExists(ProgramFolder + "install.log")) {
+        Log.Error("There is no installation in " + ProgramFolder + ": its install.log is missing.");
+        return ExitFailure;
+    }
+    try {
+        TUninstaller uninstaller;
+        uninstaller.Uninstall();
+    } catch (const EInstallException&) {
+        return ExitFailure;  // the uninstaller has logged its message
+    }
+    Log.Debug("Removed.");
+    return ExitSuccess;
+}
+
+}  // namespace
+
+int RunSilent(const TCommandLine& Command) {
+    const bool comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    std::shared_ptr<TLog> log = OpenSharedLog(Command.LogFile);
+    int code = ExitFailure;
+    try {
+        // Written first: a log that cannot be written would hide every later message.
+        log->Debug("Orvand setup started with " + OneLine(GetCommandLineA()));
+    } catch (const std::exception&) {
+        code = Command.LogFile.empty() ? ExitFailure : ExitBadArguments;
+        ReleaseLog();
+        if (comInitialized) CoUninitialize();
+        return code;
+    }
+    try {
+        switch (Command.Mode) {
+            case TRunMode::SilentInstall:
+                code = Install(Command, *log);
+                break;
+            case TRunMode::SilentRemove:
+                code = Remove(*log);
+                break;
+            default:
+                log->Error(Command.Error);
+                code = ExitBadArguments;
+                break;
+        }
+    } catch (const TSilentEnd& end) {
+        code = end.Code;
+    } catch (const std::exception& e) {
+        log->Error(ExceptionMessageText(e.what()));
+        code = ExitFailure;
+    }
+    try {
+        log->Debug("Exit code " + std::to_string(code));
+    } catch (const std::exception&) {
+    }
+    log.reset();
+    ReleaseLog();
+    if (comInitialized) CoUninitialize();
+    return code;
+}
