@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <stdexcept>
-#include <thread>
+#include <functional>
 
 namespace snapshot {
 
@@ -275,14 +275,29 @@ TSnapshot TSnapshot::Take(const TScope& Scope) {
     const std::vector<TWalker::TSubtree>& subtrees = walker.Deferred;
     std::vector<TSnapshot> parts(4);
     std::atomic<size_t> next{0};
-    std::vector<std::thread> threads;
+    std::vector<std::function<void()>> jobs;
     for (TSnapshot& part : parts)
-        threads.emplace_back([&] {
+        jobs.push_back([&] {
             TWalker own(Scope, part);
             for (size_t i; (i = next++) < subtrees.size();)
                 own.Key(subtrees[i].Root, subtrees[i].RootName, subtrees[i].Path, subtrees[i].Depth);
         });
-    for (std::thread& t : threads) t.join();
+    // The system's threads: under Wine a winpthreads thread starting while another
+    // is joined has been seen to wait for it forever.
+    std::vector<HANDLE> threads;
+    auto run = [](void* Job) -> DWORD {
+        (*static_cast<std::function<void()>*>(Job))();
+        return 0;
+    };
+    for (std::function<void()>& job : jobs) {
+        if (HANDLE thread = CreateThread(nullptr, 0, run, &job, 0, nullptr))
+            threads.push_back(thread);
+        else
+            job();
+    }
+    if (!threads.empty())
+        WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
+    for (HANDLE thread : threads) CloseHandle(thread);
     for (TSnapshot& part : parts) snapshot.FItems.merge(part.FItems);
     if (derive) DeriveClassesRoot(snapshot, walker);
     return snapshot;
