@@ -1248,6 +1248,7 @@ TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
         run.Click("FinishButton");
         EXPECT_EQ(run.WaitExit(60000), 0u);
     }
+}
 
 namespace {
 
