@@ -245,6 +245,9 @@ TScope PrefixScope() {
         // Wine's fonts for the code page of the program that started last: setup
         // speaks UTF-8, the tests the system's code page, and each start rewrites them.
         "HKCU\\Software\\Wine\\Fonts|Codepages",
+        // The user's certificate stores, which Wine makes the first time a program
+        // checks a certificate (an HTTPS download); setup stores no certificate.
+        "HKCU\\Software\\Microsoft\\SystemCertificates",
         "HKLM\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts",
         "HKLM\\System\\ControlSet001\\Hardware Profiles\\Current\\Software\\Fonts",
     };
