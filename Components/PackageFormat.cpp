@@ -86,7 +86,73 @@ private:
     bool FEnded = false;
 };
 
+uint32_t GetLE32(const uint8_t* Bytes) {
+    return static_cast<uint32_t>(Bytes[0]) | static_cast<uint32_t>(Bytes[1]) << 8 |
+           static_cast<uint32_t>(Bytes[2]) << 16 | static_cast<uint32_t>(Bytes[3]) << 24;
+}
+
+// Up to Count bytes from Position; how many the file holds there.
+size_t ReadAt(TStream& File, int64_t Position, int64_t Length, uint8_t* Buffer, size_t Count) {
+    if (Position < 0 || Position >= Length) return 0;
+    File.SetPosition(Position);
+    size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(Count), Length - Position));
+    size_t got = 0;
+    while (got < want) {
+        size_t n = File.Read(Buffer + got, want - got);
+        if (n == 0) break;
+        got += n;
+    }
+    return got;
+}
+
 }  // namespace
+
+TSignatureFields ReadSignatureFields(TStream& File) {
+    const int64_t length = File.Size();
+    uint8_t dos[64];
+    if (ReadAt(File, 0, length, dos, sizeof(dos)) < sizeof(dos) || dos[0] != 'M' || dos[1] != 'Z') return {};
+    const int64_t pe = GetLE32(dos + 0x3C);
+    // "PE\0\0", the file header, and the optional header as far as PE32+ has its certificate entry.
+    uint8_t head[24 + 152];
+    size_t got = ReadAt(File, pe, length, head, sizeof(head));
+    if (got < 26 || std::memcmp(head, "PE\0\0", 4) != 0) return {};
+    const uint8_t* optional = head + 24;
+    const uint16_t magic = static_cast<uint16_t>(optional[0] | optional[1] << 8);
+    size_t directories = magic == 0x10B ? 96 : magic == 0x20B ? 112 : 0;  // PE32, PE32+
+    if (directories == 0) return {};
+    const size_t entryEnd = directories + 5 * 8;  // the fifth directory is the certificate table
+    const size_t optionalSize = static_cast<size_t>(head[20] | head[21] << 8);
+    if (got < 24 + entryEnd || optionalSize < entryEnd || GetLE32(optional + directories - 4) < 5) return {};
+    TSignatureFields fields;
+    fields.CheckSumAt = pe + 24 + 64;
+    fields.TableEntryAt = pe + 24 + static_cast<int64_t>(directories) + 4 * 8;
+    fields.TableStart = GetLE32(optional + directories + 4 * 8);
+    fields.TableSize = GetLE32(optional + directories + 4 * 8 + 4);
+    return fields;
+}
+
+bool EndsInCertificateTable(const TSignatureFields& Fields, int64_t FileLength) {
+    return Fields.TableEntryAt >= 0 && Fields.TableSize > 0 && Fields.TableStart + Fields.TableSize == FileLength &&
+           Fields.TableEntryAt + 8 <= Fields.TableStart;
+}
+
+void ClearSignatureFields(const TSignatureFields& Fields, int64_t Position, uint8_t* Bytes, size_t Count) {
+    for (auto [at, size] : {std::pair<int64_t, int64_t>{Fields.CheckSumAt, 4}, {Fields.TableEntryAt, 8}}) {
+        if (at < 0) continue;
+        int64_t from = std::max(at, Position), to = std::min(at + size, Position + static_cast<int64_t>(Count));
+        if (from < to) std::memset(Bytes + (from - Position), 0, static_cast<size_t>(to - from));
+    }
+}
+
+int64_t PackageEnd(TStream& Package) {
+    TSignatureFields fields = ReadSignatureFields(Package);
+    int64_t length = Package.Size();
+    return EndsInCertificateTable(fields, length) ? fields.TableStart : length;
+}
+
+int64_t PackageDataEnd(TStream& Package, size_t Count) {
+    return PackageEnd(Package) - PackageTrailerSize - PackageRecordSize * static_cast<int64_t>(Count);
+}
 
 std::string DecodeShortString(const uint8_t (&Field)[64]) {
     if (Field[0] > PackageMaxTextLength) Damaged("a name or folder in its directory is longer than 63 characters.");
@@ -141,7 +207,7 @@ void ValidateEntry(const TFileData& Entry, int64_t DataEnd) {
 }
 
 TFileDataDynArray ReadDirectory(TStream& Package) {
-    int64_t length = Package.Size();
+    int64_t length = PackageEnd(Package);
     if (length < PackageTrailerSize) Damaged("the file is too short to hold a package.");
     Package.SetPosition(length - PackageTrailerSize);
     uint8_t countBytes[4];
@@ -150,7 +216,7 @@ TFileDataDynArray ReadDirectory(TStream& Package) {
                                          static_cast<uint32_t>(countBytes[2]) << 16 |
                                          static_cast<uint32_t>(countBytes[3]) << 24);
     if (count < 0 || count > MaxPackageEntries) throw EInstallException("Distribution package contains to many files.");
-    int64_t start = length - PackageTrailerSize - PackageRecordSize * count;
+    int64_t start = PackageDataEnd(Package, static_cast<size_t>(count));
     if (start < 0) Damaged("its directory is larger than the file.");
     TFileDataDynArray entries(static_cast<size_t>(count));
     Package.SetPosition(start);
@@ -160,18 +226,37 @@ TFileDataDynArray ReadDirectory(TStream& Package) {
 }
 
 bool VerifyPackageDigest(TStream& Package) {
-    int64_t length = Package.Size();
-    if (length < 16) return false;
+    const TSignatureFields fields = ReadSignatureFields(Package);
+    const int64_t length = Package.Size();
+    const bool isSigned = EndsInCertificateTable(fields, length);
+    const int64_t end = isSigned ? fields.TableStart : length;
+    if (end < 16) return false;
     TMD5Digest stored;
-    Package.SetPosition(length - 16);
+    Package.SetPosition(end - 16);
     Package.ReadBuffer(stored.data(), stored.size());
-    return SameDigest(stored, DigestStream(Package, 0, length - 16));
+    if (!isSigned) return SameDigest(stored, DigestStream(Package, 0, end - 16));
+    // The packer digested the two fields as it wrote them: zeros.
+    TMD5Context context;
+    MD5Init(context);
+    std::vector<uint8_t> buffer(PackageBlockSize);
+    Package.SetPosition(0);
+    for (int64_t at = 0; at < end - 16;) {
+        size_t count = static_cast<size_t>(std::min<int64_t>(end - 16 - at, PackageBlockSize));
+        Package.ReadBuffer(buffer.data(), count);
+        ClearSignatureFields(fields, at, buffer.data(), count);
+        MD5Update(context, buffer.data(), static_cast<uint32_t>(count));
+        at += static_cast<int64_t>(count);
+    }
+    return SameDigest(stored, MD5Final(context));
 }
 
 void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStream& Dest) {
     ValidateEntry(Entry, DataEnd);
     const std::string name = EntryName(Entry);
     const int64_t offset = Entry.Offset, size = Entry.Size;
+    // The setup program: a signature of the whole file is no signature of the copy.
+    const bool program = !IsCompressed(Entry) && offset == 0;
+    const TSignatureFields fields = program ? ReadSignatureFields(Package) : TSignatureFields{};
     Package.SetPosition(offset);
     std::vector<uint8_t> buffer(PackageBlockSize);
     int64_t remaining = size;
@@ -182,6 +267,7 @@ void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStr
             if (got == 0)
                 Damaged(Format("the stored data of \"%s\" ends after %lld of %lld bytes.", name.c_str(),
                                static_cast<long long>(size - remaining), static_cast<long long>(size)));
+            if (program) ClearSignatureFields(fields, offset + size - remaining, buffer.data(), got);
             Dest.WriteBuffer(buffer.data(), got);
             remaining -= static_cast<int64_t>(got);
         }
@@ -257,10 +343,13 @@ int64_t DeflateStream(TStream& Source, TStream& Dest, const std::function<void()
     return size;
 }
 
-int64_t CopyStream(TStream& Source, TStream& Dest, std::vector<uint8_t>& Buffer) {
+// Clear: fields to write as zeros, at positions counted from Source's first byte copied.
+int64_t CopyStream(TStream& Source, TStream& Dest, std::vector<uint8_t>& Buffer,
+                   const TSignatureFields& Clear = {}) {
     Buffer.resize(PackageBlockSize);
     int64_t size = 0;
     while (size_t got = Source.Read(Buffer.data(), Buffer.size())) {
+        ClearSignatureFields(Clear, size, Buffer.data(), got);
         Dest.WriteBuffer(Buffer.data(), got);
         size += static_cast<int64_t>(got);
     }
@@ -315,7 +404,10 @@ void TPackageWriter::AddExecutable(TStream& Executable) {
     if (!FDirectory.empty() || FOut.Position() != 0)
         throw EPackageError("The setup program must be the first entry of the package.");
     TFileData& entry = NewEntry(".\\", "install.exe", false);
-    int64_t size = CopyStream(Executable, FOut, FBuffer);
+    // Signed later as a whole, the setup program must not carry a signature of its own.
+    TSignatureFields fields = ReadSignatureFields(Executable);
+    Executable.SetPosition(0);
+    int64_t size = CopyStream(Executable, FOut, FBuffer, fields);
     if (size > INT32_MAX) throw EPackageError("The setup program is larger than 2 GiB.");
     entry.Size = static_cast<int32_t>(size);
 }
@@ -487,6 +579,11 @@ void TPackageWriter::Finish() {
         return EntryFolder(e) == ".\\temp\\" && SameTextAscii(EntryName(e), "setup.xml");
     });
     if (!hasSetup) throw EPackageError("The package has no \"setup.xml\" in \".\\temp\\\".");
+    // A signing tool puts its table at a multiple of 8: the package must end right there.
+    int64_t end = FOut.Position() + PackageRecordSize * static_cast<int64_t>(FDirectory.size()) + PackageTrailerSize;
+    const uint8_t zeros[PackageAlignment] = {};
+    if (size_t padding = static_cast<size_t>((PackageAlignment - end % PackageAlignment) % PackageAlignment))
+        FOut.WriteBuffer(zeros, padding);
     FOut.WriteBuffer(FDirectory.data(), FDirectory.size() * sizeof(TFileData));
     int32_t count = static_cast<int32_t>(FDirectory.size());
     uint8_t countBytes[4] = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),

@@ -4,6 +4,7 @@
 //
 // Layout: executable part, stored entries, N records of 137 bytes, the count N
 // (signed 32-bit), the MD5 digest of everything in front of the digest.
+// A code signature may follow: see PackageEnd.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,16 +40,42 @@ bool IsSafeEntryFolder(const std::string& Folder);
 // file length when that is not known).
 void ValidateEntry(const TFileData& Entry, int64_t DataEnd);
 
+// The two PE header fields a code-signing tool rewrites: the checksum (4 bytes)
+// and the certificate-table entry (8 bytes: the table's file position and length).
+struct TSignatureFields {
+    int64_t CheckSumAt = -1;  // -1: the file is no PE program
+    int64_t TableEntryAt = -1;
+    int64_t TableStart = 0, TableSize = 0;
+};
+inline constexpr int64_t PackageAlignment = 8;  // signing tools start the table at a multiple of 8
+
+// Reads the fields from the file's header; any bytes give an answer, never a read
+// past the file. The position of File is not kept.
+TSignatureFields ReadSignatureFields(TStream& File);
+// True when the certificate-table entry points at a table that ends the file and
+// lies behind the header: the file was signed after packing.
+bool EndsInCertificateTable(const TSignatureFields& Fields, int64_t FileLength);
+// Zeroes the bytes of the two fields among Count bytes that hold the file from Position on.
+void ClearSignatureFields(const TSignatureFields& Fields, int64_t Position, uint8_t* Bytes, size_t Count);
+
+// Where the package ends: where the certificate table starts in a signed file,
+// else at the end of the file.
+int64_t PackageEnd(TStream& Package);
+// Where the stored data ends: in front of the directory of Count records.
+int64_t PackageDataEnd(TStream& Package, size_t Count);
+
 // Reads the count and the records from the end of Package and validates each.
 // A count below 0 or above 64: "Distribution package contains to many files.".
 TFileDataDynArray ReadDirectory(TStream& Package);
 
-// True when the last 16 bytes are the MD5 digest of everything in front of them.
+// True when the package's last 16 bytes are the MD5 digest of everything in front
+// of them. In a signed file that digest counts the two signature fields as zeros.
 bool VerifyPackageDigest(TStream& Package);
 
 // Writes the entry's Size bytes to Dest: copied, or inflated from one zlib
 // stream, through one 64 KiB buffer. Stored bytes are never read at or past
-// DataEnd. Data that ends early or does not inflate raises EInstallException;
+// DataEnd. The setup program (plain, at offset 0) comes out with its signature
+// fields zeroed: an unsigned program. Data that ends early or does not inflate raises EInstallException;
 // what was written to Dest stays there.
 void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStream& Dest);
 
@@ -106,7 +133,8 @@ public:
     // Deflater compresses each file (zlib at level 9 when not given); the reader
     // takes any zlib stream.
     explicit TPackageWriter(TStream& Out, TDeflater Deflater = {});
-    // Entry 0: "install.exe" in ".\", plain, offset 0, size S.
+    // Entry 0: "install.exe" in ".\", plain, offset 0, size S, its signature
+    // fields written as zeros. Executable must be seekable and at its start.
     void AddExecutable(TStream& Executable);
     // Stored as one zlib stream made by the deflater, or as it is when Compress is false.
     void AddFile(const std::string& Folder, const std::string& Name, TStream& Source, bool Compress);
@@ -116,7 +144,8 @@ public:
     // are written. Every file is opened and its name checked before anything is
     // compressed. Raises EPackageFileError for the first file, in list order, that fails.
     void AddFiles(const std::vector<TPackFile>& Files, unsigned Jobs, const TScratchFactory& Scratch = {});
-    // Directory, count and digest. A package without ".\temp\setup.xml" is refused.
+    // Zeros up to a multiple of 8 of the whole file, directory, count and digest.
+    // A package without ".\temp\setup.xml" is refused.
     void Finish();
     const TFileDataDynArray& Directory() const { return FDirectory; }
 

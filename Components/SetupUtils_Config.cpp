@@ -79,8 +79,7 @@ std::shared_ptr<IXMLSetupType> TInstaller::PackagedConfiguration() {
 }
 
 void TInstaller::DecodePackagedEntry(const TFileData& Entry, TStream& Dest) {
-    int64_t dataEnd =
-        FPackage->Size() - PackageTrailerSize - PackageRecordSize * static_cast<int64_t>(FDirectory.size());
+    int64_t dataEnd = PackageDataEnd(*FPackage, FDirectory.size());
     ValidateEntry(Entry, dataEnd);
     DecodeEntry(*FPackage, Entry, dataEnd, Dest);
 }

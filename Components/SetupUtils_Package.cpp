@@ -81,8 +81,7 @@ const TFileDataDynArray& TInstaller::ReadPackageDirectory() {
 
 void TInstaller::ExtractEntry(const TFileData& Entry) {
     // Stored bytes lie in front of the directory (in front of the count when it is not read yet).
-    int64_t dataEnd = AsInstallError([&] { return FPackage->Size(); }) - PackageTrailerSize -
-                      PackageRecordSize * static_cast<int64_t>(FDirectory.size());
+    int64_t dataEnd = AsInstallError([&] { return PackageDataEnd(*FPackage, FDirectory.size()); });
     // Checked before anything is created: a hostile entry leaves no trace.
     ValidateEntry(Entry, dataEnd);
     const std::string name = EntryName(Entry);

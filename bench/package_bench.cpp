@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
         }
         // As the engine extracts: every entry but setup.xml, below its folder.
         TFileDataDynArray entries = ReadDirectory(package);
-        int64_t dataEnd = package.Size() - PackageTrailerSize - PackageRecordSize * int64_t(entries.size());
+        int64_t dataEnd = PackageDataEnd(package, entries.size());
         for (const TFileData& entry : entries) {
             if (SameTextAscii(EntryName(entry), "setup.xml")) continue;
             std::string folder = EntryFolder(entry).substr(2);

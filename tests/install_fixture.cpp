@@ -215,7 +215,7 @@ std::string Md5Text(const std::string& Bytes) {
 void PackSampleWithSetup(const std::string& SetupXml, const std::string& File) {
     TWinFileStream sample(FixturePath("sample\\install.exe"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     TFileDataDynArray entries = ReadDirectory(sample);
-    const int64_t dataEnd = sample.Size() - PackageTrailerSize - PackageRecordSize * static_cast<int64_t>(entries.size());
+    const int64_t dataEnd = PackageDataEnd(sample, entries.size());
     TMemoryStream out;
     TPackageWriter writer(out);
     for (size_t i = 0; i < entries.size(); ++i) {

@@ -231,7 +231,7 @@ int Verify(const std::string& File) {
         return 1;
     }
     TFileDataDynArray entries = ReadDirectory(in);
-    int64_t dataEnd = in.Size() - PackageTrailerSize - PackageRecordSize * static_cast<int64_t>(entries.size());
+    int64_t dataEnd = PackageDataEnd(in, entries.size());
     for (const TFileData& e : entries) {
         TNullStream sink;
         DecodeEntry(in, e, dataEnd, sink);
@@ -243,7 +243,7 @@ int Verify(const std::string& File) {
 int Extract(const std::string& File, const std::string& Folder) {
     TStdFileStream in(File, TStdFileStream::TMode::Read);
     TFileDataDynArray entries = ReadDirectory(in);
-    int64_t dataEnd = in.Size() - PackageTrailerSize - PackageRecordSize * static_cast<int64_t>(entries.size());
+    int64_t dataEnd = PackageDataEnd(in, entries.size());
     for (const TFileData& e : entries) {
         std::string folder = EntryFolder(e).substr(2);  // the reader has checked it starts with ".\"
         for (char& c : folder)

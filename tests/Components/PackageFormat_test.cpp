@@ -91,14 +91,16 @@ struct THandEntry {
 };
 
 // A package put together byte by byte: the stored data back to back from offset
-// 0, the records, the count and the MD5 digest of all that.
-Bytes HandPackage(const std::vector<THandEntry>& Entries) {
+// 0, zeros that make the whole a multiple of 8 long (none from an older packer),
+// the records, the count and the MD5 digest of all that.
+Bytes HandPackage(const std::vector<THandEntry>& Entries, bool Padded = true) {
     Bytes pkg, records;
     for (const THandEntry& e : Entries) {
         Bytes r = RawRecord(e.Folder, e.Name, e.Flags, static_cast<uint32_t>(pkg.size()), e.Size);
         records.insert(records.end(), r.begin(), r.end());
         pkg.insert(pkg.end(), e.Stored.begin(), e.Stored.end());
     }
+    while (Padded && (pkg.size() + records.size() + 20) % 8 != 0) pkg.push_back(0);
     pkg.insert(pkg.end(), records.begin(), records.end());
     pkg.resize(pkg.size() + 4);
     PutLE32(pkg, pkg.size() - 4, static_cast<uint32_t>(Entries.size()));
@@ -440,4 +442,227 @@ TEST(PackageFormat, WriterRefusesWhatTheReaderCouldNotUse) {
     TPackageWriter writer(out);
     TMemoryStream source(Text("x"));
     EXPECT_THROW(writer.AddFile(".\\", "a.txt", source, true), EPackageError);
+}
+
+// ---- Signing after packing ----
+
+namespace {
+
+// Where the PE stand-ins below keep their fields: the header at 0x80, the
+// optional header at 0x98, the checksum 64 bytes into it, the certificate
+// entry (the fifth directory) at 128 (PE32) or 144 (PE32+).
+const size_t CheckSumAt = 0xD8;
+size_t TableEntryAt(bool Wide) { return Wide ? 0x128 : 0x118; }
+
+// A setup program stand-in with a PE header whose checksum and certificate entry
+// are set, as a signed bare program's would be; the rest is noise, not zeros.
+Bytes PeExe(bool Wide, size_t Size = 1500) {
+    Bytes exe = Noise(Size, Wide ? 21 : 22);
+    exe[0] = 'M';
+    exe[1] = 'Z';
+    PutLE32(exe, 0x3C, 0x80);
+    std::copy_n("PE\0\0", 4, exe.begin() + 0x80);
+    exe[0x94] = Wide ? 240 : 224;  // SizeOfOptionalHeader
+    exe[0x95] = 0;
+    exe[0x98] = 0x0B;
+    exe[0x99] = Wide ? 0x02 : 0x01;
+    PutLE32(exe, Wide ? 0x98 + 108 : 0x98 + 92, 16);  // NumberOfRvaAndSizes
+    PutLE32(exe, CheckSumAt, 0x0001F00D);
+    PutLE32(exe, TableEntryAt(Wide), static_cast<uint32_t>(Size - 64));
+    PutLE32(exe, TableEntryAt(Wide) + 4, 64);
+    return exe;
+}
+
+Bytes WithoutSignatureFields(Bytes Exe, bool Wide) {
+    std::fill_n(Exe.begin() + CheckSumAt, 4, 0);
+    std::fill_n(Exe.begin() + static_cast<ptrdiff_t>(TableEntryAt(Wide)), 8, 0);
+    return Exe;
+}
+
+// What a signing tool does to a package: a new checksum, the entry of the table
+// it appends at the end (at a multiple of 8, where the packer ended the package).
+Bytes SignLike(Bytes Package, bool Wide, size_t TableSize = 1592) {
+    EXPECT_EQ(Package.size() % 8, 0u);
+    PutLE32(Package, CheckSumAt, 0x00C0FFEE);
+    PutLE32(Package, TableEntryAt(Wide), static_cast<uint32_t>(Package.size()));
+    PutLE32(Package, TableEntryAt(Wide) + 4, static_cast<uint32_t>(TableSize));
+    Bytes table = Noise(TableSize, 99);
+    Package.insert(Package.end(), table.begin(), table.end());
+    return Package;
+}
+
+bool Verifies(const Bytes& Package) {
+    TMemoryStream s(Package);
+    return VerifyPackageDigest(s);
+}
+
+int64_t EndOf(const Bytes& Package) {
+    TMemoryStream s(Package);
+    return PackageEnd(s);
+}
+
+}  // namespace
+
+TEST(PackageFormat, PackerZeroesTheSignatureFieldsAndEndsAtAMultipleOfEight) {
+    for (bool wide : {false, true}) {
+        Bytes exe = PeExe(wide);
+        TMemoryStream exeStream(exe);
+        TSignatureFields fields = ReadSignatureFields(exeStream);
+        EXPECT_EQ(fields.CheckSumAt, int64_t(CheckSumAt));
+        EXPECT_EQ(fields.TableEntryAt, int64_t(TableEntryAt(wide)));
+        EXPECT_EQ(fields.TableStart, int64_t(exe.size() - 64));
+        EXPECT_EQ(fields.TableSize, 64);
+        // Eight lengths of the last file: every amount of padding, 0 to 7.
+        for (size_t extra = 0; extra < 8; ++extra) {
+            Bytes last = Text("<?xml version=\"1.0\"?><setup/>" + std::string(extra, ' '));
+            Bytes pkg = Build(exe, {{".\\", "a.txt", Text("hello"), true}, {".\\temp\\", "setup.xml", last, false}});
+            EXPECT_EQ(pkg.size() % 8, 0u) << extra;
+            EXPECT_EQ(Mismatch(Bytes(pkg.begin(), pkg.begin() + static_cast<ptrdiff_t>(exe.size())),
+                               WithoutSignatureFields(exe, wide)),
+                      "")
+                << wide;
+            EXPECT_TRUE(Verifies(pkg));
+            // The padding lies between the last stored file and the directory, and is zeros.
+            TFileDataDynArray dir = Directory(pkg);
+            size_t stored = static_cast<size_t>(dir[2].Offset + dir[2].Size);
+            size_t records = pkg.size() - 20 - 137 * 3;
+            ASSERT_LE(stored, records);
+            EXPECT_LT(records - stored, 8u);
+            EXPECT_TRUE(std::all_of(pkg.begin() + static_cast<ptrdiff_t>(stored),
+                                    pkg.begin() + static_cast<ptrdiff_t>(records), [](uint8_t b) { return b == 0; }));
+            EXPECT_EQ(Decode(pkg, dir[2]), last);
+        }
+    }
+}
+
+TEST(PackageFormat, ASignedPackageEndsWhereItsCertificateTableStarts) {
+    for (bool wide : {false, true}) {
+        Bytes exe = PeExe(wide);
+        Bytes big = Noise(100000, 4);
+        Bytes pkg = Build(exe, {{".\\", "orvand.exe", big, true}, {".\\data\\", "notes.txt", Text("notes"), false}});
+        Bytes signedPkg = SignLike(pkg, wide);
+        EXPECT_TRUE(Verifies(signedPkg)) << wide;
+        EXPECT_EQ(EndOf(signedPkg), int64_t(pkg.size()));
+        EXPECT_EQ(EndOf(pkg), int64_t(pkg.size()));
+        // The same directory and files; the setup program comes out unsigned.
+        TFileDataDynArray dir = Directory(signedPkg);
+        ASSERT_EQ(dir.size(), 4u);
+        EXPECT_EQ(std::memcmp(dir.data(), Directory(pkg).data(), 4 * sizeof(TFileData)), 0);
+        const int64_t dataEnd = static_cast<int64_t>(pkg.size()) - 20 - 137 * 4;
+        {
+            TMemoryStream s(signedPkg);
+            EXPECT_EQ(PackageDataEnd(s, 4), dataEnd);
+        }
+        EXPECT_EQ(Mismatch(Decode(signedPkg, dir[0], dataEnd), WithoutSignatureFields(exe, wide)), "");
+        EXPECT_EQ(Decode(signedPkg, dir[1], dataEnd), big);
+        EXPECT_EQ(Decode(signedPkg, dir[2], dataEnd), Text("notes"));
+
+        // The two fields count as zeros, the table is the signing tool's to check;
+        // every other byte of the package counts.
+        struct {
+            size_t At;
+            bool Verifies;
+            const char* What;
+        } changes[] = {
+            {CheckSumAt, true, "checksum"},
+            {CheckSumAt + 3, true, "checksum"},
+            {CheckSumAt - 1, false, "byte in front of the checksum"},
+            {CheckSumAt + 4, false, "byte behind the checksum"},
+            {TableEntryAt(wide) - 1, false, "byte in front of the entry"},
+            {TableEntryAt(wide) + 8, false, "byte behind the entry"},
+            {0x80, false, "header"},
+            {static_cast<size_t>(dir[1].Offset) + 500, false, "payload"},
+            {static_cast<size_t>(dir[2].Offset), false, "plain payload"},
+            {pkg.size() - 30, false, "directory"},
+            {pkg.size() - 1, false, "digest"},
+            {pkg.size(), true, "table"},
+            {signedPkg.size() - 1, true, "table"},
+        };
+        for (const auto& c : changes) {
+            Bytes bad = signedPkg;
+            bad[c.At] ^= 0x40;
+            EXPECT_EQ(Verifies(bad), c.Verifies) << c.What << " at " << c.At << (wide ? " (PE32+)" : " (PE32)");
+        }
+    }
+}
+
+TEST(PackageFormat, AnUnsignedPackageVerifiesAsBefore) {
+    // An older packer's: no padding, and the bare program's fields as they were.
+    Bytes exe = PeExe(false);
+    PutLE32(exe, TableEntryAt(false), 0);
+    PutLE32(exe, TableEntryAt(false) + 4, 0);
+    Bytes setup = Text("<setup/>");
+    Bytes old = HandPackage({{".\\", "install.exe", exe, 0, static_cast<uint32_t>(exe.size())},
+                             {".\\temp\\", "setup.xml", setup, 0, static_cast<uint32_t>(setup.size())}},
+                            false);
+    ASSERT_NE(old.size() % 8, 0u);
+    EXPECT_TRUE(Verifies(old));
+    EXPECT_EQ(EndOf(old), int64_t(old.size()));
+    EXPECT_EQ(Directory(old).size(), 2u);
+    // Unsigned, the checksum counts like any other byte.
+    Bytes bad = old;
+    bad[CheckSumAt] ^= 1;
+    EXPECT_FALSE(Verifies(bad));
+    // The copy of the setup program is a clean unsigned one all the same.
+    EXPECT_EQ(Mismatch(Decode(old, Directory(old)[0]), WithoutSignatureFields(exe, false)), "");
+    EXPECT_EQ(Decode(old, Directory(old)[1]), setup);
+}
+
+// The certificate entry is the file's own claim: it counts only when it names a
+// table that ends the file and lies behind the header, and is read within the file.
+TEST(PackageFormat, CertificateEntriesThatDoNotEndTheFileAreNotTrusted) {
+    Bytes pkg = Build(PeExe(false), {{".\\", "a.txt", Text("hello"), true}});
+    Bytes signedPkg = SignLike(pkg, false, 40);
+    const uint32_t length = static_cast<uint32_t>(signedPkg.size());
+    struct {
+        uint32_t Start, Size;
+        const char* What;
+    } entries[] = {
+        {length - 40, 41, "past the end"},
+        {length - 40, 39, "short of the end"},
+        {length, 0, "empty, at the end"},
+        {0xFFFFFF00u, length + 0x100, "wraps to the end in 32 bits"},
+        {0x100, length - 0x100, "over the header"},
+        {0, length, "the whole file"},
+    };
+    for (const auto& e : entries) {
+        Bytes bad = signedPkg;
+        PutLE32(bad, TableEntryAt(false), e.Start);
+        PutLE32(bad, TableEntryAt(false) + 4, e.Size);
+        EXPECT_EQ(EndOf(bad), int64_t(bad.size())) << e.What;
+        EXPECT_FALSE(Verifies(bad)) << e.What;
+        EXPECT_THROW(Directory(bad), EInstallException) << e.What;
+    }
+
+    // Headers that hold no certificate entry: the fields are not looked for.
+    auto fieldsOf = [](const Bytes& File) {
+        TMemoryStream s(File);
+        return ReadSignatureFields(s);
+    };
+    struct {
+        size_t At;
+        uint32_t Value;
+        int Width;
+        const char* What;
+    } headers[] = {
+        {0, 'X', 1, "no MZ"},
+        {0x3C, 0xFFFFFFF0u, 4, "header past the end"},
+        {0x82, 'X', 1, "no PE signature"},
+        {0x98, 0x10C, 2, "unknown optional header"},
+        {0x94, 135, 2, "optional header without the entry"},
+        {0x98 + 92, 4, 4, "four directories"},
+    };
+    for (const auto& h : headers) {
+        Bytes bad = signedPkg;
+        for (int i = 0; i < h.Width; ++i) bad[h.At + i] = static_cast<uint8_t>(h.Value >> (8 * i));
+        EXPECT_EQ(fieldsOf(bad).TableEntryAt, -1) << h.What;
+        EXPECT_EQ(fieldsOf(bad).CheckSumAt, -1) << h.What;
+        EXPECT_EQ(EndOf(bad), int64_t(bad.size())) << h.What;
+        EXPECT_FALSE(Verifies(bad)) << h.What;
+    }
+    for (size_t cut : {size_t(0), size_t(63), size_t(0x80 + 4), size_t(0x98 + 135)})
+        EXPECT_EQ(fieldsOf(Bytes(signedPkg.begin(), signedPkg.begin() + static_cast<ptrdiff_t>(cut))).TableEntryAt, -1)
+            << cut;
+    EXPECT_EQ(fieldsOf(Bytes(signedPkg.begin(), signedPkg.begin() + 0x98 + 136)).TableEntryAt,
+              int64_t(TableEntryAt(false)));
 }

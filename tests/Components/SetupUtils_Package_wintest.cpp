@@ -29,6 +29,12 @@ Bytes ReadBytes(const std::string& FileName) {
     return Bytes(text.begin(), text.end());
 }
 
+uint32_t GetLE32(const Bytes& From, size_t At) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(From.at(At + i)) << (8 * i);
+    return v;
+}
+
 // A package file and an engine on it, extracting into a target folder of its own.
 struct TPackageFixture {
     explicit TPackageFixture(const Bytes& Package) : Data(Package) {
@@ -219,6 +225,43 @@ TEST(Package, DirectoryCountAndLookups) {
         TPackageFixture g(bad);
         EXPECT_FALSE(g.Installer->VerifyPackage()) << i;
     }
+}
+
+// The sample signed after packing (fixtures/): accepted, the same files inside,
+// the uninstaller copy without the signature; one changed payload byte is refused.
+TEST(Package, ASignedSetupProgramVerifiesAndItsUninstallerCopyIsUnsigned) {
+    const Bytes signedSetup = ReadBytes(FixturePath("sample\\install-signed.exe"));
+    const Bytes unsignedSetup = ReadBytes(FixturePath("sample\\install.exe"));
+    ASSERT_GT(signedSetup.size(), unsignedSetup.size());
+    TPackageFixture f(signedSetup);
+    EXPECT_TRUE(f.Installer->VerifyPackage());
+    const TFileDataDynArray dir = f.Installer->ReadPackageDirectory();
+    ASSERT_EQ(dir.size(), 9u);
+    EXPECT_TRUE(f.Installer->PackageContains("setup.xml"));
+
+    f.Installer->ExtractEntry(dir[0]);
+    f.Installer->ExtractEntry(dir[1]);
+    EXPECT_EQ(f.Journal(), (std::vector<std::string>{"CreateFile " + f.Target + "install.exe",
+                                                     "CreateFile " + f.Target + "orvand.exe"}));
+    EXPECT_EQ(ReadBytes(f.Target + "orvand.exe"), ReadBytes(FixturePath("orvand.exe")));
+    // The program as the packer wrote it, not the signed file's head.
+    const Bytes copy = ReadBytes(f.Target + "install.exe");
+    const auto size = static_cast<ptrdiff_t>(dir[0].Size);
+    EXPECT_TRUE(copy == Bytes(unsignedSetup.begin(), unsignedSetup.begin() + size));
+    EXPECT_FALSE(copy == Bytes(signedSetup.begin(), signedSetup.begin() + size));
+    TMemoryStream signedStream(signedSetup), copyStream(copy);
+    TSignatureFields signedFields = ReadSignatureFields(signedStream), copyFields = ReadSignatureFields(copyStream);
+    EXPECT_TRUE(EndsInCertificateTable(signedFields, static_cast<int64_t>(signedSetup.size())));
+    EXPECT_EQ(signedFields.TableStart, static_cast<int64_t>(unsignedSetup.size()));
+    EXPECT_EQ(copyFields.TableEntryAt, signedFields.TableEntryAt);
+    EXPECT_EQ(copyFields.TableStart, 0);
+    EXPECT_EQ(copyFields.TableSize, 0);
+    EXPECT_EQ(GetLE32(copy, static_cast<size_t>(copyFields.CheckSumAt)), 0u);
+
+    Bytes changed = signedSetup;
+    changed[unsignedSetup.size() - 4000] ^= 0x20;  // in the stored files
+    TPackageFixture g(changed);
+    EXPECT_FALSE(g.Installer->VerifyPackage());
 }
 
 TEST(Package, HostileEntriesWriteNothingOutsideTheTarget) {

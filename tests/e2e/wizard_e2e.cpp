@@ -626,6 +626,21 @@ TEST(Wizard, ADamagedPackageShowsOnlyItsMessage) {
     EXPECT_FALSE(formShowed) << "the wizard window showed";
 }
 
+// Signed after packing by a vendor's tool (fixtures/): the wizard opens as on the unsigned one.
+TEST(Wizard, ASignedSetupProgramOpensTheWizard) {
+    TempFolder temp;
+    std::string setup = temp.Path() + "install.exe";
+    ASSERT_TRUE(CopyFileA(FixturePath("sample\\install-signed.exe").c_str(), setup.c_str(), FALSE));
+    TSetupRun run(setup);
+    ASSERT_TRUE(run.WaitForm()) << "no wizard";
+    EXPECT_FALSE(run.BoxShowing());
+    EXPECT_EQ(WindowText(run.Form()), "Orvand Setup  - Version 2.2.93");
+    ASSERT_TRUE(run.WaitPage("FirstPanel"));
+    run.Click("FirstCancelButton");
+    AnswerCloseQuestion(run, IDYES);
+    EXPECT_EQ(run.WaitExit(20000), 0u);
+}
+
 TEST(Wizard, AnEngineFailureEndsSetupWithItsMessageAndAFullStop) {
     TempFolder temp;
     std::string destination = temp.Path() + "dest\\";

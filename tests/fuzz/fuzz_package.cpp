@@ -7,6 +7,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     TMemoryStream package(std::vector<uint8_t>(Data, Data + Size));
+    // A certificate entry is trusted only for a table that ends the file behind the header.
+    const TSignatureFields fields = ReadSignatureFields(package);
+    const int64_t end = PackageEnd(package);
+    if (end < 0 || end > static_cast<int64_t>(Size)) __builtin_trap();
+    if (end != static_cast<int64_t>(Size) &&
+        (end != fields.TableStart || fields.TableSize <= 0 || end + fields.TableSize != static_cast<int64_t>(Size) ||
+         fields.TableEntryAt + 8 > end || fields.CheckSumAt + 4 > fields.TableEntryAt || fields.CheckSumAt < 0))
+        __builtin_trap();
     try {
         VerifyPackageDigest(package);
     } catch (const Exception&) {
@@ -18,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         return 0;
     }
     if (entries.size() > static_cast<size_t>(MaxPackageEntries)) __builtin_trap();
-    int64_t dataEnd = static_cast<int64_t>(Size) - PackageTrailerSize - PackageRecordSize * static_cast<int64_t>(entries.size());
+    int64_t dataEnd = PackageDataEnd(package, entries.size());
     for (const TFileData& entry : entries) {
         // The reader let it through: its texts are safe and its bytes in front of the directory.
         if (!IsSafeEntryName(EntryName(entry)) || !IsSafeEntryFolder(EntryFolder(entry))) __builtin_trap();

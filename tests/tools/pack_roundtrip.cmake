@@ -70,7 +70,14 @@ function(expect_extracted setup)
 endfunction()
 expect_extracted(${WORK}/setup.exe ${sample_files})
 
-# The setup program begins with the bare program, byte for byte.
+# The setup program begins with the bare program, byte for byte (it has no PE
+# header whose signature fields would be zeroed), and ends at a multiple of 8,
+# where a signing tool starts its table.
+file(SIZE ${WORK}/setup.exe setup_size)
+math(EXPR misaligned "${setup_size} % 8")
+if(NOT misaligned EQUAL 0)
+  message(FATAL_ERROR "the setup program is ${setup_size} bytes long, not a multiple of 8")
+endif()
 file(SIZE ${exe} exe_size)
 file(READ ${WORK}/setup.exe head LIMIT ${exe_size} HEX)
 file(READ ${exe} whole HEX)
