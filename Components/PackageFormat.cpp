@@ -309,9 +309,10 @@ TFileData MakeEntry(const TFileDataDynArray& Directory, const std::string& Folde
 
 struct ECancelled {};
 
-// The rest of Source as one zlib stream at level 9, through 64 KiB blocks; returns
-// the number of bytes read. The sequential and the parallel packer both come
-// through the writer's deflater, which is what keeps their output the same.
+}  // namespace
+
+// Through 64 KiB blocks. The sequential and the parallel packer both come through
+// the writer's deflater, which is what keeps their output the same.
 int64_t DeflateStream(TStream& Source, TStream& Dest, const std::function<void()>& Poll) {
     std::vector<uint8_t> in(PackageBlockSize), out(PackageBlockSize);
     z_stream z;
@@ -342,6 +343,8 @@ int64_t DeflateStream(TStream& Source, TStream& Dest, const std::function<void()
     deflateEnd(&z);
     return size;
 }
+
+namespace {
 
 // Clear: fields to write as zeros, at positions counted from Source's first byte copied.
 int64_t CopyStream(TStream& Source, TStream& Dest, std::vector<uint8_t>& Buffer,

@@ -105,6 +105,8 @@ struct TPackFile {
 // Compresses the rest of Source into Dest as one zlib stream and returns the number
 // of bytes read. It calls Poll between blocks; Poll raises to stop it early.
 using TDeflater = std::function<int64_t(TStream& Source, TStream& Dest, const std::function<void()>& Poll)>;
+// The writer's own deflater: zlib at level 9.
+int64_t DeflateStream(TStream& Source, TStream& Dest, const std::function<void()>& Poll);
 
 // Where a file compressed ahead of its turn waits: a new empty, readable and writable
 // stream. It may be called from several threads at once.

@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "Components/PackageFormat.h"
+#ifdef ORVAND_LIBDEFLATE
+#include "tools/libdeflate_stream.h"
+#endif
 #ifdef ORVAND_ZOPFLI
 #include "tools/zopfli_stream.h"
 #endif
@@ -155,6 +158,11 @@ int Pack(const std::string& Output, const std::string& Executable, const std::st
          bool Best, unsigned Jobs) {
     std::vector<TManifestLine> lines = ReadManifest(Manifest);
     TDeflater deflater;
+#ifdef ORVAND_LIBDEFLATE
+    deflater = [](TStream& Source, TStream& Dest, const std::function<void()>& Poll) {
+        return LibdeflateStream(Source, Dest, Poll);
+    };
+#endif
 #ifdef ORVAND_ZOPFLI
     std::unique_ptr<TProgress> progress;
     if (Best && !Store) {
