@@ -7,6 +7,7 @@
 #include "app/Application.h"
 #include "app/PathUtils.h"
 #include "app/Utils.h"
+#include "support/UniqueResource.h"
 
 bool TInstallerUI::Confirm(const std::string& Text, const std::string& Caption) {
     return ShowMessageBox(Text, Caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
@@ -45,9 +46,8 @@ void TInstaller::OpenJournal(const std::string& TargetFolder) {
     FTargetFolder = TargetFolder;
     std::string path = NormalizeFolderPath(TargetFolder) + "install.log";
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        TFileHandle created(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
     auto journal = std::make_unique<TWinFileStream>(path, GENERIC_READ | GENERIC_WRITE,
                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
@@ -104,13 +104,12 @@ bool FolderExists(const std::string& Path) {
 
 // Made with its ACL in one step, so that nobody gets in before it is set.
 bool CreateFolderWithOwnAcl(const std::string& Path) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(TargetFolderAcl, SDDL_REVISION_1, &descriptor, nullptr))
+    TLocalMemory<void> descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(TargetFolderAcl, SDDL_REVISION_1, descriptor.Out(),
+                                                              nullptr))
         return false;
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
-    BOOL made = CreateDirectoryA(Path.c_str(), &attributes);
-    LocalFree(descriptor);
-    return made != FALSE;
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.Get(), FALSE};
+    return CreateDirectoryA(Path.c_str(), &attributes) != FALSE;
 }
 
 }  // namespace

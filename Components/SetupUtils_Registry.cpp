@@ -10,8 +10,8 @@
 #include "Components/SetupUtils.h"
 #include "app/PathUtils.h"
 #include "app/Utils.h"
-#include "support/ComRef.h"
 #include "support/SystemLibrary.h"
+#include "support/UniqueResource.h"
 
 namespace {
 
@@ -28,18 +28,6 @@ std::string RootNumber(HKEY Root) {
     return std::to_string(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Root)));
 }
 
-class TKey {
-public:
-    ~TKey() {
-        if (FKey) RegCloseKey(FKey);
-    }
-    HKEY* Out() { return &FKey; }
-    HKEY Get() const { return FKey; }
-
-private:
-    HKEY FKey = nullptr;
-};
-
 std::string AbsolutePath(const std::string& Path) {
     char buffer[MAX_PATH * 2];
     DWORD n = GetFullPathNameA(Path.c_str(), sizeof(buffer), buffer, nullptr);
@@ -48,11 +36,9 @@ std::string AbsolutePath(const std::string& Path) {
 
 std::string SpecialFolderPath(int FolderId) {
     char path[MAX_PATH + 1] = "";
-    LPITEMIDLIST items = nullptr;
-    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, FolderId, &items)) && items) {
-        SHGetPathFromIDListA(items, path);
-        CoTaskMemFree(items);
-    }
+    TPidl items;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, FolderId, items.Out())) && items)
+        SHGetPathFromIDListA(items.Get(), path);
     return path;
 }
 
@@ -106,13 +92,13 @@ void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, con
 namespace {
 
 // Opens KeyPath for writing, creating and journalling it first when asked.
-void OpenForWriting(TInstaller& Installer, TKey& Key, HKEY RootKey, const std::string& KeyPath, bool CreateKey) {
+void OpenForWriting(TInstaller& Installer, TRegKey& Key, HKEY RootKey, const std::string& KeyPath, bool CreateKey) {
     const std::string cannotCreate = Format("Couldn't create registry key \"%s\"", KeyPath.c_str());
     {
-        TKey probe;
+        TRegKey probe;
         bool exists = RegOpenKeyExA(RootKey, KeyPath.c_str(), 0, KEY_READ, probe.Out()) == ERROR_SUCCESS;
         if (!exists && CreateKey) {
-            TKey created;
+            TRegKey created;
             if (RegCreateKeyExA(RootKey, KeyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                                 created.Out(), nullptr) != ERROR_SUCCESS)
                 throw EInstallException(cannotCreate);
@@ -128,7 +114,7 @@ void OpenForWriting(TInstaller& Installer, TKey& Key, HKEY RootKey, const std::s
 void TInstaller::WriteRegistryString(HKEY RootKey, const std::string& KeyPath, const std::string& ValueName,
                                      const std::string& Value, bool CreateKey) {
     AsInstallError([&] {
-        TKey key;
+        TRegKey key;
         OpenForWriting(*this, key, RootKey, KeyPath, CreateKey);
         LONG result = RegSetValueExA(key.Get(), ValueName.c_str(), 0, REG_SZ,
                                      reinterpret_cast<const BYTE*>(Value.c_str()), static_cast<DWORD>(Value.size() + 1));
@@ -140,7 +126,7 @@ void TInstaller::WriteRegistryString(HKEY RootKey, const std::string& KeyPath, c
 void TInstaller::WriteRegistryNumber(HKEY RootKey, const std::string& KeyPath, const std::string& ValueName,
                                      uint32_t Value, bool CreateKey) {
     AsInstallError([&] {
-        TKey key;
+        TRegKey key;
         OpenForWriting(*this, key, RootKey, KeyPath, CreateKey);
         DWORD number = Value;
         LONG result = RegSetValueExA(key.Get(), ValueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
@@ -174,7 +160,7 @@ void TInstaller::WriteAutostartEntry(const std::string& ProgramPath) {
 
 void TInstaller::AddMenuExtension(const std::string& MenuText, const std::string& ScriptPath, int32_t Contexts) {
     std::string keyPath = MenuExtKey + MenuText;
-    TKey key;
+    TRegKey key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                         nullptr, key.Out(), nullptr) != ERROR_SUCCESS)
         throw EInstallException(Format("Couldn't open registry key \"%s\"", keyPath.c_str()));
@@ -193,13 +179,13 @@ void TInstaller::RegisterComLibrary(const std::string& LibraryPath) {
     using TRegisterServer = HRESULT(WINAPI*)();
     // A missing file must not bring up the system's error box.
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE library = LoadLibraryBeside(LibraryPath);
+    TLibrary library(LoadLibraryBeside(LibraryPath));
     SetErrorMode(oldMode);
     bool registered = false;
     if (library) {
-        auto entry = LibraryFunction<TRegisterServer>(library, "DllRegisterServer");
+        auto entry = LibraryFunction<TRegisterServer>(library.Get(), "DllRegisterServer");
         registered = entry && SUCCEEDED(entry());
-        FreeLibrary(library);
+        library.Reset();
     }
     if (!registered) throw EInstallException(Format("Couldn't register \"%s\" as COM server", LibraryPath.c_str()));
     WriteJournal(Journal::RegisterServer, LibraryPath);

@@ -8,6 +8,7 @@
 #include "Components/SetupUtils.h"
 #include "app/PathUtils.h"
 #include "app/Utils.h"
+#include "support/UniqueResource.h"
 
 namespace {
 
@@ -23,35 +24,18 @@ bool VariableDefined(const char* Name) { return GetEnvironmentVariableA(Name, nu
 bool ProgIdKnown(const wchar_t* ClassText) {
     CLSID cls;
     if (FAILED(CLSIDFromString(ClassText, &cls))) return false;
-    LPOLESTR progId = nullptr;
-    bool known = SUCCEEDED(ProgIDFromCLSID(cls, &progId)) && progId;
-    if (progId) CoTaskMemFree(progId);
-    return known;
+    TCoTaskMem<OLECHAR> progId;
+    return SUCCEEDED(ProgIDFromCLSID(cls, progId.Out())) && progId;
 }
 
 bool ClassCreatable(const wchar_t* ClassText) {
     CLSID cls;
     if (FAILED(CLSIDFromString(ClassText, &cls))) return false;
-    IUnknown* object = nullptr;
-    HRESULT hr = CoCreateInstance(cls, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown,
-                                  reinterpret_cast<void**>(&object));
-    if (object) object->Release();
+    TComRef<IUnknown> object;
+    HRESULT hr =
+        CoCreateInstance(cls, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown, object.OutVoid());
     return SUCCEEDED(hr) && object;
 }
-
-class THandles {
-public:
-    explicit THandles(PROCESS_INFORMATION& Info) : FInfo(Info) {}
-    ~THandles() { Close(); }
-    void Close() {
-        if (FInfo.hThread) CloseHandle(FInfo.hThread);
-        if (FInfo.hProcess) CloseHandle(FInfo.hProcess);
-        FInfo.hThread = FInfo.hProcess = nullptr;
-    }
-
-private:
-    PROCESS_INFORMATION& FInfo;
-};
 
 DWORD SystemPlatformId() {
     OSVERSIONINFOA info{};
@@ -78,20 +62,19 @@ TRebootCalls RebootCalls = {SystemPlatformId,   SystemOpenToken,  SystemLookupPr
                             SystemLastError,    SystemExitWindows, SystemCloseHandle};
 
 std::string ReadRegistryString(HKEY RootKey, const std::string& SubKey, const std::string& ValueName) {
-    HKEY key;
-    if (RegOpenKeyExA(RootKey, SubKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::string();
+    TRegKey key;
+    if (RegOpenKeyExA(RootKey, SubKey.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS) return std::string();
     std::string text;
     DWORD size = 0;
-    if (RegQueryValueExA(key, ValueName.c_str(), nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS && size) {
+    if (RegQueryValueExA(key.Get(), ValueName.c_str(), nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS && size) {
         std::vector<char> buffer(size + 1, '\0');
-        if (RegQueryValueExA(key, ValueName.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
+        if (RegQueryValueExA(key.Get(), ValueName.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
                              &size) == ERROR_SUCCESS) {
             buffer.resize(size < buffer.size() ? size : buffer.size() - 1);
             buffer.push_back('\0');
             text = buffer.data();  // up to the first zero byte, whatever the type
         }
     }
-    RegCloseKey(key);
     return text;
 }
 
@@ -161,16 +144,18 @@ void TInstaller::RunAndWait(const std::string& ProgramPath, const std::string& C
         ui.ShowError("Counld not run " + ProgramPath, "Error");
         ui.Halt();
     }
-    THandles handles(process);
-    WaitForInputIdle(process.hProcess, INFINITE);
-    while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
+    TKernelHandle running(process.hProcess), thread(process.hThread);
+    WaitForInputIdle(running.Get(), INFINITE);
+    while (WaitForSingleObject(running.Get(), 50) == WAIT_TIMEOUT) {
         ui.ProcessMessages();
         if (ui.Terminated()) {
-            handles.Close();
+            thread.Reset();
+            running.Reset();
             ui.Halt();
         }
     }
-    handles.Close();
+    thread.Reset();
+    running.Reset();
 
     if (main) ShowWindow(main, SW_SHOW);
     ui.ProcessMessages();

@@ -9,6 +9,7 @@
 #include "support/FileStreams.h"
 #include "support/Logging.h"
 #include "support/SystemLibrary.h"
+#include "support/UniqueResource.h"
 
 namespace {
 
@@ -41,43 +42,25 @@ std::string ReadWholeFile(const std::string& FileName) {
 // deleted, so a key that refuses deletion cannot make the walk repeat itself.
 void DeleteKeyTree(HKEY Root, const std::string& Path, int Depth) {
     if (Depth > 512) return;  // deeper than the registry allows
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(Root, Path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
+    TRegKey key;
+    if (RegOpenKeyExA(Root, Path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, key.Out()) != ERROR_SUCCESS)
+        return;
     std::vector<std::string> names;
     char name[256];
     for (DWORD index = 0;; ++index) {
         DWORD length = sizeof(name);
-        LONG status = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        LONG status = RegEnumKeyExA(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_MORE_DATA) continue;  // longer than any valid key name
         if (status != ERROR_SUCCESS) break;
         names.emplace_back(name, length);
     }
-    RegCloseKey(key);
+    key.Reset();
     for (const std::string& sub : names) DeleteKeyTree(Root, Path + "\\" + sub, Depth + 1);
     RegDeleteKeyA(Root, Path.c_str());
 }
 
 // A key path that names the root itself: deleting "its" tree would wipe the whole hive.
 bool NamesTheRoot(const std::string& KeyPath) { return KeyPath.find_first_not_of("\\ ") == std::string::npos; }
-
-class TLibrary {
-public:
-    explicit TLibrary(const std::string& Path) {
-        // A library that cannot be loaded must not stop the uninstall with a system dialog.
-        UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-        FHandle = LoadLibraryBeside(Path);
-        SetErrorMode(old);
-    }
-    ~TLibrary() {
-        if (FHandle) FreeLibrary(FHandle);
-    }
-    TLibrary(const TLibrary&) = delete;
-    TLibrary& operator=(const TLibrary&) = delete;
-    HMODULE Handle() const { return FHandle; }
-
-private:
-    HMODULE FHandle = nullptr;
-};
 
 }  // namespace
 
@@ -153,20 +136,23 @@ void TUninstaller::UndoCreateRegValue(const std::string& Argument) {
     try {
         TRegistryArgument parsed;
         if (!ParseRegValueArgument(Argument, parsed) || !IsPredefinedRoot(parsed.Root)) return;
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(RootKeyHandle(parsed.Root), parsed.Key.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        TRegKey key;
+        if (RegOpenKeyExA(RootKeyHandle(parsed.Root), parsed.Key.c_str(), 0, KEY_SET_VALUE, key.Out()) !=
+            ERROR_SUCCESS)
             return;
-        RegDeleteValueA(key, parsed.ValueName.c_str());
-        RegCloseKey(key);
+        RegDeleteValueA(key.Get(), parsed.ValueName.c_str());
     } catch (...) {
     }
 }
 
 void TUninstaller::UnregisterServer(const std::string& LibraryPath) {
-    TLibrary library(LibraryPath);
-    if (!library.Handle()) throw EUninstallException(Format("Couldn't unregister COM server \"%s\"", LibraryPath.c_str()));
+    // A library that cannot be loaded must not stop the uninstall with a system dialog.
+    UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    TLibrary library(LoadLibraryBeside(LibraryPath));
+    SetErrorMode(old);
+    if (!library) throw EUninstallException(Format("Couldn't unregister COM server \"%s\"", LibraryPath.c_str()));
     using TUnregister = HRESULT(WINAPI*)();
-    auto entry = LibraryFunction<TUnregister>(library.Handle(), "DllUnregisterServer");
+    auto entry = LibraryFunction<TUnregister>(library.Get(), "DllUnregisterServer");
     if (!entry)
         throw EUninstallException(
             Format("Can't find procedure DllUnregisterServer in library %s", LibraryPath.c_str()));
@@ -180,8 +166,8 @@ void TUninstaller::DeleteFolderTree(const std::string& Folder) {
     // An empty path would mean the current drive's root; no root is ever emptied.
     if (IsRootFolder(base, AnsiCharSet())) return;
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((base + "*.*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return;
+    TFindHandle find(FindFirstFileA((base + "*.*").c_str(), &data));
+    if (!find) return;
     do {
         const std::string name = data.cFileName;
         const std::string path = base + name;
@@ -194,6 +180,5 @@ void TUninstaller::DeleteFolderTree(const std::string& Folder) {
         } else {
             DeleteFileA(path.c_str());
         }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
+    } while (FindNextFileA(find.Get(), &data));
 }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "support/Logging.h"
+#include "support/UniqueResource.h"
 
 TApplication Application;
 
@@ -54,9 +55,9 @@ TForm::~TForm() {
 void TForm::CreateHandle(const char* ClassName, const std::string& Caption, DWORD Style, DWORD ExStyle,
                          int ClientWidth, int ClientHeight, HWND Owner) {
     RegisterFormClass(ClassName);
-    HDC screen = GetDC(nullptr);
-    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) ReleaseDC(nullptr, screen);
+    TWindowDC screen(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
+    screen.Reset();
     RECT r{0, 0, MulDiv(ClientWidth, dpi, 96), MulDiv(ClientHeight, dpi, 96)};
     AdjustWindowRectEx(&r, Style, FALSE, ExStyle);
     int w = r.right - r.left, h = r.bottom - r.top;

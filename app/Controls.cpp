@@ -78,10 +78,7 @@ LRESULT CALLBACK CheckListProc(HWND List, UINT Msg, WPARAM WParam, LPARAM LParam
                 // A click on the box ticks it; elsewhere the item is only selected.
                 LRESULT hit = SendMessageA(List, LB_ITEMFROMPOINT, 0, LParam);
                 int dpi = 96;
-                if (HDC dc = GetDC(List)) {
-                    dpi = GetDeviceCaps(dc, LOGPIXELSY);
-                    ReleaseDC(List, dc);
-                }
+                if (TWindowDC dc(List); dc) dpi = GetDeviceCaps(dc.Get(), LOGPIXELSY);
                 LRESULT result = CallWindowProcA(old, List, Msg, WParam, LParam);
                 if (!HIWORD(hit) && static_cast<short>(LOWORD(LParam)) < MulDiv(CheckBoxSize + 4, dpi, 96))
                     ToggleItem(List, LOWORD(hit));
@@ -174,25 +171,18 @@ HBITMAP ScaledPicture(int Width, int Height) {
 
 }  // namespace
 
-TControls::~TControls() {
-    for (HFONT f : {FNormal, FBold, FHeading13, FTitle24})
-        if (f) DeleteObject(f);
-    if (FImage) DeleteObject(FImage);
-}
+TControls::~TControls() = default;
 
 int TControls::Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
 
 void TControls::Build(HWND Form, std::span<const TControlDef> Layout) {
     InitCommonControls6();
     RegisterPanelClass();
-    if (HDC screen = GetDC(nullptr)) {
-        FDpi = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
-    }
-    FNormal = MakeFont(-MulDiv(8, FDpi, 72), false);
-    FBold = MakeFont(-MulDiv(8, FDpi, 72), true);
-    FHeading13 = MakeFont(-Scale(13), true);
-    FTitle24 = MakeFont(-Scale(24), false);
+    if (TWindowDC screen(nullptr); screen) FDpi = GetDeviceCaps(screen.Get(), LOGPIXELSY);
+    FNormal.Reset(MakeFont(-MulDiv(8, FDpi, 72), false));
+    FBold.Reset(MakeFont(-MulDiv(8, FDpi, 72), true));
+    FHeading13.Reset(MakeFont(-Scale(13), true));
+    FTitle24.Reset(MakeFont(-Scale(24), false));
     for (const TControlDef& def : Layout) {
         HWND control = Create(Form, def);
         FByName.emplace(def.Name, control);
@@ -205,10 +195,10 @@ void TControls::Build(HWND Form, std::span<const TControlDef> Layout) {
 }
 
 HFONT TControls::FontFor(const TControlDef& Def) const {
-    if (Def.Flags & cfTitle24) return FTitle24;
-    if (Def.Flags & cfHeading13) return FHeading13;
-    if (Def.Flags & cfBold) return FBold;
-    return FNormal;
+    if (Def.Flags & cfTitle24) return FTitle24.Get();
+    if (Def.Flags & cfHeading13) return FHeading13.Get();
+    if (Def.Flags & cfBold) return FBold.Get();
+    return FNormal.Get();
 }
 
 HWND TControls::Create(HWND Form, const TControlDef& Def) {
@@ -289,8 +279,8 @@ HWND TControls::Create(HWND Form, const TControlDef& Def) {
         SetWindowPos(control, nullptr, 0, 0, Scale(Def.Width), Scale(Def.Height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     if (Def.Kind == TControlKind::Image) {
         // The welcome picture is a resource of the program; a test program has none.
-        FImage = ScaledPicture(Scale(Def.Width), Scale(Def.Height));
-        if (FImage) SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(FImage));
+        FImage.Reset(ScaledPicture(Scale(Def.Width), Scale(Def.Height)));
+        if (FImage) SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(FImage.Get()));
     }
     if (Def.Kind == TControlKind::CheckListBox) {
         SetPropA(control, CheckStatesProp, new std::vector<char>());
@@ -298,11 +288,10 @@ HWND TControls::Create(HWND Form, const TControlDef& Def) {
                  reinterpret_cast<HANDLE>(SetWindowLongPtrA(control, GWLP_WNDPROC,
                                                             reinterpret_cast<LONG_PTR>(&CheckListProc))));
         TEXTMETRICA tm{};
-        if (HDC dc = GetDC(control)) {
-            HGDIOBJ old = SelectObject(dc, FNormal);
-            GetTextMetricsA(dc, &tm);
-            SelectObject(dc, old);
-            ReleaseDC(control, dc);
+        if (TWindowDC dc(control); dc) {
+            HGDIOBJ old = SelectObject(dc.Get(), FNormal.Get());
+            GetTextMetricsA(dc.Get(), &tm);
+            SelectObject(dc.Get(), old);
         }
         int height = tm.tmHeight + Scale(3);
         SendMessageA(control, LB_SETITEMHEIGHT, 0, height < Scale(CheckBoxSize + 3) ? Scale(CheckBoxSize + 3) : height);
@@ -312,15 +301,15 @@ HWND TControls::Create(HWND Form, const TControlDef& Def) {
 
 void TControls::FitToText(HWND Control, const TControlDef& Def) {
     std::string text = ControlText(Control);
-    HDC dc = GetDC(Control);
+    TWindowDC dc(Control);
     if (!dc) return;
-    HGDIOBJ old = SelectObject(dc, FontFor(Def));
+    HGDIOBJ old = SelectObject(dc.Get(), FontFor(Def));
     RECT r{0, 0, Def.Width ? Scale(Def.Width) : 0, 0};
     UINT format = DT_CALCRECT | ((Def.Flags & cfWordWrap) ? DT_WORDBREAK : DT_SINGLELINE);
     // An empty label keeps the height of one line.
-    DrawTextA(dc, text.empty() ? " " : text.c_str(), -1, &r, format);
-    SelectObject(dc, old);
-    ReleaseDC(Control, dc);
+    DrawTextA(dc.Get(), text.empty() ? " " : text.c_str(), -1, &r, format);
+    SelectObject(dc.Get(), old);
+    dc.Reset();
     int width = Def.Width ? Scale(Def.Width) : (text.empty() ? 0 : r.right);
     int height = Def.Height ? Scale(Def.Height) : r.bottom;
     SetWindowPos(Control, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/SetupLayout.h"
+#include "support/UniqueResource.h"
 
 class TControls {
 public:
@@ -36,8 +37,8 @@ private:
     int Scale(int Value) const;
 
     int FDpi = 96;
-    HFONT FNormal = nullptr, FBold = nullptr, FHeading13 = nullptr, FTitle24 = nullptr;
-    HBITMAP FImage = nullptr;
+    TGdiObject<HFONT> FNormal, FBold, FHeading13, FTitle24;
+    TGdiObject<HBITMAP> FImage;
     std::map<std::string, HWND, std::less<>> FByName;
     std::map<HWND, const TControlDef*> FDefinitions;
     std::map<HWND, COLORREF> FColors;

@@ -11,27 +11,7 @@
 
 #include "app/PathUtils.h"
 #include "app/Utils.h"
-#include "support/ComRef.h"
-
-namespace {
-
-class TBstrVariant {
-public:
-    explicit TBstrVariant(const std::string& Text) {
-        VariantInit(&FValue);
-        FValue.vt = VT_BSTR;
-        FValue.bstrVal = SysAllocString(AnsiToWide(Text).c_str());
-    }
-    ~TBstrVariant() { VariantClear(&FValue); }
-    TBstrVariant(const TBstrVariant&) = delete;
-    TBstrVariant& operator=(const TBstrVariant&) = delete;
-    const VARIANT& Get() const { return FValue; }
-
-private:
-    VARIANT FValue;
-};
-
-}  // namespace
+#include "support/UniqueResource.h"
 
 bool DesktopShellExecuteThroughExplorer(const std::string& Program, const std::string& Folder) {
     // The desktop window's view, its background object, and from it the shell's own
@@ -61,15 +41,14 @@ bool DesktopShellExecuteThroughExplorer(const std::string& Program, const std::s
         FAILED(folderView->get_Application(application.Out())) ||
         FAILED(application->QueryInterface(IID_IShellDispatch2, shell.OutVoid())))
         return false;
-    BSTR file = SysAllocString(AnsiToWide(Program).c_str());
-    TBstrVariant folder(Folder), operation("open");
+    TBStr file(SysAllocString(AnsiToWide(Program).c_str()));
+    TVariant folder(SysAllocString(AnsiToWide(Folder).c_str())), operation(SysAllocString(L"open"));
     VARIANT arguments, show;
     VariantInit(&arguments);
     VariantInit(&show);
     show.vt = VT_I4;
     show.lVal = SW_SHOWNORMAL;
-    HRESULT result = shell->ShellExecute(file, arguments, folder.Get(), operation.Get(), show);
-    SysFreeString(file);
+    HRESULT result = shell->ShellExecute(file.Get(), arguments, folder.Get(), operation.Get(), show);
     return SUCCEEDED(result);
 }
 

@@ -6,6 +6,7 @@
 #include "app/DesktopLaunch.h"
 #include "app/InstallRun.h"
 #include "app/Utils.h"
+#include "support/UniqueResource.h"
 #include "support/VersionInfo.h"
 
 namespace {
@@ -124,21 +125,19 @@ void TSetupForm::AgreeCheckBoxClick() { EnableWindow(LicenseNextButton, TRUE); }
 void TSetupForm::CloseButtonClick() { SendMessageA(Handle(), WM_CLOSE, 0, 0); }
 
 void TSetupForm::BrowseFolderButtonClick() {
-    LPITEMIDLIST root = nullptr;
-    SHGetSpecialFolderLocation(Handle(), CSIDL_DRIVES, &root);
+    TPidl root;
+    SHGetSpecialFolderLocation(Handle(), CSIDL_DRIVES, root.Out());
     BROWSEINFOA info{};
     info.hwndOwner = Handle();
-    info.pidlRoot = root;
+    info.pidlRoot = root.Get();
     info.lpszTitle = "Select the folder to install Orvand in:";
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-    LPITEMIDLIST picked = SHBrowseForFolderA(&info);
+    TPidl picked(SHBrowseForFolderA(&info));
     if (picked) {
         char path[MAX_PATH] = "";
-        if (SHGetPathFromIDListA(picked, path))
+        if (SHGetPathFromIDListA(picked.Get(), path))
             SetWindowTextA(LocationEdit, (NormalizeFolderPath(path) + OrvandSubFolder).c_str());
-        CoTaskMemFree(picked);
     }
-    if (root) CoTaskMemFree(root);
 }
 
 void TSetupForm::FinishButtonClick() {

@@ -12,16 +12,16 @@
 #include "app/SilentRun.h"
 #include "app/Utils.h"
 #include "support/SystemLibrary.h"
+#include "support/UniqueResource.h"
 
 namespace {
 
 // The arguments exactly as given, without the program's name.
 std::vector<std::string> Arguments() {
     int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    TLocalMemory<LPWSTR> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
     std::vector<std::string> arguments;
-    for (int i = 1; argv && i < argc; ++i) arguments.push_back(WideToAnsi(argv[i]));
-    if (argv) LocalFree(argv);
+    for (int i = 1; argv && i < argc; ++i) arguments.push_back(WideToAnsi(argv.Get()[i]));
     return arguments;
 }
 

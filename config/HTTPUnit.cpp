@@ -12,6 +12,7 @@
 #include "config/Transfer.h"
 #include "support/FileStreams.h"
 #include "support/SystemLibrary.h"
+#include "support/UniqueResource.h"
 #include "support/VersionInfo.h"
 
 namespace {
@@ -25,12 +26,10 @@ struct TWinInet {
     ORVAND_WININET(InternetSetOptionA);
     ORVAND_WININET(InternetOpenUrlA);
     ORVAND_WININET(InternetReadFile);
-    ORVAND_WININET(InternetCloseHandle);
     ORVAND_WININET(HttpQueryInfoA);
 #undef ORVAND_WININET
     bool Loaded() const {
-        return InternetOpenA && InternetSetOptionA && InternetOpenUrlA && InternetReadFile && InternetCloseHandle &&
-               HttpQueryInfoA;
+        return InternetOpenA && InternetSetOptionA && InternetOpenUrlA && InternetReadFile && HttpQueryInfoA;
     }
 };
 
@@ -45,8 +44,9 @@ std::atomic<DWORD> Timeout{30000};
 // What the WinInet calls share with the helper thread that makes the blocking
 // ones: a call that was given up on may still be using it after we return.
 struct TConnection {
-    HINTERNET Session = nullptr;
-    HINTERNET Request = nullptr;
+    // Declared in this order so that the request goes before its session.
+    TInternetHandle Session;
+    TInternetHandle Request;
     std::vector<char> Buffer = std::vector<char>(BufferSize);
     DWORD Read = 0;
     BOOL ReadOk = FALSE;
@@ -86,51 +86,51 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
     std::string agent = "Orvand/" + version->GetProductVersion() + "." + version->GetProductRevision();
     auto net = std::make_shared<TConnection>();
     if (Net().Loaded())
-        net->Session = Net().InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        net->Session.Reset(Net().InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!net->Session) {
         ErrorText = "Could not create Internet session";
         return false;
     }
     DWORD timeout = Timeout;
-    Net().InternetSetOptionA(net->Session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
-    Net().InternetSetOptionA(net->Session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+    Net().InternetSetOptionA(net->Session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
+    Net().InternetSetOptionA(net->Session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
     // Not every WinInet keeps those time-outs (Wine does not), so the blocking
     // calls run on a helper thread and we stop waiting for them in time.
     const std::chrono::milliseconds limit(timeout);
     TBoundedWorker worker([net] {
-        if (net->Request) Net().InternetCloseHandle(net->Request);
-        Net().InternetCloseHandle(net->Session);
+        net->Request.Reset();
+        net->Session.Reset();
     });
 
     // A distributor that moved to HTTPS is followed there; one that moves back to
     // HTTP, or whose certificate does not verify, fails like any other.
     const DWORD flags = INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
     if (!worker.Run([net, Url, flags] {
-            net->Request = Net().InternetOpenUrlA(net->Session, Url.c_str(), nullptr, 0, flags, 0);
+            net->Request.Reset(Net().InternetOpenUrlA(net->Session.Get(), Url.c_str(), nullptr, 0, flags, 0));
         },
                     limit) ||
         !net->Request) {
         ErrorText = "Could not connect to host";
         return false;
     }
-    if (QueryNumber(net->Request, HTTP_QUERY_STATUS_CODE) != 200) {
+    if (QueryNumber(net->Request.Get(), HTTP_QUERY_STATUS_CODE) != 200) {
         ErrorText = "Could not download file " + Url;
         return false;
     }
-    const DWORD size = QueryNumber(net->Request, HTTP_QUERY_CONTENT_LENGTH);
+    const DWORD size = QueryNumber(net->Request.Get(), HTTP_QUERY_CONTENT_LENGTH);
     if (size == 0) {
         ErrorText = "Could not retrieve file size " + Url;
         return false;
     }
-    HANDLE file = CreateFileA(FileName.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    TFileHandle file(CreateFileA(FileName.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         ErrorText = "Could not create file " + FileName;
         return false;
     }
     // Until it is whole the file goes with its handle, also when setup is
     // killed half-way: a part file is a change no journal line names.
-    const bool pending = SetDeleteOnClose(file, true);
+    const bool pending = SetDeleteOnClose(file.Get(), true);
 
     uint32_t remaining = size;
     bool written = true;
@@ -139,20 +139,20 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
         const DWORD wanted = std::min<DWORD>(remaining, BufferSize);
         if (!worker.Run([net, wanted] {
                 net->Read = 0;
-                net->ReadOk = Net().InternetReadFile(net->Request, net->Buffer.data(), wanted, &net->Read);
+                net->ReadOk = Net().InternetReadFile(net->Request.Get(), net->Buffer.data(), wanted, &net->Read);
             }, limit))
             break;
         if (!net->ReadOk || net->Read == 0) break;
         const DWORD got = std::min<DWORD>(net->Read, remaining);
         remaining -= got;
-        if (!WriteAll(file, net->Buffer.data(), got)) {
+        if (!WriteAll(file.Get(), net->Buffer.data(), got)) {
             written = false;
             break;
         }
         if (OnBlock) OnBlock();
     }
-    if (written && remaining == 0 && pending && !SetDeleteOnClose(file, false)) written = false;
-    CloseHandle(file);
+    if (written && remaining == 0 && pending && !SetDeleteOnClose(file.Get(), false)) written = false;
+    file.Reset();
 
     // A file cut short would pass for a good one where no digest is listed.
     if (!written || remaining > 0) {

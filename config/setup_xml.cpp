@@ -13,6 +13,7 @@
 #include "app/Utils.h"
 #include "config/XmlSafety.h"
 #include "support/FileStreams.h"
+#include "support/UniqueResource.h"
 
 namespace {
 
@@ -23,62 +24,16 @@ const IID IID_XMLDOMDocument2 = {0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 
 // A setup.xml is a few kilobytes; anything this large is not one.
 constexpr int64_t MaxDocumentSize = 16 * 1024 * 1024;
 
-template <class T>
-class TComPtr {
-public:
-    TComPtr() = default;
-    TComPtr(const TComPtr& Other) : FPtr(Other.FPtr) {
-        if (FPtr) FPtr->AddRef();
-    }
-    TComPtr& operator=(TComPtr Other) {
-        std::swap(FPtr, Other.FPtr);
-        return *this;
-    }
-    ~TComPtr() {
-        if (FPtr) FPtr->Release();
-    }
-    T* operator->() const { return FPtr; }
-    T* Get() const { return FPtr; }
-    explicit operator bool() const { return FPtr != nullptr; }
-    // For out parameters: releases what is held first.
-    T** Put() {
-        *this = TComPtr();
-        return &FPtr;
-    }
-
-private:
-    T* FPtr = nullptr;
-};
-
-class TBStr {
-public:
-    explicit TBStr(const std::wstring& Text) : FStr(SysAllocStringLen(Text.data(), static_cast<UINT>(Text.size()))) {}
-    TBStr() = default;
-    ~TBStr() { SysFreeString(FStr); }
-    TBStr(const TBStr&) = delete;
-    TBStr& operator=(const TBStr&) = delete;
-    BSTR Get() const { return FStr; }
-    BSTR* Put() {
-        SysFreeString(FStr);
-        FStr = nullptr;
-        return &FStr;
-    }
-    std::wstring Text() const { return FStr ? std::wstring(FStr, SysStringLen(FStr)) : std::wstring(); }
-
-private:
-    BSTR FStr = nullptr;
-};
-
 void Check(HRESULT Result, const char* What) {
     if (FAILED(Result))
         throw EXMLDocError(Format("XML document: %s failed (0x%08lX)", What, static_cast<unsigned long>(Result)));
 }
 
 struct TXMLDocument {
-    TComPtr<IXMLDOMDocument2> Dom;
+    TComRef<IXMLDOMDocument2> Dom;
 };
 using TDocumentPtr = std::shared_ptr<TXMLDocument>;
-using TElementPtr = TComPtr<IXMLDOMElement>;
+using TElementPtr = TComRef<IXMLDOMElement>;
 
 class TXMLNode;
 using TNodeFactory = std::shared_ptr<TXMLNode> (*)(const TDocumentPtr&, const TElementPtr&);
@@ -89,38 +44,34 @@ public:
 
     std::wstring NodeName() override {
         TBStr name;
-        Check(FElement->get_nodeName(name.Put()), "reading a node name");
+        Check(FElement->get_nodeName(name.Out()), "reading a node name");
         return name.Text();
     }
     std::wstring Text() override {
         TBStr text;
-        Check(FElement->get_text(text.Put()), "reading a text");
+        Check(FElement->get_text(text.Out()), "reading a text");
         return text.Text();
     }
     void SetText(const std::wstring& Value) override {
         Check(FElement->put_text(TBStr(Value).Get()), "writing a text");
     }
     bool HasAttribute(const std::wstring& Name) override {
-        TComPtr<IXMLDOMAttribute> attribute;
-        Check(FElement->getAttributeNode(TBStr(Name).Get(), attribute.Put()), "reading an attribute");
+        TComRef<IXMLDOMAttribute> attribute;
+        Check(FElement->getAttributeNode(TBStr(Name).Get(), attribute.Out()), "reading an attribute");
         return static_cast<bool>(attribute);
     }
     std::wstring Attribute(const std::wstring& Name) override {
-        VARIANT value;
-        VariantInit(&value);
-        Check(FElement->getAttribute(TBStr(Name).Get(), &value), "reading an attribute");
+        TVariant value;
+        Check(FElement->getAttribute(TBStr(Name).Get(), value.Out()), "reading an attribute");
         std::wstring text;
-        if (value.vt == VT_BSTR && value.bstrVal) text.assign(value.bstrVal, SysStringLen(value.bstrVal));
-        VariantClear(&value);
+        const VARIANT& got = value.Get();
+        if (got.vt == VT_BSTR && got.bstrVal) text.assign(got.bstrVal, SysStringLen(got.bstrVal));
         return text;
     }
     void SetAttribute(const std::wstring& Name, const std::wstring& Value) override {
-        VARIANT value;
-        VariantInit(&value);
-        value.vt = VT_BSTR;
-        value.bstrVal = SysAllocStringLen(Value.data(), static_cast<UINT>(Value.size()));
-        HRESULT result = FElement->setAttribute(TBStr(Name).Get(), value);
-        VariantClear(&value);
+        TVariant value(SysAllocStringLen(Value.data(), static_cast<UINT>(Value.size())));
+        HRESULT result = FElement->setAttribute(TBStr(Name).Get(), value.Get());
+        value.Reset();
         Check(result, "writing an attribute");
     }
     IXMLNodePtr ChildNode(const std::wstring& Name) override { return Child(Name); }
@@ -140,8 +91,8 @@ protected:
         if (!element) {
             // Missing parts read as empty: add the element to the tree in memory.
             element = CreateElement(Name);
-            TComPtr<IXMLDOMNode> added;
-            Check(FElement->appendChild(element.Get(), added.Put()), "adding an element");
+            TComRef<IXMLDOMNode> added;
+            Check(FElement->appendChild(element.Get(), added.Out()), "adding an element");
         }
         TNodeFactory factory = &MakePlain;
         for (auto& [name, f] : FChildClasses)
@@ -153,28 +104,28 @@ protected:
 
     TElementPtr CreateElement(const std::wstring& Name) {
         TElementPtr element;
-        Check(FDocument->Dom->createElement(TBStr(Name).Get(), element.Put()), "creating an element");
+        Check(FDocument->Dom->createElement(TBStr(Name).Get(), element.Out()), "creating an element");
         return element;
     }
 
     // Child elements of this element, in document order, with that name (any name when empty).
     std::vector<TElementPtr> ChildElements(const std::wstring& Name) {
         std::vector<TElementPtr> result;
-        TComPtr<IXMLDOMNode> child;
-        Check(FElement->get_firstChild(child.Put()), "walking the tree");
+        TComRef<IXMLDOMNode> child;
+        Check(FElement->get_firstChild(child.Out()), "walking the tree");
         while (child) {
             DOMNodeType type = NODE_INVALID;
             Check(child->get_nodeType(&type), "walking the tree");
             if (type == NODE_ELEMENT) {
                 TElementPtr element;
-                Check(child->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(element.Put())),
+                Check(child->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(element.Out())),
                       "walking the tree");
                 TBStr name;
-                Check(element->get_nodeName(name.Put()), "walking the tree");
+                Check(element->get_nodeName(name.Out()), "walking the tree");
                 if (Name.empty() || name.Text() == Name) result.push_back(element);
             }
-            TComPtr<IXMLDOMNode> next;
-            Check(child->get_nextSibling(next.Put()), "walking the tree");
+            TComRef<IXMLDOMNode> next;
+            Check(child->get_nextSibling(next.Out()), "walking the tree");
             child = next;
         }
         return result;
@@ -214,8 +165,8 @@ public:
     }
     void Delete(int Index) override {
         std::shared_ptr<TXMLNode> item = Item(Index);
-        TComPtr<IXMLDOMNode> removed;
-        Check(FElement->removeChild(item->Element().Get(), removed.Put()), "removing an element");
+        TComRef<IXMLDOMNode> removed;
+        Check(FElement->removeChild(item->Element().Get(), removed.Out()), "removing an element");
         FItems.erase(FItems.begin() + Index);
     }
     int Remove(const IXMLNodePtr& Node) override {
@@ -243,16 +194,16 @@ protected:
         if (Index < 0 || static_cast<size_t>(Index) > items.size())
             throw EListError(Format("List index out of bounds (%d)", Index));
         TElementPtr element = CreateElement(FItemTag);
-        TComPtr<IXMLDOMNode> added;
+        TComRef<IXMLDOMNode> added;
         if (static_cast<size_t>(Index) == items.size()) {
-            Check(FElement->appendChild(element.Get(), added.Put()), "adding an element");
+            Check(FElement->appendChild(element.Get(), added.Out()), "adding an element");
         } else {
             VARIANT before;
             VariantInit(&before);
             before.vt = VT_UNKNOWN;
             before.punkVal = items[Index]->Element().Get();
             // The variant borrows the reference: it is not cleared.
-            Check(FElement->insertBefore(element.Get(), before, added.Put()), "inserting an element");
+            Check(FElement->insertBefore(element.Get(), before, added.Out()), "inserting an element");
         }
         std::shared_ptr<TXMLNode> item = FItemFactory(FDocument, element);
         items.insert(items.begin() + Index, item);
@@ -379,7 +330,7 @@ std::shared_ptr<IXMLSetupType> LoadSetupFromBytes(const std::string& Bytes, cons
 
     auto document = std::make_shared<TXMLDocument>();
     HRESULT created = CoCreateInstance(CLSID_DOMDocument60, nullptr, CLSCTX_INPROC_SERVER, IID_XMLDOMDocument2,
-                                       reinterpret_cast<void**>(document->Dom.Put()));
+                                       reinterpret_cast<void**>(document->Dom.Out()));
     if (FAILED(created))
         throw EXMLDocError(Format("The XML parser (MSXML 6) is not available (0x%08lX)", static_cast<unsigned long>(created)));
     IXMLDOMDocument2* dom = document->Dom.Get();
@@ -396,33 +347,30 @@ std::shared_ptr<IXMLSetupType> LoadSetupFromBytes(const std::string& Bytes, cons
         if (!Bytes.empty()) memcpy(data, Bytes.data(), Bytes.size());
         SafeArrayUnaccessData(array);
     }
-    VARIANT source;
-    VariantInit(&source);
-    source.vt = VT_ARRAY | VT_UI1;
-    source.parray = array;
+    TVariant source(array, VT_UI1);
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    HRESULT result = dom->load(source, &loaded);
-    VariantClear(&source);
+    HRESULT result = dom->load(source.Get(), &loaded);
+    source.Reset();
     if (FAILED(result) || loaded != VARIANT_TRUE) {
         std::string reason = "it is not well-formed XML.";
-        TComPtr<IXMLDOMParseError> error;
+        TComRef<IXMLDOMParseError> error;
         TBStr text;
-        if (SUCCEEDED(dom->get_parseError(error.Put())) && error && SUCCEEDED(error->get_reason(text.Put())) &&
+        if (SUCCEEDED(dom->get_parseError(error.Out())) && error && SUCCEEDED(error->get_reason(text.Out())) &&
             !text.Text().empty())
             reason = "it is not well-formed XML (" + WideToAnsi(text.Text()) + ").";
         Refuse(SourceName, reason);
     }
 
-    TComPtr<IXMLDOMDocumentType> doctype;
-    if (SUCCEEDED(dom->get_doctype(doctype.Put())) && doctype)
+    TComRef<IXMLDOMDocumentType> doctype;
+    if (SUCCEEDED(dom->get_doctype(doctype.Out())) && doctype)
         Refuse(SourceName, "document type declarations are not allowed.");
 
     TElementPtr root;
-    Check(dom->get_documentElement(root.Put()), "reading the root element");
+    Check(dom->get_documentElement(root.Out()), "reading the root element");
     TBStr name, space;
     if (root) {
-        Check(root->get_nodeName(name.Put()), "reading the root element");
-        Check(root->get_namespaceURI(space.Put()), "reading the root element");
+        Check(root->get_nodeName(name.Out()), "reading the root element");
+        Check(root->get_namespaceURI(space.Out()), "reading the root element");
     }
     if (!root || name.Text() != L"setup" || !space.Text().empty())
         Refuse(SourceName, "its root element is not \"setup\".");

@@ -4,11 +4,11 @@
 #include "support/SystemLibrary.h"
 
 std::string SysErrorMessage(DWORD Code) {
-    char* text = nullptr;
+    TLocalMemory<char> text;
     DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, Code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = n && text ? std::string(text, n) : Format("System error, code %lu", (unsigned long)Code);
-    if (text) LocalFree(text);
+                             nullptr, Code, 0, reinterpret_cast<char*>(text.Out()), 0, nullptr);
+    std::string message =
+        n && text ? std::string(text.Get(), n) : Format("System error, code %lu", (unsigned long)Code);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
         message.pop_back();
     return message;
@@ -27,21 +27,19 @@ bool SetDeleteOnClose(HANDLE File, bool Delete) {
 TWinFileStream::TWinFileStream(const std::string& FileName, DWORD Access, DWORD ShareMode, DWORD Disposition,
                                DWORD Flags)
     : FFileName(FileName) {
-    FHandle = CreateFileA(FileName.c_str(), Access, ShareMode, nullptr, Disposition, Flags, nullptr);
-    if (FHandle == INVALID_HANDLE_VALUE) {
+    FHandle.Reset(CreateFileA(FileName.c_str(), Access, ShareMode, nullptr, Disposition, Flags, nullptr));
+    if (!FHandle) {
         DWORD error = GetLastError();
         const char* verb = Disposition == CREATE_ALWAYS || Disposition == CREATE_NEW ? "create" : "open";
         throw EStreamError(Format("Cannot %s file \"%s\". %s", verb, FileName.c_str(), SysErrorMessage(error).c_str()));
     }
 }
 
-TWinFileStream::~TWinFileStream() {
-    if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
-}
+TWinFileStream::~TWinFileStream() = default;
 
 size_t TWinFileStream::Read(void* Buffer, size_t Count) {
     DWORD done = 0;
-    if (!ReadFile(FHandle, Buffer, static_cast<DWORD>(Count), &done, nullptr))
+    if (!ReadFile(FHandle.Get(), Buffer, static_cast<DWORD>(Count), &done, nullptr))
         throw EStreamError(Format("Cannot read file \"%s\". %s", FFileName.c_str(), SysErrorMessage(GetLastError()).c_str()));
     return done;
 }
@@ -49,7 +47,7 @@ size_t TWinFileStream::Read(void* Buffer, size_t Count) {
 size_t TWinFileStream::Write(const void* Buffer, size_t Count) {
     DWORD done = 0;
     // The system's reason (a full disk, a lost network drive) is what the user needs to read.
-    if (!WriteFile(FHandle, Buffer, static_cast<DWORD>(Count), &done, nullptr))
+    if (!WriteFile(FHandle.Get(), Buffer, static_cast<DWORD>(Count), &done, nullptr))
         throw EStreamError(Format("Cannot write file \"%s\". %s", FFileName.c_str(), SysErrorMessage(GetLastError()).c_str()));
     return done;
 }
@@ -58,6 +56,6 @@ int64_t TWinFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     LARGE_INTEGER distance, result;
     distance.QuadPart = Offset;
     DWORD method = Origin == TSeekOrigin::Beginning ? FILE_BEGIN : Origin == TSeekOrigin::Current ? FILE_CURRENT : FILE_END;
-    if (!SetFilePointerEx(FHandle, distance, &result, method)) throw EStreamError("Stream seek error");
+    if (!SetFilePointerEx(FHandle.Get(), distance, &result, method)) throw EStreamError("Stream seek error");
     return result.QuadPart;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "support/Streams.h"
+#include "support/UniqueResource.h"
 
 class TWinFileStream : public TStream {
 public:
@@ -19,11 +20,11 @@ public:
     // Raises EStreamError with the system's message when the file refuses the bytes.
     size_t Write(const void* Buffer, size_t Count) override;
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
-    HANDLE Handle() const { return FHandle; }
+    HANDLE Handle() const { return FHandle.Get(); }
     const std::string& FileName() const { return FFileName; }
 
 private:
-    HANDLE FHandle = INVALID_HANDLE_VALUE;
+    TFileHandle FHandle;
     std::string FFileName;
 };
 

@@ -6,6 +6,7 @@
 #include "app/Utils.h"
 #include "support/Exceptions.h"
 #include "support/FileStreams.h"
+#include "support/UniqueResource.h"
 
 namespace {
 std::shared_ptr<ILog> SharedLog;
@@ -52,8 +53,8 @@ void TLog::Write(const std::string& Text) {
 void TLog::Open() {
     if (FStream) return;
     if (GetFileAttributesA(FFileName.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        HANDLE h = CreateFileA(FFileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        TFileHandle created(
+            CreateFileA(FFileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
     auto stream = std::make_unique<TWinFileStream>(FFileName, GENERIC_READ | GENERIC_WRITE,
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
