@@ -15,10 +15,6 @@
 
 namespace {
 
-const CLSID ClassShellLink = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID InterfaceShellLinkA = {0x000214EE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID InterfacePersistFile = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-
 const char* const UninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand";
 const char* const RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char* const MenuExtKey = "Software\\Microsoft\\Internet Explorer\\MenuExt\\";
@@ -86,7 +82,7 @@ void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, con
                                 const std::string& LinkName, const std::string& SubFolder) {
     AsInstallError([&] {
         TComRef<IShellLinkA> link;
-        CheckCom(CoCreateInstance(ClassShellLink, nullptr, CLSCTX_INPROC_SERVER, InterfaceShellLinkA,
+        CheckCom(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                   link.OutVoid()));
         link->SetPath(TargetPath.c_str());
         link->SetArguments(Arguments.c_str());
@@ -97,7 +93,7 @@ void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, con
 
         std::string linkPath = folder + LinkName;
         TComRef<IPersistFile> file;
-        CheckCom(link->QueryInterface(InterfacePersistFile, file.OutVoid()));
+        CheckCom(link->QueryInterface(IID_IPersistFile, file.OutVoid()));
         file->Save(AnsiToWide(linkPath).c_str(), FALSE);
         WriteJournal(Journal::CreateFile, linkPath);
     });
