@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "Components/InstallErrors.h"
 #include "Components/JournalFormat.h"
 #include "Components/PackageFormat.h"
 #include "Components/TargetLinks.h"
@@ -55,18 +56,6 @@ private:
     TStream& FOut;
     const std::function<void(TInstaller::TStep)>& FStep;
 };
-
-// Platform and stream failures reach the wizard as the engine's own exception.
-template <typename F>
-auto AsInstallError(F&& Action) {
-    try {
-        return Action();
-    } catch (const EInstallException&) {
-        throw;
-    } catch (const std::exception& e) {
-        throw EInstallException(e.what());
-    }
-}
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "Components/InstallErrors.h"
 #include "Components/JournalFormat.h"
 #include "Components/SetupUtils.h"
 #include "app/PathUtils.h"
@@ -62,18 +63,6 @@ std::string QuotedProgram(const std::string& Path) {
     if (Path.find(' ') == std::string::npos || (Path.size() >= 2 && Path.front() == '"' && Path.back() == '"'))
         return Path;
     return "\"" + Path + "\"";
-}
-
-// Platform and library errors leave the engine as EInstallException with their text.
-template <class F>
-void AsInstallError(F&& Body) {
-    try {
-        Body();
-    } catch (const EInstallException&) {
-        throw;
-    } catch (const std::exception& e) {
-        throw EInstallException(e.what());
-    }
 }
 
 }  // namespace
