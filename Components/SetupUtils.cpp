@@ -5,8 +5,8 @@
 
 #include "Components/JournalFormat.h"
 #include "app/Application.h"
-#include "app/PathUtils.h"
 #include "app/Utils.h"
+#include "support/PathUtils.h"
 
 bool TInstallerUI::Confirm(const std::string& Text, const std::string& Caption) {
     return ShowMessageBox(Text, Caption, MB_YESNO | MB_ICONQUESTION) == IDYES;

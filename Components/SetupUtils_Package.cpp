@@ -9,8 +9,8 @@
 #include "Components/JournalFormat.h"
 #include "Components/PackageFormat.h"
 #include "Components/TargetLinks.h"
-#include "app/PathUtils.h"
 #include "app/Utils.h"
+#include "support/PathUtils.h"
 
 const char* const BrainsQuestion =
     "The brains of your previous Orvand have been found in the target folder.\r\n"

@@ -9,9 +9,9 @@
 #include "Components/InstallErrors.h"
 #include "Components/JournalFormat.h"
 #include "Components/SetupUtils.h"
-#include "app/PathUtils.h"
 #include "app/Utils.h"
 #include "support/ComRef.h"
+#include "support/PathUtils.h"
 #include "support/SystemLibrary.h"
 
 namespace {
@@ -55,14 +55,6 @@ std::string SpecialFolderPath(int FolderId) {
 
 void CheckCom(HRESULT Result) {
     if (FAILED(Result)) throw EInstallException(SysErrorMessage(static_cast<DWORD>(Result)));
-}
-
-// A path with blanks goes into a command line in quotation marks, so that
-// Windows cannot take "C:\Program.exe" for the program.
-std::string QuotedProgram(const std::string& Path) {
-    if (Path.find(' ') == std::string::npos || (Path.size() >= 2 && Path.front() == '"' && Path.back() == '"'))
-        return Path;
-    return "\"" + Path + "\"";
 }
 
 }  // namespace

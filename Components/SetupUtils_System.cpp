@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "Components/SetupUtils.h"
-#include "app/PathUtils.h"
 #include "app/Utils.h"
+#include "support/PathUtils.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
-#include "app/PathUtils.h"
 #include "app/Utils.h"
 #include "support/ComRef.h"
+#include "support/PathUtils.h"
 
 namespace {
 

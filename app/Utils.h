@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/PathUtils.h"
+#include "support/PathUtils.h"
 
 // The folder of the running executable, ending in "\". Computed once at start-up.
 extern const std::string& ProgramFolder;

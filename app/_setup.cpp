@@ -7,6 +7,7 @@
 #include "app/InstallRun.h"
 #include "app/Utils.h"
 #include "support/VersionInfo.h"
+#include "support/TextUtils.h"
 
 namespace {
 
@@ -50,12 +51,7 @@ std::string LicenceText() {
     HGLOBAL data = LoadResource(nullptr, info);
     const char* text = data ? static_cast<const char*>(LockResource(data)) : nullptr;
     if (!text) return std::string();
-    std::string result;
-    for (DWORD i = 0, n = SizeofResource(nullptr, info); i < n; ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) result += '\r';
-        result += text[i];
-    }
-    return result;
+    return WithCrLf(std::string(text, SizeofResource(nullptr, info)));
 }
 
 bool IsPushButton(HWND Window) {

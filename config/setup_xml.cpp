@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "Components/SetupPaths.h"
-#include "app/PathUtils.h"
 #include "app/Utils.h"
 #include "config/XmlSafety.h"
 #include "support/FileStreams.h"
+#include "support/PathUtils.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include "app/PathUtils.h"
 #include "app/Utils.h"
 #include "support/Exceptions.h"
 #include "support/FileStreams.h"
+#include "support/PathUtils.h"
 
 namespace {
 std::shared_ptr<ILog> SharedLog;
