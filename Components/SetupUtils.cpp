@@ -5,6 +5,7 @@
 
 #include "Components/JournalFormat.h"
 #include "app/Application.h"
+#include "support/FileSystem.h"
 #include "app/Utils.h"
 #include "support/PathUtils.h"
 
@@ -96,11 +97,6 @@ namespace {
 // the administrators may change it; users read and execute. Passed on to all
 // below it, nothing taken over from the parent.
 const char* const TargetFolderAcl = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-
-bool FolderExists(const std::string& Path) {
-    DWORD attributes = GetFileAttributesA(Path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // Made with its ACL in one step, so that nobody gets in before it is set.
 bool CreateFolderWithOwnAcl(const std::string& Path) {

@@ -6,9 +6,9 @@
 #include "Components/JournalFormat.h"
 #include "Components/PackageFormat.h"
 #include "Components/TargetLinks.h"
-#include "app/Utils.h"
 #include "config/HTTPUnit.h"
 #include "config/md5.h"
+#include "support/CodePages.h"
 #include "support/PathUtils.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include "Components/PackageFormat.h"
 #include "Components/TargetLinks.h"
 #include "app/Utils.h"
+#include "support/FileSystem.h"
 #include "support/PathUtils.h"
 
 const char* const BrainsQuestion =
@@ -23,16 +24,6 @@ std::string FullPath(const std::string& Path) {
     DWORD n = GetFullPathNameA(Path.c_str(), sizeof(buffer), buffer, nullptr);
     if (n == 0 || n >= sizeof(buffer)) throw EInstallException(SysErrorMessage(GetLastError()));
     return std::string(buffer, n);
-}
-
-bool FolderExists(const std::string& Path) {
-    DWORD attributes = GetFileAttributesA(Path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FileExists(const std::string& Path) {
-    DWORD attributes = GetFileAttributesA(Path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::string LowerExtension(const std::string& Name) {

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "Components/SetupStructs.h"
-#include "app/Utils.h"
+#include "support/CodePages.h"
 #include "support/Exceptions.h"
 #include "support/PathUtils.h"
 

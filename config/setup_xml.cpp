@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "Components/SetupPaths.h"
-#include "app/Utils.h"
 #include "config/XmlSafety.h"
+#include "support/CodePages.h"
 #include "support/FileStreams.h"
 #include "support/PathUtils.h"
 

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "app/Utils.h"
 #include "support/Exceptions.h"
 #include "support/FileStreams.h"
+#include "support/FileSystem.h"
 #include "support/PathUtils.h"
 
 namespace {
