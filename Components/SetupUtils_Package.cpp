@@ -88,31 +88,16 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
         throw EInstallException(Format("Cannot create file \"%s\". %s", destFile.c_str(),
                                        SysErrorMessage(ERROR_ACCESS_DENIED).c_str()));
 
-    bool removeByName = false;
-    try {
-        AsInstallError([&] {
-            TWinFileStream out(destFile, GENERIC_WRITE | DELETE, 0, CREATE_ALWAYS);
-            // Until it is whole the file goes with its handle, also when the
-            // process dies half-way: nothing unjournalled stays behind.
-            bool pending = SetDeleteOnClose(out.Handle(), true);
-            try {
-                TStepStream observed(out, OnStep);
-                DecodeEntry(*FPackage, Entry, dataEnd, OnStep ? static_cast<TStream&>(observed) : out);
-                if (pending && !SetDeleteOnClose(out.Handle(), false))
-                    throw EInstallException(SysErrorMessage(GetLastError()));
-                WriteJournal(Journal::CreateFile, destFile);
-                FExtractedBytes += static_cast<uint32_t>(Entry.Size);
-            } catch (...) {
-                // A half-written or unjournalled file would pass for a good one.
-                removeByName = !SetDeleteOnClose(out.Handle(), true);
-                throw;
-            }
-        });
-    } catch (...) {
-        // A file system without the delete mark: remove it once it is closed.
-        if (removeByName) DeleteFileA(destFile.c_str());
-        throw;
-    }
+    AsInstallError([&] {
+        // Nothing half-written or unjournalled stays behind.
+        TPendingFile out(destFile, 0);
+        TStepStream observed(out.Stream(), OnStep);
+        DecodeEntry(*FPackage, Entry, dataEnd, OnStep ? static_cast<TStream&>(observed) : out.Stream());
+        if (!out.Complete()) throw EInstallException(SysErrorMessage(GetLastError()));
+        WriteJournal(Journal::CreateFile, destFile);
+        out.Keep();
+        FExtractedBytes += static_cast<uint32_t>(Entry.Size);
+    });
 }
 
 void TInstaller::ExtractPackage(HWND StatusLabel, HWND ProgressBar) {
