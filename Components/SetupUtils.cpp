@@ -4,37 +4,21 @@
 #include <sddl.h>
 
 #include "Components/JournalFormat.h"
-#include "app/Application.h"
-#include "support/FileSystem.h"
 #include "app/Utils.h"
+#include "support/FileSystem.h"
 #include "support/PathUtils.h"
-
-bool TInstallerUI::Confirm(const std::string& Text, const std::string& Caption) {
-    return ShowMessageBox(Text, Caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
-}
-
-void TInstallerUI::ShowError(const std::string& Text, const std::string& Caption) {
-    ShowMessageBox(Text, Caption, MB_OK | MB_ICONERROR);
-}
-
-void TInstallerUI::ProcessMessages() { Application.ProcessMessages(); }
-
-bool TInstallerUI::Terminated() { return Application.Terminated(); }
-
-void TInstallerUI::Halt() { Application.Halt(); }
-
-HWND TInstallerUI::MainWindow() { return Application.MainFormHandle(); }
-
-TInstallerUI& DefaultInstallerUI() {
-    static TInstallerUI ui;
-    return ui;
-}
 
 TInstaller::TInstaller() : TInstaller(GetProgramFileName()) {}
 
 TInstaller::TInstaller(const std::string& PackageFile) {
     FPackage = std::make_unique<TWinFileStream>(PackageFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                 OPEN_EXISTING);
+}
+
+TInstallerUI& TInstaller::UI() {
+    // The program gives the engine its interface; without one there is nobody to ask.
+    if (!FUI) throw EInstallException("The installer engine was given no user interface.");
+    return *FUI;
 }
 
 TInstaller::~TInstaller() {

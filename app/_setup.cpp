@@ -5,9 +5,10 @@
 
 #include "app/DesktopLaunch.h"
 #include "app/InstallRun.h"
+#include "app/InstallerUI.h"
 #include "app/Utils.h"
-#include "support/VersionInfo.h"
 #include "support/TextUtils.h"
+#include "support/VersionInfo.h"
 
 namespace {
 
@@ -99,6 +100,7 @@ TSetupForm::~TSetupForm() { FormDestroy(); }
 
 void TSetupForm::FormCreate() {
     FInstaller = std::make_unique<TInstaller>();
+    FInstaller->SetUI(&ApplicationUI());
     if (!FInstaller->VerifyPackage()) {
         ShowError("The Orvand distributive was damaged");
         Application.Halt();
