@@ -5,7 +5,8 @@
 
 #include "Components/SetupStructs.h"
 
-// Runs Action; any other exception is raised again as EInstallException with its text.
+// Runs Action (with or without a result); platform, stream and library failures
+// are raised again as EInstallException with their text, for the wizard to show.
 template <typename F>
 auto AsInstallError(F&& Action) {
     try {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/PathUtils.h"
+#include "support/PathUtils.h"
 
 namespace Journal {
 

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/PathUtils.h"
+#include "support/PathUtils.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "Components/SetupPaths.h"
 
 #include "Components/PackageFormat.h"
-#include "app/PathUtils.h"
 #include "support/Exceptions.h"
+#include "support/PathUtils.h"
 
 std::string ExtractParentFolder(const std::string& Path) {
     if (Path.empty()) throw Exception("Assertion failed (Components/SetupUtils): Path must not be empty");

@@ -4,37 +4,22 @@
 #include <sddl.h>
 
 #include "Components/JournalFormat.h"
-#include "app/Application.h"
-#include "app/PathUtils.h"
 #include "app/Utils.h"
+#include "support/FileSystem.h"
+#include "support/PathUtils.h"
 #include "support/UniqueResource.h"
-
-bool TInstallerUI::Confirm(const std::string& Text, const std::string& Caption) {
-    return ShowMessageBox(Text, Caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
-}
-
-void TInstallerUI::ShowError(const std::string& Text, const std::string& Caption) {
-    ShowMessageBox(Text, Caption, MB_OK | MB_ICONERROR);
-}
-
-void TInstallerUI::ProcessMessages() { Application.ProcessMessages(); }
-
-bool TInstallerUI::Terminated() { return Application.Terminated(); }
-
-void TInstallerUI::Halt() { Application.Halt(); }
-
-HWND TInstallerUI::MainWindow() { return Application.MainFormHandle(); }
-
-TInstallerUI& DefaultInstallerUI() {
-    static TInstallerUI ui;
-    return ui;
-}
 
 TInstaller::TInstaller() : TInstaller(GetProgramFileName()) {}
 
 TInstaller::TInstaller(const std::string& PackageFile) {
     FPackage = std::make_unique<TWinFileStream>(PackageFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                 OPEN_EXISTING);
+}
+
+TInstallerUI& TInstaller::UI() {
+    // The program gives the engine its interface; without one there is nobody to ask.
+    if (!FUI) throw EInstallException("The installer engine was given no user interface.");
+    return *FUI;
 }
 
 TInstaller::~TInstaller() {
@@ -96,11 +81,6 @@ namespace {
 // the administrators may change it; users read and execute. Passed on to all
 // below it, nothing taken over from the parent.
 const char* const TargetFolderAcl = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-
-bool FolderExists(const std::string& Path) {
-    DWORD attributes = GetFileAttributesA(Path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // Made with its ACL in one step, so that nobody gets in before it is set.
 bool CreateFolderWithOwnAcl(const std::string& Path) {

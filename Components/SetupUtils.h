@@ -13,23 +13,21 @@
 #include "config/setup_xml.h"
 #include "support/FileStreams.h"
 
-// What the engines need from the user interface. The program uses the
-// standard message boxes and the application's event loop; tests replace it.
+// What the engines need from the user interface. The program gives its own
+// (message boxes and the application's event loop, from app/); tests give theirs.
 class TInstallerUI {
 public:
     virtual ~TInstallerUI() = default;
     // Yes/No question box with the question icon; true for Yes.
-    virtual bool Confirm(const std::string& Text, const std::string& Caption);
+    virtual bool Confirm(const std::string& Text, const std::string& Caption) = 0;
     // Error box with an OK button.
-    virtual void ShowError(const std::string& Text, const std::string& Caption);
-    virtual void ProcessMessages();
-    virtual bool Terminated();
+    virtual void ShowError(const std::string& Text, const std::string& Caption) = 0;
+    virtual void ProcessMessages() = 0;
+    virtual bool Terminated() = 0;
     // Ends the program at once.
-    [[noreturn]] virtual void Halt();
-    virtual HWND MainWindow();
+    [[noreturn]] virtual void Halt() = 0;
+    virtual HWND MainWindow() = 0;
 };
-
-TInstallerUI& DefaultInstallerUI();
 
 // Asked by extraction before it replaces the brains a previous installation left.
 extern const char* const BrainsQuestion;
@@ -110,8 +108,9 @@ public:
     void FetchFile(const std::string& FileName, const std::string& DestPath, HWND StatusLabel, HWND ProgressBar);
     bool CheckFileDigest(const std::string& FileName, const std::string& ExpectedHex);
 
-    void SetUI(TInstallerUI* UI) { FUI = UI ? UI : &DefaultInstallerUI(); }
-    TInstallerUI& UI() { return *FUI; }
+    // The interface the engine asks and reports through; it must outlive the engine.
+    void SetUI(TInstallerUI* UI) { FUI = UI; }
+    TInstallerUI& UI();
 
     // Test seam, empty in the program: called right after each journal line is
     // written, after each block an extraction writes and after each block a
@@ -143,7 +142,7 @@ private:
     // Installers held since their check, by lower-case path.
     std::map<std::string, std::unique_ptr<TWinFileStream>> FHeldInstallers;
     void AppendJournal(const std::string& Line);
-    TInstallerUI* FUI = &DefaultInstallerUI();
+    TInstallerUI* FUI = nullptr;
 };
 
 // Free routines of the engine unit.

@@ -6,10 +6,10 @@
 #include "Components/JournalFormat.h"
 #include "Components/PackageFormat.h"
 #include "Components/TargetLinks.h"
-#include "app/PathUtils.h"
-#include "app/Utils.h"
 #include "config/HTTPUnit.h"
 #include "config/md5.h"
+#include "support/CodePages.h"
+#include "support/PathUtils.h"
 
 namespace {
 const char* const SetupXml = "setup.xml";

@@ -5,11 +5,13 @@
 
 #include <memory>
 
+#include "Components/InstallErrors.h"
 #include "Components/JournalFormat.h"
 #include "Components/PackageFormat.h"
 #include "Components/TargetLinks.h"
-#include "app/PathUtils.h"
 #include "app/Utils.h"
+#include "support/FileSystem.h"
+#include "support/PathUtils.h"
 
 const char* const BrainsQuestion =
     "The brains of your previous Orvand have been found in the target folder.\r\n"
@@ -22,16 +24,6 @@ std::string FullPath(const std::string& Path) {
     DWORD n = GetFullPathNameA(Path.c_str(), sizeof(buffer), buffer, nullptr);
     if (n == 0 || n >= sizeof(buffer)) throw EInstallException(SysErrorMessage(GetLastError()));
     return std::string(buffer, n);
-}
-
-bool FolderExists(const std::string& Path) {
-    DWORD attributes = GetFileAttributesA(Path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FileExists(const std::string& Path) {
-    DWORD attributes = GetFileAttributesA(Path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::string LowerExtension(const std::string& Name) {
@@ -55,18 +47,6 @@ private:
     TStream& FOut;
     const std::function<void(TInstaller::TStep)>& FStep;
 };
-
-// Platform and stream failures reach the wizard as the engine's own exception.
-template <typename F>
-auto AsInstallError(F&& Action) {
-    try {
-        return Action();
-    } catch (const EInstallException&) {
-        throw;
-    } catch (const std::exception& e) {
-        throw EInstallException(e.what());
-    }
-}
 
 }  // namespace
 
@@ -108,31 +88,16 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
         throw EInstallException(Format("Cannot create file \"%s\". %s", destFile.c_str(),
                                        SysErrorMessage(ERROR_ACCESS_DENIED).c_str()));
 
-    bool removeByName = false;
-    try {
-        AsInstallError([&] {
-            TWinFileStream out(destFile, GENERIC_WRITE | DELETE, 0, CREATE_ALWAYS);
-            // Until it is whole the file goes with its handle, also when the
-            // process dies half-way: nothing unjournalled stays behind.
-            bool pending = SetDeleteOnClose(out.Handle(), true);
-            try {
-                TStepStream observed(out, OnStep);
-                DecodeEntry(*FPackage, Entry, dataEnd, OnStep ? static_cast<TStream&>(observed) : out);
-                if (pending && !SetDeleteOnClose(out.Handle(), false))
-                    throw EInstallException(SysErrorMessage(GetLastError()));
-                WriteJournal(Journal::CreateFile, destFile);
-                FExtractedBytes += static_cast<uint32_t>(Entry.Size);
-            } catch (...) {
-                // A half-written or unjournalled file would pass for a good one.
-                removeByName = !SetDeleteOnClose(out.Handle(), true);
-                throw;
-            }
-        });
-    } catch (...) {
-        // A file system without the delete mark: remove it once it is closed.
-        if (removeByName) DeleteFileA(destFile.c_str());
-        throw;
-    }
+    AsInstallError([&] {
+        // Nothing half-written or unjournalled stays behind.
+        TPendingFile out(destFile, 0);
+        TStepStream observed(out.Stream(), OnStep);
+        DecodeEntry(*FPackage, Entry, dataEnd, OnStep ? static_cast<TStream&>(observed) : out.Stream());
+        if (!out.Complete()) throw EInstallException(SysErrorMessage(GetLastError()));
+        WriteJournal(Journal::CreateFile, destFile);
+        out.Keep();
+        FExtractedBytes += static_cast<uint32_t>(Entry.Size);
+    });
 }
 
 void TInstaller::ExtractPackage(HWND StatusLabel, HWND ProgressBar) {

@@ -6,18 +6,15 @@
 #include <cstdint>
 #include <string>
 
+#include "Components/InstallErrors.h"
 #include "Components/JournalFormat.h"
 #include "Components/SetupUtils.h"
-#include "app/PathUtils.h"
 #include "app/Utils.h"
+#include "support/PathUtils.h"
 #include "support/SystemLibrary.h"
 #include "support/UniqueResource.h"
 
 namespace {
-
-const CLSID ClassShellLink = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID InterfaceShellLinkA = {0x000214EE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID InterfacePersistFile = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 const char* const UninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand";
 const char* const RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -46,33 +43,13 @@ void CheckCom(HRESULT Result) {
     if (FAILED(Result)) throw EInstallException(SysErrorMessage(static_cast<DWORD>(Result)));
 }
 
-// A path with blanks goes into a command line in quotation marks, so that
-// Windows cannot take "C:\Program.exe" for the program.
-std::string QuotedProgram(const std::string& Path) {
-    if (Path.find(' ') == std::string::npos || (Path.size() >= 2 && Path.front() == '"' && Path.back() == '"'))
-        return Path;
-    return "\"" + Path + "\"";
-}
-
-// Platform and library errors leave the engine as EInstallException with their text.
-template <class F>
-void AsInstallError(F&& Body) {
-    try {
-        Body();
-    } catch (const EInstallException&) {
-        throw;
-    } catch (const std::exception& e) {
-        throw EInstallException(e.what());
-    }
-}
-
 }  // namespace
 
 void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, const std::string& Arguments,
                                 const std::string& LinkName, const std::string& SubFolder) {
     AsInstallError([&] {
         TComRef<IShellLinkA> link;
-        CheckCom(CoCreateInstance(ClassShellLink, nullptr, CLSCTX_INPROC_SERVER, InterfaceShellLinkA,
+        CheckCom(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                   link.OutVoid()));
         link->SetPath(TargetPath.c_str());
         link->SetArguments(Arguments.c_str());
@@ -83,7 +60,7 @@ void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, con
 
         std::string linkPath = folder + LinkName;
         TComRef<IPersistFile> file;
-        CheckCom(link->QueryInterface(InterfacePersistFile, file.OutVoid()));
+        CheckCom(link->QueryInterface(IID_IPersistFile, file.OutVoid()));
         file->Save(AnsiToWide(linkPath).c_str(), FALSE);
         WriteJournal(Journal::CreateFile, linkPath);
     });

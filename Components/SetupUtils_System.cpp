@@ -6,14 +6,20 @@
 #include <vector>
 
 #include "Components/SetupUtils.h"
-#include "app/PathUtils.h"
 #include "app/Utils.h"
+#include "support/PathUtils.h"
 #include "support/UniqueResource.h"
 
 namespace {
 
 const char* const NtCurrentVersion = "Software\\Microsoft\\Windows NT\\CurrentVersion";
 const char* const CurrentVersion = "Software\\Microsoft\\Windows\\CurrentVersion";
+
+// The prerequisites' COM classes, written out by hand: no system header knows these products.
+const wchar_t* const AgentRuntimeClass = L"{D45FD31B-5C6E-11D1-9EC1-00C04FD7081F}";  // registered by MSagent.exe
+const wchar_t* const SpeechApiClass = L"{FF2C7A52-78F9-11CE-B762-00AA004CD65C}";     // registered by spchapi.exe
+const wchar_t* const TruVoiceClass = L"{B8F2846E-CE36-11D0-AC83-00C04FD97575}";      // registered by tv_enua.exe
+const wchar_t* const Tts3000Class = L"{1D87F5B2-05F1-11D2-AD7C-0000F8799342}";       // registered by lhttseng.exe
 
 const UINT CloseRequest = WM_USER + 0x120;
 const DWORD ClosePollInterval = 1000;
@@ -104,13 +110,13 @@ std::string GetProgramFilesFolder() {
     return "C:\\Program Files";
 }
 
-bool TInstaller::IsAgentRuntimeInstalled() { return ProgIdKnown(L"{D45FD31B-5C6E-11D1-9EC1-00C04FD7081F}"); }
+bool TInstaller::IsAgentRuntimeInstalled() { return ProgIdKnown(AgentRuntimeClass); }
 
-bool TInstaller::IsSpeechApiInstalled() { return ProgIdKnown(L"{FF2C7A52-78F9-11CE-B762-00AA004CD65C}"); }
+bool TInstaller::IsSpeechApiInstalled() { return ProgIdKnown(SpeechApiClass); }
 
-bool TInstaller::IsTruVoiceEngineInstalled() { return ClassCreatable(L"{B8F2846E-CE36-11D0-AC83-00C04FD97575}"); }
+bool TInstaller::IsTruVoiceEngineInstalled() { return ClassCreatable(TruVoiceClass); }
 
-bool TInstaller::IsTts3000EngineInstalled() { return ClassCreatable(L"{1D87F5B2-05F1-11D2-AD7C-0000F8799342}"); }
+bool TInstaller::IsTts3000EngineInstalled() { return ClassCreatable(Tts3000Class); }
 
 void TInstaller::RunAndWait(const std::string& ProgramPath, const std::string& CommandLine) {
     TInstallerUI& ui = UI();

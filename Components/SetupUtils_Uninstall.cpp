@@ -7,6 +7,7 @@
 #include "Components/SetupUtils.h"
 #include "app/Utils.h"
 #include "support/FileStreams.h"
+#include "support/FileSystem.h"
 #include "support/Logging.h"
 #include "support/SystemLibrary.h"
 #include "support/UniqueResource.h"
@@ -18,11 +19,6 @@ const char* const JournalName = "install.log";
 // Journal roots are handle values; predefined keys are sign-extended handles.
 HKEY RootKeyHandle(uint32_t Root) {
     return reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(Root)));
-}
-
-bool IsFile(const std::string& Path) {
-    DWORD attributes = GetFileAttributesA(Path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::string ReadWholeFile(const std::string& FileName) {
@@ -71,7 +67,7 @@ TUninstaller::TUninstaller(std::string InstallFolder) : FInstallFolder(std::move
 void TUninstaller::Uninstall() {
     const std::string journal = FInstallFolder + JournalName;
     bool mayEmpty = false;
-    if (IsFile(journal)) {
+    if (FileExists(journal)) {
         std::string text;
         try {
             text = ReadWholeFile(journal);

@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include "Components/SetupStructs.h"
-#include "app/PathUtils.h"
-#include "app/Utils.h"
+#include "support/CodePages.h"
 #include "support/Exceptions.h"
+#include "support/PathUtils.h"
 
 void RefuseLinksBelowTarget(const std::string& TargetFolder, const std::string& Path) {
     for (const std::string& step : PathsBelowFolder(TargetFolder, Path, AnsiCharSet())) {

@@ -26,23 +26,29 @@ LRESULT CALLBACK AppWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
     return DefWindowProcA(Wnd, Msg, WParam, LParam);
 }
 
-void RegisterFormClass(const char* ClassName) {
+std::string WindowText(HWND Window) {
+    char buffer[512];
+    int n = GetWindowTextA(Window, buffer, sizeof(buffer));
+    return std::string(buffer, n > 0 ? n : 0);
+}
+
+}  // namespace
+
+void RegisterWindowClass(const char* ClassName, WNDPROC Proc, UINT Style, HICON Icon) {
     WNDCLASSEXA existing{};
     existing.cbSize = sizeof(existing);
     if (GetClassInfoExA(GetModuleHandleA(nullptr), ClassName, &existing)) return;
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof(wc);
-    wc.style = CS_DBLCLKS;
-    wc.lpfnWndProc = DefWindowProcA;  // replaced per window in CreateHandle
+    wc.style = Style;
+    wc.lpfnWndProc = Proc;
     wc.hInstance = GetModuleHandleA(nullptr);
-    wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(1));
+    wc.hIcon = Icon;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = ClassName;
     RegisterClassExA(&wc);
 }
-
-}  // namespace
 
 TForm::~TForm() {
     if (FHandle) {
@@ -54,7 +60,8 @@ TForm::~TForm() {
 
 void TForm::CreateHandle(const char* ClassName, const std::string& Caption, DWORD Style, DWORD ExStyle,
                          int ClientWidth, int ClientHeight, HWND Owner) {
-    RegisterFormClass(ClassName);
+    // The window procedure is replaced per window below.
+    RegisterWindowClass(ClassName, DefWindowProcA, CS_DBLCLKS, LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1)));
     TWindowDC screen(nullptr);
     int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
     screen.Reset();
@@ -72,15 +79,7 @@ void TForm::CreateHandle(const char* ClassName, const std::string& Caption, DWOR
 LRESULT CALLBACK TForm::StaticWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
     auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(Wnd, GWLP_USERDATA));
     if (!form) return DefWindowProcA(Wnd, Msg, WParam, LParam);
-    // No exception may cross back into the system.
-    try {
-        return form->WndProc(Msg, WParam, LParam);
-    } catch (const std::exception& e) {
-        Application.HandleException(e);
-    } catch (...) {
-        Application.HandleUnknownException();
-    }
-    return 0;
+    return Guarded([&] { return form->WndProc(Msg, WParam, LParam); });
 }
 
 LRESULT TForm::WndProc(UINT Msg, WPARAM WParam, LPARAM LParam) {
@@ -93,11 +92,7 @@ LRESULT TForm::WndProc(UINT Msg, WPARAM WParam, LPARAM LParam) {
 
 void TForm::SetCaption(const std::string& Caption) { SetWindowTextA(FHandle, Caption.c_str()); }
 
-std::string TForm::Caption() const {
-    char buffer[512];
-    int n = GetWindowTextA(FHandle, buffer, sizeof(buffer));
-    return std::string(buffer, n > 0 ? n : 0);
-}
+std::string TForm::Caption() const { return WindowText(FHandle); }
 
 void TForm::Show() {
     // A zero-sized window: only its taskbar button shows.
@@ -128,46 +123,40 @@ void TApplication::Initialize() {
 
 void TApplication::SetTitle(const std::string& Title) { SetWindowTextA(FHandle, Title.c_str()); }
 
-std::string TApplication::Title() const {
-    char buffer[512];
-    int n = GetWindowTextA(FHandle, buffer, sizeof(buffer));
-    return std::string(buffer, n > 0 ? n : 0);
-}
+std::string TApplication::Title() const { return WindowText(FHandle); }
 
 void TApplication::Terminate() {
     if (!FTerminated) PostQuitMessage(0);
     FTerminated = true;
 }
 
-void TApplication::ProcessMessages() {
+TApplication::TPumped TApplication::PumpOne() {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            FTerminated = true;
-            break;
-        }
-        HWND main = MainFormHandle();
-        if (main && IsDialogMessageA(main, &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+    // Not GetMessage: after a sent message whose handler ended the application (its
+    // quit message taken by a pump inside the handler) it would wait on for input.
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return TPumped::None;
+    if (msg.message == WM_QUIT) return TPumped::Quit;
+    HWND main = MainFormHandle();
+    if (main && IsDialogMessageA(main, &msg)) return TPumped::Message;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+    return TPumped::Message;
+}
+
+void TApplication::ProcessMessages() {
+    for (;;) {
+        TPumped pumped = PumpOne();
+        if (pumped == TPumped::Quit) FTerminated = true;
+        if (pumped != TPumped::Message) break;
     }
 }
 
 void TApplication::Run() {
     if (FMainForm && ShowMainForm) FMainForm->Show();
-    MSG msg;
     while (!FTerminated) {
-        // Not GetMessage: after a sent message whose handler ended the application (its
-        // quit message taken by a pump inside the handler) it would wait on for input.
-        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            MsgWaitForMultipleObjectsEx(0, nullptr, 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-            continue;
-        }
-        if (msg.message == WM_QUIT) break;
-        HWND main = MainFormHandle();
-        if (main && IsDialogMessageA(main, &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        TPumped pumped = PumpOne();
+        if (pumped == TPumped::Quit) break;
+        if (pumped == TPumped::None) MsgWaitForMultipleObjectsEx(0, nullptr, 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
     Finish();
 }

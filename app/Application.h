@@ -67,6 +67,9 @@ public:
     void HandleUnknownException();
 
 private:
+    enum class TPumped { None, Message, Quit };
+    // Takes one waiting message and hands it on, the main form's dialog keys first.
+    TPumped PumpOne();
     void Finish();
     HWND FHandle = nullptr;
     TForm* FMainForm = nullptr;
@@ -75,6 +78,24 @@ private:
 };
 
 extern TApplication Application;
+
+// Runs window code so that no exception crosses back into the system: it goes
+// to the application's handler, and the message's result is 0.
+template <typename F>
+LRESULT Guarded(F&& Action) {
+    try {
+        return Action();
+    } catch (const std::exception& e) {
+        Application.HandleException(e);
+    } catch (...) {
+        Application.HandleUnknownException();
+    }
+    return 0;
+}
+
+// Registers a window class of the program unless it is already: the arrow
+// cursor on the button face.
+void RegisterWindowClass(const char* ClassName, WNDPROC Proc, UINT Style = 0, HICON Icon = nullptr);
 
 // Standard message boxes, owned by the active main window. Flags as for MessageBox.
 int ShowMessageBox(const std::string& Text, const std::string& Caption, UINT Flags);

@@ -18,19 +18,6 @@ const char* const OldProcProp = "OrvandOldProc";
 const int CheckBoxSize = 13;
 const int CheckTextGap = 4;
 
-// Hands an exception of window code to the application instead of to the system.
-template <typename F>
-LRESULT Guarded(F&& Action) {
-    try {
-        return Action();
-    } catch (const std::exception& e) {
-        Application.HandleException(e);
-    } catch (...) {
-        Application.HandleUnknownException();
-    }
-    return 0;
-}
-
 std::vector<char>* CheckStates(HWND List) { return static_cast<std::vector<char>*>(GetPropA(List, CheckStatesProp)); }
 
 void DrawCheckListItem(const DRAWITEMSTRUCT& Item) {
@@ -126,20 +113,6 @@ LRESULT CALLBACK PanelProc(HWND Panel, UINT Msg, WPARAM WParam, LPARAM LParam) {
     });
 }
 
-void RegisterPanelClass() {
-    WNDCLASSEXA existing{};
-    existing.cbSize = sizeof(existing);
-    if (GetClassInfoExA(GetModuleHandleA(nullptr), PanelClass, &existing)) return;
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = PanelProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = PanelClass;
-    RegisterClassExA(&wc);
-}
-
 HFONT MakeFont(int Height, bool Bold) {
     return CreateFontA(Height, 0, 0, 0, Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
@@ -177,7 +150,7 @@ int TControls::Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
 
 void TControls::Build(HWND Form, std::span<const TControlDef> Layout) {
     InitCommonControls6();
-    RegisterPanelClass();
+    RegisterWindowClass(PanelClass, PanelProc);
     if (TWindowDC screen(nullptr); screen) FDpi = GetDeviceCaps(screen.Get(), LOGPIXELSY);
     FNormal.Reset(MakeFont(-MulDiv(8, FDpi, 72), false));
     FBold.Reset(MakeFont(-MulDiv(8, FDpi, 72), true));

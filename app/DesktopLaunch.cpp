@@ -9,8 +9,8 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
-#include "app/PathUtils.h"
 #include "app/Utils.h"
+#include "support/PathUtils.h"
 #include "support/UniqueResource.h"
 
 bool DesktopShellExecuteThroughExplorer(const std::string& Program, const std::string& Folder) {

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "app/Utils.h"
+#include "support/FileSystem.h"
 #include "support/VersionInfo.h"
 
 namespace {
@@ -12,11 +13,6 @@ namespace {
 const int DesktopFolder = CSIDL_DESKTOPDIRECTORY;  // 0x10
 const int ProgramsFolder = CSIDL_PROGRAMS;         // 2
 const char* const DataFolder = "data\\";
-
-bool FileExists(const std::string& Path) {
-    DWORD attributes = GetFileAttributesA(Path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include "app/Application.h"
 #include "app/InstallRun.h"
 #include "app/Utils.h"
+#include "support/FileSystem.h"
 #include "support/Logging.h"
 
 namespace {
@@ -49,11 +50,6 @@ private:
     ILog& FLog;
     int FExitCode = ExitFailure;
 };
-
-bool FileExists(const std::string& Path) {
-    DWORD attributes = GetFileAttributesA(Path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 int Install(const TCommandLine& Command, ILog& Log) {
     TSilentUI ui(Log);

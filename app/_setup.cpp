@@ -5,7 +5,9 @@
 
 #include "app/DesktopLaunch.h"
 #include "app/InstallRun.h"
+#include "app/InstallerUI.h"
 #include "app/Utils.h"
+#include "support/TextUtils.h"
 #include "support/UniqueResource.h"
 #include "support/VersionInfo.h"
 
@@ -51,12 +53,7 @@ std::string LicenceText() {
     HGLOBAL data = LoadResource(nullptr, info);
     const char* text = data ? static_cast<const char*>(LockResource(data)) : nullptr;
     if (!text) return std::string();
-    std::string result;
-    for (DWORD i = 0, n = SizeofResource(nullptr, info); i < n; ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) result += '\r';
-        result += text[i];
-    }
-    return result;
+    return WithCrLf(std::string(text, SizeofResource(nullptr, info)));
 }
 
 bool IsPushButton(HWND Window) {
@@ -104,6 +101,7 @@ TSetupForm::~TSetupForm() { FormDestroy(); }
 
 void TSetupForm::FormCreate() {
     FInstaller = std::make_unique<TInstaller>();
+    FInstaller->SetUI(&ApplicationUI());
     if (!FInstaller->VerifyPackage()) {
         ShowError("The Orvand distributive was damaged");
         Application.Halt();

@@ -14,13 +14,14 @@
 #include <string>
 
 #include "Components/SetupUtils.h"
+#include "app/InstallerUI.h"
 #include "config/HTTPUnit.h"
 #include "bench_util.h"
 
 namespace {
 
 // Nothing to ask in a fresh target folder; should it come to that, the answer is No.
-class TQuietUI : public TInstallerUI {
+class TQuietUI : public TApplicationUI {
 public:
     bool Confirm(const std::string&, const std::string&) override { return false; }
     void ShowError(const std::string&, const std::string&) override {}

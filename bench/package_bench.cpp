@@ -7,8 +7,8 @@
 #include <string>
 
 #include "Components/PackageFormat.h"
-#include "app/PathUtils.h"
 #include "bench_util.h"
+#include "support/PathUtils.h"
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "config/Transfer.h"
+#include "support/Exceptions.h"
 #include "support/FileStreams.h"
 #include "support/SystemLibrary.h"
 #include "support/UniqueResource.h"
@@ -122,15 +124,14 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
         ErrorText = "Could not retrieve file size " + Url;
         return false;
     }
-    TFileHandle file(CreateFileA(FileName.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
+    // A part file is a change no journal line names: it goes unless whole.
+    std::optional<TPendingFile> file;
+    try {
+        file.emplace(FileName, FILE_SHARE_WRITE);
+    } catch (const EStreamError&) {
         ErrorText = "Could not create file " + FileName;
         return false;
     }
-    // Until it is whole the file goes with its handle, also when setup is
-    // killed half-way: a part file is a change no journal line names.
-    const bool pending = SetDeleteOnClose(file.Get(), true);
 
     uint32_t remaining = size;
     bool written = true;
@@ -145,20 +146,20 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
         if (!net->ReadOk || net->Read == 0) break;
         const DWORD got = std::min<DWORD>(net->Read, remaining);
         remaining -= got;
-        if (!WriteAll(file.Get(), net->Buffer.data(), got)) {
+        if (!WriteAll(file->Stream().Handle(), net->Buffer.data(), got)) {
             written = false;
             break;
         }
         if (OnBlock) OnBlock();
     }
-    if (written && remaining == 0 && pending && !SetDeleteOnClose(file.Get(), false)) written = false;
-    file.Reset();
+    if (written && remaining == 0 && !file->Complete()) written = false;
 
     // A file cut short would pass for a good one where no digest is listed.
     if (!written || remaining > 0) {
-        DeleteFileA(FileName.c_str());
+        file.reset();
         ErrorText = written ? "Could not download file " + Url : "Could not write file " + FileName;
         return false;
     }
+    file->Keep();
     return true;
 }

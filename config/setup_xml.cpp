@@ -9,16 +9,17 @@
 #include <vector>
 
 #include "Components/SetupPaths.h"
-#include "app/PathUtils.h"
-#include "app/Utils.h"
 #include "config/XmlSafety.h"
+#include "support/CodePages.h"
 #include "support/FileStreams.h"
+#include "support/PathUtils.h"
 #include "support/UniqueResource.h"
 
 namespace {
 
-// MSXML 6; its identities are not in the toolchain's headers.
+// MSXML 6's document class: mingw's msxml2.h stops at version 4.
 const CLSID CLSID_DOMDocument60 = {0x88d96a05, 0xf192, 0x11d4, {0xa6, 0x5f, 0x00, 0x40, 0x96, 0x32, 0x51, 0xe5}};
+// msxml2.h declares IID_IXMLDOMDocument2, but mingw's libuuid does not define it.
 const IID IID_XMLDOMDocument2 = {0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
 
 // A setup.xml is a few kilobytes; anything this large is not one.

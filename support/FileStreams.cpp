@@ -59,3 +59,19 @@ int64_t TWinFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     if (!SetFilePointerEx(FHandle.Get(), distance, &result, method)) throw EStreamError("Stream seek error");
     return result.QuadPart;
 }
+
+TPendingFile::TPendingFile(const std::string& FileName, DWORD ShareMode) {
+    FStream.emplace(FileName, GENERIC_WRITE | DELETE, ShareMode, CREATE_ALWAYS);
+    FMarked = SetDeleteOnClose(FStream->Handle(), true);
+}
+
+TPendingFile::~TPendingFile() {
+    if (FKept) return;
+    // A file system without the mark: removed by name once it is closed.
+    bool byName = !SetDeleteOnClose(FStream->Handle(), true);
+    const std::string name = FStream->FileName();
+    FStream.reset();
+    if (byName) DeleteFileA(name.c_str());
+}
+
+bool TPendingFile::Complete() { return !FMarked || SetDeleteOnClose(FStream->Handle(), false); }

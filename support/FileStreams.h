@@ -2,6 +2,7 @@
 // A file stream on a Win32 handle, so that callers choose the share mode.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "support/Streams.h"
@@ -35,3 +36,28 @@ std::string SysErrorMessage(DWORD Code);
 // closes (also when the process dies), or clears the mark. False where the
 // system lacks it (before Vista): the caller then deletes a failed file by name.
 bool SetDeleteOnClose(HANDLE File, bool Delete);
+
+// A file being written (created anew, with write and delete access) that goes
+// with its handle until it is whole, also when the process dies half-way: a
+// part file must never pass for a good one. Destroyed before Keep, it is
+// removed: by its mark, or by name where the system has no mark.
+class TPendingFile {
+public:
+    // Raises EStreamError as TWinFileStream does.
+    TPendingFile(const std::string& FileName, DWORD ShareMode);
+    ~TPendingFile();
+    TPendingFile(const TPendingFile&) = delete;
+    TPendingFile& operator=(const TPendingFile&) = delete;
+
+    TWinFileStream& Stream() { return *FStream; }
+    // The file is whole: its delete mark is cleared. False, with the system's
+    // error in GetLastError, when the mark stays.
+    bool Complete();
+    // The file stays once closed; until then it is removed.
+    void Keep() { FKept = true; }
+
+private:
+    std::optional<TWinFileStream> FStream;
+    bool FMarked = false;
+    bool FKept = false;
+};

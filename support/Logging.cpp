@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include "app/PathUtils.h"
-#include "app/Utils.h"
 #include "support/Exceptions.h"
 #include "support/FileStreams.h"
+#include "support/FileSystem.h"
+#include "support/PathUtils.h"
 #include "support/UniqueResource.h"
 
 namespace {

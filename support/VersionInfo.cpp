@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/Utils.h"
 #include "support/Exceptions.h"
+#include "support/FileSystem.h"
 #include "support/SystemLibrary.h"
 #include "support/VersionText.h"
 

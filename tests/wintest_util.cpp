@@ -220,16 +220,6 @@ void WriteFileText(const std::string& FileName, const std::string& Text) {
     out << Text;
 }
 
-bool FileExists(const std::string& FileName) {
-    DWORD a = GetFileAttributesA(FileName.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::string& Path) {
-    DWORD a = GetFileAttributesA(Path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 void RemoveTree(const std::string& Path) {
     std::string base = Path;
     if (!base.empty() && base.back() != '\\') base += '\\';

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/FileSystem.h"
+
 namespace wintest {
 
 // Where an installation registers the product.
@@ -119,8 +121,9 @@ bool ReadValue(HKEY Root, const std::string& Key, const std::string& Name, DWORD
 
 std::string ReadFileText(const std::string& FileName);
 void WriteFileText(const std::string& FileName, const std::string& Text);
-bool FileExists(const std::string& FileName);
-bool FolderExists(const std::string& Path);
+// The program's own questions (support/FileSystem.h).
+using ::FileExists;
+using ::FolderExists;
 void RemoveTree(const std::string& Path);
 std::vector<std::string> SplitCrLf(const std::string& Text);
 

@@ -185,6 +185,14 @@ TEST(Package, BrainsQuestionOnceForYesAndForEveryDatabaseOnNo) {
     fresh.Installer->ExtractPackage(nullptr, nullptr);
     EXPECT_TRUE(fresh.UI.Questions.empty());
     EXPECT_EQ(ReadFileText(fresh.Target + "data\\{B2}.DB"), "new brains 2");
+    // An engine given no interface asks nobody: the question fails as the engine's
+    // error, and the old brains stay.
+    TPackageFixture unasked(pkg);
+    unasked.Installer->SetUI(nullptr);
+    CreateDirectoryA((unasked.Target + "data").c_str(), nullptr);
+    WriteFileText(unasked.Target + "data\\{A1}.db", "old brains 1");
+    EXPECT_EQ(unasked.ExtractError(1), "The installer engine was given no user interface.");
+    EXPECT_EQ(ReadFileText(unasked.Target + "data\\{A1}.db"), "old brains 1");
 }
 
 TEST(Package, DirectoryCountAndLookups) {

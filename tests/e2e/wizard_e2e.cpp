@@ -9,10 +9,10 @@
 #include <map>
 
 #include "E2eUtil.h"
-#include "app/PathUtils.h"
 #include "app/SetupLayout.h"
 #include "install_fixture.h"
 #include "snapshot.h"
+#include "support/PathUtils.h"
 
 using namespace e2e;
 using namespace wintest;

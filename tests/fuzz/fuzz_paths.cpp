@@ -3,7 +3,7 @@
 #include <string>
 
 #include "Components/SetupPaths.h"
-#include "app/PathUtils.h"
+#include "support/PathUtils.h"
 
 namespace {
 bool ShiftJisLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }

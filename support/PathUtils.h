@@ -1,42 +1,14 @@
 #pragma once
-// Folder-path and text helpers shared by the wizard, the engines and the tools.
+// Folder-path helpers shared by the wizard, the engines and the tools. Portable.
 #include <string>
 #include <vector>
 
-// Tells whether a byte starts a double-byte character in the active code page.
-using TLeadBytePredicate = bool (*)(unsigned char);
-
-// How the active code page spells one character: a single byte, a lead byte and
-// its trail byte (double-byte pages, told by a predicate), or a UTF-8 sequence.
-// Walks must go forward: a trail byte may look like "\".
-class TCharSet {
-public:
-    // Null: every byte is a character.
-    TCharSet(TLeadBytePredicate IsLeadByte = nullptr) : FIsLeadByte(IsLeadByte) {}
-    static TCharSet Utf8();
-    bool IsUtf8() const { return FUtf8; }
-    // Where the character that starts at Index ends. A lead byte without its trail
-    // byte, or a broken UTF-8 sequence, is one character of one byte, so no ASCII
-    // byte is ever swallowed by the one in front of it.
-    size_t Next(const std::string& Text, size_t Index) const;
-
-private:
-    TLeadBytePredicate FIsLeadByte = nullptr;
-    bool FUtf8 = false;
-};
-
-// Whether Text is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool IsValidUtf8(const std::string& Text);
+#include "support/TextUtils.h"
 
 // Trims characters with codes up to 32 at both ends and makes sure the result
 // ends in "\" or "/". A final double-byte character whose trail byte is 0x5C is
 // not a separator. An empty or all-blank text gives "\".
 std::string NormalizeFolderPathWith(const std::string& Path, const TCharSet& Chars);
-
-// Equal, ignoring the case of the ASCII letters A-Z only.
-bool SameTextAscii(const std::string& A, const std::string& B);
-bool SameTextAscii(const std::wstring& A, const std::wstring& B);
-std::string LowerAscii(std::string Text);
 
 // True when the text's last whole character is "\" or "/".
 bool EndsWithSeparator(const std::string& Path, const TCharSet& Chars);
@@ -57,3 +29,7 @@ size_t FileNameStart(const std::string& Path, const TCharSet& Chars);
 // Empty when Path does not lie below Folder (ASCII case ignored).
 std::vector<std::string> PathsBelowFolder(const std::string& Folder, const std::string& Path,
                                           const TCharSet& Chars);
+
+// A program path as a command line names it: in quotation marks when it holds a
+// blank, so that Windows cannot take "C:\Program.exe" for the program.
+std::string QuotedProgram(const std::string& Path);
