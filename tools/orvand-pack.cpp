@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Components/PackageFormat.h"
+#include "Components/PackageWriter.h"
 #ifdef ORVAND_ZOPFLI
 #include "tools/zopfli_stream.h"
 #endif
