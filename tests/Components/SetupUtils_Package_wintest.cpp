@@ -43,10 +43,10 @@ struct TPackageFixture {
         Target = Temp.Path() + "Orvand\\";
         CreateDirectoryA(Target.c_str(), nullptr);
         Installer = std::make_unique<TInstaller>(File);
-        Installer->FTargetFolder = Target;
+        Installer->SetTargetFolder(Target);
         Installer->SetUI(&UI);
     }
-    std::vector<std::string> Journal() const { return SplitCrLf(Installer->FPendingJournal); }
+    std::vector<std::string> Journal() const { return SplitCrLf(Installer->PendingJournal()); }
     std::string ExtractError(int Index) {
         try {
             Installer->ExtractEntry(Installer->ReadPackageDirectory()[Index]);
@@ -137,7 +137,7 @@ TEST(Package, ExtractPackageWritesEveryEntryButSetupXmlAndJournalsInOrder) {
     DestroyWindow(bar);
 
     // Extracting again overwrites without a question (no ".db" there).
-    f.Installer->FPendingJournal.clear();
+    f.Installer->TakePendingJournal();
     f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[2]);
     EXPECT_EQ(f.Journal(), std::vector<std::string>{"CreateFile " + t + "readme.txt"});
 }
@@ -168,7 +168,7 @@ TEST(Package, BrainsQuestionOnceForYesAndForEveryDatabaseOnNo) {
             EXPECT_EQ(f.UI.Questions[i], Brains);
             EXPECT_EQ(f.UI.Captions[i], "Confirm");
         }
-        EXPECT_EQ(f.Installer->FReplaceBrains, answer);
+        EXPECT_EQ(f.Installer->ReplacesBrains(), answer);
         EXPECT_EQ(ReadFileText(f.Target + "data\\{A1}.db"), answer ? "new brains 1" : "old brains 1");
         EXPECT_EQ(ReadFileText(f.Target + "data\\{B2}.DB"), answer ? "new brains 2" : "old brains 2");
         EXPECT_EQ(ReadFileText(f.Target + "data\\notes.dbx"), "new notes");
@@ -213,9 +213,12 @@ TEST(Package, DirectoryCountAndLookups) {
     EXPECT_FALSE(f.Installer->PackageContains("data"));
     EXPECT_FALSE(f.Installer->PackageContains(".\\data\\"));
     EXPECT_FALSE(f.Installer->PackageContains("Vela.acs "));
-    // Read once: the cached directory answers after the file is gone.
+    // Read once: the cached directory answers after the file has lost its package.
     const TFileDataDynArray* first = &f.Installer->ReadPackageDirectory();
-    f.Installer->FPackage.reset();
+    HANDLE emptied = CreateFileA(f.File.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 TRUNCATE_EXISTING, 0, nullptr);
+    ASSERT_NE(emptied, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    CloseHandle(emptied);
     EXPECT_EQ(&f.Installer->ReadPackageDirectory(), first);
     EXPECT_TRUE(f.Installer->PackageContains("install.exe"));
 
@@ -297,7 +300,7 @@ TEST(Package, HostileEntriesWriteNothingOutsideTheTarget) {
         }
         EXPECT_NE(direct.find(c.Message), std::string::npos) << direct;
         EXPECT_FALSE(FileExists(f.Temp.Path() + "evil.txt"));
-        EXPECT_EQ(f.Installer->FPendingJournal, "");
+        EXPECT_EQ(f.Installer->PendingJournal(), "");
     }
     // A length byte above 63 and an offset outside the file.
     Bytes longName = pkg;
@@ -325,7 +328,7 @@ TEST(Package, NothingIsWrittenThroughALinkInsideTheTarget) {
         "\"" + f.Target + "data\" is a link inside the target folder; setup does not write through it.";
     EXPECT_EQ(f.ExtractError(1), refused);
     EXPECT_FALSE(FileExists(elsewhere.Path() + "Vela.acs"));
-    EXPECT_EQ(f.Installer->FPendingJournal, "");
+    EXPECT_EQ(f.Installer->PendingJournal(), "");
 }
 
 TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
@@ -356,7 +359,7 @@ TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
         EXPECT_EQ(f.Journal(), (std::vector<std::string>{"CreateFolder " + f.Target + "data\\",
                                                          "CreateFile " + f.Target + "data\\good.txt"}));
         // ExtractPackage stops at the failing entry with the same message.
-        f.Installer->FPendingJournal.clear();
+        f.Installer->TakePendingJournal();
         try {
             f.Installer->ExtractPackage(nullptr, nullptr);
             ADD_FAILURE() << "extracted";
@@ -374,13 +377,13 @@ TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
         std::string error = f.ExtractError(1);
         CloseHandle(lock);
         EXPECT_NE(error.find("Cannot create file"), std::string::npos) << error;
-        EXPECT_EQ(f.Installer->FPendingJournal, "");
+        EXPECT_EQ(f.Installer->PendingJournal(), "");
     }
     // The destination folder cannot be made: a file is in its way.
     {
         TPackageFixture f(pkg);
         WriteFileText(f.Target + "data", "in the way");
         EXPECT_EQ(f.ExtractError(1), "Couldn't create folder \"" + f.Target + "data\\\"");
-        EXPECT_EQ(f.Installer->FPendingJournal, "");
+        EXPECT_EQ(f.Installer->PendingJournal(), "");
     }
 }
