@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "Components/SetupUtils.h"
@@ -11,6 +12,7 @@
 
 using namespace wintest;
 using namespace packtest;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -405,7 +407,7 @@ TEST_F(Config, FetchRefusesNamesThatAreNotBareFileNames) {
             Installer->FetchFile(name, Target + "data\\" + name, Host.Label(), Host.Bar());
             ADD_FAILURE() << "fetched " << name;
         } catch (const EInstallException& e) {
-            EXPECT_NE(e.Message().find("\"" + name + "\""), std::string::npos) << e.Message();
+            EXPECT_THAT(e.Message(), HasSubstr("\"" + name + "\""));
         }
     }
     // A bare name, but data\ is a link someone placed in the target: nothing goes through it.

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -12,6 +13,7 @@
 
 using namespace wintest;
 using namespace packtest;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -290,7 +292,7 @@ TEST(Package, HostileEntriesWriteNothingOutsideTheTarget) {
         TPackageFixture f(bad);
         EXPECT_TRUE(f.Installer->VerifyPackage());
         std::string error = ErrorOf(*f.Installer);
-        EXPECT_NE(error.find(c.Message), std::string::npos) << c.Folder << c.Name << ": " << error;
+        EXPECT_THAT(error, HasSubstr(c.Message)) << c.Folder << c.Name;
         // The entry given straight to ExtractEntry is refused as well.
         std::string direct;
         try {
@@ -298,7 +300,7 @@ TEST(Package, HostileEntriesWriteNothingOutsideTheTarget) {
         } catch (const EInstallException& ex) {
             direct = ex.Message();
         }
-        EXPECT_NE(direct.find(c.Message), std::string::npos) << direct;
+        EXPECT_THAT(direct, HasSubstr(c.Message));
         EXPECT_FALSE(FileExists(f.Temp.Path() + "evil.txt"));
         EXPECT_EQ(f.Installer->PendingJournal(), "");
     }
@@ -308,13 +310,13 @@ TEST(Package, HostileEntriesWriteNothingOutsideTheTarget) {
     e.Name[0] = 200;
     SetRecord(longName, 1, e);
     TPackageFixture f1(longName);
-    EXPECT_NE(ErrorOf(*f1.Installer).find("longer than 63"), std::string::npos);
+    EXPECT_THAT(ErrorOf(*f1.Installer), HasSubstr("longer than 63"));
     Bytes outside = pkg;
     e = Record(outside, 0);
     e.Size = static_cast<int32_t>(outside.size());
     SetRecord(outside, 0, e);
     TPackageFixture f2(outside);
-    EXPECT_NE(ErrorOf(*f2.Installer).find("lies outside the file"), std::string::npos);
+    EXPECT_THAT(ErrorOf(*f2.Installer), HasSubstr("lies outside the file"));
 }
 
 // A link inside the target, such as a junction someone left in data\, would carry
@@ -341,7 +343,7 @@ TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
     {
         TPackageFixture f(corrupt);
         std::string error = f.ExtractError(2);
-        EXPECT_NE(error.find("corrupt"), std::string::npos) << error;
+        EXPECT_THAT(error, HasSubstr("corrupt"));
         EXPECT_FALSE(FileExists(f.Target + "data\\big.bin"));
         // The folder was made (and journalled) before the failure; the file is not journalled.
         EXPECT_EQ(f.Journal(), std::vector<std::string>{"CreateFolder " + f.Target + "data\\"});
@@ -354,7 +356,7 @@ TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
         TPackageFixture f(early);
         f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[1]);
         std::string error = f.ExtractError(2);
-        EXPECT_NE(error.find("ends after 100000 of 100010 bytes"), std::string::npos) << error;
+        EXPECT_THAT(error, HasSubstr("ends after 100000 of 100010 bytes"));
         EXPECT_FALSE(FileExists(f.Target + "data\\big.bin"));
         EXPECT_EQ(f.Journal(), (std::vector<std::string>{"CreateFolder " + f.Target + "data\\",
                                                          "CreateFile " + f.Target + "data\\good.txt"}));
@@ -376,7 +378,7 @@ TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
         ASSERT_NE(lock, INVALID_HANDLE_VALUE);
         std::string error = f.ExtractError(1);
         CloseHandle(lock);
-        EXPECT_NE(error.find("Cannot create file"), std::string::npos) << error;
+        EXPECT_THAT(error, HasSubstr("Cannot create file"));
         EXPECT_EQ(f.Installer->PendingJournal(), "");
     }
     // The destination folder cannot be made: a file is in its way.

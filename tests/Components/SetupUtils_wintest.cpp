@@ -1,6 +1,7 @@
 #include "Components/SetupUtils.h"
 
 #include <aclapi.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sddl.h>
 
@@ -10,6 +11,9 @@
 #include "wintest_util.h"
 
 using namespace wintest;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using ::testing::Not;
 
 namespace {
 
@@ -339,7 +343,7 @@ TEST(Journal, PendingLinesFollowTheBannerInOrder) {
     EXPECT_EQ(lines[3], "CreateFile " + target + "read me.txt");
     EXPECT_EQ(lines[4], "CreteRegValue 2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand|DisplayName");
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
-    EXPECT_EQ(text.find("\n\n"), std::string::npos);
+    EXPECT_THAT(text, Not(HasSubstr("\n\n")));
 }
 
 TEST(Journal, SecondRunAppendsItsBannerAfterTheOldLines) {
@@ -387,8 +391,7 @@ TEST(Journal, ALineTheFileRefusesStopsTheRunAndAFolderItCannotNameIsNotMade) {
         installer.WriteJournal(Journal::CreateFile, temp.Path() + "a.txt");
         ADD_FAILURE() << "the line was taken";
     } catch (const EInstallException& e) {
-        EXPECT_EQ(e.Message().rfind("Couldn't write to the install journal \"" + temp.Path() + "install.log\". ", 0), 0u)
-            << e.Message();
+        EXPECT_THAT(e.Message(), StartsWith("Couldn't write to the install journal \"" + temp.Path() + "install.log\". "));
     }
     EXPECT_FALSE(installer.ForceFolder(temp.Path() + "sub\\"));
     EXPECT_FALSE(FolderExists(temp.Path() + "sub\\"));
