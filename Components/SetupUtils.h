@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "Components/SetupPaths.h"
 #include "Components/SetupStructs.h"
@@ -112,23 +113,39 @@ public:
     void SetUI(TInstallerUI* UI) { FUI = UI; }
     TInstallerUI& UI();
 
+    // The target folder, with its trailing "\": set by OpenJournal, or here for a
+    // run whose journal lines wait in PendingJournal.
+    const std::string& TargetFolder() const { return FTargetFolder; }
+    void SetTargetFolder(const std::string& Folder) { FTargetFolder = Folder; }
+    // The journal's lines written before OpenJournal, which then writes them to the file.
+    const std::string& PendingJournal() const { return FPendingJournal; }
+    // Those lines, which are then no longer pending.
+    std::string TakePendingJournal() { return std::exchange(FPendingJournal, std::string()); }
+    // True once the user let extraction replace the brains of a previous installation.
+    bool ReplacesBrains() const { return FReplaceBrains; }
+    // Bytes of the files ExtractPackage has written, for the uninstall entry's size.
+    uint64_t ExtractedBytes() const { return FExtractedBytes; }
+    // Whether GetConfiguration has a configuration at hand, read since the last refresh.
+    bool HasConfiguration() const { return FConfiguration != nullptr; }
+
     // Test seam, empty in the program: called right after each journal line is
     // written, after each block an extraction writes and after each block a
     // download writes, so that a test can stop the run at an exact point.
     enum class TStep { JournalLine, Block, Download };
     std::function<void(TStep)> OnStep;
+    // Test seam: the journal's lines go to Journal from now on (a file that
+    // refuses writes, say).
+    void ReplaceJournal(std::unique_ptr<TWinFileStream> Journal) { FJournal = std::move(Journal); }
 
+private:
     std::string FPendingJournal;
     std::unique_ptr<TWinFileStream> FJournal;
     std::unique_ptr<TWinFileStream> FPackage;
     std::string FTargetFolder;
     bool FReplaceBrains = false;
-    // Bytes of the files ExtractPackage has written, for the uninstall entry's size.
     uint64_t FExtractedBytes = 0;
     TFileDataDynArray FDirectory;
     std::shared_ptr<IXMLSetupType> FConfiguration;
-
-private:
     const TFileData* FindPackageEntry(const std::string& Name);
     std::shared_ptr<IXMLSetupType> PackagedConfiguration();
     bool ExpectedDigest(const std::string& FileName, std::string& Digest);

@@ -5,6 +5,7 @@
 #include "Components/InstallErrors.h"
 #include "Components/JournalFormat.h"
 #include "Components/PackageFormat.h"
+#include "Components/PackageWriter.h"
 #include "Components/TargetLinks.h"
 #include "config/HTTPUnit.h"
 #include "config/md5.h"

@@ -142,6 +142,47 @@ HBITMAP ScaledPicture(int Width, int Height) {
     return picture;
 }
 
+// The window class and the styles of each kind of control; WindowStyle adds what
+// the definition's flags ask for.
+struct TControlStyle {
+    TControlKind Kind;
+    const char* Class;
+    DWORD Style, ExStyle;
+};
+
+const TControlStyle ControlStyles[] = {
+    {TControlKind::Panel, PanelClass, WS_CLIPCHILDREN, WS_EX_CONTROLPARENT},
+    {TControlKind::Label, "STATIC", 0, 0},
+    {TControlKind::Button, "BUTTON", WS_TABSTOP, 0},
+    {TControlKind::CheckBox, "BUTTON", WS_TABSTOP | BS_AUTOCHECKBOX, 0},
+    {TControlKind::Edit, "EDIT", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE},
+    {TControlKind::Memo, "EDIT", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY, WS_EX_CLIENTEDGE},
+    {TControlKind::GroupBox, "BUTTON", BS_GROUPBOX, 0},
+    {TControlKind::Image, "STATIC", SS_BITMAP, 0},
+    {TControlKind::Rule, "STATIC", SS_ETCHEDHORZ, 0},
+    {TControlKind::ProgressBar, PROGRESS_CLASSA, 0, 0},
+    {TControlKind::CheckListBox, "LISTBOX",
+     WS_TABSTOP | WS_VSCROLL | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+     WS_EX_CLIENTEDGE},
+};
+
+const TControlStyle& StyleOf(TControlKind Kind) {
+    for (const TControlStyle& style : ControlStyles)
+        if (style.Kind == Kind) return style;
+    throw std::logic_error("No style for a kind of control");
+}
+
+DWORD WindowStyle(const TControlDef& Def) {
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | StyleOf(Def.Kind).Style;
+    // Pages are shown by the form, one at a time.
+    if (Def.Kind != TControlKind::Panel && !(Def.Flags & cfHidden)) style |= WS_VISIBLE;
+    if (Def.Flags & cfDisabled) style |= WS_DISABLED;
+    if (Def.Kind == TControlKind::Label)
+        style |= (Def.Flags & cfCenter) ? SS_CENTER : (Def.Flags & cfWordWrap) ? SS_LEFT : SS_LEFTNOWORDWRAP;
+    if (Def.Kind == TControlKind::Button) style |= (Def.Flags & cfDefault) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+    return style;
+}
+
 }  // namespace
 
 TControls::~TControls() = default;
@@ -186,90 +227,59 @@ HWND TControls::Create(HWND Form, const TControlDef& Def) {
         }
         parent = (*this)[SetupControlPage(Def)->Name];
     }
-
-    const char* cls = "STATIC";
-    DWORD style = WS_CHILD | WS_CLIPSIBLINGS, exStyle = 0;
-    // Pages are shown by the form, one at a time.
-    if (Def.Kind != TControlKind::Panel && !(Def.Flags & cfHidden)) style |= WS_VISIBLE;
-    if (Def.Flags & cfDisabled) style |= WS_DISABLED;
-    switch (Def.Kind) {
-        case TControlKind::Panel:
-            cls = PanelClass;
-            style |= WS_CLIPCHILDREN;
-            exStyle = WS_EX_CONTROLPARENT;
-            break;
-        case TControlKind::Label:
-            style |= (Def.Flags & cfCenter) ? SS_CENTER : (Def.Flags & cfWordWrap) ? SS_LEFT : SS_LEFTNOWORDWRAP;
-            break;
-        case TControlKind::Button:
-            cls = "BUTTON";
-            style |= WS_TABSTOP | ((Def.Flags & cfDefault) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
-            break;
-        case TControlKind::CheckBox:
-            cls = "BUTTON";
-            style |= WS_TABSTOP | BS_AUTOCHECKBOX;
-            break;
-        case TControlKind::GroupBox:
-            cls = "BUTTON";
-            style |= BS_GROUPBOX;
-            break;
-        case TControlKind::Edit:
-            cls = "EDIT";
-            style |= WS_TABSTOP | ES_AUTOHSCROLL;
-            exStyle = WS_EX_CLIENTEDGE;
-            break;
-        case TControlKind::Memo:
-            cls = "EDIT";
-            style |= WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY;
-            exStyle = WS_EX_CLIENTEDGE;
-            break;
-        case TControlKind::Image:
-            style |= SS_BITMAP;
-            break;
-        case TControlKind::Rule:
-            style |= SS_ETCHEDHORZ;
-            break;
-        case TControlKind::ProgressBar:
-            cls = PROGRESS_CLASSA;
-            break;
-        case TControlKind::CheckListBox:
-            cls = "LISTBOX";
-            style |= WS_TABSTOP | WS_VSCROLL | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
-            exStyle = WS_EX_CLIENTEDGE;
-            break;
-    }
-    HWND control = CreateWindowExA(exStyle, cls, Def.Text, style, Scale(left), Scale(top), Scale(Def.Width),
-                                   Scale(Def.Height), parent,
+    const TControlStyle& kind = StyleOf(Def.Kind);
+    HWND control = CreateWindowExA(kind.ExStyle, kind.Class, Def.Text, WindowStyle(Def), Scale(left), Scale(top),
+                                   Scale(Def.Width), Scale(Def.Height), parent,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(SetupControlId(Def))),
                                    GetModuleHandleA(nullptr), nullptr);
     if (!control) throw std::runtime_error(std::string("Cannot create control ") + Def.Name);
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(Def)), FALSE);
-
-    if (Def.Kind == TControlKind::CheckBox && (Def.Flags & cfChecked)) SetCheckState(control, true);
-    if (Def.Kind == TControlKind::Label && (Def.Width == 0 || Def.Height == 0)) FitToText(control, Def);
-    // The etched line gets an edge of its own: the rule keeps its designed outline all the same.
-    if (Def.Kind == TControlKind::Rule)
-        SetWindowPos(control, nullptr, 0, 0, Scale(Def.Width), Scale(Def.Height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    if (Def.Kind == TControlKind::Image) {
-        // The welcome picture is a resource of the program; a test program has none.
-        FImage.Reset(ScaledPicture(Scale(Def.Width), Scale(Def.Height)));
-        if (FImage) SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(FImage.Get()));
-    }
-    if (Def.Kind == TControlKind::CheckListBox) {
-        SetPropA(control, CheckStatesProp, new std::vector<char>());
-        SetPropA(control, OldProcProp,
-                 reinterpret_cast<HANDLE>(SetWindowLongPtrA(control, GWLP_WNDPROC,
-                                                            reinterpret_cast<LONG_PTR>(&CheckListProc))));
-        TEXTMETRICA tm{};
-        if (TWindowDC dc(control); dc) {
-            HGDIOBJ old = SelectObject(dc.Get(), FNormal.Get());
-            GetTextMetricsA(dc.Get(), &tm);
-            SelectObject(dc.Get(), old);
-        }
-        int height = tm.tmHeight + Scale(3);
-        SendMessageA(control, LB_SETITEMHEIGHT, 0, height < Scale(CheckBoxSize + 3) ? Scale(CheckBoxSize + 3) : height);
+    switch (Def.Kind) {
+        case TControlKind::CheckBox:
+            if (Def.Flags & cfChecked) SetCheckState(control, true);
+            break;
+        case TControlKind::Label:
+            if (Def.Width == 0 || Def.Height == 0) FitToText(control, Def);
+            break;
+        case TControlKind::Rule:
+            FinishRule(control, Def);
+            break;
+        case TControlKind::Image:
+            FinishImage(control, Def);
+            break;
+        case TControlKind::CheckListBox:
+            FinishCheckList(control);
+            break;
+        default:
+            break;
     }
     return control;
+}
+
+// The etched line gets an edge of its own: the rule keeps its designed outline all the same.
+void TControls::FinishRule(HWND Control, const TControlDef& Def) {
+    SetWindowPos(Control, nullptr, 0, 0, Scale(Def.Width), Scale(Def.Height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The welcome picture is a resource of the program; a test program has none.
+void TControls::FinishImage(HWND Control, const TControlDef& Def) {
+    FImage.Reset(ScaledPicture(Scale(Def.Width), Scale(Def.Height)));
+    if (FImage) SendMessageA(Control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(FImage.Get()));
+}
+
+// The list keeps a check state per item and draws the boxes; items are tall enough for a box.
+void TControls::FinishCheckList(HWND Control) {
+    SetPropA(Control, CheckStatesProp, new std::vector<char>());
+    SetPropA(Control, OldProcProp,
+             reinterpret_cast<HANDLE>(SetWindowLongPtrA(Control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CheckListProc))));
+    TEXTMETRICA tm{};
+    if (TWindowDC dc(Control); dc) {
+        HGDIOBJ old = SelectObject(dc.Get(), FNormal.Get());
+        GetTextMetricsA(dc.Get(), &tm);
+        SelectObject(dc.Get(), old);
+    }
+    int height = tm.tmHeight + Scale(3);
+    SendMessageA(Control, LB_SETITEMHEIGHT, 0, height < Scale(CheckBoxSize + 3) ? Scale(CheckBoxSize + 3) : height);
 }
 
 void TControls::FitToText(HWND Control, const TControlDef& Def) {

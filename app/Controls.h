@@ -32,6 +32,10 @@ public:
 
 private:
     HWND Create(HWND Form, const TControlDef& Def);
+    // What a kind of control needs once its window is made.
+    void FinishRule(HWND Control, const TControlDef& Def);
+    void FinishImage(HWND Control, const TControlDef& Def);
+    void FinishCheckList(HWND Control);
     void FitToText(HWND Control, const TControlDef& Def);
     HFONT FontFor(const TControlDef& Def) const;
     int Scale(int Value) const;

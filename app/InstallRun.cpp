@@ -62,7 +62,7 @@ std::vector<std::shared_ptr<IXMLCharacterType>> TInstallRun::CharactersToOffer(i
         // The name comes from the network: one that could leave the data folder is neither looked for nor offered.
         if (!HasBareFileName(*character)) continue;
         const std::string fileName = WideToAnsi(character->FileName());
-        if (FInstaller.PackageContains(fileName) || FileExists(FInstaller.FTargetFolder + DataFolder + fileName))
+        if (FInstaller.PackageContains(fileName) || FileExists(FInstaller.TargetFolder() + DataFolder + fileName))
             ++Present;
         else
             offered.push_back(character);
@@ -72,7 +72,7 @@ std::vector<std::shared_ptr<IXMLCharacterType>> TInstallRun::CharactersToOffer(i
 
 void TInstallRun::FetchCharacter(IXMLCharacterType& Character) {
     const std::string fileName = WideToAnsi(Character.FileName());
-    FInstaller.FetchFile(fileName, FInstaller.FTargetFolder + DataFolder + fileName, FStatusLabel, FProgressBar);
+    FInstaller.FetchFile(fileName, FInstaller.TargetFolder() + DataFolder + fileName, FStatusLabel, FProgressBar);
 }
 
 void TInstallRun::SetStatus(const std::string& Text) {
@@ -109,15 +109,15 @@ TUninstallDetails TInstallRun::UninstallDetails() {
     TUninstallDetails details;
     details.DisplayVersion = version->GetProductVersion() + "." + version->GetProductRevision();
     details.Publisher = version->GetCompanyName();
-    details.DisplayIcon = FInstaller.FTargetFolder + "orvand.exe";
-    details.InstallLocation = FInstaller.FTargetFolder;
-    details.EstimatedSizeKiB = static_cast<uint32_t>((FInstaller.FExtractedBytes + 1023) / 1024);
+    details.DisplayIcon = FInstaller.TargetFolder() + "orvand.exe";
+    details.InstallLocation = FInstaller.TargetFolder();
+    details.EstimatedSizeKiB = static_cast<uint32_t>((FInstaller.ExtractedBytes() + 1023) / 1024);
     details.URLInfoAbout = version->GetProductHomepage();
     return details;
 }
 
 void TInstallRun::RegisterProduct() {
-    const std::string target = FInstaller.FTargetFolder;
+    const std::string target = FInstaller.TargetFolder();
     FInstaller.CreateShortcut(DesktopFolder, target + "orvand.exe", "", "Orvand.lnk", "");
     FInstaller.CreateShortcut(ProgramsFolder, target + "orvand.exe", "", "Orvand.lnk", "Orvand");
     FInstaller.CreateShortcut(ProgramsFolder, target + "install.exe", "-remove", "Uninstall.lnk", "Orvand");

@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "engine_bench: the package is damaged\n");
             return 1;
         }
-        installer.FTargetFolder = WithBackslash(argv[3]);
+        installer.SetTargetFolder(WithBackslash(argv[3]));
         CreateDirectoryA(argv[3], nullptr);
         installer.ExtractPackage(nullptr, nullptr);
         double seconds = BenchNow() - start;

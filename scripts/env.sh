@@ -65,18 +65,20 @@ EOT
 configure_and_build() {
   local builds=("$@")
   [ ${#builds[@]} -gt 0 ] || builds=(native win fuzz)
-  local b host_pack=() targets
+  local b host_pack=() targets werror=()
   for b in "${builds[@]}"; do
     [ "$b" = native ] && host_pack=(-DORVAND_HOST_PACK="$BUILD/native/tools/orvand-pack")
   done
+  # CI builds stop at any warning of the project's own code.
+  [ "${CI:-}" = true ] && werror=(-DORVAND_WERROR=ON)
   for b in "${builds[@]}"; do
     case $b in
-      native) cmake -S "$ROOT" -B "$BUILD/native" -G Ninja -DORVAND_SANITIZE=ON >/dev/null ;;
+      native) cmake -S "$ROOT" -B "$BUILD/native" -G Ninja -DORVAND_SANITIZE=ON "${werror[@]}" >/dev/null ;;
       win) cmake -S "$ROOT" -B "$BUILD/win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
-             -DORVAND_WINE_TESTS="$([ "${RUN_SHIPPED:-1}" = 1 ] && echo ON || echo OFF)" "${host_pack[@]}" >/dev/null ;;
+             -DORVAND_WINE_TESTS="$([ "${RUN_SHIPPED:-1}" = 1 ] && echo ON || echo OFF)" "${host_pack[@]}" "${werror[@]}" >/dev/null ;;
       win64) cmake -S "$ROOT" -B "$BUILD/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" \
-               "${host_pack[@]}" >/dev/null ;;
-      fuzz) CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD/fuzz" -G Ninja -DORVAND_SANITIZE=ON -DORVAND_FUZZ=ON >/dev/null ;;
+               "${host_pack[@]}" "${werror[@]}" >/dev/null ;;
+      fuzz) CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD/fuzz" -G Ninja -DORVAND_SANITIZE=ON -DORVAND_FUZZ=ON "${werror[@]}" >/dev/null ;;
     esac
   done
   for b in "${builds[@]}"; do

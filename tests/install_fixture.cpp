@@ -7,6 +7,7 @@
 
 #include "Components/JournalFormat.h"
 #include "Components/PackageFormat.h"
+#include "Components/PackageWriter.h"
 #include "Components/SetupUtils.h"
 #include "config/HTTPUnit.h"
 #include "wintest_http.h"

@@ -224,6 +224,12 @@ void DeriveClassesRoot(TSnapshot& Snapshot, const TWalker& Walker) {
     Snapshot.FItems.merge(view);
 }
 
+// A thread's start: the i686 system calls it as stdcall, which no lambda is.
+DWORD WINAPI RunJob(void* Job) {
+    (*static_cast<std::function<void()>*>(Job))();
+    return 0;
+}
+
 }  // namespace
 
 TScope PrefixScope() {
@@ -288,12 +294,8 @@ TSnapshot TSnapshot::Take(const TScope& Scope) {
     // The system's threads: under Wine a winpthreads thread starting while another
     // is joined has been seen to wait for it forever.
     std::vector<HANDLE> threads;
-    auto run = [](void* Job) -> DWORD {
-        (*static_cast<std::function<void()>*>(Job))();
-        return 0;
-    };
     for (std::function<void()>& job : jobs) {
-        if (HANDLE thread = CreateThread(nullptr, 0, run, &job, 0, nullptr))
+        if (HANDLE thread = CreateThread(nullptr, 0, RunJob, &job, 0, nullptr))
             threads.push_back(thread);
         else
             job();

@@ -71,7 +71,7 @@ TTlsFront::TTlsFront(const THttpServer& Backend, bool Rogue) {
     StartUnixProgram(ORVAND_PYTHON,
                      "python3 \"" ORVAND_SOURCE_DIR "/tests/support/tls_front.py\" \"" + UnixPath(FRoot.Path()) + "\" \"" +
                          TlsFolder + "/" + name + ".pem\" \"" + TlsFolder + "/" + name + ".key\" " +
-                         std::to_string(Backend.Port()),
+                         std::to_string(Backend.Port()) + " \"" ORVAND_NGINX "\"",
                      "the HTTPS front");
     for (int i = 0; i < 200 && !FileExists(FRoot.Path() + "port"); ++i) Sleep(50);
     FPort = ReadNumber(FRoot.Path() + "port");

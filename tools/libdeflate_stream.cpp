@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "Components/PackageFormat.h"
+#include "Components/PackageWriter.h"
 
 namespace {
 

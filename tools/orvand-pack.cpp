@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Components/PackageFormat.h"
+#include "Components/PackageWriter.h"
 #ifdef ORVAND_LIBDEFLATE
 #include "tools/libdeflate_stream.h"
 #endif

@@ -1,5 +1,7 @@
 #include "Components/PackageFormat.h"
+#include "Components/PackageWriter.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -8,6 +10,7 @@
 #include "tests/Components/PackageTestUtil.h"
 
 using namespace packtest;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -270,8 +273,8 @@ TEST(PackageFormat, CountOutsideZeroTo64IsRejected) {
     Bytes small = Build(BareExe(), {});
     small.erase(small.begin(), small.begin() + 300);
     SetCount(small, 60);
-    EXPECT_NE(DirectoryError(small).find("damaged"), std::string::npos);
-    EXPECT_NE(DirectoryError(Bytes(19, 0)).find("too short"), std::string::npos);
+    EXPECT_THAT(DirectoryError(small), HasSubstr("damaged"));
+    EXPECT_THAT(DirectoryError(Bytes(19, 0)), HasSubstr("too short"));
     // An empty directory is valid.
     Bytes none(40, 0);
     EXPECT_EQ(Directory(none).size(), 0u);
@@ -291,7 +294,7 @@ TEST(PackageFormat, SixtyFourEntriesIsTheLimit) {
         Build(BareExe(), files);
         FAIL() << "65 entries accepted";
     } catch (const EPackageError& e) {
-        EXPECT_NE(std::string(e.what()).find("at most 64"), std::string::npos) << e.what();
+        EXPECT_THAT(e.what(), HasSubstr("at most 64"));
     }
 }
 
@@ -313,7 +316,7 @@ TEST(PackageFormat, TextFieldsNeverReadPastTheirSixtyFourBytes) {
         TFileData e = Record(bad, 1);
         (which ? e.Folder : e.Name)[0] = 64;
         SetRecord(bad, 1, e);
-        EXPECT_NE(DirectoryError(bad).find("longer than 63"), std::string::npos) << which;
+        EXPECT_THAT(DirectoryError(bad), HasSubstr("longer than 63")) << which;
     }
 }
 
@@ -325,7 +328,7 @@ TEST(PackageFormat, UnsafeNamesAndFoldersAreRejected) {
         TFileData e = Record(bad, 1);
         SetField(e.Name, name);
         SetRecord(bad, 1, e);
-        EXPECT_NE(DirectoryError(bad).find("not a plain file name"), std::string::npos) << name;
+        EXPECT_THAT(DirectoryError(bad), HasSubstr("not a plain file name")) << name;
     }
     for (std::string folder : {"", ".", "\\", "..\\", ".\\..\\", ".\\data\\..\\..\\", "C:\\", "C:\\Windows\\",
                                "\\Windows\\", "\\\\server\\share\\", ".\\\\x\\", ".\\data", "data\\", ".\\a/../..\\",
@@ -334,7 +337,7 @@ TEST(PackageFormat, UnsafeNamesAndFoldersAreRejected) {
         TFileData e = Record(bad, 1);
         SetField(e.Folder, folder);
         SetRecord(bad, 1, e);
-        EXPECT_NE(DirectoryError(bad).find("does not lie inside the target folder"), std::string::npos) << folder;
+        EXPECT_THAT(DirectoryError(bad), HasSubstr("does not lie inside the target folder")) << folder;
     }
     // Deeper relative folders and names with dots and blanks are fine for the reader.
     Bytes ok = pkg;
@@ -364,8 +367,8 @@ TEST(PackageFormat, OffsetsAndSizesMustPointIntoTheStoredData) {
         e.Offset = c.Offset;
         e.Size = c.Size;
         SetRecord(bad, c.Index, e);
-        EXPECT_NE(DirectoryError(bad).find(c.What), std::string::npos) << c.Offset << " " << c.Size;
-        EXPECT_NE(DecodeError(bad, e).find(c.What), std::string::npos) << c.Offset << " " << c.Size;
+        EXPECT_THAT(DirectoryError(bad), HasSubstr(c.What)) << c.Offset << " " << c.Size;
+        EXPECT_THAT(DecodeError(bad, e), HasSubstr(c.What)) << c.Offset << " " << c.Size;
     }
     // Exactly up to the directory is allowed.
     Bytes edge = pkg;
@@ -383,33 +386,33 @@ TEST(PackageFormat, StoredDataThatEndsEarlyOrIsCorruptFails) {
     // The zlib stream ends before Size bytes came out.
     TFileData longer = dir[1];
     longer.Size += 1;
-    EXPECT_NE(DecodeError(pkg, longer).find("ends after 150000 of 150001 bytes"), std::string::npos)
+    EXPECT_THAT(DecodeError(pkg, longer), HasSubstr("ends after 150000 of 150001 bytes"))
         << DecodeError(pkg, longer);
 
     // The stream is cut short by the end of the stored data: never read past it.
-    EXPECT_NE(DecodeError(pkg, dir[1], dir[1].Offset + 1000).find("ends after"), std::string::npos);
+    EXPECT_THAT(DecodeError(pkg, dir[1], dir[1].Offset + 1000), HasSubstr("ends after"));
 
     // The file itself is shorter than the directory claims (plain and zlib).
     Bytes cut(pkg.begin(), pkg.begin() + dir[2].Offset + 2);
-    EXPECT_NE(DecodeError(cut, dir[2], static_cast<int64_t>(pkg.size())).find("ends after 2 of 5"), std::string::npos);
+    EXPECT_THAT(DecodeError(cut, dir[2], static_cast<int64_t>(pkg.size())), HasSubstr("ends after 2 of 5"));
     Bytes cut2(pkg.begin(), pkg.begin() + dir[1].Offset + 500);
-    EXPECT_NE(DecodeError(cut2, dir[1], static_cast<int64_t>(pkg.size())).find("ends after"), std::string::npos);
+    EXPECT_THAT(DecodeError(cut2, dir[1], static_cast<int64_t>(pkg.size())), HasSubstr("ends after"));
 
     // Corrupt deflate data, a wrong header and a wrong Adler-32 check.
     for (size_t at : {size_t(2), size_t(0), size_t(dir[2].Offset - 1 - dir[1].Offset)}) {
         Bytes bad = pkg;
         bad[dir[1].Offset + at] ^= 0xFF;
         std::string error = DecodeError(bad, dir[1]);
-        EXPECT_TRUE(error.find("corrupt") != std::string::npos) << at << ": " << error;
+        EXPECT_THAT(error, HasSubstr("corrupt")) << at;
     }
     // A stream that holds more than the entry's size.
     TFileData shorter = dir[1];
     shorter.Size -= 1;
-    EXPECT_NE(DecodeError(pkg, shorter).find("holds more than its size"), std::string::npos);
+    EXPECT_THAT(DecodeError(pkg, shorter), HasSubstr("holds more than its size"));
     // A plain entry flagged as compressed.
     TFileData flagged = dir[2];
     flagged.Flags = FileDataCompressed;
-    EXPECT_NE(DecodeError(pkg, flagged).find("corrupt"), std::string::npos);
+    EXPECT_THAT(DecodeError(pkg, flagged), HasSubstr("corrupt"));
     // The other flag bits are ignored.
     TFileData extra = dir[2];
     extra.Flags = 0xFE;
@@ -428,15 +431,13 @@ TEST(PackageFormat, WriterRefusesWhatTheReaderCouldNotUse) {
         return "(accepted)";
     };
     EXPECT_EQ(refusal({{".\\", std::string(63, 'n'), Text("x"), true}}), "(accepted)");
-    EXPECT_NE(refusal({{".\\", std::string(64, 'n'), Text("x"), true}}).find("at most 63"), std::string::npos);
+    EXPECT_THAT(refusal({{".\\", std::string(64, 'n'), Text("x"), true}}), HasSubstr("at most 63"));
     for (std::string folder : {".\\a\\b\\", "data\\", ".\\data", ".\\..\\", "\\abs\\", "C:\\", "", ".\\\\"})
-        EXPECT_NE(refusal({{folder, "x.txt", Text("x"), true}}).find("is not of the form"), std::string::npos) << folder;
-    EXPECT_NE(refusal({{".\\", "a\\b", Text("x"), true}}).find("not a plain file name"), std::string::npos);
-    EXPECT_NE(refusal({{".\\", "x.txt", Text("x"), true}, {".\\data\\", "X.TXT", Text("y"), true}}).find("twice"),
-              std::string::npos);
-    EXPECT_NE(refusal({{".\\data\\", "install.exe", Text("x"), true}}).find("twice"), std::string::npos);
-    EXPECT_NE(refusal({{".\\", "setup.xml", Text("<setup/>"), true}}).find("no \"setup.xml\" in \".\\temp\\\""),
-              std::string::npos);
+        EXPECT_THAT(refusal({{folder, "x.txt", Text("x"), true}}), HasSubstr("is not of the form")) << folder;
+    EXPECT_THAT(refusal({{".\\", "a\\b", Text("x"), true}}), HasSubstr("not a plain file name"));
+    EXPECT_THAT(refusal({{".\\", "x.txt", Text("x"), true}, {".\\data\\", "X.TXT", Text("y"), true}}), HasSubstr("twice"));
+    EXPECT_THAT(refusal({{".\\data\\", "install.exe", Text("x"), true}}), HasSubstr("twice"));
+    EXPECT_THAT(refusal({{".\\", "setup.xml", Text("<setup/>"), true}}), HasSubstr("no \"setup.xml\" in \".\\temp\\\""));
 
     TMemoryStream out;
     TPackageWriter writer(out);

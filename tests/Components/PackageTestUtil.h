@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Components/PackageFormat.h"
+#include "Components/PackageWriter.h"
 
 namespace packtest {
 

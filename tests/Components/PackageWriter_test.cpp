@@ -1,14 +1,16 @@
 // The packer's writer compressing several files at once: the bytes it writes
 // must not depend on the number of jobs, and a failure names the right file.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 
-#include "Components/PackageFormat.h"
+#include "Components/PackageWriter.h"
 #include "support/Exceptions.h"
 #include "tests/Components/PackageTestUtil.h"
 
 using namespace packtest;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -131,7 +133,7 @@ TEST(PackageWriter, RefusedFilesAreFoundBeforeAnythingIsCompressed) {
         c.Files = MixedFiles();
         c.Files.push_back({".\\data\\", "ORVAND.EXE", Text("again"), true});
         EXPECT_EQ(c.Failure(jobs).substr(0, 3), "8: ") << jobs << " jobs";
-        EXPECT_NE(c.Failure(jobs).find("twice"), std::string::npos);
+        EXPECT_THAT(c.Failure(jobs), HasSubstr("twice"));
         EXPECT_EQ(c.Reads, 0) << jobs << " jobs";
         EXPECT_EQ(c.Made, 0) << jobs << " jobs";
 

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "Components/SetupUtils.h"
@@ -11,6 +12,7 @@
 
 using namespace wintest;
 using namespace packtest;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -64,10 +66,10 @@ protected:
         CreateDirectoryA(Target.c_str(), nullptr);
         CreateDirectoryA((Target + "temp\\").c_str(), nullptr);
         Installer = std::make_unique<TInstaller>(file);
-        Installer->FTargetFolder = Target;
+        Installer->SetTargetFolder(Target);
         Installer->SetUI(&UI);
     }
-    std::vector<std::string> Journal() const { return SplitCrLf(Installer->FPendingJournal); }
+    std::vector<std::string> Journal() const { return SplitCrLf(Installer->PendingJournal()); }
     // "fetched", or "halted" after the error box.
     std::string Fetch(const std::string& Name, const std::string& Dest) {
         try {
@@ -162,7 +164,7 @@ TEST_F(Config, TheFirstGoodDistributorWinsAfterUnreachableAndSilentOnes) {
     MakeInstaller(SetupText({Server.ClosedUrl(), Server.Url("stall", "m/"), good, Server.Url("ok", "later/")},
                             {{"MSagent.exe", Md5Of(agent)}}));
     Installer->RefreshConfiguration();
-    Installer->FPendingJournal.clear();
+    Installer->TakePendingJournal();
 
     std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     DWORD start = GetTickCount();
@@ -185,7 +187,7 @@ TEST_F(Config, TwoCorruptCopiesEndTheProgramWithACrcError) {
     // Listed in lower case: the lookup ignores ASCII case.
     MakeInstaller(SetupText({Server.Url("ok", "one/"), Server.Url("ok", "two/")}, {{"msagent.exe", Md5Of(agent)}}));
     Installer->RefreshConfiguration();
-    Installer->FPendingJournal.clear();
+    Installer->TakePendingJournal();
 
     std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     EXPECT_EQ(Fetch("MSagent.exe", dest), "halted");
@@ -199,14 +201,14 @@ TEST_F(Config, TotalFailureShowsTheLastDistributorsMessage) {
     std::string missing = Server.Url("ok", "none/");
     MakeInstaller(SetupText({missing, Server.ClosedUrl()}, {}));
     Installer->RefreshConfiguration();
-    Installer->FPendingJournal.clear();
+    Installer->TakePendingJournal();
     std::string dest = Target + "Pip.acs";
     EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
     EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not connect to host"});
 
     MakeInstaller(SetupText({Server.ClosedUrl(), missing}, {}));
     Installer->RefreshConfiguration();
-    Installer->FPendingJournal.clear();
+    Installer->TakePendingJournal();
     UI.Errors.clear();
     EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
     EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not download file " + missing + "Pip.acs"});
@@ -226,7 +228,7 @@ TEST_F(Config, UnlistedFilesNeedNoDigestButMustArriveWhole) {
     Server.Put("d/Pip.acs", character);
     MakeInstaller(SetupText({Server.Url("short", "d/"), Server.Url("ok", "d/")}, {{"MSagent.exe", Md5Of("x")}}));
     Installer->RefreshConfiguration();
-    Installer->FPendingJournal.clear();
+    Installer->TakePendingJournal();
     CreateDirectoryA((Target + "data\\").c_str(), nullptr);
     std::string dest = Target + "data\\Pip.acs";
     EXPECT_EQ(Fetch("Pip.acs", dest), "fetched");
@@ -236,7 +238,7 @@ TEST_F(Config, UnlistedFilesNeedNoDigestButMustArriveWhole) {
 
     MakeInstaller(SetupText({Server.Url("short", "d/")}, {}));
     Installer->RefreshConfiguration();
-    Installer->FPendingJournal.clear();
+    Installer->TakePendingJournal();
     DeleteFileA(dest.c_str());
     EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
     EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not download file " + Server.Url("short", "d/Pip.acs")});
@@ -397,7 +399,7 @@ TEST_F(Config, FetchRefusesNamesThatAreNotBareFileNames) {
     Server.Put("x/evil.exe", "evil");
     MakeInstaller(SetupText({Server.Url("ok", "x/")}, {}));
     Installer->RefreshConfiguration();
-    Installer->FPendingJournal.clear();
+    Installer->TakePendingJournal();
     size_t requests = Server.Requests().size();
     for (const std::string name : {"", "..\\evil.exe", "../evil.exe", "sub\\evil.exe", "C:evil.exe", "..",
                                    "evil.exe:stream", "\\\\host\\share\\evil.exe"}) {
@@ -405,7 +407,7 @@ TEST_F(Config, FetchRefusesNamesThatAreNotBareFileNames) {
             Installer->FetchFile(name, Target + "data\\" + name, Host.Label(), Host.Bar());
             ADD_FAILURE() << "fetched " << name;
         } catch (const EInstallException& e) {
-            EXPECT_NE(e.Message().find("\"" + name + "\""), std::string::npos) << e.Message();
+            EXPECT_THAT(e.Message(), HasSubstr("\"" + name + "\""));
         }
     }
     // A bare name, but data\ is a link someone placed in the target: nothing goes through it.
@@ -427,7 +429,7 @@ TEST_F(Config, DigestAndConfigurationErrorsLeaveAsInstallErrors) {
     MakeInstaller(SetupText({Server.Url("ok", "y/")}, {{"bad.exe", "xyz"}}));
     // Nothing extracted yet: the working copy is missing, and the cache stays empty.
     EXPECT_THROW(Installer->GetConfiguration(), EInstallException);
-    EXPECT_EQ(Installer->FConfiguration, nullptr);
+    EXPECT_FALSE(Installer->HasConfiguration());
     Installer->RefreshConfiguration();
     ASSERT_NE(Installer->GetConfiguration(), nullptr);
 

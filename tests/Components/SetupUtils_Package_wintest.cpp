@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -12,6 +13,7 @@
 
 using namespace wintest;
 using namespace packtest;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -43,10 +45,10 @@ struct TPackageFixture {
         Target = Temp.Path() + "Orvand\\";
         CreateDirectoryA(Target.c_str(), nullptr);
         Installer = std::make_unique<TInstaller>(File);
-        Installer->FTargetFolder = Target;
+        Installer->SetTargetFolder(Target);
         Installer->SetUI(&UI);
     }
-    std::vector<std::string> Journal() const { return SplitCrLf(Installer->FPendingJournal); }
+    std::vector<std::string> Journal() const { return SplitCrLf(Installer->PendingJournal()); }
     std::string ExtractError(int Index) {
         try {
             Installer->ExtractEntry(Installer->ReadPackageDirectory()[Index]);
@@ -137,7 +139,7 @@ TEST(Package, ExtractPackageWritesEveryEntryButSetupXmlAndJournalsInOrder) {
     DestroyWindow(bar);
 
     // Extracting again overwrites without a question (no ".db" there).
-    f.Installer->FPendingJournal.clear();
+    f.Installer->TakePendingJournal();
     f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[2]);
     EXPECT_EQ(f.Journal(), std::vector<std::string>{"CreateFile " + t + "readme.txt"});
 }
@@ -168,7 +170,7 @@ TEST(Package, BrainsQuestionOnceForYesAndForEveryDatabaseOnNo) {
             EXPECT_EQ(f.UI.Questions[i], Brains);
             EXPECT_EQ(f.UI.Captions[i], "Confirm");
         }
-        EXPECT_EQ(f.Installer->FReplaceBrains, answer);
+        EXPECT_EQ(f.Installer->ReplacesBrains(), answer);
         EXPECT_EQ(ReadFileText(f.Target + "data\\{A1}.db"), answer ? "new brains 1" : "old brains 1");
         EXPECT_EQ(ReadFileText(f.Target + "data\\{B2}.DB"), answer ? "new brains 2" : "old brains 2");
         EXPECT_EQ(ReadFileText(f.Target + "data\\notes.dbx"), "new notes");
@@ -221,9 +223,12 @@ TEST(Package, DirectoryCountAndLookups) {
     EXPECT_FALSE(f.Installer->PackageContains("data"));
     EXPECT_FALSE(f.Installer->PackageContains(".\\data\\"));
     EXPECT_FALSE(f.Installer->PackageContains("Vela.acs "));
-    // Read once: the cached directory answers after the file is gone.
+    // Read once: the cached directory answers after the file has lost its package.
     const TFileDataDynArray* first = &f.Installer->ReadPackageDirectory();
-    f.Installer->FPackage.reset();
+    HANDLE emptied = CreateFileA(f.File.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 TRUNCATE_EXISTING, 0, nullptr);
+    ASSERT_NE(emptied, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    CloseHandle(emptied);
     EXPECT_EQ(&f.Installer->ReadPackageDirectory(), first);
     EXPECT_TRUE(f.Installer->PackageContains("install.exe"));
 
@@ -295,7 +300,7 @@ TEST(Package, HostileEntriesWriteNothingOutsideTheTarget) {
         TPackageFixture f(bad);
         EXPECT_TRUE(f.Installer->VerifyPackage());
         std::string error = ErrorOf(*f.Installer);
-        EXPECT_NE(error.find(c.Message), std::string::npos) << c.Folder << c.Name << ": " << error;
+        EXPECT_THAT(error, HasSubstr(c.Message)) << c.Folder << c.Name;
         // The entry given straight to ExtractEntry is refused as well.
         std::string direct;
         try {
@@ -303,9 +308,9 @@ TEST(Package, HostileEntriesWriteNothingOutsideTheTarget) {
         } catch (const EInstallException& ex) {
             direct = ex.Message();
         }
-        EXPECT_NE(direct.find(c.Message), std::string::npos) << direct;
+        EXPECT_THAT(direct, HasSubstr(c.Message));
         EXPECT_FALSE(FileExists(f.Temp.Path() + "evil.txt"));
-        EXPECT_EQ(f.Installer->FPendingJournal, "");
+        EXPECT_EQ(f.Installer->PendingJournal(), "");
     }
     // A length byte above 63 and an offset outside the file.
     Bytes longName = pkg;
@@ -313,13 +318,13 @@ TEST(Package, HostileEntriesWriteNothingOutsideTheTarget) {
     e.Name[0] = 200;
     SetRecord(longName, 1, e);
     TPackageFixture f1(longName);
-    EXPECT_NE(ErrorOf(*f1.Installer).find("longer than 63"), std::string::npos);
+    EXPECT_THAT(ErrorOf(*f1.Installer), HasSubstr("longer than 63"));
     Bytes outside = pkg;
     e = Record(outside, 0);
     e.Size = static_cast<int32_t>(outside.size());
     SetRecord(outside, 0, e);
     TPackageFixture f2(outside);
-    EXPECT_NE(ErrorOf(*f2.Installer).find("lies outside the file"), std::string::npos);
+    EXPECT_THAT(ErrorOf(*f2.Installer), HasSubstr("lies outside the file"));
 }
 
 // A link inside the target, such as a junction someone left in data\, would carry
@@ -333,7 +338,7 @@ TEST(Package, NothingIsWrittenThroughALinkInsideTheTarget) {
         "\"" + f.Target + "data\" is a link inside the target folder; setup does not write through it.";
     EXPECT_EQ(f.ExtractError(1), refused);
     EXPECT_FALSE(FileExists(elsewhere.Path() + "Vela.acs"));
-    EXPECT_EQ(f.Installer->FPendingJournal, "");
+    EXPECT_EQ(f.Installer->PendingJournal(), "");
 }
 
 TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
@@ -346,7 +351,7 @@ TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
     {
         TPackageFixture f(corrupt);
         std::string error = f.ExtractError(2);
-        EXPECT_NE(error.find("corrupt"), std::string::npos) << error;
+        EXPECT_THAT(error, HasSubstr("corrupt"));
         EXPECT_FALSE(FileExists(f.Target + "data\\big.bin"));
         // The folder was made (and journalled) before the failure; the file is not journalled.
         EXPECT_EQ(f.Journal(), std::vector<std::string>{"CreateFolder " + f.Target + "data\\"});
@@ -359,12 +364,12 @@ TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
         TPackageFixture f(early);
         f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[1]);
         std::string error = f.ExtractError(2);
-        EXPECT_NE(error.find("ends after 100000 of 100010 bytes"), std::string::npos) << error;
+        EXPECT_THAT(error, HasSubstr("ends after 100000 of 100010 bytes"));
         EXPECT_FALSE(FileExists(f.Target + "data\\big.bin"));
         EXPECT_EQ(f.Journal(), (std::vector<std::string>{"CreateFolder " + f.Target + "data\\",
                                                          "CreateFile " + f.Target + "data\\good.txt"}));
         // ExtractPackage stops at the failing entry with the same message.
-        f.Installer->FPendingJournal.clear();
+        f.Installer->TakePendingJournal();
         try {
             f.Installer->ExtractPackage(nullptr, nullptr);
             ADD_FAILURE() << "extracted";
@@ -381,14 +386,14 @@ TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
         ASSERT_NE(lock, INVALID_HANDLE_VALUE);
         std::string error = f.ExtractError(1);
         CloseHandle(lock);
-        EXPECT_NE(error.find("Cannot create file"), std::string::npos) << error;
-        EXPECT_EQ(f.Installer->FPendingJournal, "");
+        EXPECT_THAT(error, HasSubstr("Cannot create file"));
+        EXPECT_EQ(f.Installer->PendingJournal(), "");
     }
     // The destination folder cannot be made: a file is in its way.
     {
         TPackageFixture f(pkg);
         WriteFileText(f.Target + "data", "in the way");
         EXPECT_EQ(f.ExtractError(1), "Couldn't create folder \"" + f.Target + "data\\\"");
-        EXPECT_EQ(f.Installer->FPendingJournal, "");
+        EXPECT_EQ(f.Installer->PendingJournal(), "");
     }
 }

@@ -18,7 +18,7 @@ namespace {
 
 std::string Unique(const std::string& Stem) { return Stem + "-" + std::to_string(GetCurrentProcessId()); }
 
-std::vector<std::string> Journal(const TInstaller& Installer) { return SplitCrLf(Installer.FPendingJournal); }
+std::vector<std::string> Journal(const TInstaller& Installer) { return SplitCrLf(Installer.PendingJournal()); }
 
 std::string StringValue(HKEY Root, const std::string& Key, const std::string& Name, DWORD* Type = nullptr) {
     std::vector<BYTE> data;
@@ -122,7 +122,7 @@ TEST(WriteRegistryString, AFailureJournalsOnlyWhatWasDoneBefore) {
     const std::string child = parent + "\\Child";
     EXPECT_EQ(InstallError([&] { installer.WriteRegistryString(HKEY_CURRENT_USER, child, "a", "b", true); }),
               "Couldn't create registry key \"" + child + "\"");
-    EXPECT_EQ(installer.FPendingJournal, "");
+    EXPECT_EQ(installer.PendingJournal(), "");
 
     // The key is made, then the value is refused (its name is too long): the key stays journalled.
     const std::string key = "Software\\" + Unique("OrvandTest-refused");
@@ -196,7 +196,7 @@ TEST(WriteUninstallEntry, QuotesAPathWithBlanksJournalsTheKeyOnceAndEveryValue) 
     }
 
     // The key is there now: only the values; no blank after a path without arguments.
-    installer.FPendingJournal.clear();
+    installer.TakePendingJournal();
     details.EstimatedSizeKiB = 3;
     installer.WriteUninstallEntry("Orvand 2", "C:\\Orvand\\install.exe", "", details);
     EXPECT_EQ(Journal(installer), valueLines());
@@ -262,7 +262,7 @@ TEST(AddMenuExtension, JournalsTheKeyEveryTimeAndWritesFourBytesOfContexts) {
     TInstaller failing;
     EXPECT_EQ(InstallError([&] { failing.AddMenuExtension(parent + "\\Child", "x", 16); }),
               "Couldn't open registry key \"" + std::string(MenuExtKey) + parent + "\\Child\"");
-    EXPECT_EQ(failing.FPendingJournal, "");
+    EXPECT_EQ(failing.PendingJournal(), "");
 }
 
 TEST(CreateShortcut, MakesTheFolderFirstAndTheLinkPointsAtTheTarget) {
@@ -325,7 +325,7 @@ TEST(CreateShortcut, FailuresRaiseAndJournalNothing) {
                       installer.CreateShortcut(CSIDL_PROGRAMS, temp.Path() + "orvand.exe", "", "Orvand.lnk", blocker);
                   }),
                   "Couldn't create folder \"" + programs + blocker + "\\\"");
-        EXPECT_EQ(installer.FPendingJournal, "");
+        EXPECT_EQ(installer.PendingJournal(), "");
     }
     // Without COM on the thread the shell link cannot be made: the platform's error, as EInstallException.
     const std::string sub = Unique("OrvandTest-nocom");
@@ -336,7 +336,7 @@ TEST(CreateShortcut, FailuresRaiseAndJournalNothing) {
             [&] { installer.CreateShortcut(CSIDL_PROGRAMS, temp.Path() + "orvand.exe", "", "Orvand.lnk", sub); });
     }).join();
     EXPECT_NE(message, "(nothing raised)");
-    EXPECT_EQ(installer.FPendingJournal, "");
+    EXPECT_EQ(installer.PendingJournal(), "");
     EXPECT_FALSE(FolderExists(programs + sub));
 }
 
@@ -361,7 +361,7 @@ TEST(RegisterComLibrary, RegistersTheBridgeAndJournalsItOnlyOnSuccess) {
                   "Couldn't register \"" + path + "\" as COM server");
         EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr) << "left loaded: " << path;
     }
-    EXPECT_EQ(installer.FPendingJournal, "");
+    EXPECT_EQ(installer.PendingJournal(), "");
     EXPECT_FALSE(progIdKnown());
 
     const std::string bridge = temp.Path() + "bridge.ocx";

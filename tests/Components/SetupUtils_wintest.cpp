@@ -1,6 +1,7 @@
 #include "Components/SetupUtils.h"
 
 #include <aclapi.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sddl.h>
 
@@ -10,6 +11,9 @@
 #include "wintest_util.h"
 
 using namespace wintest;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using ::testing::Not;
 
 namespace {
 
@@ -190,13 +194,13 @@ TEST(ForceFolder, CreatesMissingParentsOuterFirstAndJournalsEach) {
     ASSERT_TRUE(CreateDirectoryA((temp.Path() + "Program Files").c_str(), nullptr));
     EXPECT_TRUE(installer.ForceFolder(target));
     EXPECT_TRUE(FolderExists(target));
-    EXPECT_EQ(installer.FPendingJournal, "CreateFolder " + temp.Path() + "Program Files\\Orvand\\\r\n" +
+    EXPECT_EQ(installer.PendingJournal(), "CreateFolder " + temp.Path() + "Program Files\\Orvand\\\r\n" +
                                              "CreateFolder " + target + "\r\n");
     // An existing folder: True, nothing journalled.
-    std::string before = installer.FPendingJournal;
+    std::string before = installer.PendingJournal();
     EXPECT_TRUE(installer.ForceFolder(target));
     EXPECT_TRUE(installer.ForceFolder(temp.Path()));
-    EXPECT_EQ(installer.FPendingJournal, before);
+    EXPECT_EQ(installer.PendingJournal(), before);
 }
 
 TEST(ForceFolder, TheTopmostFolderMadeForTheTargetGetsSetupsOwnProtectedAcl) {
@@ -235,7 +239,7 @@ TEST(ForceFolder, TheTopmostFolderMadeForTheTargetGetsSetupsOwnProtectedAcl) {
     EXPECT_EQ(file.Aces, OwnAcl(INHERITED_ACE));
 
     // Later folders inside the target the journal names inherit too.
-    installer.FTargetFolder = target;
+    installer.SetTargetFolder(target);
     ASSERT_TRUE(installer.ForceFolder(target + "temp\\"));
     TFolderAcl temps = ReadAcl(target + "temp\\");
     EXPECT_FALSE(temps.Protected);
@@ -270,7 +274,7 @@ TEST(ForceFolder, OnlyTheTopmostFolderMadeForTheTargetIsMadeWithSetupsAcl) {
     EXPECT_FALSE(Creations[1].Acl.Read) << "below the topmost folder the ACL is inherited";
 
     // Inside the target the journal names, and outside it, folders are made plainly.
-    installer.FTargetFolder = target;
+    installer.SetTargetFolder(target);
     ASSERT_TRUE(installer.ForceFolder(target + "temp\\"));
     ASSERT_TRUE(installer.ForceFolder(existing + "Group\\"));
     ASSERT_EQ(Creations.size(), 4u);
@@ -288,7 +292,7 @@ TEST(ForceFolder, OnlyTheTopmostFolderMadeForTheTargetIsMadeWithSetupsAcl) {
 TEST(ForceFolder, ShortPathsAreNeverADestination) {
     TInstaller installer;
     for (const char* text : {"", "C:", "C:\\", "Z:\\", "\\", "ab"}) EXPECT_FALSE(installer.ForceFolder(text)) << text;
-    EXPECT_EQ(installer.FPendingJournal, "");
+    EXPECT_EQ(installer.PendingJournal(), "");
 }
 
 TEST(ForceFolder, FailureCreatesNothingBelowAndJournalsOnlyWhatWasMade) {
@@ -297,9 +301,9 @@ TEST(ForceFolder, FailureCreatesNothingBelowAndJournalsOnlyWhatWasMade) {
     // A file where a folder should go: the folder below it cannot be made.
     WriteFileText(temp.Path() + "blocker", "x");
     EXPECT_FALSE(installer.ForceFolder(temp.Path() + "blocker\\inner\\"));
-    EXPECT_EQ(installer.FPendingJournal, "");
+    EXPECT_EQ(installer.PendingJournal(), "");
     EXPECT_FALSE(installer.ForceFolder(temp.Path() + "new\\bad|name\\"));
-    EXPECT_EQ(installer.FPendingJournal, "CreateFolder " + temp.Path() + "new\\\r\n");
+    EXPECT_EQ(installer.PendingJournal(), "CreateFolder " + temp.Path() + "new\\\r\n");
     // A drive that does not exist.
     EXPECT_FALSE(installer.ForceFolder("Q:\\nowhere\\deep\\"));
 }
@@ -308,7 +312,7 @@ TEST(ForceFolder, AcceptsAnExistingDriveRootAsTheEndOfTheRecursion) {
     TInstaller installer;
     std::string folder = "C:\\orvand-force-root-" + std::to_string(GetCurrentProcessId()) + "\\";
     EXPECT_TRUE(installer.ForceFolder(folder));
-    EXPECT_EQ(installer.FPendingJournal, "CreateFolder " + folder + "\r\n");
+    EXPECT_EQ(installer.PendingJournal(), "CreateFolder " + folder + "\r\n");
     RemoveDirectoryA(folder.c_str());
 }
 
@@ -319,8 +323,8 @@ TEST(Journal, PendingLinesFollowTheBannerInOrder) {
         TInstaller installer;
         ASSERT_TRUE(installer.ForceFolder(target));
         installer.OpenJournal(target);
-        EXPECT_EQ(installer.FTargetFolder, target);
-        EXPECT_EQ(installer.FPendingJournal, "");
+        EXPECT_EQ(installer.TargetFolder(), target);
+        EXPECT_EQ(installer.PendingJournal(), "");
         EXPECT_EQ(installer.GetTempFolder(), target + "temp\\");
         ASSERT_TRUE(installer.ForceFolder(installer.GetTempFolder()));
         installer.WriteJournal(Journal::CreateFile, target + "read me.txt");
@@ -339,7 +343,7 @@ TEST(Journal, PendingLinesFollowTheBannerInOrder) {
     EXPECT_EQ(lines[3], "CreateFile " + target + "read me.txt");
     EXPECT_EQ(lines[4], "CreteRegValue 2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand|DisplayName");
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
-    EXPECT_EQ(text.find("\n\n"), std::string::npos);
+    EXPECT_THAT(text, Not(HasSubstr("\n\n")));
 }
 
 TEST(Journal, SecondRunAppendsItsBannerAfterTheOldLines) {
@@ -381,14 +385,13 @@ TEST(Journal, ALineTheFileRefusesStopsTheRunAndAFolderItCannotNameIsNotMade) {
     TInstaller installer;
     installer.OpenJournal(temp.Path());
     // The file turns away every write, as a lost network drive would.
-    installer.FJournal = std::make_unique<TWinFileStream>(temp.Path() + "install.log", GENERIC_READ,
-                                                          FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    installer.ReplaceJournal(std::make_unique<TWinFileStream>(temp.Path() + "install.log", GENERIC_READ,
+                                                              FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
     try {
         installer.WriteJournal(Journal::CreateFile, temp.Path() + "a.txt");
         ADD_FAILURE() << "the line was taken";
     } catch (const EInstallException& e) {
-        EXPECT_EQ(e.Message().rfind("Couldn't write to the install journal \"" + temp.Path() + "install.log\". ", 0), 0u)
-            << e.Message();
+        EXPECT_THAT(e.Message(), StartsWith("Couldn't write to the install journal \"" + temp.Path() + "install.log\". "));
     }
     EXPECT_FALSE(installer.ForceFolder(temp.Path() + "sub\\"));
     EXPECT_FALSE(FolderExists(temp.Path() + "sub\\"));
@@ -403,8 +406,8 @@ TEST(Journal, UnopenableJournalRaisesTheFileError) {
 
 TEST(Installer, OpensItsOwnExecutableSharedForReadAndWrite) {
     TInstaller installer;
-    ASSERT_TRUE(installer.FPackage);
-    EXPECT_GT(installer.FPackage->Size(), 0);
+    // It reads this program, which carries no package.
+    EXPECT_FALSE(installer.VerifyPackage());
     // Another opener may read and even write the file meanwhile.
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, MAX_PATH);

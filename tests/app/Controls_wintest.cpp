@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+#include <string>
+
 namespace {
 
 struct BuiltForm {
@@ -46,6 +50,62 @@ TEST(Controls, EveryLayoutControlIsMadeOnItsPageWithItsId) {
     EXPECT_FALSE(IsWindowEnabled(f.Controls["LicenseNextButton"]));
     EXPECT_TRUE(IsChecked(f.Controls["RunCheckBox"]));
     EXPECT_FALSE(IsChecked(f.Controls["RebootCheckBox"]));
+}
+
+// What each kind of control must be for the keyboard and for the readers of its
+// window (a screen reader, the end-to-end driver): its class, whether Tab stops
+// on it, which button Enter presses, and the font its flags ask for.
+TEST(Controls, EachKindHasItsWindowClassTabStopAndFont) {
+    BuiltForm f;
+    const std::map<TControlKind, std::string> classes = {
+        {TControlKind::Panel, "TPanel"},      {TControlKind::Label, "Static"},
+        {TControlKind::Button, "Button"},     {TControlKind::CheckBox, "Button"},
+        {TControlKind::Edit, "Edit"},         {TControlKind::Memo, "Edit"},
+        {TControlKind::GroupBox, "Button"},   {TControlKind::Image, "Static"},
+        {TControlKind::Rule, "Static"},       {TControlKind::ProgressBar, "msctls_progress32"},
+        {TControlKind::CheckListBox, "ListBox"}};
+    const std::set<TControlKind> tabStops = {TControlKind::Button, TControlKind::CheckBox, TControlKind::Edit,
+                                             TControlKind::Memo, TControlKind::CheckListBox};
+    const std::set<TControlKind> showsText = {TControlKind::Label,    TControlKind::Button, TControlKind::CheckBox,
+                                              TControlKind::GroupBox, TControlKind::Edit,   TControlKind::Memo,
+                                              TControlKind::CheckListBox};
+    std::set<TControlKind> seen;
+    for (const TControlDef& def : SetupFormLayout()) {
+        HWND control = f.Controls[def.Name];
+        seen.insert(def.Kind);
+        char name[64] = "";
+        GetClassNameA(control, name, sizeof(name));
+        EXPECT_EQ(_stricmp(name, classes.at(def.Kind).c_str()), 0) << def.Name << " is a " << name;
+        const LONG style = GetWindowLongA(control, GWL_STYLE);
+        EXPECT_EQ((style & WS_TABSTOP) != 0, tabStops.count(def.Kind) != 0) << def.Name;
+        EXPECT_EQ((style & WS_DISABLED) != 0, (def.Flags & cfDisabled) != 0) << def.Name;
+        if (def.Kind == TControlKind::Button) {
+            EXPECT_EQ(style & BS_TYPEMASK, (def.Flags & cfDefault) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) << def.Name;
+        }
+        if (def.Kind == TControlKind::CheckBox) {
+            EXPECT_EQ(style & BS_TYPEMASK, BS_AUTOCHECKBOX) << def.Name;
+        }
+        if (def.Kind == TControlKind::Memo) {
+            EXPECT_TRUE(style & ES_READONLY) << def.Name;
+        }
+        if (def.Kind == TControlKind::Label && (def.Flags & cfCenter)) {
+            EXPECT_EQ(style & SS_TYPEMASK, SS_CENTER) << def.Name;
+        }
+        // Pages, the picture, the rule and the progress bar show no text: no font to check.
+        if (!showsText.count(def.Kind)) continue;
+        LOGFONTA font{};
+        auto handle = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
+        ASSERT_TRUE(handle && GetObjectA(handle, sizeof(font), &font)) << def.Name << " has no font";
+        const bool bold = (def.Flags & (cfBold | cfHeading13)) && !(def.Flags & cfTitle24);
+        EXPECT_EQ(font.lfWeight, bold ? FW_BOLD : FW_NORMAL) << def.Name;
+        EXPECT_STREQ(font.lfFaceName, "MS Sans Serif") << def.Name;
+    }
+    EXPECT_EQ(seen.size(), classes.size()) << "the layout leaves a kind of control untried";
+    // The two headline fonts by size, larger for the title.
+    LOGFONTA title{}, heading{};
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(f.Controls["Label13"], WM_GETFONT, 0, 0)), sizeof(title), &title);
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(f.Controls["AgreeLabel"], WM_GETFONT, 0, 0)), sizeof(heading), &heading);
+    EXPECT_LT(title.lfHeight, heading.lfHeight);
 }
 
 TEST(Controls, LabelsSizedToTheirTextFollowItsChanges) {

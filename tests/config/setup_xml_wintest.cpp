@@ -2,12 +2,14 @@
 
 #include <windows.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "support/Exceptions.h"
 #include "wintest_util.h"
 
 using namespace wintest;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -202,15 +204,15 @@ TEST_F(SetupXml, UnusableDocumentsFailToLoad) {
     EXPECT_NE(LoadError("<setup><url></setup>"), "(loaded)");
     EXPECT_NE(LoadError("<setup/><setup/>"), "(loaded)");
     std::string rootError = LoadError("<?xml version=\"1.0\"?><config/>");
-    EXPECT_NE(rootError.find("setup.xml"), std::string::npos) << rootError;
-    EXPECT_NE(rootError.find("\"setup\""), std::string::npos) << rootError;
+    EXPECT_THAT(rootError, HasSubstr("setup.xml"));
+    EXPECT_THAT(rootError, HasSubstr("\"setup\""));
     EXPECT_NE(LoadError("<setup xmlns=\"urn:other\"/>"), "(loaded)");
     EXPECT_NE(LoadError("<Setup/>"), "(loaded)");
     try {
         LoadSetup(Temp.Path() + "missing.xml");
         ADD_FAILURE() << "a missing file loaded";
     } catch (const Exception& e) {
-        EXPECT_NE(std::string(e.what()).find("missing.xml"), std::string::npos) << e.what();
+        EXPECT_THAT(e.what(), HasSubstr("missing.xml"));
     }
 }
 
@@ -229,7 +231,7 @@ TEST_F(SetupXml, DocumentsWithADtdAreRefused) {
     };
     for (const std::string& text : hostile) {
         std::string error = LoadError(text);
-        EXPECT_NE(error.find("document type"), std::string::npos) << error;
+        EXPECT_THAT(error, HasSubstr("document type"));
     }
     // UTF-16 hides nothing.
     std::string wide = "\xFF\xFE";

@@ -234,9 +234,10 @@ std::set<COLORREF> TSetupRun::PaintedColors(std::string_view Name) const {
     GetWindowRect(control, &r);
     POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     // Another program's window could lie on top: wait until the control itself is seen there.
-    for (int i = 0; i < 100 && WindowFromPoint(centre) != control; ++i) Sleep(50);
-    if (WindowFromPoint(centre) != control) throw EDriverError(std::string(Name) + " is covered");
+    if (!WaitUntil([&] { return WindowFromPoint(centre) == control; }, 5000))
+        throw EDriverError(std::string(Name) + " is covered");
     RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    // Another process paints it: nothing tells when the pixels are on the screen.
     Sleep(200);
     return CaptureScreen(r).Colors();
 }
@@ -248,9 +249,7 @@ std::string TSetupRun::VisiblePage() const {
 }
 
 bool TSetupRun::WaitPage(std::string_view Page, DWORD Milliseconds) const {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < Milliseconds; Sleep(50))
-        if (VisiblePage() == Page) return true;
-    return VisiblePage() == Page;
+    return WaitUntil([&] { return VisiblePage() == Page; }, Milliseconds, 50);
 }
 
 std::string TSetupRun::FocusName() const {
@@ -278,10 +277,11 @@ void TSetupRun::ClickNoWait(std::string_view Name) { SendClick(Name); }
 
 void TSetupRun::Click(std::string_view Name) {
     ULONG_PTR ticket = SendClick(Name);
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Sleep(10)) {
+    auto handled = [&] {
         PumpOwnMessages();
-        if (CompletedClicks.count(ticket) || BoxShowing() || !Running()) return;
-    }
+        return CompletedClicks.count(ticket) || BoxShowing() || !Running();
+    };
+    if (WaitUntil(handled, 60000, 10)) return;
     throw EDriverError("the click on " + std::string(Name) + " is not handled");
 }
 
@@ -357,15 +357,14 @@ bool TSetupRun::BoxShowing() const { return wintest::FindMessageBox(FProcess.dwP
 std::optional<TMessageBox> TSetupRun::WaitBox(DWORD Milliseconds) const {
     HWND box = wintest::WaitMessageBox(FProcess.dwProcessId, Milliseconds);
     if (!box) return std::nullopt;
-    Sleep(300);  // painted, so that its icon can be read
+    Sleep(300);  // painted, so that its icon can be read: another process paints it, unannounced
     return ReadMessageBox(box);
 }
 
 void TSetupRun::Answer(const TMessageBox& Box, int CommandId) {
     if (!wintest::PressMessageBoxButton(Box.Handle, CommandId))
         throw EDriverError("the box \"" + Box.Text + "\" has no such button");
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20))
-        if (!IsWindow(Box.Handle)) return;
+    if (WaitUntil([&] { return !IsWindow(Box.Handle); }, 10000)) return;
     throw EDriverError("the box \"" + Box.Text + "\" stays");
 }
 

@@ -20,6 +20,18 @@ class EDriverError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Asks Holds every Interval milliseconds until it answers true or Milliseconds have
+// passed; whether it did. Waits on what can be seen, not on a guess of how long it takes.
+template <typename Condition>
+bool WaitUntil(Condition&& Holds, DWORD Milliseconds, DWORD Interval = 20) {
+    const DWORD start = GetTickCount();
+    while (!Holds()) {
+        if (GetTickCount() - start >= Milliseconds) return false;
+        Sleep(Interval);
+    }
+    return true;
+}
+
 enum class TBoxIcon { None, Error, Question, Warning, Information, Unknown };
 const char* BoxIconName(TBoxIcon Icon);
 

@@ -3,6 +3,7 @@
 // names only what was really done.
 #include <windows.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "Components/JournalFormat.h"
@@ -13,6 +14,7 @@
 #include "wintest_util.h"
 
 using namespace wintest;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -115,8 +117,7 @@ TEST(DiskFaults, AJournalLineThatFindsNoRoomStopsTheRunAndLeavesNoTornLine) {
             engine.Installer.WriteJournal(Journal::CreateRegKey, "2147483649|" + key);
             ADD_FAILURE() << "the line was taken";
         } catch (const EInstallException& e) {
-            EXPECT_EQ(e.Message().rfind("Couldn't write to the install journal \"" + target + "install.log\". ", 0), 0u)
-                << e.Message();
+            EXPECT_THAT(e.Message(), StartsWith("Couldn't write to the install journal \"" + target + "install.log\". "));
         }
         EXPECT_EQ(ReadFileText(target + "install.log"), before);
     }
@@ -132,7 +133,7 @@ TEST(DiskFaults, AReadOnlyFileInTheTargetStopsExtractionAndStaysAsItWas) {
     {
         TEngine engine(target);
         std::string error = ExtractError(engine.Installer);
-        EXPECT_EQ(error.rfind("Cannot create file \"" + target + "orvand.chm\". ", 0), 0u) << error;
+        EXPECT_THAT(error, StartsWith("Cannot create file \"" + target + "orvand.chm\". "));
         EXPECT_EQ(JournalActions(target),
                   (std::vector<std::string>{"CreateFile " + target + "install.exe", "CreateFile " + target + "orvand.exe",
                                             "CreateFile " + target + "bridge.ocx"}));

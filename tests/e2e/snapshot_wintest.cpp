@@ -1,6 +1,7 @@
 // The snapshot helper must see every kind of change, or a clean diff proves nothing.
 #include "snapshot.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 using namespace wintest;
 using namespace snapshot;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -92,12 +94,12 @@ TEST(Snapshot, SeesFilesFoldersKeysAndValuesComeGoAndChange) {
                                       }))
         << Describe(changes);
     const std::string text = Describe(changes);
-    EXPECT_NE(text.find("~ " + k + "|data  REG_SZ \"old\\0\" -> REG_SZ \"new\\0\"\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("|type  REG_SZ \"1234"), std::string::npos) << text;
-    EXPECT_NE(text.find("-> REG_BINARY [4] 31 32 33 34\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("- " + k + "|gone  (REG_DWORD 0x00000001)"), std::string::npos) << text;
+    EXPECT_THAT(text, HasSubstr("~ " + k + "|data  REG_SZ \"old\\0\" -> REG_SZ \"new\\0\"\n"));
+    EXPECT_THAT(text, HasSubstr("|type  REG_SZ \"1234"));
+    EXPECT_THAT(text, HasSubstr("-> REG_BINARY [4] 31 32 33 34\n"));
+    EXPECT_THAT(text, HasSubstr("- " + k + "|gone  (REG_DWORD 0x00000001)"));
     EXPECT_NE(text.find("+ " + f + "new.txt  (file, 1 bytes, written "), std::string::npos) << text;
-    EXPECT_NE(text.find(", read-only\n"), std::string::npos) << text;
+    EXPECT_THAT(text, HasSubstr(", read-only\n"));
     EXPECT_EQ(Describe({}), "(no differences)\n");
 }
 

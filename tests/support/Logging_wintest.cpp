@@ -1,10 +1,12 @@
 #include "support/Logging.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "wintest_util.h"
 
 using namespace wintest;
+using ::testing::StartsWith;
 
 TEST(Log, SwitchedOffWritesNothingAndCreatesNoFile) {
     TempFolder temp;
@@ -51,7 +53,7 @@ TEST(Log, AppendsToAnExistingFileWithoutAnExtraLineEnd) {
     }
     GetLocalTime(&after);
     std::string text = ReadFileText(file);
-    ASSERT_EQ(text.rfind("old bytes[", 0), 0u) << text;
+    ASSERT_THAT(text, StartsWith("old bytes["));
     std::vector<std::string> lines = SplitCrLf(text);
     ASSERT_EQ(lines.size(), 2u);
     // The marker has no line end: it shares its line with the next entry.

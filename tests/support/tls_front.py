@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """nginx in front of the test HTTP server, speaking HTTPS on 127.0.0.1.
 
-    tls_front.py ROOT CERT KEY UPSTREAM_PORT
+    tls_front.py ROOT CERT KEY UPSTREAM_PORT [NGINX]
 
 Runs nginx with CERT and KEY on a free port of 127.0.0.1, passing every request
-on to http://127.0.0.1:UPSTREAM_PORT as it came. Writes ROOT/port once nginx
+on to http://127.0.0.1:UPSTREAM_PORT as it came; NGINX is the program, the
+one on the PATH unless given. Writes ROOT/port once nginx
 answers, and ends nginx and itself when ROOT/stop appears, its parent ends, or
 after an hour.
 """
@@ -16,7 +17,7 @@ import sys
 import time
 
 ROOT, CERT, KEY, UPSTREAM = sys.argv[1:5]
-NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
+NGINX = sys.argv[5] if len(sys.argv) > 5 else shutil.which("nginx")
 
 
 def free_port():

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "Components/PackageFormat.h"
+#include "Components/PackageWriter.h"
 #include "tests/Components/PackageTestUtil.h"
 #include "tools/libdeflate_stream.h"
 
