@@ -194,8 +194,8 @@ void ValidateEntry(const TFileData& Entry, int64_t DataEnd) {
     std::string folder = EntryFolder(Entry);
     if (!IsSafeEntryName(name)) Damaged(Format("the entry name \"%s\" is not a plain file name.", name.c_str()));
     if (!IsSafeEntryFolder(folder))
-        Damaged(Format("the folder \"%s\" of \"%s\" does not lie inside the target folder.", folder.c_str(),
-                       name.c_str()));
+        Damaged(
+            Format("the folder \"%s\" of \"%s\" does not lie inside the target folder.", folder.c_str(), name.c_str()));
     int64_t offset = Entry.Offset, size = Entry.Size;
     if (offset < 0 || size < 0) Damaged(Format("\"%s\" has a negative offset or size.", name.c_str()));
     if (offset > DataEnd || (!IsCompressed(Entry) && offset + size > DataEnd))
@@ -208,9 +208,9 @@ TFileDataDynArray ReadDirectory(TStream& Package) {
     Package.SetPosition(length - PackageTrailerSize);
     uint8_t countBytes[4];
     Package.ReadBuffer(countBytes, sizeof(countBytes));
-    int32_t count = static_cast<int32_t>(static_cast<uint32_t>(countBytes[0]) | static_cast<uint32_t>(countBytes[1]) << 8 |
-                                         static_cast<uint32_t>(countBytes[2]) << 16 |
-                                         static_cast<uint32_t>(countBytes[3]) << 24);
+    int32_t count =
+        static_cast<int32_t>(static_cast<uint32_t>(countBytes[0]) | static_cast<uint32_t>(countBytes[1]) << 8 |
+                             static_cast<uint32_t>(countBytes[2]) << 16 | static_cast<uint32_t>(countBytes[3]) << 24);
     if (count < 0 || count > MaxPackageEntries) throw EInstallException("Distribution package contains to many files.");
     int64_t start = PackageDataEnd(Package, static_cast<size_t>(count));
     if (start < 0) Damaged("its directory is larger than the file.");

@@ -18,8 +18,8 @@ namespace {
 TFileData MakeEntry(const TFileDataDynArray& Directory, const std::string& Folder, const std::string& Name,
                     bool Compressed) {
     if (Directory.size() >= static_cast<size_t>(MaxPackageEntries))
-        throw EPackageError(Format("A package holds at most %d files; \"%s\" is one too many.", MaxPackageEntries,
-                                   Name.c_str()));
+        throw EPackageError(
+            Format("A package holds at most %d files; \"%s\" is one too many.", MaxPackageEntries, Name.c_str()));
     CheckPackFolder(Folder);
     CheckPackName(Name);
     // Lookups go by name alone, so a name may appear once in the whole package.
@@ -76,8 +76,7 @@ int64_t DeflateStream(TStream& Source, TStream& Dest, const std::function<void()
 namespace {
 
 // Clear: fields to write as zeros, at positions counted from Source's first byte copied.
-int64_t CopyStream(TStream& Source, TStream& Dest, std::vector<uint8_t>& Buffer,
-                   const TSignatureFields& Clear = {}) {
+int64_t CopyStream(TStream& Source, TStream& Dest, std::vector<uint8_t>& Buffer, const TSignatureFields& Clear = {}) {
     Buffer.resize(PackageBlockSize);
     int64_t size = 0;
     while (size_t got = Source.Read(Buffer.data(), Buffer.size())) {
@@ -222,15 +221,16 @@ private:
 
 void CheckPackName(const std::string& Name) {
     if (Name.size() > PackageMaxTextLength)
-        throw EPackageError(Format("The name \"%s\" has %lu characters; a package entry holds at most 63.", Name.c_str(),
-                                   static_cast<unsigned long>(Name.size())));
+        throw EPackageError(Format("The name \"%s\" has %lu characters; a package entry holds at most 63.",
+                                   Name.c_str(), static_cast<unsigned long>(Name.size())));
     if (!IsSafeEntryName(Name)) throw EPackageError(Format("\"%s\" is not a plain file name.", Name.c_str()));
 }
 
 void CheckPackFolder(const std::string& Folder) {
     bool ok = Folder == ".\\" ||
               (IsSafeEntryFolder(Folder) && Folder.find('\\', 2) == Folder.size() - 1 && Folder.size() <= 63);
-    if (!ok) throw EPackageError(Format("The folder \"%s\" is not of the form \".\\\" or \".\\name\\\".", Folder.c_str()));
+    if (!ok)
+        throw EPackageError(Format("The folder \"%s\" is not of the form \".\\\" or \".\\name\\\".", Folder.c_str()));
 }
 
 TPackageWriter::TPackageWriter(TStream& Out, TDeflater Deflater)
@@ -293,9 +293,8 @@ void TPackageWriter::AddFiles(const std::vector<TPackFile>& Files, unsigned Jobs
         }
     }
     if (Jobs == 0) Jobs = std::max(1u, std::thread::hardware_concurrency());
-    size_t compressed = static_cast<size_t>(std::count_if(Files.begin(), Files.end(), [](const TPackFile& f) {
-        return f.Compress;
-    }));
+    size_t compressed =
+        static_cast<size_t>(std::count_if(Files.begin(), Files.end(), [](const TPackFile& f) { return f.Compress; }));
     if (Jobs > 1 && compressed > 1) {
         AddFilesInParallel(Files, sources, Jobs, Scratch);
         return;

@@ -9,6 +9,4 @@ std::string ExtractParentFolder(const std::string& Path) {
     return ExtractParentFolderWith(Path, nullptr);
 }
 
-bool IsBareFileName(const std::string& Name) {
-    return IsSafeEntryName(Name) && Name.find("..") == std::string::npos;
-}
+bool IsBareFileName(const std::string& Name) { return IsSafeEntryName(Name) && Name.find("..") == std::string::npos; }

@@ -12,8 +12,8 @@
 TInstaller::TInstaller() : TInstaller(GetProgramFileName()) {}
 
 TInstaller::TInstaller(const std::string& PackageFile) {
-    FPackage = std::make_unique<TWinFileStream>(PackageFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                OPEN_EXISTING);
+    FPackage =
+        std::make_unique<TWinFileStream>(PackageFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
 }
 
 TInstallerUI& TInstaller::UI() {
@@ -70,8 +70,8 @@ void TInstaller::AppendJournal(const std::string& Line) {
         FJournal->WriteBuffer(Line.data(), Line.size());
     } catch (const std::exception& e) {
         if (end >= 0 && FJournal->Seek(end, TSeekOrigin::Beginning) == end) SetEndOfFile(FJournal->Handle());
-        throw EInstallException(Format("Couldn't write to the install journal \"%s\". %s",
-                                       FJournal->FileName().c_str(), e.what()));
+        throw EInstallException(
+            Format("Couldn't write to the install journal \"%s\". %s", FJournal->FileName().c_str(), e.what()));
     }
 }
 

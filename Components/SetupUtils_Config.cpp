@@ -71,8 +71,7 @@ std::shared_ptr<IXMLSetupType> TInstaller::PackagedConfiguration() {
         FPackagedConfiguration = AsInstallError([&] {
             TMemoryStream bytes;
             DecodePackagedEntry(copy, bytes);
-            return LoadSetupFromBytes(std::string(bytes.Data().begin(), bytes.Data().end()),
-                                      "the packaged setup.xml");
+            return LoadSetupFromBytes(std::string(bytes.Data().begin(), bytes.Data().end()), "the packaged setup.xml");
         });
     }
     FPackagedConfigurationRead = true;
@@ -90,7 +89,8 @@ void TInstaller::DecodePackagedEntry(const TFileData& Entry, TStream& Dest) {
 bool TInstaller::ExpectedDigest(const std::string& FileName, std::string& Digest) {
     std::wstring name = AnsiToWide(FileName);
     std::shared_ptr<IXMLFileMD5Type> file;
-    if (std::shared_ptr<IXMLSetupType> packaged = PackagedConfiguration()) file = packaged->FilesMD5List()->FindFile(name);
+    if (std::shared_ptr<IXMLSetupType> packaged = PackagedConfiguration())
+        file = packaged->FilesMD5List()->FindFile(name);
     if (!file) file = GetConfiguration()->FilesMD5List()->FindFile(name);
     if (!file) return false;
     Digest = WideToAnsi(file->MD5());
@@ -101,7 +101,8 @@ void TInstaller::FetchFile(const std::string& FileName, const std::string& DestP
                            HWND ProgressBar) {
     // Names come from the network: one that is not a bare name could point anywhere.
     if (!IsBareFileName(FileName))
-        throw EInstallException(Format("\"%s\" is not a plain file name; setup does not download it.", FileName.c_str()));
+        throw EInstallException(
+            Format("\"%s\" is not a plain file name; setup does not download it.", FileName.c_str()));
 
     bool succeeded = false;
     std::string errorText;

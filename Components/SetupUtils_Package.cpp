@@ -73,7 +73,8 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
         throw EInstallException(Format("Couldn't create folder \"%s\"", destFolder.c_str()));
     std::string destFile = FullPath(FTargetFolder + folder + name);
     if (destFile.size() <= targetFolder.size() || !SameTextAscii(destFile.substr(0, targetFolder.size()), targetFolder))
-        throw EInstallException(Format("The package entry \"%s\" does not lie inside the target folder.", name.c_str()));
+        throw EInstallException(
+            Format("The package entry \"%s\" does not lie inside the target folder.", name.c_str()));
     RefuseLinksBelowTarget(targetFolder, destFile);
 
     if (LowerExtension(name) == ".db" && FileExists(destFile) && !FReplaceBrains) {
@@ -85,8 +86,8 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
     // file system would let it (Wine run by root), for the file is the user's.
     DWORD attributes = GetFileAttributesA(destFile.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        throw EInstallException(Format("Cannot create file \"%s\". %s", destFile.c_str(),
-                                       SysErrorMessage(ERROR_ACCESS_DENIED).c_str()));
+        throw EInstallException(
+            Format("Cannot create file \"%s\". %s", destFile.c_str(), SysErrorMessage(ERROR_ACCESS_DENIED).c_str()));
 
     AsInstallError([&] {
         // Nothing half-written or unjournalled stays behind.

@@ -21,9 +21,7 @@ const char* const RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char* const MenuExtKey = "Software\\Microsoft\\Internet Explorer\\MenuExt\\";
 
 // The journal writes a root as the unsigned number of its handle value.
-std::string RootNumber(HKEY Root) {
-    return std::to_string(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Root)));
-}
+std::string RootNumber(HKEY Root) { return std::to_string(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Root))); }
 
 std::string AbsolutePath(const std::string& Path) {
     char buffer[MAX_PATH * 2];
@@ -49,13 +47,13 @@ void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, con
                                 const std::string& LinkName, const std::string& SubFolder) {
     AsInstallError([&] {
         TComRef<IShellLinkA> link;
-        CheckCom(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                  link.OutVoid()));
+        CheckCom(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.OutVoid()));
         link->SetPath(TargetPath.c_str());
         link->SetArguments(Arguments.c_str());
         link->SetWorkingDirectory(TargetPath.substr(0, FileNameStart(TargetPath, AnsiCharSet())).c_str());
 
-        std::string folder = AbsolutePath(NormalizeFolderPath(NormalizeFolderPath(SpecialFolderPath(FolderId)) + SubFolder));
+        std::string folder =
+            AbsolutePath(NormalizeFolderPath(NormalizeFolderPath(SpecialFolderPath(FolderId)) + SubFolder));
         if (!ForceFolder(folder)) throw EInstallException(Format("Couldn't create folder \"%s\"", folder.c_str()));
 
         std::string linkPath = folder + LinkName;
@@ -93,8 +91,9 @@ void TInstaller::WriteRegistryString(HKEY RootKey, const std::string& KeyPath, c
     AsInstallError([&] {
         TRegKey key;
         OpenForWriting(*this, key, RootKey, KeyPath, CreateKey);
-        LONG result = RegSetValueExA(key.Get(), ValueName.c_str(), 0, REG_SZ,
-                                     reinterpret_cast<const BYTE*>(Value.c_str()), static_cast<DWORD>(Value.size() + 1));
+        LONG result =
+            RegSetValueExA(key.Get(), ValueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(Value.c_str()),
+                           static_cast<DWORD>(Value.size() + 1));
         if (result != ERROR_SUCCESS) throw EInstallException(SysErrorMessage(static_cast<DWORD>(result)));
         WriteJournal(Journal::CreateRegValue, RootNumber(RootKey) + "|" + KeyPath + "|" + ValueName);
     });

@@ -64,8 +64,8 @@ BOOL SystemCloseHandle(HANDLE Handle) { return CloseHandle(Handle); }
 
 }  // namespace
 
-TRebootCalls RebootCalls = {SystemPlatformId,   SystemOpenToken,  SystemLookupPrivilege, SystemAdjustPrivileges,
-                            SystemLastError,    SystemExitWindows, SystemCloseHandle};
+TRebootCalls RebootCalls = {SystemPlatformId, SystemOpenToken,   SystemLookupPrivilege, SystemAdjustPrivileges,
+                            SystemLastError,  SystemExitWindows, SystemCloseHandle};
 
 std::string ReadRegistryString(HKEY RootKey, const std::string& SubKey, const std::string& ValueName) {
     TRegKey key;

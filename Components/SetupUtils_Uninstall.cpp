@@ -17,9 +17,7 @@ namespace {
 const char* const JournalName = "install.log";
 
 // Journal roots are handle values; predefined keys are sign-extended handles.
-HKEY RootKeyHandle(uint32_t Root) {
-    return reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(Root)));
-}
+HKEY RootKeyHandle(uint32_t Root) { return reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(Root))); }
 
 std::string ReadWholeFile(const std::string& FileName) {
     // Writers are refused while the journal is read, so it cannot change under us.
@@ -133,8 +131,7 @@ void TUninstaller::UndoCreateRegValue(const std::string& Argument) {
         TRegistryArgument parsed;
         if (!ParseRegValueArgument(Argument, parsed) || !IsPredefinedRoot(parsed.Root)) return;
         TRegKey key;
-        if (RegOpenKeyExA(RootKeyHandle(parsed.Root), parsed.Key.c_str(), 0, KEY_SET_VALUE, key.Out()) !=
-            ERROR_SUCCESS)
+        if (RegOpenKeyExA(RootKeyHandle(parsed.Root), parsed.Key.c_str(), 0, KEY_SET_VALUE, key.Out()) != ERROR_SUCCESS)
             return;
         RegDeleteValueA(key.Get(), parsed.ValueName.c_str());
     } catch (...) {

@@ -58,10 +58,11 @@ TForm::~TForm() {
     }
 }
 
-void TForm::CreateHandle(const char* ClassName, const std::string& Caption, DWORD Style, DWORD ExStyle,
-                         int ClientWidth, int ClientHeight, HWND Owner) {
+void TForm::CreateHandle(const char* ClassName, const std::string& Caption, DWORD Style, DWORD ExStyle, int ClientWidth,
+                         int ClientHeight, HWND Owner) {
     // The window procedure is replaced per window below.
-    RegisterWindowClass(ClassName, DefWindowProcA, CS_DBLCLKS, LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1)));
+    RegisterWindowClass(ClassName, DefWindowProcA, CS_DBLCLKS,
+                        LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1)));
     TWindowDC screen(nullptr);
     int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
     screen.Reset();

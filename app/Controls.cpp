@@ -48,7 +48,8 @@ void ToggleItem(HWND List, int Index) {
     if (!states || Index < 0 || Index >= static_cast<int>(states->size())) return;
     (*states)[Index] = !(*states)[Index];
     RECT r;
-    if (SendMessageA(List, LB_GETITEMRECT, Index, reinterpret_cast<LPARAM>(&r)) != LB_ERR) InvalidateRect(List, &r, FALSE);
+    if (SendMessageA(List, LB_GETITEMRECT, Index, reinterpret_cast<LPARAM>(&r)) != LB_ERR)
+        InvalidateRect(List, &r, FALSE);
 }
 
 LRESULT CALLBACK CheckListProc(HWND List, UINT Msg, WPARAM WParam, LPARAM LParam) {
@@ -228,10 +229,10 @@ HWND TControls::Create(HWND Form, const TControlDef& Def) {
         parent = (*this)[SetupControlPage(Def)->Name];
     }
     const TControlStyle& kind = StyleOf(Def.Kind);
-    HWND control = CreateWindowExA(kind.ExStyle, kind.Class, Def.Text, WindowStyle(Def), Scale(left), Scale(top),
-                                   Scale(Def.Width), Scale(Def.Height), parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(SetupControlId(Def))),
-                                   GetModuleHandleA(nullptr), nullptr);
+    HWND control =
+        CreateWindowExA(kind.ExStyle, kind.Class, Def.Text, WindowStyle(Def), Scale(left), Scale(top), Scale(Def.Width),
+                        Scale(Def.Height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(SetupControlId(Def))),
+                        GetModuleHandleA(nullptr), nullptr);
     if (!control) throw std::runtime_error(std::string("Cannot create control ") + Def.Name);
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(Def)), FALSE);
     switch (Def.Kind) {
@@ -258,7 +259,8 @@ HWND TControls::Create(HWND Form, const TControlDef& Def) {
 
 // The etched line gets an edge of its own: the rule keeps its designed outline all the same.
 void TControls::FinishRule(HWND Control, const TControlDef& Def) {
-    SetWindowPos(Control, nullptr, 0, 0, Scale(Def.Width), Scale(Def.Height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(Control, nullptr, 0, 0, Scale(Def.Width), Scale(Def.Height),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // The welcome picture is a resource of the program; a test program has none.
@@ -270,8 +272,9 @@ void TControls::FinishImage(HWND Control, const TControlDef& Def) {
 // The list keeps a check state per item and draws the boxes; items are tall enough for a box.
 void TControls::FinishCheckList(HWND Control) {
     SetPropA(Control, CheckStatesProp, new std::vector<char>());
-    SetPropA(Control, OldProcProp,
-             reinterpret_cast<HANDLE>(SetWindowLongPtrA(Control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CheckListProc))));
+    SetPropA(
+        Control, OldProcProp,
+        reinterpret_cast<HANDLE>(SetWindowLongPtrA(Control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CheckListProc))));
     TEXTMETRICA tm{};
     if (TWindowDC dc(Control); dc) {
         HGDIOBJ old = SelectObject(dc.Get(), FNormal.Get());

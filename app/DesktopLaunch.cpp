@@ -17,14 +17,15 @@ bool DesktopShellExecuteThroughExplorer(const std::string& Program, const std::s
     // The desktop window's view, its background object, and from it the shell's own
     // automation object, which runs in the desktop's process.
     TComRef<IShellWindows> windows;
-    if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
-                                windows.OutVoid())))
+    if (FAILED(
+            CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows, windows.OutVoid())))
         return false;
     VARIANT empty;
     VariantInit(&empty);
     long window = 0;
     TComRef<IDispatch> desktop;
-    if (windows->FindWindowSW(&empty, &empty, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktop.Out()) != S_OK || !desktop)
+    if (windows->FindWindowSW(&empty, &empty, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktop.Out()) != S_OK ||
+        !desktop)
         return false;
     TComRef<IServiceProvider> services;
     TComRef<IShellBrowser> browser;

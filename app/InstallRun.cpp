@@ -82,8 +82,7 @@ void TInstallRun::SetStatus(const std::string& Text) {
 
 void TInstallRun::CloseRunningProduct() {
     while (!CloseRunningInstance())
-        if (FInstaller.UI().Confirm(RunningProductQuestion, "Confirm"))
-            FInstaller.UI().Halt();
+        if (FInstaller.UI().Confirm(RunningProductQuestion, "Confirm")) FInstaller.UI().Halt();
 }
 
 void TInstallRun::FetchPrerequisites(const std::vector<TPrerequisite>& Prerequisites) {

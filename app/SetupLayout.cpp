@@ -11,10 +11,14 @@ using K = TControlKind;
 constexpr int W = SetupClientWidth, H = SetupClientHeight;
 
 // Every page shares the frame: the rule at y 264, "Next >" and "Cancel" at the bottom right.
-#define PAGE(Name) {Name, nullptr, K::Panel, "", 0, 0, W, H, cfHidden}
-#define RULE(Name, Page) {Name, Page, K::Rule, "", 0, 264, W, 2, 0}
-#define NEXT(Name, Page, Flags) {Name, Page, K::Button, "Next >", 337, 272, 72, 25, cfDefault | (Flags)}
-#define CANCEL(Name, Page) {Name, Page, K::Button, "Cancel", 417, 272, 72, 25, cfCancel}
+#define PAGE(Name) \
+    { Name, nullptr, K::Panel, "", 0, 0, W, H, cfHidden }
+#define RULE(Name, Page) \
+    { Name, Page, K::Rule, "", 0, 264, W, 2, 0 }
+#define NEXT(Name, Page, Flags) \
+    { Name, Page, K::Button, "Next >", 337, 272, 72, 25, cfDefault | (Flags) }
+#define CANCEL(Name, Page) \
+    { Name, Page, K::Button, "Cancel", 417, 272, 72, 25, cfCancel }
 
 const TControlDef Layout[] = {
     PAGE("FirstPanel"),

@@ -8,7 +8,19 @@
 #include <string_view>
 #include <vector>
 
-enum class TControlKind { Panel, Label, Button, CheckBox, Edit, Memo, GroupBox, Image, Rule, ProgressBar, CheckListBox };
+enum class TControlKind {
+    Panel,
+    Label,
+    Button,
+    CheckBox,
+    Edit,
+    Memo,
+    GroupBox,
+    Image,
+    Rule,
+    ProgressBar,
+    CheckListBox
+};
 
 enum TControlFlag : unsigned {
     cfBold = 1u << 0,

@@ -115,7 +115,8 @@ void TSetupForm::FormCreate() {
 }
 
 bool TSetupForm::FormClose() {
-    return ShowMessageBox("Are you sure you want to quit Orvand setup?", "Confirm", MB_YESNO | MB_ICONQUESTION) == IDYES;
+    return ShowMessageBox("Are you sure you want to quit Orvand setup?", "Confirm", MB_YESNO | MB_ICONQUESTION) ==
+           IDYES;
 }
 
 void TSetupForm::AgreeCheckBoxClick() { EnableWindow(LicenseNextButton, TRUE); }
@@ -159,7 +160,8 @@ void TSetupForm::LicenseNextButtonClick() {
 }
 
 void TSetupForm::ShowPanel(HWND Page) {
-    for (HWND page : {FirstPanel, LicensePanel, ComponentsPanel, LocationPanel, InstallPanel, DonePanel, CharactersPanel})
+    for (HWND page :
+         {FirstPanel, LicensePanel, ComponentsPanel, LocationPanel, InstallPanel, DonePanel, CharactersPanel})
         if (page != Page) ShowWindow(page, SW_HIDE);
     ShowWindow(Page, SW_SHOW);
     // The keyboard stays on the page: Enter and Esc must reach its buttons.
@@ -253,7 +255,8 @@ void TSetupForm::Clicked(int ControlId) {
 }
 
 HWND TSetupForm::VisiblePage() const {
-    for (HWND page : {FirstPanel, LicensePanel, LocationPanel, ComponentsPanel, InstallPanel, CharactersPanel, DonePanel})
+    for (HWND page :
+         {FirstPanel, LicensePanel, LocationPanel, ComponentsPanel, InstallPanel, CharactersPanel, DonePanel})
         if (IsWindowVisible(page)) return page;
     return nullptr;
 }

@@ -12,10 +12,10 @@ HWND CreateButton(HWND Parent, const char* Caption, int Id, int Left, int Top, D
     TWindowDC screen(nullptr);
     int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
     screen.Reset();
-    HWND button = CreateWindowExA(0, "BUTTON", Caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | ExtraStyle,
-                                  MulDiv(Left, dpi, 96), MulDiv(Top, dpi, 96), MulDiv(72, dpi, 96),
-                                  MulDiv(21, dpi, 96), Parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)),
-                                  GetModuleHandleA(nullptr), nullptr);
+    HWND button =
+        CreateWindowExA(0, "BUTTON", Caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | ExtraStyle, MulDiv(Left, dpi, 96),
+                        MulDiv(Top, dpi, 96), MulDiv(72, dpi, 96), MulDiv(21, dpi, 96), Parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), GetModuleHandleA(nullptr), nullptr);
     SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     return button;
 }
@@ -62,8 +62,8 @@ void TFormUninstall::WMUninstall() {
 
 void TFormUninstall::UninstallButtonClick() {
     if (!CloseRunningInstance()) {
-        ShowMessageBox("Uninstaller find started Orvand application. Plase close it and tray again.",
-                       MessageCaption(), MB_OK);
+        ShowMessageBox("Uninstaller find started Orvand application. Plase close it and tray again.", MessageCaption(),
+                       MB_OK);
         Close();
         return;
     }

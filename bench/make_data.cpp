@@ -33,9 +33,12 @@ bool ParseSize(const char* Text, uint64_t& Size) {
     char* end = nullptr;
     Size = std::strtoull(Text, &end, 10);
     if (end == Text) return false;
-    if (*end == 'K') Size <<= 10, ++end;
-    else if (*end == 'M') Size <<= 20, ++end;
-    else if (*end == 'G') Size <<= 30, ++end;
+    if (*end == 'K')
+        Size <<= 10, ++end;
+    else if (*end == 'M')
+        Size <<= 20, ++end;
+    else if (*end == 'G')
+        Size <<= 30, ++end;
     return *end == '\0';
 }
 

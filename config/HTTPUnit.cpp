@@ -107,10 +107,11 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
     // A distributor that moved to HTTPS is followed there; one that moves back to
     // HTTP, or whose certificate does not verify, fails like any other.
     const DWORD flags = INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
-    if (!worker.Run([net, Url, flags] {
-            net->Request.Reset(Net().InternetOpenUrlA(net->Session.Get(), Url.c_str(), nullptr, 0, flags, 0));
-        },
-                    limit) ||
+    if (!worker.Run(
+            [net, Url, flags] {
+                net->Request.Reset(Net().InternetOpenUrlA(net->Session.Get(), Url.c_str(), nullptr, 0, flags, 0));
+            },
+            limit) ||
         !net->Request) {
         ErrorText = "Could not connect to host";
         return false;
@@ -138,10 +139,12 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
     while (remaining > 0) {
         if (ProgressWindow) SendMessageA(ProgressWindow, PBM_SETPOS, ProgressPercent(size, remaining), 0);
         const DWORD wanted = std::min<DWORD>(remaining, BufferSize);
-        if (!worker.Run([net, wanted] {
-                net->Read = 0;
-                net->ReadOk = Net().InternetReadFile(net->Request.Get(), net->Buffer.data(), wanted, &net->Read);
-            }, limit))
+        if (!worker.Run(
+                [net, wanted] {
+                    net->Read = 0;
+                    net->ReadOk = Net().InternetReadFile(net->Request.Get(), net->Buffer.data(), wanted, &net->Read);
+                },
+                limit))
             break;
         if (!net->ReadOk || net->Read == 0) break;
         const DWORD got = std::min<DWORD>(net->Read, remaining);

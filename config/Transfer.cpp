@@ -14,8 +14,7 @@ constexpr std::chrono::microseconds SpinTime(500);
 
 void SpinUntil(const std::atomic<bool>& Flag) {
     const auto until = std::chrono::steady_clock::now() + SpinTime;
-    while (!Flag.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until)
-        std::this_thread::yield();
+    while (!Flag.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until) std::this_thread::yield();
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 #define MD5_STEP(f, a, b, c, d, x, t, s) \
     (a) += f((b), (c), (d)) + (x) + (t); \
     (a) = Rotl((a), (s)) + (b);
-#define MD5_STEP_G(a, b, c, d, x, t, s)              \
+#define MD5_STEP_G(a, b, c, d, x, t, s)            \
     (a) += ((d) & (b)) + (x) + (t) + (~(d) & (c)); \
     (a) = Rotl((a), (s)) + (b);
 

@@ -41,7 +41,8 @@ using TNodeFactory = std::shared_ptr<TXMLNode> (*)(const TDocumentPtr&, const TE
 
 class TXMLNode : public virtual IXMLNode {
 public:
-    TXMLNode(TDocumentPtr Document, TElementPtr Element) : FDocument(std::move(Document)), FElement(std::move(Element)) {}
+    TXMLNode(TDocumentPtr Document, TElementPtr Element)
+        : FDocument(std::move(Document)), FElement(std::move(Element)) {}
 
     std::wstring NodeName() override {
         TBStr name;
@@ -333,7 +334,8 @@ std::shared_ptr<IXMLSetupType> LoadSetupFromBytes(const std::string& Bytes, cons
     HRESULT created = CoCreateInstance(CLSID_DOMDocument60, nullptr, CLSCTX_INPROC_SERVER, IID_XMLDOMDocument2,
                                        reinterpret_cast<void**>(document->Dom.Out()));
     if (FAILED(created))
-        throw EXMLDocError(Format("The XML parser (MSXML 6) is not available (0x%08lX)", static_cast<unsigned long>(created)));
+        throw EXMLDocError(
+            Format("The XML parser (MSXML 6) is not available (0x%08lX)", static_cast<unsigned long>(created)));
     IXMLDOMDocument2* dom = document->Dom.Get();
     Check(dom->put_async(VARIANT_FALSE), "setting a parser property");
     Check(dom->put_validateOnParse(VARIANT_FALSE), "setting a parser property");

@@ -5,8 +5,9 @@
 
 std::string SysErrorMessage(DWORD Code) {
     TLocalMemory<char> text;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, Code, 0, reinterpret_cast<char*>(text.Out()), 0, nullptr);
+    DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, Code, 0, reinterpret_cast<char*>(text.Out()), 0, nullptr);
     std::string message =
         n && text ? std::string(text.Get(), n) : Format("System error, code %lu", (unsigned long)Code);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
@@ -40,7 +41,8 @@ TWinFileStream::~TWinFileStream() = default;
 size_t TWinFileStream::Read(void* Buffer, size_t Count) {
     DWORD done = 0;
     if (!ReadFile(FHandle.Get(), Buffer, static_cast<DWORD>(Count), &done, nullptr))
-        throw EStreamError(Format("Cannot read file \"%s\". %s", FFileName.c_str(), SysErrorMessage(GetLastError()).c_str()));
+        throw EStreamError(
+            Format("Cannot read file \"%s\". %s", FFileName.c_str(), SysErrorMessage(GetLastError()).c_str()));
     return done;
 }
 
@@ -48,14 +50,17 @@ size_t TWinFileStream::Write(const void* Buffer, size_t Count) {
     DWORD done = 0;
     // The system's reason (a full disk, a lost network drive) is what the user needs to read.
     if (!WriteFile(FHandle.Get(), Buffer, static_cast<DWORD>(Count), &done, nullptr))
-        throw EStreamError(Format("Cannot write file \"%s\". %s", FFileName.c_str(), SysErrorMessage(GetLastError()).c_str()));
+        throw EStreamError(
+            Format("Cannot write file \"%s\". %s", FFileName.c_str(), SysErrorMessage(GetLastError()).c_str()));
     return done;
 }
 
 int64_t TWinFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     LARGE_INTEGER distance, result;
     distance.QuadPart = Offset;
-    DWORD method = Origin == TSeekOrigin::Beginning ? FILE_BEGIN : Origin == TSeekOrigin::Current ? FILE_CURRENT : FILE_END;
+    DWORD method = Origin == TSeekOrigin::Beginning ? FILE_BEGIN
+                   : Origin == TSeekOrigin::Current ? FILE_CURRENT
+                                                    : FILE_END;
     if (!SetFilePointerEx(FHandle.Get(), distance, &result, method)) throw EStreamError("Stream seek error");
     return result.QuadPart;
 }

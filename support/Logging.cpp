@@ -15,8 +15,8 @@ std::shared_ptr<ILog> SharedLog;
 std::string LogFileNameFor(const std::string& Program) {
     size_t sep = Program.find_last_of("\\:");
     size_t dot = Program.find_last_of('.');
-    std::string base = (dot != std::string::npos && (sep == std::string::npos || dot > sep)) ? Program.substr(0, dot)
-                                                                                              : Program;
+    std::string base =
+        (dot != std::string::npos && (sep == std::string::npos || dot > sep)) ? Program.substr(0, dot) : Program;
     std::string name = base.substr(sep == std::string::npos ? 0 : sep + 1);
     // The journal owns install.log in the installation folder.
     if (SameTextAscii(name, "install")) return base + "-setup.log";

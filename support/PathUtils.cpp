@@ -65,8 +65,7 @@ size_t FileNameStart(const std::string& Path, const TCharSet& Chars) {
     return start;
 }
 
-std::vector<std::string> PathsBelowFolder(const std::string& Folder, const std::string& Path,
-                                          const TCharSet& Chars) {
+std::vector<std::string> PathsBelowFolder(const std::string& Folder, const std::string& Path, const TCharSet& Chars) {
     std::vector<std::string> paths;
     if (Folder.empty() || Path.size() <= Folder.size() || !SameTextAscii(Path.substr(0, Folder.size()), Folder))
         return paths;

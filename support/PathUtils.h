@@ -27,8 +27,7 @@ size_t FileNameStart(const std::string& Path, const TCharSet& Chars);
 // each folder between them, outermost first, then Path itself, none with a final
 // separator. "C:\T\" and "c:\t\a\b\f" give "c:\t\a", "c:\t\a\b", "c:\t\a\b\f".
 // Empty when Path does not lie below Folder (ASCII case ignored).
-std::vector<std::string> PathsBelowFolder(const std::string& Folder, const std::string& Path,
-                                          const TCharSet& Chars);
+std::vector<std::string> PathsBelowFolder(const std::string& Folder, const std::string& Path, const TCharSet& Chars);
 
 // A program path as a command line names it: in quotation marks when it holds a
 // blank, so that Windows cannot take "C:\Program.exe" for the program.

@@ -12,7 +12,8 @@ size_t Utf8SequenceLength(const std::string& Text, size_t Index) {
     size_t length = 0;
     unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
     if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
     else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3;
         if (lead == 0xE0) low = 0xA0;   // overlong

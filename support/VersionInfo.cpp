@@ -15,7 +15,8 @@ struct TVersionApi {
     HMODULE Module = LoadSystemLibrary("version.dll");
     decltype(&::GetFileVersionInfoSizeA) InfoSize =
         LibraryFunction<decltype(&::GetFileVersionInfoSizeA)>(Module, "GetFileVersionInfoSizeA");
-    decltype(&::GetFileVersionInfoA) Info = LibraryFunction<decltype(&::GetFileVersionInfoA)>(Module, "GetFileVersionInfoA");
+    decltype(&::GetFileVersionInfoA) Info =
+        LibraryFunction<decltype(&::GetFileVersionInfoA)>(Module, "GetFileVersionInfoA");
     decltype(&::VerQueryValueA) Query = LibraryFunction<decltype(&::VerQueryValueA)>(Module, "VerQueryValueA");
     bool Loaded() const { return InfoSize && Info && Query; }
 };
@@ -74,7 +75,8 @@ TFixedFileInfo TVerInfo::GetFixedFileInfo() {
         key += ch < 128 ? char(ch) : '?';
     }
     pos = (pos + 3) & ~size_t(3);
-    if (key == "VS_VERSION_INFO" && pos + sizeof(info) <= block.size()) std::memcpy(&info, block.data() + pos, sizeof(info));
+    if (key == "VS_VERSION_INFO" && pos + sizeof(info) <= block.size())
+        std::memcpy(&info, block.data() + pos, sizeof(info));
     return info;
 }
 

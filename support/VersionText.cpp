@@ -40,7 +40,7 @@ int32_t VersionNumberFrom(const std::string& ProductVersion, const std::string& 
         major = ProductVersion.substr(0, dot);
         minor = ProductVersion.substr(dot + 1);
     }
-    int64_t number = int64_t(StrToIntDef(major, 0)) * 1000000 + int64_t(StrToIntDef(minor, 0)) * 10000 +
-                     StrToIntDef(Revision, 0);
+    int64_t number =
+        int64_t(StrToIntDef(major, 0)) * 1000000 + int64_t(StrToIntDef(minor, 0)) * 10000 + StrToIntDef(Revision, 0);
     return static_cast<int32_t>(static_cast<uint32_t>(number));
 }

@@ -67,10 +67,14 @@ bool StartsWith(const std::string& Text, const std::string& Prefix) {
 
 std::string RootName(uint32_t Root) {
     switch (Root) {
-        case Journal::RootClassesRoot: return "HKCR";
-        case Journal::RootCurrentUser: return "HKCU";
-        case Journal::RootLocalMachine: return "HKLM";
-        default: return "?";
+        case Journal::RootClassesRoot:
+            return "HKCR";
+        case Journal::RootCurrentUser:
+            return "HKCU";
+        case Journal::RootLocalMachine:
+            return "HKLM";
+        default:
+            return "?";
     }
 }
 
@@ -79,15 +83,18 @@ std::string NamedItem(const TJournalLine& Line) {
     TRegistryArgument reg;
     switch (Line.Action) {
         case TJournalAction::CreateFolder:
-        case TJournalAction::CreateFile: return Line.Argument;
+        case TJournalAction::CreateFile:
+            return Line.Argument;
         case TJournalAction::CreateRegKey:
             return ParseRegKeyArgument(Line.Argument, reg) ? RootName(reg.Root) + "\\" + reg.Key : "?";
         case TJournalAction::CreateRegValue:
-            return ParseRegValueArgument(Line.Argument, reg)
-                       ? RootName(reg.Root) + "\\" + reg.Key + "|" + (reg.ValueName.empty() ? "(default)" : reg.ValueName)
-                       : "?";
-        case TJournalAction::RegisterServer: return std::string("HKCR\\") + BridgeClassKey;
-        case TJournalAction::None: break;
+            return ParseRegValueArgument(Line.Argument, reg) ? RootName(reg.Root) + "\\" + reg.Key + "|" +
+                                                                   (reg.ValueName.empty() ? "(default)" : reg.ValueName)
+                                                             : "?";
+        case TJournalAction::RegisterServer:
+            return std::string("HKCR\\") + BridgeClassKey;
+        case TJournalAction::None:
+            break;
     }
     return "";
 }
@@ -98,7 +105,8 @@ bool Covers(const TJournalLine& Line, const std::string& Item) {
     std::string named = NamedItem(Line);
     if (named.empty()) return false;
     if (SameText(named, Item)) return true;
-    if (Line.Action == TJournalAction::CreateRegKey) return StartsWith(Item, named + "\\") || StartsWith(Item, named + "|");
+    if (Line.Action == TJournalAction::CreateRegKey)
+        return StartsWith(Item, named + "\\") || StartsWith(Item, named + "|");
     if (Line.Action != TJournalAction::RegisterServer) return false;
     for (const char* classes : {"HKCR\\", "HKLM\\Software\\Classes\\", "HKCU\\Software\\Classes\\"}) {
         if (!StartsWith(Item, classes)) continue;
@@ -141,8 +149,8 @@ DWORD RunHost(const std::string& Package, const std::string& Target, const char*
     HANDLE reached = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
     // The target's final "\" doubled before its closing quote.
     PROCESS_INFORMATION p = StartProgram(EnvPath("ORVAND_INSTALL_HOST"), "\"" + Package + "\" \"" + Target + "\\\" " +
-                                                                             Kind + " " + std::to_string(N) + " " + name +
-                                                                             (Extra.empty() ? "" : " " + Extra));
+                                                                             Kind + " " + std::to_string(N) + " " +
+                                                                             name + (Extra.empty() ? "" : " " + Extra));
     HANDLE both[2] = {reached, p.hProcess};
     DWORD which = WaitForMultipleObjects(2, both, FALSE, 60000);
     DWORD code = Killed;
@@ -178,8 +186,7 @@ void ExpectJournalNamesExactly(const std::vector<TChange>& Changes, const std::s
     }
 }
 
-void ExpectRemoveTakesItBack(const TSnapshot& Before, const TScope& Scope, const std::string& Target,
-                             Leftovers& Left) {
+void ExpectRemoveTakesItBack(const TSnapshot& Before, const TScope& Scope, const std::string& Target, Leftovers& Left) {
     // The uninstaller copy is the first file extracted; a run that died before
     // it gets one placed by hand.
     CreateDirectoryA(Target.c_str(), nullptr);
@@ -221,11 +228,15 @@ void PackSampleWithSetup(const std::string& SetupXml, const std::string& File) {
     TPackageWriter writer(out);
     for (size_t i = 0; i < entries.size(); ++i) {
         TMemoryStream bytes;
-        if (EntryName(entries[i]) == "setup.xml") bytes.Data().assign(SetupXml.begin(), SetupXml.end());
-        else DecodeEntry(sample, entries[i], dataEnd, bytes);
+        if (EntryName(entries[i]) == "setup.xml")
+            bytes.Data().assign(SetupXml.begin(), SetupXml.end());
+        else
+            DecodeEntry(sample, entries[i], dataEnd, bytes);
         bytes.Seek(0, TSeekOrigin::Beginning);
-        if (i == 0) writer.AddExecutable(bytes);
-        else writer.AddFile(EntryFolder(entries[i]), EntryName(entries[i]), bytes, IsCompressed(entries[i]));
+        if (i == 0)
+            writer.AddExecutable(bytes);
+        else
+            writer.AddFile(EntryFolder(entries[i]), EntryName(entries[i]), bytes, IsCompressed(entries[i]));
     }
     writer.Finish();
     WriteFileText(File, std::string(out.Data().begin(), out.Data().end()));

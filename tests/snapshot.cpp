@@ -51,14 +51,22 @@ std::string FileDescription(const WIN32_FIND_DATAW& Data) {
 
 const char* TypeName(DWORD Type) {
     switch (Type) {
-        case REG_SZ: return "REG_SZ";
-        case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
-        case REG_MULTI_SZ: return "REG_MULTI_SZ";
-        case REG_BINARY: return "REG_BINARY";
-        case REG_DWORD: return "REG_DWORD";
-        case REG_QWORD: return "REG_QWORD";
-        case REG_NONE: return "REG_NONE";
-        default: return "REG_TYPE";
+        case REG_SZ:
+            return "REG_SZ";
+        case REG_EXPAND_SZ:
+            return "REG_EXPAND_SZ";
+        case REG_MULTI_SZ:
+            return "REG_MULTI_SZ";
+        case REG_BINARY:
+            return "REG_BINARY";
+        case REG_DWORD:
+            return "REG_DWORD";
+        case REG_QWORD:
+            return "REG_QWORD";
+        case REG_NONE:
+            return "REG_NONE";
+        default:
+            return "REG_TYPE";
     }
 }
 
@@ -278,8 +286,10 @@ TSnapshot TSnapshot::Take(const TScope& Scope) {
     // once keep it busy. The first levels are walked here, the rest apart.
     walker.DeferAt(3);
     for (const auto& [root, path] : Scope.Keys) {
-        if (root == HKEY_CLASSES_ROOT && path.empty() && machine) derive = true;
-        else walker.Key(root, RootName(root), Wide(path), 0);
+        if (root == HKEY_CLASSES_ROOT && path.empty() && machine)
+            derive = true;
+        else
+            walker.Key(root, RootName(root), Wide(path), 0);
     }
     const std::vector<TWalker::TSubtree>& subtrees = walker.Deferred;
     std::vector<TSnapshot> parts(4);
@@ -300,8 +310,7 @@ TSnapshot TSnapshot::Take(const TScope& Scope) {
         else
             job();
     }
-    if (!threads.empty())
-        WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
+    if (!threads.empty()) WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
     for (HANDLE thread : threads) CloseHandle(thread);
     for (TSnapshot& part : parts) snapshot.FItems.merge(part.FItems);
     if (derive) DeriveClassesRoot(snapshot, walker);
@@ -335,9 +344,12 @@ std::string Describe(const std::vector<TChange>& Changes) {
     std::string text;
     for (const TChange& c : Changes) {
         text += std::string(1, c.Kind) + " " + c.Item + "  ";
-        if (c.Kind == '+') text += "(" + Cut(c.After) + ")";
-        else if (c.Kind == '-') text += "(" + Cut(c.Before) + ")";
-        else text += Cut(c.Before) + " -> " + Cut(c.After);
+        if (c.Kind == '+')
+            text += "(" + Cut(c.After) + ")";
+        else if (c.Kind == '-')
+            text += "(" + Cut(c.Before) + ")";
+        else
+            text += Cut(c.Before) + " -> " + Cut(c.After);
         text += "\n";
     }
     return text;

@@ -65,12 +65,11 @@ void THttpServer::Put(const std::string& Name, const std::string& Bytes) {
     WriteFileText(path, Bytes);
 }
 
-
 TTlsFront::TTlsFront(const THttpServer& Backend, bool Rogue) {
     const std::string name = Rogue ? "rogue" : "server";
     StartUnixProgram(ORVAND_PYTHON,
-                     "python3 \"" ORVAND_SOURCE_DIR "/tests/support/tls_front.py\" \"" + UnixPath(FRoot.Path()) + "\" \"" +
-                         TlsFolder + "/" + name + ".pem\" \"" + TlsFolder + "/" + name + ".key\" " +
+                     "python3 \"" ORVAND_SOURCE_DIR "/tests/support/tls_front.py\" \"" + UnixPath(FRoot.Path()) +
+                         "\" \"" + TlsFolder + "/" + name + ".pem\" \"" + TlsFolder + "/" + name + ".key\" " +
                          std::to_string(Backend.Port()) + " \"" ORVAND_NGINX "\"",
                      "the HTTPS front");
     for (int i = 0; i < 200 && !FileExists(FRoot.Path() + "port"); ++i) Sleep(50);
@@ -117,7 +116,8 @@ TTrustedTestAuthority::~TTrustedTestAuthority() {
     PCCERT_CONTEXT added = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
                                                         static_cast<DWORD>(der.size()));
     if (added) {
-        PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, added, nullptr);
+        PCCERT_CONTEXT found =
+            CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, added, nullptr);
         if (found) CertDeleteCertificateFromStore(found);  // frees found
         CertFreeCertificateContext(added);
     }
@@ -161,7 +161,8 @@ TTestHost::TTestHost() {
     RegisterClassA(&cls);
     FWindow = CreateWindowA("OrvandTestHost", "Test host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 420, 120, nullptr,
                             nullptr, cls.hInstance, nullptr);
-    FLabel = CreateWindowA("STATIC", "", WS_CHILD | WS_VISIBLE, 10, 10, 380, 20, FWindow, nullptr, cls.hInstance, nullptr);
+    FLabel =
+        CreateWindowA("STATIC", "", WS_CHILD | WS_VISIBLE, 10, 10, 380, 20, FWindow, nullptr, cls.hInstance, nullptr);
     FBar = CreateWindowA(PROGRESS_CLASSA, "", WS_CHILD, 10, 40, 380, 20, FWindow, nullptr, cls.hInstance, nullptr);
     if (!FWindow || !FLabel || !FBar) throw std::runtime_error("cannot create the test host window");
     SetWindowLongPtrA(FBar, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));

@@ -78,7 +78,8 @@ std::string LogClock(const SYSTEMTIME& Time) {
     return text;
 }
 
-bool IsStampedLine(const std::string& Line, const SYSTEMTIME& Before, const SYSTEMTIME& After, const std::string& Rest) {
+bool IsStampedLine(const std::string& Line, const SYSTEMTIME& Before, const SYSTEMTIME& After,
+                   const std::string& Rest) {
     const std::string first = LogClock(Before), last = LogClock(After);
     if (Line.size() != first.size() + 2 + Rest.size()) return false;
     const std::string clock = Line.substr(1, first.size());
@@ -86,7 +87,7 @@ bool IsStampedLine(const std::string& Line, const SYSTEMTIME& Before, const SYST
     // Digits where the clock has digits and its very separators elsewhere: then text order is time order.
     for (size_t i = 0; i < clock.size(); ++i)
         if (isdigit(static_cast<unsigned char>(first[i])) ? !isdigit(static_cast<unsigned char>(clock[i]))
-                                                           : clock[i] != first[i])
+                                                          : clock[i] != first[i])
             return false;
     return first <= clock && clock <= last;
 }
@@ -300,11 +301,13 @@ PROCESS_INFORMATION StartProgram(const std::string& Program, const std::string& 
     STARTUPINFOA si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    BOOL started = CreateProcessA(Program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    BOOL started =
+        CreateProcessA(Program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
     // A file copied a moment ago can still be held by the copy's last step: one more try.
     if (!started && GetLastError() == ERROR_SHARING_VIOLATION) {
         Sleep(500);
-        started = CreateProcessA(Program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+        started =
+            CreateProcessA(Program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
     }
     if (!started) throw std::runtime_error("cannot start " + Program + ": error " + std::to_string(GetLastError()));
     CloseHandle(pi.hThread);
@@ -408,7 +411,9 @@ std::string WindowClass(HWND Window) {
 
 HWND FindMessageBox(DWORD ProcessId) { return FindProcessWindow(ProcessId, "#32770", true); }
 
-HWND WaitMessageBox(DWORD ProcessId, DWORD Milliseconds) { return WaitProcessWindow(ProcessId, "#32770", Milliseconds); }
+HWND WaitMessageBox(DWORD ProcessId, DWORD Milliseconds) {
+    return WaitProcessWindow(ProcessId, "#32770", Milliseconds);
+}
 
 namespace {
 BOOL CALLBACK FindTextProc(HWND child, LPARAM lp) {

@@ -95,8 +95,7 @@ std::vector<TManifestLine> ReadManifest(const std::string& File) {
         if (first == std::string::npos || text[first] == '#') continue;
         std::vector<std::string> fields = SplitFields(text, number, File);
         if (fields.size() < 3 || fields.size() > 4 || (fields.size() == 4 && fields[3] != "plain"))
-            throw EPackageError(
-                Format("%s:%d: expected FOLDER NAME SOURCE [plain].", File.c_str(), number));
+            throw EPackageError(Format("%s:%d: expected FOLDER NAME SOURCE [plain].", File.c_str(), number));
         TManifestLine line;
         line.Folder = fields[0];
         line.Name = fields[1];
@@ -143,8 +142,8 @@ public:
         FLast = now;
         double seconds = std::chrono::duration<double>(now - FStart).count();
         std::fprintf(stderr, "orvand-pack: --best: %3d %% (%.1f of %.1f MiB) after %.0f s\n",
-                     FTotal ? static_cast<int>(100 * FDone / FTotal) : 100, FDone / 1048576.0,
-                     FTotal / 1048576.0, seconds);
+                     FTotal ? static_cast<int>(100 * FDone / FTotal) : 100, FDone / 1048576.0, FTotal / 1048576.0,
+                     seconds);
     }
 
 private:
@@ -155,8 +154,8 @@ private:
 };
 #endif
 
-int Pack(const std::string& Output, const std::string& Executable, const std::string& Manifest, bool Store,
-         bool Best, unsigned Jobs) {
+int Pack(const std::string& Output, const std::string& Executable, const std::string& Manifest, bool Store, bool Best,
+         unsigned Jobs) {
     std::vector<TManifestLine> lines = ReadManifest(Manifest);
     TDeflater deflater;
 #ifdef ORVAND_LIBDEFLATE

@@ -77,7 +77,8 @@ TEST(JournalFormat, RegistryArguments) {
     ASSERT_TRUE(ParseRegValueArgument("2147483649|K|", arg));
     EXPECT_EQ(arg.ValueName, "");
 
-    ASSERT_TRUE(ParseRegKeyArgument("2147483649|Software\\Microsoft\\Internet Explorer\\MenuExt\\&Copy to Orvand", arg));
+    ASSERT_TRUE(
+        ParseRegKeyArgument("2147483649|Software\\Microsoft\\Internet Explorer\\MenuExt\\&Copy to Orvand", arg));
     EXPECT_EQ(arg.Key, "Software\\Microsoft\\Internet Explorer\\MenuExt\\&Copy to Orvand");
 
     EXPECT_FALSE(ParseRegKeyArgument("2147483649 Software", arg));
@@ -105,7 +106,8 @@ TEST(JournalFormat, RootIsTheLow32BitsOfASigned64BitNumber) {
     // the roots' neighbours name no key of the journal's.
     for (uint32_t predefined : {0x80000000u, Journal::RootCurrentUser, Journal::RootLocalMachine, 0x80000005u})
         EXPECT_TRUE(IsPredefinedRoot(predefined)) << predefined;
-    for (uint32_t other : {0u, 0x5Cu, 0x7FFFFFFFu, 0x80000006u, 0xFFFFFFFFu}) EXPECT_FALSE(IsPredefinedRoot(other)) << other;
+    for (uint32_t other : {0u, 0x5Cu, 0x7FFFFFFFu, 0x80000006u, 0xFFFFFFFFu})
+        EXPECT_FALSE(IsPredefinedRoot(other)) << other;
 }
 
 namespace {
@@ -126,9 +128,9 @@ TEST(InstallFolderGuard, FolderPathsMatchIgnoringAsciiCaseAndOneTrailingSeparato
 }
 
 TEST(InstallFolderGuard, RootsOfDrivesAndSharesAreRecognised) {
-    for (const char* root : {"", " ", "\\", "/", "C:", "C:\\", "c:/", "Z:\\\\", "\\\\server\\share\\",
-                             "\\\\server\\share", "\\\\server", "\\\\?\\C:\\", "\\\\?\\UNC\\server\\share\\",
-                             "\\\\.\\D:\\", " C:\\ "})
+    for (const char* root :
+         {"", " ", "\\", "/", "C:", "C:\\", "c:/", "Z:\\\\", "\\\\server\\share\\", "\\\\server\\share", "\\\\server",
+          "\\\\?\\C:\\", "\\\\?\\UNC\\server\\share\\", "\\\\.\\D:\\", " C:\\ "})
         EXPECT_TRUE(IsRootFolder(root, nullptr)) << root;
     for (const char* folder : {"C:\\Orvand\\", "C:\\a", "\\\\server\\share\\Orvand\\", "\\\\?\\C:\\Orvand\\",
                                "\\\\?\\UNC\\server\\share\\x\\", "\\Orvand\\"})

@@ -282,7 +282,8 @@ TEST(PackageFormat, CountOutsideZeroTo64IsRejected) {
 
 TEST(PackageFormat, SixtyFourEntriesIsTheLimit) {
     std::vector<TFile> files;
-    for (int i = 1; i < 63; ++i) files.push_back({".\\data\\", "f" + std::to_string(i) + ".txt", Text(std::to_string(i)), i % 2 == 0});
+    for (int i = 1; i < 63; ++i)
+        files.push_back({".\\data\\", "f" + std::to_string(i) + ".txt", Text(std::to_string(i)), i % 2 == 0});
     Bytes pkg = Build(BareExe(), files);  // with install.exe and setup.xml: 64
     TFileDataDynArray dir = Directory(pkg);
     ASSERT_EQ(dir.size(), 64u);
@@ -330,9 +331,9 @@ TEST(PackageFormat, UnsafeNamesAndFoldersAreRejected) {
         SetRecord(bad, 1, e);
         EXPECT_THAT(DirectoryError(bad), HasSubstr("not a plain file name")) << name;
     }
-    for (std::string folder : {"", ".", "\\", "..\\", ".\\..\\", ".\\data\\..\\..\\", "C:\\", "C:\\Windows\\",
-                               "\\Windows\\", "\\\\server\\share\\", ".\\\\x\\", ".\\data", "data\\", ".\\a/../..\\",
-                               ".\\C:\\", "./", ".\\ \\"}) {
+    for (std::string folder :
+         {"", ".", "\\", "..\\", ".\\..\\", ".\\data\\..\\..\\", "C:\\", "C:\\Windows\\", "\\Windows\\",
+          "\\\\server\\share\\", ".\\\\x\\", ".\\data", "data\\", ".\\a/../..\\", ".\\C:\\", "./", ".\\ \\"}) {
         Bytes bad = pkg;
         TFileData e = Record(bad, 1);
         SetField(e.Folder, folder);
@@ -356,10 +357,10 @@ TEST(PackageFormat, OffsetsAndSizesMustPointIntoTheStoredData) {
         int32_t Offset, Size;
         const char* What;
     } cases[] = {
-        {1, -1, 10, "negative"},           {1, 0, -5, "negative"},
-        {2, INT32_MIN, 6, "negative"},     {1, dataEnd - 9, 10, "outside"},  // plain runs into the directory
-        {1, INT32_MAX, 1, "outside"},      {1, INT32_MAX - 2, 10, "outside"},  // no overflow on Offset + Size
-        {2, dataEnd + 1, 6, "outside"},    {0, 0, dataEnd + 1, "outside"},
+        {1, -1, 10, "negative"},        {1, 0, -5, "negative"},
+        {2, INT32_MIN, 6, "negative"},  {1, dataEnd - 9, 10, "outside"},    // plain runs into the directory
+        {1, INT32_MAX, 1, "outside"},   {1, INT32_MAX - 2, 10, "outside"},  // no overflow on Offset + Size
+        {2, dataEnd + 1, 6, "outside"}, {0, 0, dataEnd + 1, "outside"},
     };
     for (const Case& c : cases) {
         Bytes bad = pkg;
@@ -386,8 +387,7 @@ TEST(PackageFormat, StoredDataThatEndsEarlyOrIsCorruptFails) {
     // The zlib stream ends before Size bytes came out.
     TFileData longer = dir[1];
     longer.Size += 1;
-    EXPECT_THAT(DecodeError(pkg, longer), HasSubstr("ends after 150000 of 150001 bytes"))
-        << DecodeError(pkg, longer);
+    EXPECT_THAT(DecodeError(pkg, longer), HasSubstr("ends after 150000 of 150001 bytes")) << DecodeError(pkg, longer);
 
     // The stream is cut short by the end of the stored data: never read past it.
     EXPECT_THAT(DecodeError(pkg, dir[1], dir[1].Offset + 1000), HasSubstr("ends after"));
@@ -435,9 +435,11 @@ TEST(PackageFormat, WriterRefusesWhatTheReaderCouldNotUse) {
     for (std::string folder : {".\\a\\b\\", "data\\", ".\\data", ".\\..\\", "\\abs\\", "C:\\", "", ".\\\\"})
         EXPECT_THAT(refusal({{folder, "x.txt", Text("x"), true}}), HasSubstr("is not of the form")) << folder;
     EXPECT_THAT(refusal({{".\\", "a\\b", Text("x"), true}}), HasSubstr("not a plain file name"));
-    EXPECT_THAT(refusal({{".\\", "x.txt", Text("x"), true}, {".\\data\\", "X.TXT", Text("y"), true}}), HasSubstr("twice"));
+    EXPECT_THAT(refusal({{".\\", "x.txt", Text("x"), true}, {".\\data\\", "X.TXT", Text("y"), true}}),
+                HasSubstr("twice"));
     EXPECT_THAT(refusal({{".\\data\\", "install.exe", Text("x"), true}}), HasSubstr("twice"));
-    EXPECT_THAT(refusal({{".\\", "setup.xml", Text("<setup/>"), true}}), HasSubstr("no \"setup.xml\" in \".\\temp\\\""));
+    EXPECT_THAT(refusal({{".\\", "setup.xml", Text("<setup/>"), true}}),
+                HasSubstr("no \"setup.xml\" in \".\\temp\\\""));
 
     TMemoryStream out;
     TPackageWriter writer(out);
@@ -619,12 +621,9 @@ TEST(PackageFormat, CertificateEntriesThatDoNotEndTheFileAreNotTrusted) {
         uint32_t Start, Size;
         const char* What;
     } entries[] = {
-        {length - 40, 41, "past the end"},
-        {length - 40, 39, "short of the end"},
-        {length, 0, "empty, at the end"},
-        {0xFFFFFF00u, length + 0x100, "wraps to the end in 32 bits"},
-        {0x100, length - 0x100, "over the header"},
-        {0, length, "the whole file"},
+        {length - 40, 41, "past the end"},          {length - 40, 39, "short of the end"},
+        {length, 0, "empty, at the end"},           {0xFFFFFF00u, length + 0x100, "wraps to the end in 32 bits"},
+        {0x100, length - 0x100, "over the header"}, {0, length, "the whole file"},
     };
     for (const auto& e : entries) {
         Bytes bad = signedPkg;

@@ -36,8 +36,9 @@ struct TListed {
 std::string SetupText(const std::vector<std::string>& Urls, const std::vector<TListed>& Files) {
     std::string text = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<setup>\r\n  <fileDistributors>\r\n";
     for (const std::string& url : Urls) text += "    <url>" + url + "</url>\r\n";
-    text += "  </fileDistributors>\r\n  <agentCharacters>\r\n    <character name=\"Zo\xEB\" fileName=\"Zoe.acs\"/>\r\n"
-            "  </agentCharacters>\r\n  <filesMD5List>\r\n";
+    text +=
+        "  </fileDistributors>\r\n  <agentCharacters>\r\n    <character name=\"Zo\xEB\" fileName=\"Zoe.acs\"/>\r\n"
+        "  </agentCharacters>\r\n  <filesMD5List>\r\n";
     for (const TListed& f : Files) text += "    <file name=\"" + f.Name + "\" MD5=\"" + f.MD5 + "\"/>\r\n";
     return text + "  </filesMD5List>\r\n</setup>\r\n";
 }
@@ -104,9 +105,8 @@ TEST_F(Config, RefreshTakesTheFirstFreshCopyThatParsesAndLaterFetchesUseIt) {
     Server.Put("good/setup.xml", fresh);
     Server.Put("later/setup.xml", SetupText({}, {}));
     Server.Put("new/extra.bin", extra);
-    MakeInstaller(SetupText({Server.ClosedUrl(), Server.Url("ok", "bad/"), Server.Url("ok", "good/"),
-                             Server.Url("ok", "later/")},
-                            {}));
+    MakeInstaller(SetupText(
+        {Server.ClosedUrl(), Server.Url("ok", "bad/"), Server.Url("ok", "good/"), Server.Url("ok", "later/")}, {}));
     // A copy left by an earlier run, already cached: the refresh replaces both.
     WriteFileText(WorkingCopy(), SetupText({"http://leftover/"}, {}));
     auto before = Installer->GetConfiguration();
@@ -251,8 +251,8 @@ TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
     std::string impostor = Stand_in("spchapi.exe");
     std::string newcomer = "a file the package does not list";
     // The refreshed copy moves the distributors and swaps the digest for the impostor's.
-    Server.Put("p/setup.xml", SetupText({Server.Url("ok", "q/")}, {{"MSagent.exe", Md5Of(impostor)},
-                                                                  {"newcomer.exe", Md5Of(newcomer)}}));
+    Server.Put("p/setup.xml", SetupText({Server.Url("ok", "q/")},
+                                        {{"MSagent.exe", Md5Of(impostor)}, {"newcomer.exe", Md5Of(newcomer)}}));
     Server.Put("q/MSagent.exe", impostor);
     Server.Put("q/newcomer.exe", newcomer);
     MakeInstaller(SetupText({Server.Url("ok", "p/")}, {{"MSagent.exe", Md5Of(agent)}}));
@@ -417,7 +417,8 @@ TEST_F(Config, FetchRefusesNamesThatAreNotBareFileNames) {
         Installer->FetchFile("Zoe.acs", Target + "data\\Zoe.acs", Host.Label(), Host.Bar());
         ADD_FAILURE() << "fetched through the link";
     } catch (const EInstallException& e) {
-        EXPECT_EQ(e.Message(), "\"" + Target + "data\" is a link inside the target folder; setup does not write through it.");
+        EXPECT_EQ(e.Message(),
+                  "\"" + Target + "data\" is a link inside the target folder; setup does not write through it.");
     }
     EXPECT_FALSE(FileExists(elsewhere.Path() + "Zoe.acs"));
     EXPECT_EQ(Server.Requests().size(), requests);

@@ -124,10 +124,10 @@ TEST(Package, ExtractPackageWritesEveryEntryButSetupXmlAndJournalsInOrder) {
     EXPECT_FALSE(FolderExists(t + "temp\\"));
 
     EXPECT_EQ(positions, (std::vector<LRESULT>{0, 1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(labels, (std::vector<std::string>{"Extracting: install.exe", "Extracting: orvand.exe",
-                                                "Extracting: readme.txt", "Extracting: orvand.dic",
-                                                "Extracting: empty.txt", "Extracting: empty-plain.txt",
-                                                "Extracting: SETUP.XML"}));
+    EXPECT_EQ(labels,
+              (std::vector<std::string>{"Extracting: install.exe", "Extracting: orvand.exe", "Extracting: readme.txt",
+                                        "Extracting: orvand.dic", "Extracting: empty.txt",
+                                        "Extracting: empty-plain.txt", "Extracting: SETUP.XML"}));
     PBRANGE range;
     SendMessageA(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
     EXPECT_EQ(range.iLow, 0);
@@ -342,8 +342,8 @@ TEST(Package, NothingIsWrittenThroughALinkInsideTheTarget) {
 }
 
 TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
-    Bytes pkg = Build(BareExe(), {{".\\data\\", "good.txt", Text("good"), true},
-                                  {".\\data\\", "big.bin", Noise(100000, 5), true}});
+    Bytes pkg = Build(
+        BareExe(), {{".\\data\\", "good.txt", Text("good"), true}, {".\\data\\", "big.bin", Noise(100000, 5), true}});
     // Corrupt zlib data in the middle of big.bin.
     Bytes corrupt = pkg;
     TFileData big = Record(corrupt, 2);

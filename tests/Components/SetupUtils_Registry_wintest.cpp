@@ -137,8 +137,9 @@ TEST(WriteRegistryString, AFailureJournalsOnlyWhatWasDoneBefore) {
 namespace {
 
 // The values after "DisplayName" and "UninstallString", in the order they are written.
-const char* const DetailValues[] = {"DisplayVersion", "Publisher", "DisplayIcon",  "InstallLocation",     "EstimatedSize",
-                                    "NoModify",       "NoRepair",  "URLInfoAbout", "QuietUninstallString"};
+const char* const DetailValues[] = {"DisplayVersion",  "Publisher",     "DisplayIcon",
+                                    "InstallLocation", "EstimatedSize", "NoModify",
+                                    "NoRepair",        "URLInfoAbout",  "QuietUninstallString"};
 
 DWORD NumberValue(HKEY Root, const std::string& Key, const std::string& Name, DWORD* Type) {
     std::vector<BYTE> data;
@@ -285,8 +286,9 @@ TEST(CreateShortcut, MakesTheFolderFirstAndTheLinkPointsAtTheTarget) {
     TInstaller installer;
     installer.CreateShortcut(CSIDL_PROGRAMS, product + "orvand.exe", "", "Orvand.lnk", sub);
     installer.CreateShortcut(CSIDL_PROGRAMS, product + "install.exe", "-remove", "Uninstall.lnk", sub);
-    EXPECT_EQ(Journal(installer), (std::vector<std::string>{"CreateFolder " + folder, "CreateFile " + folder + "Orvand.lnk",
-                                                            "CreateFile " + folder + "Uninstall.lnk"}));
+    EXPECT_EQ(Journal(installer),
+              (std::vector<std::string>{"CreateFolder " + folder, "CreateFile " + folder + "Orvand.lnk",
+                                        "CreateFile " + folder + "Uninstall.lnk"}));
     TLink link = ReadLink(folder + "Orvand.lnk");
     EXPECT_EQ(link.Target, product + "orvand.exe");
     EXPECT_EQ(link.Arguments, "");
@@ -382,8 +384,8 @@ TEST(RegisterComLibrary, RegistersTheBridgeAndJournalsItOnlyOnSuccess) {
         CLSID cls;
         IUnknown* object = nullptr;
         if (SUCCEEDED(CLSIDFromProgID(L"Orvand.Bridge", &cls)))
-            created = CoCreateInstance(cls, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                       reinterpret_cast<void**>(&object));
+            created =
+                CoCreateInstance(cls, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object));
         if (object) object->Release();
     });
     EXPECT_EQ(created, S_OK);

@@ -221,10 +221,12 @@ std::string RebootOutcome() {
     return "";
 }
 
-const std::vector<std::string> PrivilegeCalls = {"PlatformId", "OpenProcessToken 0x28",
+const std::vector<std::string> PrivilegeCalls = {"PlatformId",
+                                                 "OpenProcessToken 0x28",
                                                  "LookupPrivilegeValue SeShutdownPrivilege",
                                                  "AdjustTokenPrivileges 0x1234 count 1 luid 19 attributes 2",
-                                                 "GetLastError", "CloseHandle 0x1234"};
+                                                 "GetLastError",
+                                                 "CloseHandle 0x1234"};
 
 std::vector<std::string> Plus(std::vector<std::string> Calls, const std::string& Last) {
     Calls.push_back(Last);
@@ -240,8 +242,10 @@ TEST(GetProgramFilesFolder, IsTheFolderOfThisBuildOn64BitWindows) {
 }
 
 TEST(GetProgramFilesFolder, TakesTheFirstNonEmptySourceInOrder) {
-    ValueGuard ntDir(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesDir"), ntPath(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesPath");
-    ValueGuard cvDir(HKEY_LOCAL_MACHINE, CvKey, "ProgramFilesDir"), cvPath(HKEY_LOCAL_MACHINE, CvKey, "ProgramFilesPath");
+    ValueGuard ntDir(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesDir"),
+        ntPath(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesPath");
+    ValueGuard cvDir(HKEY_LOCAL_MACHINE, CvKey, "ProgramFilesDir"),
+        cvPath(HKEY_LOCAL_MACHINE, CvKey, "ProgramFilesPath");
     EnvGuard programFiles("ProgramFiles", "E:\\Env Programs");
     EnvGuard systemDrive("SystemDrive", "F:");
     SetString(HKEY_LOCAL_MACHINE, NtKey, "ProgramFilesDir", Z("A:\\Nt Dir"));

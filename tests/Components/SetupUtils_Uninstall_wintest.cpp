@@ -108,12 +108,11 @@ TEST(Uninstall, ReplaysEveryRunNewestFirst) {
     std::string first = CopyLibrary("unreg_ok.dll", install + "first.ocx");
     std::string second = CopyLibrary("unreg_ok.dll", install + "second.ocx");
     UnregisterLog calls(temp.Path() + "calls.txt");
-    WriteFileText(install + "install.log", Banner() + Line(Journal::CreateFolder, x) +
-                                               Line(Journal::CreateFile, x + "a.txt") +
-                                               Line(Journal::CreateFile, x + "b.txt") +
-                                               Line(Journal::CreateFile, first) + Line(Journal::RegisterServer, first) +
-                                               Banner() + Line(Journal::CreateFile, second) +
-                                               Line(Journal::RegisterServer, second));
+    WriteFileText(install + "install.log",
+                  Banner() + Line(Journal::CreateFolder, x) + Line(Journal::CreateFile, x + "a.txt") +
+                      Line(Journal::CreateFile, x + "b.txt") + Line(Journal::CreateFile, first) +
+                      Line(Journal::RegisterServer, first) + Banner() + Line(Journal::CreateFile, second) +
+                      Line(Journal::RegisterServer, second));
     TUninstaller(install).Uninstall();
     EXPECT_FALSE(FolderExists(x));
     // Each library was unregistered while its file still existed, the later run first.
@@ -133,8 +132,8 @@ TEST(Uninstall, SkipsEveryLineThatIsNotExactlyAnAction) {
     WriteFileText(f, "x");
     WriteFileText(temp.Path() + "install.log",
                   Line("createfile", f) + Line("CreateFil", f) + Line("CreatFile", f) + Line("CreateFiles", f) +
-                      Line("CREATEFILE", f) + " CreateFile " + f + "\r\n" + "CreateFile\r\n" + "\r\n" +
-                      "CreateFile\t" + f + "\r\n" + Line(Journal::CreateRegValue, key.Arg() + "Kept") +
+                      Line("CREATEFILE", f) + " CreateFile " + f + "\r\n" + "CreateFile\r\n" + "\r\n" + "CreateFile\t" +
+                      f + "\r\n" + Line(Journal::CreateRegValue, key.Arg() + "Kept") +
                       Line(Journal::CreateRegKey, "2147483649" + key.Path() + "\\Kept") +
                       Line(Journal::CreateRegKey, "HKCU|" + key.Path() + "\\Kept") +
                       Line(Journal::CreateRegKey, "2147483649|") + Line(Journal::CreateRegKey, "2147483649|\\"));
@@ -158,7 +157,8 @@ TEST(Uninstall, RegistryKeysGoWithTheirTreesAndValuesByTheirFullName) {
     key.SetValue("Run", "Keep", "d");
     // The root as a negative number still means HKEY_CURRENT_USER: its low 32 bits.
     WriteFileText(temp.Path() + "install.log",
-                  Line(Journal::CreateRegKey, key.Arg("Orvand")) + Line(Journal::CreateRegValue, key.Arg("Run") + "|Orvand") +
+                  Line(Journal::CreateRegKey, key.Arg("Orvand")) +
+                      Line(Journal::CreateRegValue, key.Arg("Run") + "|Orvand") +
                       Line(Journal::CreateRegValue, "-2147483647|" + key.Full("Run") + "|with|bar") +
                       Line(Journal::CreateRegValue, key.Arg("Run") + "|") +
                       Line(Journal::CreateRegValue, key.Arg("Missing") + "|Keep") +
@@ -409,7 +409,8 @@ TEST(Uninstall, AHostileJournalIsReplayedInBoundedTimeAndTouchesNoKeyItDoesNotNa
     for (const std::string& arg : {"|" + key.Path(), "0|" + key.Path(), handle + "|Sub", "-0|" + key.Path(),
                                    "x2147483649|" + key.Path(), "99999999999999999999|" + key.Path()})
         journal += Line(Journal::CreateRegKey, arg);
-    for (const std::string& arg : {"|" + key.Full("Sub") + "|kept", "0|" + key.Full("Sub") + "|kept", handle + "|Sub|kept"})
+    for (const std::string& arg :
+         {"|" + key.Full("Sub") + "|kept", "0|" + key.Full("Sub") + "|kept", handle + "|Sub|kept"})
         journal += Line(Journal::CreateRegValue, arg);
     for (int i = 0; i < 100000; ++i)
         journal += i % 2 ? Line(Journal::CreateFile, temp.Path() + "missing\\" + std::to_string(i)) : binary + "\n";

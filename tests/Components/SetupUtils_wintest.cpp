@@ -12,8 +12,8 @@
 
 using namespace wintest;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -76,18 +76,19 @@ TFolderAcl ReadAcl(const std::string& Path) {
 
 bool SetAcl(const std::string& Path, const char* Sddl) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(Sddl, SDDL_REVISION_1, &descriptor, nullptr)) return false;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(Sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     GetSecurityDescriptorControl(descriptor, &control, &revision);
-    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
-                                (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    DWORD result = SetNamedSecurityInfoA(const_cast<char*>(Path.c_str()), SE_FILE_OBJECT, what, nullptr, nullptr,
-                                         dacl, nullptr);
+    SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION |
+        (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    DWORD result =
+        SetNamedSecurityInfoA(const_cast<char*>(Path.c_str()), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
     LocalFree(descriptor);
     return result == ERROR_SUCCESS;
 }
@@ -178,7 +179,9 @@ private:
     void** FSlot;
 };
 
-std::vector<std::string> JournalLines(const std::string& Folder) { return SplitCrLf(ReadFileText(Folder + "install.log")); }
+std::vector<std::string> JournalLines(const std::string& Folder) {
+    return SplitCrLf(ReadFileText(Folder + "install.log"));
+}
 
 bool IsBanner(const std::string& Line) {
     return Line.rfind("########## Setup started at ", 0) == 0 && Line.size() > 40 &&
@@ -194,8 +197,8 @@ TEST(ForceFolder, CreatesMissingParentsOuterFirstAndJournalsEach) {
     ASSERT_TRUE(CreateDirectoryA((temp.Path() + "Program Files").c_str(), nullptr));
     EXPECT_TRUE(installer.ForceFolder(target));
     EXPECT_TRUE(FolderExists(target));
-    EXPECT_EQ(installer.PendingJournal(), "CreateFolder " + temp.Path() + "Program Files\\Orvand\\\r\n" +
-                                             "CreateFolder " + target + "\r\n");
+    EXPECT_EQ(installer.PendingJournal(),
+              "CreateFolder " + temp.Path() + "Program Files\\Orvand\\\r\n" + "CreateFolder " + target + "\r\n");
     // An existing folder: True, nothing journalled.
     std::string before = installer.PendingJournal();
     EXPECT_TRUE(installer.ForceFolder(target));
@@ -328,8 +331,9 @@ TEST(Journal, PendingLinesFollowTheBannerInOrder) {
         EXPECT_EQ(installer.GetTempFolder(), target + "temp\\");
         ASSERT_TRUE(installer.ForceFolder(installer.GetTempFolder()));
         installer.WriteJournal(Journal::CreateFile, target + "read me.txt");
-        installer.WriteJournal(Journal::CreateRegValue,
-                               "2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand|DisplayName");
+        installer.WriteJournal(
+            Journal::CreateRegValue,
+            "2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand|DisplayName");
         // Each line reaches the file at once, while the journal is still open and shared.
         std::vector<std::string> lines = JournalLines(target);
         ASSERT_EQ(lines.size(), 5u);
@@ -341,7 +345,8 @@ TEST(Journal, PendingLinesFollowTheBannerInOrder) {
     EXPECT_EQ(lines[1], "CreateFolder " + target);
     EXPECT_EQ(lines[2], "CreateFolder " + target + "temp\\");
     EXPECT_EQ(lines[3], "CreateFile " + target + "read me.txt");
-    EXPECT_EQ(lines[4], "CreteRegValue 2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand|DisplayName");
+    EXPECT_EQ(lines[4],
+              "CreteRegValue 2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand|DisplayName");
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
     EXPECT_THAT(text, Not(HasSubstr("\n\n")));
 }
@@ -391,7 +396,8 @@ TEST(Journal, ALineTheFileRefusesStopsTheRunAndAFolderItCannotNameIsNotMade) {
         installer.WriteJournal(Journal::CreateFile, temp.Path() + "a.txt");
         ADD_FAILURE() << "the line was taken";
     } catch (const EInstallException& e) {
-        EXPECT_THAT(e.Message(), StartsWith("Couldn't write to the install journal \"" + temp.Path() + "install.log\". "));
+        EXPECT_THAT(e.Message(),
+                    StartsWith("Couldn't write to the install journal \"" + temp.Path() + "install.log\". "));
     }
     EXPECT_FALSE(installer.ForceFolder(temp.Path() + "sub\\"));
     EXPECT_FALSE(FolderExists(temp.Path() + "sub\\"));

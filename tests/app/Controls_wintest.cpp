@@ -58,16 +58,16 @@ TEST(Controls, EveryLayoutControlIsMadeOnItsPageWithItsId) {
 TEST(Controls, EachKindHasItsWindowClassTabStopAndFont) {
     BuiltForm f;
     const std::map<TControlKind, std::string> classes = {
-        {TControlKind::Panel, "TPanel"},      {TControlKind::Label, "Static"},
-        {TControlKind::Button, "Button"},     {TControlKind::CheckBox, "Button"},
-        {TControlKind::Edit, "Edit"},         {TControlKind::Memo, "Edit"},
-        {TControlKind::GroupBox, "Button"},   {TControlKind::Image, "Static"},
-        {TControlKind::Rule, "Static"},       {TControlKind::ProgressBar, "msctls_progress32"},
+        {TControlKind::Panel, "TPanel"},        {TControlKind::Label, "Static"},
+        {TControlKind::Button, "Button"},       {TControlKind::CheckBox, "Button"},
+        {TControlKind::Edit, "Edit"},           {TControlKind::Memo, "Edit"},
+        {TControlKind::GroupBox, "Button"},     {TControlKind::Image, "Static"},
+        {TControlKind::Rule, "Static"},         {TControlKind::ProgressBar, "msctls_progress32"},
         {TControlKind::CheckListBox, "ListBox"}};
     const std::set<TControlKind> tabStops = {TControlKind::Button, TControlKind::CheckBox, TControlKind::Edit,
                                              TControlKind::Memo, TControlKind::CheckListBox};
-    const std::set<TControlKind> showsText = {TControlKind::Label,    TControlKind::Button, TControlKind::CheckBox,
-                                              TControlKind::GroupBox, TControlKind::Edit,   TControlKind::Memo,
+    const std::set<TControlKind> showsText = {TControlKind::Label,       TControlKind::Button, TControlKind::CheckBox,
+                                              TControlKind::GroupBox,    TControlKind::Edit,   TControlKind::Memo,
                                               TControlKind::CheckListBox};
     std::set<TControlKind> seen;
     for (const TControlDef& def : SetupFormLayout()) {
@@ -104,7 +104,8 @@ TEST(Controls, EachKindHasItsWindowClassTabStopAndFont) {
     // The two headline fonts by size, larger for the title.
     LOGFONTA title{}, heading{};
     GetObjectA(reinterpret_cast<HFONT>(SendMessageA(f.Controls["Label13"], WM_GETFONT, 0, 0)), sizeof(title), &title);
-    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(f.Controls["AgreeLabel"], WM_GETFONT, 0, 0)), sizeof(heading), &heading);
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(f.Controls["AgreeLabel"], WM_GETFONT, 0, 0)), sizeof(heading),
+               &heading);
     EXPECT_LT(title.lfHeight, heading.lfHeight);
 }
 

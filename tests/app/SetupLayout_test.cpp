@@ -95,7 +95,8 @@ TEST(SetupLayout, ControlsOfAPageDoNotOverlap) {
             if (!SizedByDesign(a) || !SizedByDesign(b)) continue;
             // The finish page shows one of its two check boxes in the same place.
             if (std::string(a.Name) == "RunCheckBox" && std::string(b.Name) == "RebootCheckBox") continue;
-            if ((a.Parent && std::string(a.Parent) == b.Name) || (b.Parent && std::string(b.Parent) == a.Name)) continue;
+            if ((a.Parent && std::string(a.Parent) == b.Name) || (b.Parent && std::string(b.Parent) == a.Name))
+                continue;
             EXPECT_FALSE(Overlap(OnPage(a), OnPage(b))) << a.Name << " overlaps " << b.Name;
         }
 }
@@ -151,8 +152,9 @@ TEST(ResamplePicture, TheCarriedPictureDecodesAndDamagedDataGivesNone) {
     const std::string pixels = "\x01\x02\x03\x04\x05\x06";  // 2 x 1
     std::string packed(compressBound(6), '\0');
     uLongf size = static_cast<uLongf>(packed.size());
-    ASSERT_EQ(compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(pixels.data()), 6),
-              Z_OK);
+    ASSERT_EQ(
+        compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(pixels.data()), 6),
+        Z_OK);
     packed.resize(size);
     const std::string good = std::string("PIC1\x02\0\0\0\x01\0\0\0", 12) + packed;
     int width = -1, height = -1;
@@ -160,9 +162,10 @@ TEST(ResamplePicture, TheCarriedPictureDecodesAndDamagedDataGivesNone) {
     EXPECT_EQ(width, 2);
     EXPECT_EQ(height, 1);
     // A size the pixels do not fill, a cut stream, a wrong mark, a huge size: nothing.
-    for (const std::string& bad : {std::string("PIC1\x03\0\0\0\x01\0\0\0", 12) + packed, good.substr(0, good.size() - 3),
-                                   "PIC2" + good.substr(4), std::string("PIC1\xFF\xFF\x00\x00\xFF\xFF\x00\x00", 12) + packed,
-                                   good.substr(0, 11)}) {
+    for (const std::string& bad :
+         {std::string("PIC1\x03\0\0\0\x01\0\0\0", 12) + packed, good.substr(0, good.size() - 3),
+          "PIC2" + good.substr(4), std::string("PIC1\xFF\xFF\x00\x00\xFF\xFF\x00\x00", 12) + packed,
+          good.substr(0, 11)}) {
         EXPECT_TRUE(DecodePicture(bad, width, height).empty());
         EXPECT_EQ(width, 0);
         EXPECT_EQ(height, 0);

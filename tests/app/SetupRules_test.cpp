@@ -24,8 +24,8 @@ TEST(ExceptionMessageText, AFullStopUnlessTheTextEndsInPunctuationOrIsEmpty) {
 TEST(IsAbsoluteFolderPath, OnlyDriveAndSharePathsAreAbsolute) {
     for (const char* path : {"C:\\", "c:\\Program Files\\Orvand\\", "Z:/apps/", "\\\\server\\share\\", "//host/x/"})
         EXPECT_TRUE(IsAbsoluteFolderPath(path)) << path;
-    for (const char* path : {"", "\\", "Orvand\\", "C:", "C:Orvand\\", "1:\\", "\\Apps\\", "\\\\server\\", "\\\\\\x\\y",
-                             "\\\\server\\\\"})
+    for (const char* path :
+         {"", "\\", "Orvand\\", "C:", "C:Orvand\\", "1:\\", "\\Apps\\", "\\\\server\\", "\\\\\\x\\y", "\\\\server\\\\"})
         EXPECT_FALSE(IsAbsoluteFolderPath(path)) << path;
 }
 

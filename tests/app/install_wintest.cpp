@@ -40,7 +40,8 @@ bool AsksToUninstall(const std::string& Arguments) {
     PROCESS_INFORMATION p = StartProgram(InstallExe(), Arguments);
     HWND box = WaitMessageBox(p.dwProcessId, 10000);
     bool asked = box && MessageBoxText(box) == "Are you sure you want to remove Orvand from your computer";
-    bool other = FindProcessWindow(p.dwProcessId, "TSetupForm", true) || FindProcessWindow(p.dwProcessId, "TFormUninstall", true);
+    bool other = FindProcessWindow(p.dwProcessId, "TSetupForm", true) ||
+                 FindProcessWindow(p.dwProcessId, "TFormUninstall", true);
     if (box) PressMessageBoxButton(box, IDNO);
     DWORD code = WaitExit(p, 10000);
     if (code == STILL_ACTIVE) TerminateProcess(p.hProcess, 1);

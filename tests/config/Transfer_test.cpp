@@ -16,8 +16,8 @@ TEST(Transfer, ProgressIsTheShareBeforeTheReadRoundedHalfToEven) {
     EXPECT_EQ(ProgressPercent(1, 1), 0);
     EXPECT_EQ(ProgressPercent(3, 1), 67);
     // Exact halves go to the even neighbour.
-    EXPECT_EQ(ProgressPercent(8, 7), 12);   // 12.5
-    EXPECT_EQ(ProgressPercent(8, 5), 38);   // 37.5
+    EXPECT_EQ(ProgressPercent(8, 7), 12);     // 12.5
+    EXPECT_EQ(ProgressPercent(8, 5), 38);     // 37.5
     EXPECT_EQ(ProgressPercent(200, 199), 0);  // 0.5
     EXPECT_EQ(ProgressPercent(200, 197), 2);  // 1.5
     EXPECT_EQ(ProgressPercent(8, 0), 100);

@@ -55,10 +55,10 @@ TEST(XmlSafety, DeclarationsAreFoundWhereverAParserWouldReadThem) {
 }
 
 TEST(XmlSafety, FormsTheCheckCannotReadAreRefused) {
-    EXPECT_TRUE(MayHoldDocumentType(std::string("\x00\x00\x00<\x00\x00\x00?", 8)));       // UCS-4, big-endian
-    EXPECT_TRUE(MayHoldDocumentType(std::string("<\x00\x00\x00?\x00\x00\x00", 8)));       // UCS-4, little-endian
-    EXPECT_TRUE(MayHoldDocumentType(std::string("\xFF\xFE\x00\x00<\x00\x00\x00", 8)));    // UCS-4 with mark
-    EXPECT_TRUE(MayHoldDocumentType(std::string("\x4C\x6F\xA7\x94\x93\x40", 6)));          // EBCDIC "<?xml "
+    EXPECT_TRUE(MayHoldDocumentType(std::string("\x00\x00\x00<\x00\x00\x00?", 8)));     // UCS-4, big-endian
+    EXPECT_TRUE(MayHoldDocumentType(std::string("<\x00\x00\x00?\x00\x00\x00", 8)));     // UCS-4, little-endian
+    EXPECT_TRUE(MayHoldDocumentType(std::string("\xFF\xFE\x00\x00<\x00\x00\x00", 8)));  // UCS-4 with mark
+    EXPECT_TRUE(MayHoldDocumentType(std::string("\x4C\x6F\xA7\x94\x93\x40", 6)));       // EBCDIC "<?xml "
 }
 
 TEST(XmlSafety, AnUnclosedConstructEndsTheScan) {

@@ -128,9 +128,9 @@ TEST(MD5, ParseDigestAcceptsEveryLetterCase) {
 }
 
 TEST(MD5, ParseDigestRejectsBadTextsQuotingThem) {
-    for (std::string bad : {std::string(""), std::string(31, 'a'), std::string(33, 'a'),
-                            std::string("900150983cd24fb0d6963f7d28e17f7g"), std::string("900150983cd24fb0d6963f7d28e17f7 "),
-                            std::string("0x0150983cd24fb0d6963f7d28e17f72")}) {
+    for (std::string bad :
+         {std::string(""), std::string(31, 'a'), std::string(33, 'a'), std::string("900150983cd24fb0d6963f7d28e17f7g"),
+          std::string("900150983cd24fb0d6963f7d28e17f7 "), std::string("0x0150983cd24fb0d6963f7d28e17f72")}) {
         try {
             ParseDigest(bad);
             ADD_FAILURE() << "accepted \"" << bad << "\"";

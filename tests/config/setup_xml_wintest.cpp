@@ -15,7 +15,6 @@ namespace {
 
 class SetupXml : public ::testing::Test {
 protected:
-
     std::shared_ptr<IXMLSetupType> Load(const std::string& Text) {
         std::string file = Temp.Path() + "setup.xml";
         WriteFileText(file, Text);
@@ -235,7 +234,8 @@ TEST_F(SetupXml, DocumentsWithADtdAreRefused) {
     }
     // UTF-16 hides nothing.
     std::string wide = "\xFF\xFE";
-    for (char c : std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?><!DOCTYPE setup [<!ENTITY a \"x\">]><setup/>")) {
+    for (char c :
+         std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?><!DOCTYPE setup [<!ENTITY a \"x\">]><setup/>")) {
         wide += c;
         wide += '\0';
     }
@@ -259,7 +259,8 @@ TEST_F(SetupXml, OnlyCharactersWithBareFileNamesMayBeOffered) {
                           "<character name=\"Dots\" fileName=\"..\"/>"
                           "<character name=\"Stream\" fileName=\"a.acs:evil\"/>"
                           "<character name=\"Empty\"/>"
-                          "<character name=\"Wide\" fileName=\"\xEF\xBC\x8F" "evil.acs\"/>"
+                          "<character name=\"Wide\" fileName=\"\xEF\xBC\x8F"
+                          "evil.acs\"/>"
                           "</agentCharacters></setup>")
                           ->AgentCharacters();
     std::vector<std::wstring> offered;
@@ -269,8 +270,9 @@ TEST_F(SetupXml, OnlyCharactersWithBareFileNamesMayBeOffered) {
 
     // A name the active code page spells only by a best fit would be fetched and
     // saved under another name; in UTF-8 it is spelt exactly.
-    auto lossy = Load("<setup><agentCharacters><character name=\"\xC5\x81ucja\" fileName=\"\xC5\x81ucja.acs\"/>"
-                      "</agentCharacters></setup>")
+    auto lossy = Load(
+                     "<setup><agentCharacters><character name=\"\xC5\x81ucja\" fileName=\"\xC5\x81ucja.acs\"/>"
+                     "</agentCharacters></setup>")
                      ->AgentCharacters();
     EXPECT_EQ(HasBareFileName(*lossy->Character(0)), GetACP() == CP_UTF8);
 }

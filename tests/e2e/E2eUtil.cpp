@@ -61,8 +61,8 @@ std::string PackSample(const std::string& Folder, const std::vector<std::string>
     for (const std::string& line : ExtraLines) manifest += line + "\n";
     wintest::WriteFileText(Folder + "sample.manifest", manifest);
     std::string output = Folder + "install.exe";
-    std::string arguments = "-o \"" + output + "\" \"" + wintest::EnvPath("ORVAND_BARE_EXE") + "\" \"" + Folder +
-                            "sample.manifest\"";
+    std::string arguments =
+        "-o \"" + output + "\" \"" + wintest::EnvPath("ORVAND_BARE_EXE") + "\" \"" + Folder + "sample.manifest\"";
     PROCESS_INFORMATION packer = wintest::StartProgram(wintest::EnvPath("ORVAND_PACK_EXE"), arguments);
     DWORD code = wintest::WaitExit(packer, 60000);
     CloseHandle(packer.hProcess);
@@ -130,7 +130,9 @@ int CaptionWidth(const TControlDef& Def, const std::string& Text, int Dpi) {
     return r.right;
 }
 
-bool Inside(const TControlDef& Def, const char* Container) { return Def.Parent && std::string(Def.Parent) == Container; }
+bool Inside(const TControlDef& Def, const char* Container) {
+    return Def.Parent && std::string(Def.Parent) == Container;
+}
 
 }  // namespace
 
@@ -164,12 +166,13 @@ std::vector<std::string> LayoutProblems(const TSetupRun& Run) {
         if (def.Kind == TControlKind::Button) need = CaptionWidth(def, text, dpi) + MulDiv(8, dpi, 96);
         // Everything else has its designed size at this DPI (labels sized to their text aside).
         const bool sized = def.Width > 0 && def.Height > 0 && def.Kind != TControlKind::Label;
-        if (sized && (r.right - r.left != MulDiv(def.Width, dpi, 96) || r.bottom - r.top != MulDiv(def.Height, dpi, 96)))
-            problems.push_back(std::string(def.Name) + " is " + Describe(r) + ", not its size at " + std::to_string(dpi) +
-                               " DPI");
+        if (sized &&
+            (r.right - r.left != MulDiv(def.Width, dpi, 96) || r.bottom - r.top != MulDiv(def.Height, dpi, 96)))
+            problems.push_back(std::string(def.Name) + " is " + Describe(r) + ", not its size at " +
+                               std::to_string(dpi) + " DPI");
         if (need > r.right - r.left)
-            problems.push_back(std::string(def.Name) + " is " + std::to_string(r.right - r.left) + " wide, its text needs " +
-                               std::to_string(need));
+            problems.push_back(std::string(def.Name) + " is " + std::to_string(r.right - r.left) +
+                               " wide, its text needs " + std::to_string(need));
         // Seen where it lies: no sibling on top of it.
         if (def.Kind != TControlKind::GroupBox && def.Kind != TControlKind::Rule) {
             HWND pageWindow = GetParent(control);

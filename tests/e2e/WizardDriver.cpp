@@ -91,12 +91,18 @@ TBoxIcon MatchIcon(HWND IconControl) {
 
 const char* BoxIconName(TBoxIcon Icon) {
     switch (Icon) {
-        case TBoxIcon::None: return "none";
-        case TBoxIcon::Error: return "error";
-        case TBoxIcon::Question: return "question";
-        case TBoxIcon::Warning: return "warning";
-        case TBoxIcon::Information: return "information";
-        case TBoxIcon::Unknown: break;
+        case TBoxIcon::None:
+            return "none";
+        case TBoxIcon::Error:
+            return "error";
+        case TBoxIcon::Question:
+            return "question";
+        case TBoxIcon::Warning:
+            return "warning";
+        case TBoxIcon::Information:
+            return "information";
+        case TBoxIcon::Unknown:
+            break;
     }
     return "unknown";
 }
@@ -118,8 +124,8 @@ bool TCapture::SaveBmp(const std::string& FileName) const {
     if (!out) return false;
     int rowSize = (Width * 3 + 3) & ~3;
     DWORD dataSize = static_cast<DWORD>(rowSize) * Height;
-    BITMAPFILEHEADER fh{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)) + dataSize, 0, 0,
-                        sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+    BITMAPFILEHEADER fh{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)) + dataSize, 0,
+                        0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
     BITMAPINFOHEADER ih{sizeof(BITMAPINFOHEADER), Width, Height, 1, 24, BI_RGB, dataSize, 3780, 3780, 0, 0};
     out.write(reinterpret_cast<const char*>(&fh), sizeof(fh));
     out.write(reinterpret_cast<const char*>(&ih), sizeof(ih));
@@ -287,7 +293,8 @@ void TSetupRun::Click(std::string_view Name) {
 
 void TSetupRun::TypeText(std::string_view Name, const std::string& Text) {
     HWND control = Control(Name);
-    if (!IsWindowVisible(control) || !IsWindowEnabled(control)) throw EDriverError(std::string(Name) + " cannot be typed in");
+    if (!IsWindowVisible(control) || !IsWindowEnabled(control))
+        throw EDriverError(std::string(Name) + " cannot be typed in");
     SendTo(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Text.c_str()));
 }
 

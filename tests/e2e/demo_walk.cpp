@@ -118,7 +118,8 @@ int Walk(const std::string& Setup) {
     if (run.WaitExit(30000) != 0) throw EDriverError("setup did not end with 0");
     Say("setup ended; installed in " + destination);
     Say("journal " + destination + "install.log:");
-    for (const std::string& line : wintest::SplitCrLf(wintest::ReadFileText(destination + "install.log"))) Say("  " + line);
+    for (const std::string& line : wintest::SplitCrLf(wintest::ReadFileText(destination + "install.log")))
+        Say("  " + line);
 
     TSetupRun uninstall(destination + "install.exe", "-remove");
     auto box = uninstall.WaitBox();

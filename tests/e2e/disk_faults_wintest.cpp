@@ -117,7 +117,8 @@ TEST(DiskFaults, AJournalLineThatFindsNoRoomStopsTheRunAndLeavesNoTornLine) {
             engine.Installer.WriteJournal(Journal::CreateRegKey, "2147483649|" + key);
             ADD_FAILURE() << "the line was taken";
         } catch (const EInstallException& e) {
-            EXPECT_THAT(e.Message(), StartsWith("Couldn't write to the install journal \"" + target + "install.log\". "));
+            EXPECT_THAT(e.Message(),
+                        StartsWith("Couldn't write to the install journal \"" + target + "install.log\". "));
         }
         EXPECT_EQ(ReadFileText(target + "install.log"), before);
     }
@@ -134,9 +135,9 @@ TEST(DiskFaults, AReadOnlyFileInTheTargetStopsExtractionAndStaysAsItWas) {
         TEngine engine(target);
         std::string error = ExtractError(engine.Installer);
         EXPECT_THAT(error, StartsWith("Cannot create file \"" + target + "orvand.chm\". "));
-        EXPECT_EQ(JournalActions(target),
-                  (std::vector<std::string>{"CreateFile " + target + "install.exe", "CreateFile " + target + "orvand.exe",
-                                            "CreateFile " + target + "bridge.ocx"}));
+        EXPECT_EQ(JournalActions(target), (std::vector<std::string>{"CreateFile " + target + "install.exe",
+                                                                    "CreateFile " + target + "orvand.exe",
+                                                                    "CreateFile " + target + "bridge.ocx"}));
     }
     EXPECT_EQ(ReadFileText(target + "orvand.chm"), "the user's own");
     SetFileAttributesA((target + "orvand.chm").c_str(), FILE_ATTRIBUTE_NORMAL);

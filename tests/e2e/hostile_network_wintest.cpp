@@ -113,8 +113,12 @@ TEST_F(HostileNetwork, BrokenRepliesAndRedirectsEndInThePinnedInstallerAndOnlyBa
     // and characters whose names climb out of data\ or name a drive.
     const std::string fresh =
         SetupXmlText({Near.Url("fail", "p/"), Near.Url("short", "p/"), Near.Url("moved", "r/"), Near.Url("ok", "p/")},
-                     {{"Up", "..\\x.acs"}, {"Drive", "C:\\x.acs"}, {"Root", "\\x.acs"}, {"Deep", "..\\..\\x.acs"},
-                      {"Vela", "Vela.acs"}, {"Pip", "Pip.acs"}},
+                     {{"Up", "..\\x.acs"},
+                      {"Drive", "C:\\x.acs"},
+                      {"Root", "\\x.acs"},
+                      {"Deep", "..\\..\\x.acs"},
+                      {"Vela", "Vela.acs"},
+                      {"Pip", "Pip.acs"}},
                      {{"MSagent.exe", Md5Text(Agent)}});
     Far.Put("fresh/setup.xml", fresh);
     Near.Put("r/setup.xml", Far.Url("ok", "fresh/setup.xml"));
@@ -157,15 +161,15 @@ TEST_F(HostileNetwork, OverHttpsEverythingArrivesPastADistributorWhoseCertificat
     EXPECT_EQ(ReadFileText(RunLog), "MSagent.exe \r\n");
     EXPECT_EQ(ReadFileText(Target + "temp\\setup.xml"), fresh);
     EXPECT_EQ(ReadFileText(Target + "data\\Pip.acs"), Character);
-    EXPECT_EQ(Paths(Near),
-              (std::vector<std::string>{"/moved/r/setup.xml", "/ok/p/setup.xml", "/ok/p/MSagent.exe", "/ok/p/Pip.acs"}));
+    EXPECT_EQ(Paths(Near), (std::vector<std::string>{"/moved/r/setup.xml", "/ok/p/setup.xml", "/ok/p/MSagent.exe",
+                                                     "/ok/p/Pip.acs"}));
     ExpectRemoved();
 }
 
 TEST_F(HostileNetwork, AManInTheMiddleServingATamperedConfigurationAndInstallerGetsACrcError) {
     // His setup.xml lists his distributors and his installer's digest.
-    Near.Put("mitm/setup.xml", SetupXmlText({Near.Url("moved", "jump/"), Near.Url("ok", "evil/")},
-                                            {{"Pip", "Pip.acs"}}, {{"MSagent.exe", Md5Text(Impostor)}}));
+    Near.Put("mitm/setup.xml", SetupXmlText({Near.Url("moved", "jump/"), Near.Url("ok", "evil/")}, {{"Pip", "Pip.acs"}},
+                                            {{"MSagent.exe", Md5Text(Impostor)}}));
     Near.Put("jump/MSagent.exe", Far.Url("ok", "evil/MSagent.exe"));
     Far.Put("evil/MSagent.exe", Impostor);
     Near.Put("evil/MSagent.exe", Impostor);
@@ -191,8 +195,10 @@ TEST_F(HostileNetwork, FreshCopiesWithADtdAnEntityBombOrExternalEntitiesAreRefus
         bomb += "\">";
     }
     Near.Put("bomb/setup.xml", bomb + "<!ENTITY e \"&l9;\">]>" + body);
-    Near.Put("ext/setup.xml", "<?xml version=\"1.0\"?><!DOCTYPE setup [<!ENTITY e SYSTEM \"file:///C:/windows/win.ini\">"
-                              "<!ENTITY % d SYSTEM \"" + evilDtd + "\"> %d;]>" + body);
+    Near.Put("ext/setup.xml",
+             "<?xml version=\"1.0\"?><!DOCTYPE setup [<!ENTITY e SYSTEM \"file:///C:/windows/win.ini\">"
+             "<!ENTITY % d SYSTEM \"" +
+                 evilDtd + "\"> %d;]>" + body);
     Near.Put("p/MSagent.exe", Agent);
     Near.Put("p/Pip.acs", Character);
 

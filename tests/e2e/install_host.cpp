@@ -96,6 +96,7 @@ int main(int argc, char** argv) {
     for (const std::string& question : ui.Questions) report << "question " << Escaped(question) << "\r\n";
     for (const std::string& name : offered) report << "offered " << name << "\r\n";
     for (const std::string& error : ui.Errors) report << "error " << Escaped(error) << "\r\n";
-    report << "downloads " << downloads << "\r\n" << "end " << Escaped(end) << "\r\n";
+    report << "downloads " << downloads << "\r\n"
+           << "end " << Escaped(end) << "\r\n";
     return code;
 }

@@ -121,7 +121,8 @@ TEST(Snapshot, DerivedClassesRootMatchesTheWalkedOne) {
     const TSnapshot derived = TSnapshot::Take(derivedScope), walked = TSnapshot::Take(walkedScope);
     TSnapshot derivedClasses;
     for (const auto& [folded, item] : derived.FItems)
-        if (folded.compare(0, 5, "hkcr\\") == 0 || folded.compare(0, 5, "hkcr|") == 0) derivedClasses.FItems[folded] = item;
+        if (folded.compare(0, 5, "hkcr\\") == 0 || folded.compare(0, 5, "hkcr|") == 0)
+            derivedClasses.FItems[folded] = item;
     ASSERT_GT(walked.Size(), 1000u);
     std::vector<TChange> changes = Compare(walked, derivedClasses);
     EXPECT_TRUE(changes.empty()) << Describe(changes);

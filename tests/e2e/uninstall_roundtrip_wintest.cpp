@@ -60,7 +60,8 @@ public:
     const std::string& Package() const { return FPackage.Path(); }
     // Runs the installed uninstaller and answers Yes; what differs from before.
     std::vector<TChange> Uninstall() {
-        EXPECT_EQ(RunUninstaller(FTarget + "install.exe", "-remove", IDYES), 0u) << "did not end in time, or not with 0";
+        EXPECT_EQ(RunUninstaller(FTarget + "install.exe", "-remove", IDYES), 0u)
+            << "did not end in time, or not with 0";
         return Compare(FBefore, TSnapshot::Take(FScope));
     }
     // The uninstaller's own file stays, so does its folder when setup made it; the
@@ -138,7 +139,7 @@ TEST(UninstallRoundTrip, AReadOnlyFileAndAFileInUseStayWithTheirFolders) {
     CloseHandle(open);
     SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(Lines(left), trip.Expected(true, {"+ " + busy, "+ " + target + "data\\", "+ " + target + "data\\ro\\",
-                                               "+ " + target + "data\\ro\\sub\\", "+ " + readOnly}))
+                                                "+ " + target + "data\\ro\\sub\\", "+ " + readOnly}))
         << Describe(left);
 }
 

@@ -18,8 +18,8 @@
 using namespace e2e;
 using namespace wintest;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -186,9 +186,9 @@ std::vector<std::string> ExtractedLines(const std::string& Target, bool FirstTim
 }
 
 // The uninstall entry's values, in the order they are written.
-const char* const UninstallValues[] = {"DisplayName",     "UninstallString", "DisplayVersion", "Publisher",
-                                       "DisplayIcon",     "InstallLocation", "EstimatedSize",  "NoModify",
-                                       "NoRepair",        "URLInfoAbout",    "QuietUninstallString"};
+const char* const UninstallValues[] = {"DisplayName", "UninstallString", "DisplayVersion",      "Publisher",
+                                       "DisplayIcon", "InstallLocation", "EstimatedSize",       "NoModify",
+                                       "NoRepair",    "URLInfoAbout",    "QuietUninstallString"};
 
 // What the shortcuts and registrations write; keys and folders that exist already get no line.
 std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTime) {
@@ -579,7 +579,8 @@ TEST(Wizard, DllsPlantedBesideSetupUnderSystemNamesAreNeverLoaded) {
     std::string setup = CopySample(temp.Path());
     const char* const planted[] = {"version.dll", "wininet.dll", "uxtheme.dll"};
     for (const char* name : planted)
-        ASSERT_TRUE(CopyFileA(FixturePath(std::string("planted\\") + name).c_str(), (temp.Path() + name).c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileA(FixturePath(std::string("planted\\") + name).c_str(), (temp.Path() + name).c_str(), FALSE));
     // Wine prefers its own builtin DLLs; Windows would take the files beside the program,
     // and so does Wine when told to for these programs.
     KeyGuard guard(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults");
@@ -747,10 +748,11 @@ TEST(Wizard, AFirstRunWithTheInstallersShippedShowsTheNoticeAndEndsOnTheRestartB
         ASSERT_FALSE(journal.empty());
         EXPECT_THAT(journal[0], StartsWith(Banner));
         journal.erase(journal.begin());
-        std::vector<std::string> expected = Concat({{"CreateFolder " + scene.Target, "CreateFolder " + scene.Target + "temp\\",
-                                                     "CreateFile " + scene.Target + "temp\\setup.xml"},
-                                                    ExtractedLines(scene.Target, true, true, names),
-                                                    RegisteredLines(scene.Target, true)});
+        std::vector<std::string> expected =
+            Concat({{"CreateFolder " + scene.Target, "CreateFolder " + scene.Target + "temp\\",
+                     "CreateFile " + scene.Target + "temp\\setup.xml"},
+                    ExtractedLines(scene.Target, true, true, names),
+                    RegisteredLines(scene.Target, true)});
         EXPECT_EQ(Joined(journal), Joined(expected));
         ExpectRegistered(scene.Target, true, names);
 
@@ -897,8 +899,9 @@ public:
         std::vector<std::string> expected = {"+ " + Target};
         for (const std::string& file : Files) expected.push_back("+ " + Target + file);
         if (FMenuContainerMissing) expected.push_back(std::string("+ HKCU\\") + MenuContainer);
-        std::sort(expected.begin(), expected.end(),
-                  [](const std::string& a, const std::string& b) { return _stricmp(a.c_str() + 2, b.c_str() + 2) < 0; });
+        std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
+            return _stricmp(a.c_str() + 2, b.c_str() + 2) < 0;
+        });
         EXPECT_EQ(snapshot::Lines(left), expected) << snapshot::Describe(left);
         RemoveTree(Target);
         if (FMenuContainerMissing) RegDeleteKeyA(HKEY_CURRENT_USER, MenuContainer);
@@ -914,8 +917,9 @@ private:
 // offers one character more, and one whose file would land outside data\.
 void OfferFreshConfiguration(TDistributor& Distributor, const std::vector<std::string>& Urls) {
     std::string fresh = SampleConfiguration(Urls);
-    fresh.insert(fresh.find("</agentCharacters>"), "<character name=\"Nimbus\" fileName=\"Nimbus.acs\"/>"
-                                                   "<character name=\"Sneak\" fileName=\"..\\Sneak.acs\"/>");
+    fresh.insert(fresh.find("</agentCharacters>"),
+                 "<character name=\"Nimbus\" fileName=\"Nimbus.acs\"/>"
+                 "<character name=\"Sneak\" fileName=\"..\\Sneak.acs\"/>");
     Distributor.Server.Put("setup.xml", fresh);
 }
 
@@ -936,9 +940,9 @@ void FirstRunInstallsTheAgentAndTwoCharacters(const std::string& Setup, const st
     EXPECT_EQ(run.Text("InstallLabel"), "Running: MSagent.exe");
     // Vela travels in the package; Nimbus comes from the fresh copy. "Zoë" is read
     // from a Latin-1 configuration and shown whole.
-    EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Bramble", "Zo\xC3\xAB", "Captain Tock", "Pip",
-                                                                        "Marlow", "Juniper", "Oskar", "Wren",
-                                                                        "Nimbus"}));
+    EXPECT_EQ(run.Items("CharactersListBox"),
+              (std::vector<std::string>{"Bramble", "Zo\xC3\xAB", "Captain Tock", "Pip", "Marlow", "Juniper", "Oskar",
+                                        "Wren", "Nimbus"}));
     run.Click("CharactersCancelButton");
     AnswerCloseQuestion(run, IDNO);
     run.TickItem("CharactersListBox", 0);
@@ -993,8 +997,8 @@ void SecondRunKeepsTheBrainsAndStartsNothing(const std::string& Setup, const std
     EXPECT_EQ(brains->Buttons, (std::vector<int>{IDYES, IDNO}));
     run.Answer(*brains, IDNO);
     ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
-    EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Captain Tock", "Pip", "Marlow", "Juniper",
-                                                                        "Oskar", "Wren", "Nimbus"}));
+    EXPECT_EQ(run.Items("CharactersListBox"),
+              (std::vector<std::string>{"Captain Tock", "Pip", "Marlow", "Juniper", "Oskar", "Wren", "Nimbus"}));
     run.Click("CharactersNextButton");
     ASSERT_TRUE(run.WaitPage("DonePanel"));
     EXPECT_TRUE(run.Visible("RunCheckBox"));
@@ -1019,9 +1023,9 @@ void ExpectTheSecondRunAppendedToTheJournal(const std::string& Target, const std
     const auto appendedAt = journal.begin() + static_cast<ptrdiff_t>(FirstJournal.size());
     EXPECT_EQ(Joined(std::vector<std::string>(journal.begin(), appendedAt)), Joined(FirstJournal));
     EXPECT_THAT(*appendedAt, StartsWith(Banner));
-    std::vector<std::string> appended = Concat(
-        {{"CreateFile " + Target + "temp\\setup.xml"}, ExtractedLines(Target, false, false),
-         RegisteredLines(Target, false)});
+    std::vector<std::string> appended = Concat({{"CreateFile " + Target + "temp\\setup.xml"},
+                                                ExtractedLines(Target, false, false),
+                                                RegisteredLines(Target, false)});
     EXPECT_EQ(Joined(std::vector<std::string>(appendedAt + 1, journal.end())), Joined(appended));
 }
 
@@ -1117,7 +1121,8 @@ TEST(Wizard, TheCharactersPageWantsOneAndCancelDuringTheirDownloadEndsSetupAfter
     TDistributor distributor;
     // Only characters that the package does not hold: none is present.
     const std::string slow = distributor.Url("slow");
-    std::string setup = PackSample(scene.Temp.Path(), {}, SetupXmlText({slow}, {{"Pip", "Pip.acs"}, {"Zoe", "Zoe.acs"}}, {}));
+    std::string setup =
+        PackSample(scene.Temp.Path(), {}, SetupXmlText({slow}, {{"Pip", "Pip.acs"}, {"Zoe", "Zoe.acs"}}, {}));
     UninstallAtEnd cleanup(scene.Target);
     TSetupRun run(setup);
     ASSERT_TRUE(WalkToComponents(run, scene.Target));
@@ -1156,7 +1161,8 @@ TEST(Wizard, TheCharactersPageWantsOneAndCancelDuringTheirDownloadEndsSetupAfter
     std::vector<std::string> journal = Journal(scene.Target);
     ASSERT_GE(journal.size(), 2u);
     EXPECT_EQ(std::vector<std::string>(journal.end() - 2, journal.end()),
-              (std::vector<std::string>{"CreateFile " + scene.Target + "data\\Pip.acs", "CreateFile " + scene.Target + "data\\Zoe.acs"}));
+              (std::vector<std::string>{"CreateFile " + scene.Target + "data\\Pip.acs",
+                                        "CreateFile " + scene.Target + "data\\Zoe.acs"}));
     ExpectNothingStarted(scene.RunLog, "the finish page's action followed");
 }
 
@@ -1183,7 +1189,8 @@ TEST(Wizard, AnInstallerThatNoDistributorDeliversEndsSetupWithTheLastOnesMessage
     EXPECT_FALSE(FileExists(scene.Target + "temp\\MSagent.exe")) << "a part file stayed";
     std::vector<std::string> journal = Journal(scene.Target);
     ASSERT_FALSE(journal.empty());
-    EXPECT_EQ(journal.back(), "CreateFile " + scene.Target + "temp\\setup.xml") << "more than the configuration was made";
+    EXPECT_EQ(journal.back(), "CreateFile " + scene.Target + "temp\\setup.xml")
+        << "more than the configuration was made";
     RemoveTree(scene.Target);
 }
 
@@ -1216,7 +1223,8 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
         ASSERT_EQ(SHCreateDirectoryExW(nullptr, Utf16(folder).c_str(), nullptr), ERROR_SUCCESS) << folder;
         const std::wstring value = Utf16(folder.substr(0, folder.size() - 1));
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, ShellFolders, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
+        ASSERT_EQ(
+            RegCreateKeyExA(HKEY_CURRENT_USER, ShellFolders, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
         RegSetValueExW(key, Utf16(name).c_str(), 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(key);
@@ -1256,17 +1264,20 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
     // The journal names them in UTF-8.
     std::vector<std::string> journal = Journal(target);
     ASSERT_FALSE(journal.empty());
-    std::vector<std::string> expected = Concat({{"CreateFolder C:\\Программы\\", "CreateFolder " + target,
-                                                 "CreateFolder " + target + "temp\\", "CreateFile " + target + "temp\\setup.xml"},
-                                                ExtractedLines(target, true, true), RegisteredLines(target, true),
-                                                {"CreateFile " + target + "data\\Lucja.acs"}});
+    std::vector<std::string> expected =
+        Concat({{"CreateFolder C:\\Программы\\", "CreateFolder " + target, "CreateFolder " + target + "temp\\",
+                 "CreateFile " + target + "temp\\setup.xml"},
+                ExtractedLines(target, true, true),
+                RegisteredLines(target, true),
+                {"CreateFile " + target + "data\\Lucja.acs"}});
     EXPECT_EQ(Joined(std::vector<std::string>(journal.begin() + 1, journal.end())), Joined(expected));
 
     // A line an older build wrote in the system code page still names its file.
     const std::wstring legacyFile = Utf16(temp.Path()) + L"Zo\u00EB.txt";
     CloseHandle(CreateFileW(legacyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     ASSERT_NE(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES);
-    WriteFileText(target + "install.log", ReadFileText(target + "install.log") + "CreateFile " + temp.Path() + "Zo\xEB.txt\r\n");
+    WriteFileText(target + "install.log",
+                  ReadFileText(target + "install.log") + "CreateFile " + temp.Path() + "Zo\xEB.txt\r\n");
 
     cleanup.Now();
     ExpectRegistered(target, false);
@@ -1290,7 +1301,8 @@ TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
         ValueGuard logPixels(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels");
         HKEY key = nullptr;
         ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                  &key, nullptr), 0);
+                                  &key, nullptr),
+                  0);
         RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
         RegCloseKey(key);
         UninstallAtEnd cleanup(scene.Target);
@@ -1394,18 +1406,21 @@ TEST(Silent, InstallsIntoTheProposedFolderLikeTheWizardAndRemovesWithoutAWindow)
     EXPECT_EQ(Joined(std::vector<std::string>(journal.begin() + 1, journal.end())),
               Joined(Concat({{"CreateFolder " + target, "CreateFolder " + target + "temp\\",
                               "CreateFile " + target + "temp\\setup.xml"},
-                             fetched, ExtractedLines(target, true, true), RegisteredLines(target, true)})));
+                             fetched,
+                             ExtractedLines(target, true, true),
+                             RegisteredLines(target, true)})));
     ExpectRegistered(target, true);
     // The installers ran in the wizard's order; no character was fetched, nothing else started.
     EXPECT_EQ(ReadFileText(scene.RunLog), "MSagent.exe \r\nspchapi.exe \r\ntv_enua.exe \r\nlhttseng.exe \r\n");
     EXPECT_EQ(distributor.Requests(), (std::vector<std::string>{"/ok/setup.xml", "/ok/MSagent.exe", "/ok/spchapi.exe",
-                                                                 "/ok/tv_enua.exe", "/ok/lhttseng.exe"}));
+                                                                "/ok/tv_enua.exe", "/ok/lhttseng.exe"}));
     EXPECT_EQ(FindWindowA("TMainOrvandForm", "Orvand"), nullptr) << "the product started";
     // The notice a box would have shown, in one line.
     const std::string text = ReadFileText(log);
-    EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Information: During the installation process the program may ask "
-                                                 "to reboot.  Please, DO NOT REBOOT until you see \"ORVAND SETUP "
-                                                 "COMPLETED SUCCESSFULLY\"")));
+    EXPECT_THAT(text, HasSubstr(LogLine("DEBUG",
+                                        "Information: During the installation process the program may ask "
+                                        "to reboot.  Please, DO NOT REBOOT until you see \"ORVAND SETUP "
+                                        "COMPLETED SUCCESSFULLY\"")));
     EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Character not downloaded: Bramble")));
     EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Exit code 3010")));
 
@@ -1432,8 +1447,9 @@ TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
     {
         TSetupRun run(setup, "-silent -dir=Orvand " + Quoted("-log=", log));
         EXPECT_EQ(WaitSilentExit(run, 20000), 1639u);
-        EXPECT_THAT(ReadFileText(log),
-                    HasSubstr(LogLine("ERROR", "-dir needs a full path such as C:\\Program Files\\Orvand, not \"Orvand\".")));
+        EXPECT_THAT(
+            ReadFileText(log),
+            HasSubstr(LogLine("ERROR", "-dir needs a full path such as C:\\Program Files\\Orvand, not \"Orvand\".")));
         EXPECT_FALSE(FolderExists(scene.Target));
     }
     // Everything present: nothing to run, nothing to restart for; no product start either.
@@ -1457,14 +1473,16 @@ TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
         ASSERT_NE(WaitProductWindow(10000), nullptr);
         TSetupRun remove(scene.Target + "install.exe", "-remove -silent " + Quoted("-log=", log));
         EXPECT_EQ(WaitSilentExit(remove, 30000), 32u);
-        EXPECT_THAT(ReadFileText(log),
-                    HasSubstr(LogLine("ERROR", "Uninstaller find started Orvand application. Plase close it and tray again.")));
+        EXPECT_THAT(
+            ReadFileText(log),
+            HasSubstr(LogLine("ERROR", "Uninstaller find started Orvand application. Plase close it and tray again.")));
         ExpectRegistered(scene.Target, true);
         // Setup asks a running product to close as well; it ends with the same code.
         TSetupRun again(setup, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log));
         EXPECT_EQ(WaitSilentExit(again, 60000), 32u);
-        EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("DEBUG", "Confirm: Running Orvand application detected. "
-                                                                  "Terminate setup? Answered: Yes")));
+        EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("DEBUG",
+                                                         "Confirm: Running Orvand application detected. "
+                                                         "Terminate setup? Answered: Yes")));
     }
     {
         TSetupRun remove(scene.Target + "install.exe", "-uninstall -silent " + Quoted("-log=", log));

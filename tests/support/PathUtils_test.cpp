@@ -78,8 +78,7 @@ TEST(ExtractParentFolder, DoubleByteCharacterEndingIn5CIsNoSeparator) {
     // Without a lead-byte rule the trail byte is a separator, as in a single-byte code page.
     EXPECT_EQ(ExtractParentFolderWith("C:\\\x95\x5C\\", NoLeadBytes), "C:\\\x95\x5C");
     EXPECT_EQ(ExtractParentFolderWith("C:\\\x95\x5C", NoLeadBytes), "C:\\");
-    EXPECT_EQ(ExtractParentFolderWith("C:\\Apps\\\x95\x5C\\\x83\x5C\\", NoLeadBytes),
-              "C:\\Apps\\\x95\x5C\\\x83\x5C");
+    EXPECT_EQ(ExtractParentFolderWith("C:\\Apps\\\x95\x5C\\\x83\x5C\\", NoLeadBytes), "C:\\Apps\\\x95\x5C\\\x83\x5C");
 
     // The file name of a program path starts after the last whole-character separator.
     EXPECT_EQ(FileNameStart("C:\\temp\\\x95\x5C.exe", ShiftJisLead), 8u);
@@ -111,9 +110,9 @@ TEST(PathsBelowFolder, EveryStepOfAWriteBelowTheFolderOutermostFirst) {
     EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\Tx\\f", NoLeadBytes), V{});
     EXPECT_EQ(PathsBelowFolder("", "C:\\f", NoLeadBytes), V{});
     // A double-byte character ending in 0x5C does not split a name.
-    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\\x95\x5C\\f", ShiftJisLead), (V{"C:\\T\\\x95\x5C", "C:\\T\\\x95\x5C\\f"}));
-    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\\x95\x5C\\f", NoLeadBytes),
-              (V{"C:\\T\\\x95", "C:\\T\\\x95\x5C\\f"}));
+    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\\x95\x5C\\f", ShiftJisLead),
+              (V{"C:\\T\\\x95\x5C", "C:\\T\\\x95\x5C\\f"}));
+    EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\\x95\x5C\\f", NoLeadBytes), (V{"C:\\T\\\x95", "C:\\T\\\x95\x5C\\f"}));
 }
 
 TEST(Utf8Paths, SequencesAreWholeCharactersWhereDoubleByteRulesWouldSwallowSeparators) {

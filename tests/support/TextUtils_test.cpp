@@ -16,11 +16,12 @@ TEST(SameTextAscii, FoldsOnlyAsciiLetters) {
 }
 
 TEST(Utf8Paths, OnlyWellFormedUtf8IsValid) {
-    for (const char* good : {"", "C:\\Orvand\\", "\xC5\x81ucja", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"})
+    for (const char* good :
+         {"", "C:\\Orvand\\", "\xC5\x81ucja", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"})
         EXPECT_TRUE(IsValidUtf8(good)) << good;
     // A legacy journal's "Zoë" (1252), overlong forms, surrogates, past U+10FFFF, cut short.
-    for (const char* bad : {"Zo\xEB", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
-                            "\xC5", "\xE2\x82", "\x80", "\xC5\x81\xC5"})
+    for (const char* bad : {"Zo\xEB", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                            "\xF5\x80\x80\x80", "\xC5", "\xE2\x82", "\x80", "\xC5\x81\xC5"})
         EXPECT_FALSE(IsValidUtf8(bad)) << bad;
 }
 

@@ -92,8 +92,8 @@ TEST(UniqueResource, AFilledInOwnerClosesWhatItHeldFirst) {
     EXPECT_EQ(Closes, 1);
     EXPECT_FALSE(IsOpen(old));
     EXPECT_EQ(*slot, nullptr);
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), slot, 0, FALSE,
-                                DUPLICATE_SAME_ACCESS));
+    ASSERT_TRUE(
+        DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), slot, 0, FALSE, DUPLICATE_SAME_ACCESS));
     EXPECT_TRUE(IsOpen(owner.Get()));
     CloseHandle(source);
 
@@ -165,8 +165,8 @@ TEST(UniqueResource, EachKindClosesWithItsOwnCall) {
 
     HFONT font;
     {
-        TGdiObject<HFONT> owner(CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0,
-                                            0, "Tahoma"));
+        TGdiObject<HFONT> owner(
+            CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, "Tahoma"));
         ASSERT_TRUE(owner);
         font = owner.Get();
     }

@@ -29,8 +29,8 @@ TEST(VersionInfo, ReadsTheProgramsOwnResource) {
     EXPECT_EQ(fixed.Signature, 0xFEEF04BDu);
     EXPECT_EQ(fixed.FileVersionMS, 0u);
     EXPECT_EQ(fixed.ProductVersionLS, 0u);
-    EXPECT_EQ(fixed.FileOS, 4u);   // 32-bit Windows
-    EXPECT_EQ(fixed.FileType, 1u); // application
+    EXPECT_EQ(fixed.FileOS, 4u);    // 32-bit Windows
+    EXPECT_EQ(fixed.FileType, 1u);  // application
 }
 
 TEST(VersionInfo, VersionWithoutDotAndRevisionWithoutDollar) {
@@ -58,8 +58,8 @@ TEST(VersionInfo, NoTranslationMeansNoStrings) {
 
 TEST(VersionInfo, ModuleWithoutResourceOrFile) {
     // A block under another root key counts as none, though its fixed part looks valid.
-    for (std::string file : {TestProgramFolder() + "verinfo_none.dll", std::string("C:\\no\\such\\file.dll"),
-                             Module("rootkey")}) {
+    for (std::string file :
+         {TestProgramFolder() + "verinfo_none.dll", std::string("C:\\no\\such\\file.dll"), Module("rootkey")}) {
         TVerInfo info(file);
         EXPECT_EQ(info.GetProductVersion(), "") << file;
         EXPECT_EQ(info.GetProductRevision(), "");

@@ -17,11 +17,12 @@ namespace {
 // Words and lines, like the text a product ships: a few hundred words, the first
 // ones far more often than the rest.
 Bytes Words(size_t Size) {
-    static const char* const syllables[] = {"ka", "ro", "mer", "lin", "ge", "nie", "pe", "dy", "bal", "loon",
-                                            "spe", "ak", "cha", "rac", "ter", "og", "um", "vand"};
+    static const char* const syllables[] = {"ka",   "ro",  "mer", "lin", "ge",  "nie", "pe", "dy", "bal",
+                                            "loon", "spe", "ak",  "cha", "rac", "ter", "og", "um", "vand"};
     std::vector<std::string> words;
     for (uint32_t i = 0; words.size() < 400; ++i)
-        words.push_back(std::string(syllables[i % 18]) + syllables[(i / 18) % 18] + (i % 3 ? "" : syllables[(i * 7) % 18]));
+        words.push_back(std::string(syllables[i % 18]) + syllables[(i / 18) % 18] +
+                        (i % 3 ? "" : syllables[(i * 7) % 18]));
     Bytes b;
     uint32_t seed = 7, column = 0;
     while (b.size() < Size) {
@@ -57,7 +58,8 @@ struct TDeflated {
 
 TDeflated Deflate(const Bytes& Data, size_t Limit) {
     TMemoryStream source(Data), dest;
-    int64_t read = LibdeflateStream(source, dest, [] {}, Limit);
+    int64_t read = LibdeflateStream(
+        source, dest, [] {}, Limit);
     return {dest.Data(), read};
 }
 
