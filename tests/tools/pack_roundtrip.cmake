@@ -15,12 +15,7 @@ function(run expected_rc)
   set(err "${err}" PARENT_SCOPE)
 endfunction()
 
-function(expect_in text what)
-  string(FIND "${text}" "${what}" at)
-  if(at EQUAL -1)
-    message(FATAL_ERROR "expected \"${what}\" in:\n${text}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/expect_in.cmake)
 
 # Sources: text, a file larger than one 64 KiB block, an empty file, a name with a blank,
 # and a larger file late in the list (compressed first, written in its place).

@@ -14,12 +14,7 @@ function(run expected_rc)
   set(out "${out}${err}" PARENT_SCOPE)
 endfunction()
 
-function(expect_in text what)
-  string(FIND "${text}" "${what}" at)
-  if(at EQUAL -1)
-    message(FATAL_ERROR "expected \"${what}\" in:\n${text}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/expect_in.cmake)
 
 # The package ends at a multiple of 8, so the table follows it with no padding between.
 file(SIZE ${UNSIGNED} unsigned_size)
