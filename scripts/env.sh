@@ -36,6 +36,7 @@ stop_display() {
 # can_run_32bit: whether this machine starts a tiny 32-bit x86 program; a kernel may
 # lack the support whatever its version says. ORVAND_NO_32BIT=1 answers no without trying,
 # to test the other path on a machine that can. Sets NO_32BIT_WHY when it answers no.
+# The probe is written by printf, as scripts/deps asks before python3 may be installed.
 can_run_32bit() {
   if [ "${ORVAND_NO_32BIT:-}" = 1 ]; then
     NO_32BIT_WHY="ORVAND_NO_32BIT=1 says this machine cannot run 32-bit programs"
@@ -43,18 +44,36 @@ can_run_32bit() {
   fi
   local probe=$BUILD/probe32
   mkdir -p "$BUILD"
-  # An ELF32 i386 program of 96 bytes whose only work is exit(0).
-  python3 - "$probe" <<'EOT'
-import struct, sys
-base, size = 0x08048000, 96
-header = struct.pack("<16sHHIIIIIHHHHHH", b"\x7fELF\x01\x01\x01", 2, 3, 1, base + 84, 52, 0, 0, 52, 32, 1, 0, 0, 0)
-segment = struct.pack("<8I", 1, 0, base, base, size, size, 5, 0x1000)
-code = bytes.fromhex("b801000000" "bb00000000" "cd80")  # mov eax, 1; mov ebx, 0; int 0x80
-open(sys.argv[1], "wb").write(header + segment + code)
-EOT
+  # An ELF32 i386 program of 96 bytes whose only work is exit(0):
+  # the ELF header, one loadable segment, then mov eax, 1; mov ebx, 0; int 0x80.
+  printf '%b' '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
+    '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00' \
+    '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00' \
+    '\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08' \
+    '\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00' \
+    '\x00\x10\x00\x00\xb8\x01\x00\x00\x00\xbb\x00\x00\x00\x00\xcd\x80' >"$probe"
   chmod +x "$probe"
   if "$probe" 2>/dev/null; then return 0; fi
   NO_32BIT_WHY="this machine cannot run 32-bit programs"
+  return 1
+}
+
+# Where scripts/deps leaves apt's reason when the shipped configuration's
+# 32-bit set (wine32 and what it pulls in) could not be installed.
+WINE32_FAILED=$BUILD/wine32-not-installed
+
+# can_run_shipped: whether the shipped configuration runs here: the kernel runs
+# 32-bit code and wine32 is installed. Sets NO_32BIT_WHY when it answers no.
+can_run_shipped() {
+  can_run_32bit || return 1
+  if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    return 0
+  fi
+  if [ -s "$WINE32_FAILED" ]; then
+    NO_32BIT_WHY="wine32 could not be installed ($(head -n1 "$WINE32_FAILED"))"
+  else
+    NO_32BIT_WHY="wine32 is not installed (run scripts/deps as root)"
+  fi
   return 1
 }
 
