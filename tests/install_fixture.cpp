@@ -111,6 +111,8 @@ bool Covers(const TJournalLine& Line, const std::string& Item) {
     for (const char* classes : {"HKCR\\", "HKLM\\Software\\Classes\\", "HKCU\\Software\\Classes\\"}) {
         if (!StartsWith(Item, classes)) continue;
         std::string rest = Item.substr(std::strlen(classes));
+        // The shipped program registers its class in the 32-bit view.
+        if (ShippedBuild && StartsWith(rest, "Wow6432Node\\")) rest = rest.substr(std::strlen("Wow6432Node\\"));
         if (StartsWith(rest, BridgeClassKey) || StartsWith(rest, "Orvand.Bridge")) return true;
     }
     return false;

@@ -259,6 +259,10 @@ TScope PrefixScope() {
         // Wine's fonts for the code page of the program that started last: setup
         // speaks UTF-8, the tests the system's code page, and each start rewrites them.
         "HKCU\\Software\\Wine\\Fonts|Codepages",
+        // ... and the bitmap fonts of that code page, which Wine writes again under
+        // the old Windows key when a 32-bit program starts after one of another code page.
+        "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Fonts",
+        "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Fonts",
         // The user's certificate stores, which Wine makes the first time a program
         // checks a certificate (an HTTPS download); setup stores no certificate.
         "HKCU\\Software\\Microsoft\\SystemCertificates",
