@@ -3,26 +3,45 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${ORVAND_BUILD:-$ROOT/build}
 JOBS=${JOBS:-$(nproc)}
 
-start_display() {
-  if [ -n "${ORVAND_DISPLAY:-}" ]; then export DISPLAY=$ORVAND_DISPLAY; return; fi
-  # Xvfb picks a free display number itself, so parallel runs never share one.
+# new_display VAR: starts an Xvfb of its own and puts its name (":N") in VAR.
+# Xvfb picks a free display number itself, so parallel runs never share one.
+new_display() {
   local fifo n
   fifo=$(mktemp -u /tmp/orvand-xvfb.XXXXXX)
   mkfifo "$fifo"
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-  XVFB_PID=$!
+  XVFB_PIDS+=($!)
   n=$(timeout 10 head -n1 "$fifo" || true)
   rm -f "$fifo"
   if [ -z "$n" ]; then
     echo "Xvfb did not start" >&2
     return 1
   fi
-  export DISPLAY=:$n
+  printf -v "$1" ':%s' "$n"
+}
+
+# start_display [shipped]: DISPLAY for the programs run here and the x64
+# configuration; with "shipped", ORVAND_SHIPPED_DISPLAY too, a second display
+# for the shipped configuration's Wine tests, so that both configurations' window
+# tests can run at once without taking each other's focus.
+XVFB_PIDS=()
+start_display() {
+  local d
+  if [ -n "${ORVAND_DISPLAY:-}" ]; then
+    export DISPLAY=$ORVAND_DISPLAY
+  else
+    new_display d || return 1
+    export DISPLAY=$d
+  fi
+  if [ "${1:-}" = shipped ] && [ -z "${ORVAND_SHIPPED_DISPLAY:-}" ]; then
+    new_display d || return 1
+    export ORVAND_SHIPPED_DISPLAY=$d
+  fi
 }
 
 stop_display() {
-  if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
-  local ws b
+  local pid ws b
+  for pid in "${XVFB_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   ws=$(command -v wineserver || command -v wineserver-stable || echo /usr/lib/wine/wineserver)
   for b in win win64; do
     [ -d "$BUILD/$b/wineprefix" ] && WINEPREFIX=$BUILD/$b/wineprefix "$ws" -k 2>/dev/null
