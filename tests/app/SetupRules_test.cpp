@@ -72,19 +72,13 @@ TEST(ParseCommandLine, SilentModesTakeAFolderAndALogOnce) {
         EXPECT_EQ(c.LogFile, "out.log");
     }
     EXPECT_EQ(ParseCommandLine({"-remove", "-silent"}).Mode, TRunMode::SilentRemove);
-    // For every user: asked for, or implied where a deployment tool installs as LocalSystem.
+    // For every user: asked for (the wizard by its first argument), or a silent install as LocalSystem.
     c = ParseCommandLine({"-silent", "-dir=D:\\Orvand", "-allusers"});
     EXPECT_EQ(c.Mode, TRunMode::SilentInstall);
-    EXPECT_TRUE(c.AllUsers);
     EXPECT_TRUE(InstallsForAllUsers(c, false));
-    EXPECT_FALSE(ParseCommandLine({"-silent"}).AllUsers);
     EXPECT_FALSE(InstallsForAllUsers(ParseCommandLine({"-silent"}), false));
-    EXPECT_TRUE(InstallsForAllUsers(ParseCommandLine({"-silent"}), true));
-    c = ParseCommandLine({"-allusers", "-silent"});
-    EXPECT_EQ(c.Mode, TRunMode::Wizard);
-    EXPECT_TRUE(InstallsForAllUsers(c, false));
-    EXPECT_FALSE(InstallsForAllUsers(ParseCommandLine({}), true));
-    EXPECT_FALSE(InstallsForAllUsers(ParseCommandLine({"extra", "-allusers"}), false));
+    EXPECT_TRUE(InstallsForAllUsers(ParseCommandLine({"-allusers", "extra"}), false));
+    EXPECT_FALSE(InstallsForAllUsers(ParseCommandLine({"extra", "-allusers"}), true));
 }
 
 TEST(ParseCommandLine, ASilentRunRefusesWhatItCannotHonourAndSaysWhy) {
