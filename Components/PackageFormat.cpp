@@ -140,6 +140,18 @@ void ClearSignatureFields(const TSignatureFields& Fields, int64_t Position, uint
     }
 }
 
+bool IsSignedUninstaller(const TFileData& Entry) {
+    return !IsCompressed(Entry) && EntryFolder(Entry) == SignedUninstallerFolder &&
+           SameTextAscii(EntryName(Entry), SignedUninstallerName);
+}
+
+const TFileData& ExtractionSource(const TFileDataDynArray& Directory, const TFileData& Entry) {
+    if (IsCompressed(Entry) || Entry.Offset != 0) return Entry;
+    for (const TFileData& other : Directory)
+        if (IsSignedUninstaller(other)) return other;
+    return Entry;
+}
+
 int64_t PackageEnd(TStream& Package) {
     TSignatureFields fields = ReadSignatureFields(Package);
     int64_t length = Package.Size();

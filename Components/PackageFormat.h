@@ -55,6 +55,18 @@ bool EndsInCertificateTable(const TSignatureFields& Fields, int64_t FileLength);
 // Zeroes the bytes of the two fields among Count bytes that hold the file from Position on.
 void ClearSignatureFields(const TSignatureFields& Fields, int64_t Position, uint8_t* Bytes, size_t Count);
 
+// The uninstaller as its vendor signed it: a bare program signed before packing is
+// stored whole in an entry of its own, plain, right behind the program part (which
+// the packer writes without that signature). Setup writes it as install.exe in
+// place of the program part's copy; a setup that does not know it extracts it
+// into temp\ like any file.
+inline constexpr const char* SignedUninstallerFolder = ".\\temp\\";
+inline constexpr const char* SignedUninstallerName = "uninstaller.exe";
+bool IsSignedUninstaller(const TFileData& Entry);
+// The entry whose bytes extracting Entry writes: for the program part (plain, at
+// offset 0), the signed uninstaller where Directory holds one; else Entry itself.
+const TFileData& ExtractionSource(const TFileDataDynArray& Directory, const TFileData& Entry);
+
 // Where the package ends: where the certificate table starts in a signed file,
 // else at the end of the file.
 int64_t PackageEnd(TStream& Package);

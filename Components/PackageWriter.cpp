@@ -76,10 +76,15 @@ int64_t DeflateStream(TStream& Source, TStream& Dest, const std::function<void()
 namespace {
 
 // Clear: fields to write as zeros, at positions counted from Source's first byte copied.
-int64_t CopyStream(TStream& Source, TStream& Dest, std::vector<uint8_t>& Buffer, const TSignatureFields& Clear = {}) {
+// Limit: the most bytes to copy, when not negative.
+int64_t CopyStream(TStream& Source, TStream& Dest, std::vector<uint8_t>& Buffer, const TSignatureFields& Clear = {},
+                   int64_t Limit = -1) {
     Buffer.resize(PackageBlockSize);
     int64_t size = 0;
-    while (size_t got = Source.Read(Buffer.data(), Buffer.size())) {
+    auto want = [&] {
+        return Limit < 0 ? Buffer.size() : static_cast<size_t>(std::min<int64_t>(Limit - size, PackageBlockSize));
+    };
+    while (size_t got = Source.Read(Buffer.data(), want())) {
         ClearSignatureFields(Clear, size, Buffer.data(), got);
         Dest.WriteBuffer(Buffer.data(), got);
         size += static_cast<int64_t>(got);
@@ -264,13 +269,23 @@ void TPackageWriter::AddEntry(const std::string& Folder, const std::string& Name
 void TPackageWriter::AddExecutable(TStream& Executable) {
     if (!FDirectory.empty() || FOut.Position() != 0)
         throw EPackageError("The setup program must be the first entry of the package.");
+    // Its uninstaller would be the whole setup program.
+    if (VerifyPackageDigest(Executable))
+        throw EPackageError("The setup program holds a package already; give the bare install.exe.");
     TFileData& entry = NewEntry(".\\", "install.exe", false);
     // Signed later as a whole, the setup program must not carry a signature of its own.
     TSignatureFields fields = ReadSignatureFields(Executable);
+    const bool vendorSigned = EndsInCertificateTable(fields, Executable.Size());
     Executable.SetPosition(0);
-    int64_t size = CopyStream(Executable, FOut, FBuffer, fields);
+    int64_t size = CopyStream(Executable, FOut, FBuffer, fields, vendorSigned ? fields.TableStart : -1);
     if (size > INT32_MAX) throw EPackageError("The setup program is larger than 2 GiB.");
     entry.Size = static_cast<int32_t>(size);
+    // Signed by its vendor before packing: kept whole, signature and all, for the uninstaller.
+    if (vendorSigned) {
+        Executable.SetPosition(0);
+        AddEntry(SignedUninstallerFolder, SignedUninstallerName, false,
+                 [&] { return CopyStream(Executable, FOut, FBuffer); });
+    }
 }
 
 void TPackageWriter::AddFile(const std::string& Folder, const std::string& Name, TStream& Source, bool Compress) {

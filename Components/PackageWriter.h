@@ -69,7 +69,9 @@ public:
     // takes any zlib stream.
     explicit TPackageWriter(TStream& Out, TDeflater Deflater = {});
     // Entry 0: "install.exe" in ".\", plain, offset 0, size S, its signature
-    // fields written as zeros. Executable must be seekable and at its start.
+    // fields written as zeros. Executable must be seekable and at its start. A
+    // program its vendor signed goes in without its certificate table, and whole
+    // as the signed uninstaller, entry 1. A program that holds a package is refused.
     void AddExecutable(TStream& Executable);
     // Stored as one zlib stream made by the deflater, or as it is when Compress is false.
     void AddFile(const std::string& Folder, const std::string& Name, TStream& Source, bool Compress);

@@ -83,7 +83,8 @@ public:
     // and last "QuietUninstallString": the uninstall command with " -silent".
     void WriteUninstallEntry(const std::string& DisplayName, const std::string& ProgramPath,
                              const std::string& Arguments, const TUninstallDetails& Details);
-    void WriteAutostartEntry(const std::string& ProgramPath);
+    // Under Root's Run key: HKEY_CURRENT_USER, or HKEY_LOCAL_MACHINE for every user.
+    void WriteAutostartEntry(const std::string& ProgramPath, HKEY Root = HKEY_CURRENT_USER);
     void AddMenuExtension(const std::string& MenuText, const std::string& ScriptPath, int32_t Contexts);
     void RegisterComLibrary(const std::string& LibraryPath);
 

@@ -89,15 +89,17 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
         throw EInstallException(
             Format("Cannot create file \"%s\". %s", destFile.c_str(), SysErrorMessage(ERROR_ACCESS_DENIED).c_str()));
 
+    // The uninstaller keeps its vendor's signature where the package holds the signed copy.
+    const TFileData& source = ExtractionSource(FDirectory, Entry);
     AsInstallError([&] {
         // Nothing half-written or unjournalled stays behind.
         TPendingFile out(destFile, 0);
         TStepStream observed(out.Stream(), OnStep);
-        DecodeEntry(*FPackage, Entry, dataEnd, OnStep ? static_cast<TStream&>(observed) : out.Stream());
+        DecodeEntry(*FPackage, source, dataEnd, OnStep ? static_cast<TStream&>(observed) : out.Stream());
         if (!out.Complete()) throw EInstallException(SysErrorMessage(GetLastError()));
         WriteJournal(Journal::CreateFile, destFile);
         out.Keep();
-        FExtractedBytes += static_cast<uint32_t>(Entry.Size);
+        FExtractedBytes += static_cast<uint32_t>(source.Size);
     });
 }
 
@@ -109,6 +111,8 @@ void TInstaller::ExtractPackage(HWND StatusLabel, HWND ProgressBar) {
     SendMessageA(ProgressBar, PBM_SETRANGE32, 0, count - 1);
     ShowWindow(ProgressBar, SW_SHOW);
     for (int i = 0; i < count; ++i) {
+        // Written as install.exe, from entry 0.
+        if (IsSignedUninstaller(entries[i])) continue;
         std::string name = EntryName(entries[i]);
         SendMessageA(ProgressBar, PBM_SETPOS, i, 0);
         SetWindowTextA(StatusLabel, ("Extracting: " + name).c_str());

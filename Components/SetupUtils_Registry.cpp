@@ -130,8 +130,8 @@ void TInstaller::WriteUninstallEntry(const std::string& DisplayName, const std::
     WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString", command + " -silent", true);
 }
 
-void TInstaller::WriteAutostartEntry(const std::string& ProgramPath) {
-    WriteRegistryString(HKEY_CURRENT_USER, RunKey, "Orvand", QuotedProgram(ProgramPath) + " -hidden", true);
+void TInstaller::WriteAutostartEntry(const std::string& ProgramPath, HKEY Root) {
+    WriteRegistryString(Root, RunKey, "Orvand", QuotedProgram(ProgramPath) + " -hidden", true);
 }
 
 void TInstaller::AddMenuExtension(const std::string& MenuText, const std::string& ScriptPath, int32_t Contexts) {

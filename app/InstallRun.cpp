@@ -117,11 +117,13 @@ TUninstallDetails TInstallRun::UninstallDetails() {
 
 void TInstallRun::RegisterProduct() {
     const std::string target = FInstaller.TargetFolder();
-    FInstaller.CreateShortcut(DesktopFolder, target + "orvand.exe", "", "Orvand.lnk", "");
-    FInstaller.CreateShortcut(ProgramsFolder, target + "orvand.exe", "", "Orvand.lnk", "Orvand");
-    FInstaller.CreateShortcut(ProgramsFolder, target + "install.exe", "-remove", "Uninstall.lnk", "Orvand");
+    const int desktop = AllUsers ? CSIDL_COMMON_DESKTOPDIRECTORY : DesktopFolder;
+    const int programs = AllUsers ? CSIDL_COMMON_PROGRAMS : ProgramsFolder;
+    FInstaller.CreateShortcut(desktop, target + "orvand.exe", "", "Orvand.lnk", "");
+    FInstaller.CreateShortcut(programs, target + "orvand.exe", "", "Orvand.lnk", "Orvand");
+    FInstaller.CreateShortcut(programs, target + "install.exe", "-remove", "Uninstall.lnk", "Orvand");
     FInstaller.WriteUninstallEntry("Orvand", target + "install.exe", "-remove", UninstallDetails());
-    FInstaller.WriteAutostartEntry(target + "orvand.exe");
+    FInstaller.WriteAutostartEntry(target + "orvand.exe", AllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER);
     FInstaller.AddMenuExtension("&Copy to Orvand", target + DataFolder + "script.htm", 0x10);
     FInstaller.RegisterComLibrary(target + "bridge.ocx");
 }

@@ -27,6 +27,9 @@ public:
     // Called once the list of installers is known, before the progress page's
     // first text: the wizard shows its reboot notice and its progress page.
     std::function<void(bool InstallersToRun)> OnListed;
+    // For every user of the computer: the shortcuts in the common desktop and
+    // Start menu, the autostart value under HKEY_LOCAL_MACHINE.
+    bool AllUsers = false;
 
     // From the list of installers to the product's registration. Speech says
     // which speech components were ticked; the Agent runtime is tested here.

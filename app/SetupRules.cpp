@@ -49,6 +49,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Arguments) {
         command.Mode = TRunMode::SilentInstall;
         next = 1;
     } else {
+        command.AllUsers = !Arguments.empty() && Arguments[0] == "-allusers";
         return command;
     }
     // The first fault is reported; the rest is still read, so that a -log after it gets the message.
@@ -63,6 +64,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Arguments) {
             logGiven = true;
             command.LogFile = argument.substr(5);
             if (command.LogFile.empty()) refuse("-log needs a file name.");
+        } else if (argument == "-allusers") {
+            if (command.Mode != TRunMode::SilentInstall)
+                refuse(
+                    "-allusers is for installing; a removal takes back what its installation made, wherever that was.");
+            else if (command.AllUsers)
+                refuse("-allusers is given twice.");
+            command.AllUsers = true;
         } else if (argument.rfind("-dir=", 0) == 0 && command.Mode == TRunMode::SilentInstall) {
             if (folderGiven) refuse("-dir is given twice.");
             folderGiven = true;
@@ -76,4 +84,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Arguments) {
     }
     if (!command.Error.empty()) command.Mode = TRunMode::BadArguments;
     return command;
+}
+
+bool InstallsForAllUsers(const TCommandLine& Command, bool RunsAsLocalSystem) {
+    return Command.AllUsers || (Command.Mode == TRunMode::SilentInstall && RunsAsLocalSystem);
 }

@@ -39,16 +39,23 @@ enum class TRunMode { Wizard, Uninstall, SilentInstall, SilentRemove, BadArgumen
 
 struct TCommandLine {
     TRunMode Mode = TRunMode::Wizard;
-    std::string Folder;   // -dir=PATH of a silent install, as given
-    std::string LogFile;  // -log=FILE, as given
-    std::string Error;    // why BadArguments
+    std::string Folder;     // -dir=PATH of a silent install, as given
+    std::string LogFile;    // -log=FILE, as given
+    std::string Error;      // why BadArguments
+    bool AllUsers = false;  // -allusers: shortcuts and autostart for every user of the computer
 };
 
 // Arguments without the program's name. The interactive modes go by the first
-// argument alone and ignore the rest. "-silent" first, or right after "-remove"
-// or "-uninstall", asks for the silent modes; their further arguments must be
-// -dir=PATH (an absolute folder, install only) and -log=FILE, each at most once.
+// argument alone and ignore the rest; "-allusers" first opens the wizard for
+// every user. "-silent" first, or right after "-remove" or "-uninstall", asks for
+// the silent modes; their further arguments must be -dir=PATH (an absolute
+// folder, install only), -allusers (install only) and -log=FILE, each at most once.
 TCommandLine ParseCommandLine(const std::vector<std::string>& Arguments);
+
+// Whether an installation puts its shortcuts and autostart value where every user
+// finds them: asked with -allusers, or a silent install run as LocalSystem, as
+// deployment tools run it (its own profile and hive are no user's).
+bool InstallsForAllUsers(const TCommandLine& Command, bool RunsAsLocalSystem);
 
 // The exit codes of the silent modes; the interactive modes always end with 0.
 enum TExitCode : int {

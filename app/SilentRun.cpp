@@ -8,6 +8,7 @@
 #include "app/Utils.h"
 #include "support/FileSystem.h"
 #include "support/Logging.h"
+#include "support/UniqueResource.h"
 
 namespace {
 
@@ -61,7 +62,8 @@ int Install(const TCommandLine& Command, ILog& Log) {
     }
     const std::string folder = Command.Folder.empty() ? NormalizeFolderPath(GetProgramFilesFolder()) + "Orvand\\"
                                                       : NormalizeFolderPath(Command.Folder);
-    Log.Debug("Installing into " + folder);
+    const bool allUsers = InstallsForAllUsers(Command, RunsAsLocalSystem());
+    Log.Debug("Installing into " + folder + (allUsers ? " for all users" : ""));
     if (!PrepareTarget(installer, folder)) {
         ui.ShowError("Could not create distination folder", "Error");
         return ExitFailure;
@@ -72,6 +74,7 @@ int Install(const TCommandLine& Command, ILog& Log) {
     speech.TruVoice = !installer.IsTruVoiceEngineInstalled();
     speech.Tts3000 = !installer.IsTts3000EngineInstalled();
     TInstallRun run(installer, nullptr, nullptr);
+    run.AllUsers = allUsers;
     run.OnListed = [&](bool InstallersToRun) {
         if (InstallersToRun) Log.Debug("Information: " + OneLine(RebootNotice));
     };
@@ -106,6 +109,30 @@ int Remove(ILog& Log) {
 }
 
 }  // namespace
+
+bool ProcessAccountSidFromToken(std::vector<uint8_t>& Sid) {
+    TKernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out())) return false;
+    DWORD size = 0;
+    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    std::vector<uint8_t> buffer(size);
+    if (size < sizeof(TOKEN_USER) || !GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
+        return false;
+    PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    if (!IsValidSid(sid)) return false;
+    const auto* bytes = static_cast<const uint8_t*>(sid);
+    Sid.assign(bytes, bytes + GetLengthSid(sid));
+    return true;
+}
+
+bool (*ProcessAccountSid)(std::vector<uint8_t>&) = ProcessAccountSidFromToken;
+
+bool RunsAsLocalSystem() {
+    std::vector<uint8_t> sid;
+    // Read only within what was given: the count of sub-authorities comes first.
+    return ProcessAccountSid(sid) && sid.size() >= 8 && sid.size() >= GetSidLengthRequired(sid[1]) &&
+           IsValidSid(sid.data()) && IsWellKnownSid(sid.data(), WinLocalSystemSid);
+}
 
 int RunSilent(const TCommandLine& Command) {
     const bool comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));

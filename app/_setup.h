@@ -54,6 +54,8 @@ public:
     std::unique_ptr<TInstaller> FInstaller;
     int FCharacterCount = 0;
     bool FRebootNeeded = false;
+    // install.exe -allusers: the run registers the product for every user.
+    bool FAllUsers = false;
 
 protected:
     LRESULT WndProc(UINT Msg, WPARAM WParam, LPARAM LParam) override;

@@ -13,6 +13,7 @@ void TSetupForm::RunInstallation() {
     speech.TruVoice = IsChecked(CmpCheckBox3);
     speech.Tts3000 = IsChecked(CmpCheckBox4);
     TInstallRun run(*FInstaller, InstallLabel, InstallProgressBar);
+    run.AllUsers = FAllUsers;
     run.OnListed = [this](bool InstallersToRun) {
         if (InstallersToRun) ShowMessageBox(RebootNotice, "Information", MB_OK | MB_ICONINFORMATION);
         FRebootNeeded = InstallersToRun;

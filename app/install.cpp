@@ -39,6 +39,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         } else {
             // The main form first: FormCreate may end the program, which destroys the main form.
             auto* setup = new TSetupForm();
+            setup->FAllUsers = command.AllUsers;
             Application.SetMainForm(setup);
             setup->FormCreate();
         }

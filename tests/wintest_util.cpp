@@ -69,6 +69,18 @@ void MakeUnixLink(const std::string& Link, const std::string& Target) {
     throw std::runtime_error("cannot link " + Link + " to " + Target);
 }
 
+std::string RunUnixShell(const std::string& Command, DWORD Milliseconds) {
+    TempFolder folder("unix");
+    const std::string out = UnixPath(folder.Path() + "out"), end = folder.Path() + "end";
+    PROCESS_INFORMATION process =
+        StartProgram("Z:\\bin\\sh", "-c \"(" + Command + ") >'" + out + "' 2>&1; echo >'" + UnixPath(end) + "'\"");
+    CloseHandle(process.hProcess);
+    // A native program's handle is not one to wait on: the file it writes last is.
+    for (DWORD start = GetTickCount(); GetTickCount() - start < Milliseconds; Sleep(20))
+        if (FileExists(end)) return ReadFileText(folder.Path() + "out");
+    throw std::runtime_error("no end of " + Command);
+}
+
 std::string LogClock(const SYSTEMTIME& Time) {
     char separator[8] = ":";
     GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, sizeof(separator));

@@ -37,6 +37,9 @@ std::string UnixPath(const std::string& WindowsPath);
 // A Unix symbolic link at Link to Target (Windows paths), as someone with a shell
 // could leave in a folder; Wine shows one to a folder as a reparse point.
 void MakeUnixLink(const std::string& Link, const std::string& Target);
+// Runs a /bin/sh command line of this machine and answers what it printed; it holds
+// no double quotes (paths go in single quotes). Throws when it has not ended in time.
+std::string RunUnixShell(const std::string& Command, DWORD Milliseconds = 60000);
 
 // The path of a shell folder (CSIDL_...), ending in "\".
 std::string SpecialFolder(int Id);

@@ -13,6 +13,7 @@
 
 #include "Components/PackageFormat.h"
 #include "Components/PackageWriter.h"
+#include "Components/WingetManifest.h"
 #ifdef ORVAND_LIBDEFLATE
 #include "tools/libdeflate_stream.h"
 #endif
@@ -27,6 +28,7 @@ const char* const Usage =
     "       orvand-pack --list FILE\n"
     "       orvand-pack --verify FILE\n"
     "       orvand-pack --extract FILE FOLDER\n"
+    "       orvand-pack --manifest FOLDER --url URL SETUP\n"
     "\n"
     "Builds a setup program: OUTPUT is INSTALL_EXE (the bare setup program) with the\n"
     "files named in MANIFEST appended as a distribution package.\n"
@@ -48,6 +50,9 @@ const char* const Usage =
     "      --list FILE      print the package directory of FILE\n"
     "      --verify FILE    check FILE's digest, directory and every entry\n"
     "      --extract FILE FOLDER  write every entry of FILE below FOLDER\n"
+    "      --manifest FOLDER --url URL SETUP  write the three files of a Windows package\n"
+    "                       manager (winget) manifest for SETUP, a built setup program\n"
+    "                       published at URL, into FOLDER\n"
     "  -h, --help           show this text\n"
     "\n"
     "Exit status: 0 on success, 1 when a package is refused or damaged, 2 on a usage error.\n";
@@ -265,6 +270,25 @@ int Extract(const std::string& File, const std::string& Folder) {
     return 0;
 }
 
+int Manifest(const std::string& Folder, const std::string& Url, const std::string& Setup) {
+    std::vector<TManifestFile> files;
+    {
+        TStdFileStream in(Setup, TStdFileStream::TMode::Read);
+        try {
+            files = WingetManifest(in, Url);
+        } catch (const EPackageError& e) {
+            throw EPackageError(Setup + ": " + e.what());
+        }
+    }
+    std::filesystem::create_directories(Folder);
+    for (const TManifestFile& file : files) {
+        TStdFileStream out((std::filesystem::path(Folder) / file.Name).string(), TStdFileStream::TMode::Create);
+        out.WriteBuffer(file.Text.data(), file.Text.size());
+        std::printf("%s\n", (std::filesystem::path(Folder) / file.Name).string().c_str());
+    }
+    return 0;
+}
+
 int UsageError(const std::string& Message) {
     std::fprintf(stderr, "orvand-pack: %s\nTry 'orvand-pack --help'.\n", Message.c_str());
     return 2;
@@ -274,7 +298,7 @@ int UsageError(const std::string& Message) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::string output, mode;
+    std::string output, mode, folder, url;
     std::vector<std::string> operands;
     bool store = false, best = false;
     unsigned jobs = 0;
@@ -299,9 +323,16 @@ int main(int argc, char** argv) {
             if (n.empty() || n.size() > 4 || n.find_first_not_of("0123456789") != std::string::npos || std::stoi(n) < 1)
                 return UsageError("option '" + a + "' needs a number of 1 or more, not '" + n + "'");
             jobs = static_cast<unsigned>(std::stoi(n));
-        } else if (a == "--list" || a == "--verify" || a == "--extract") {
-            if (!mode.empty()) return UsageError("only one of --list, --verify and --extract may be given");
+        } else if (a == "--list" || a == "--verify" || a == "--extract" || a == "--manifest") {
+            if (!mode.empty()) return UsageError("only one of --list, --verify, --extract and --manifest may be given");
             mode = a;
+            if (a == "--manifest") {
+                if (i + 1 >= args.size()) return UsageError("option '--manifest' needs a folder");
+                folder = args[++i];
+            }
+        } else if (a == "--url") {
+            if (i + 1 >= args.size()) return UsageError("option '--url' needs an address");
+            url = args[++i];
         } else if (a == "--") {
             operands.insert(operands.end(), args.begin() + static_cast<long>(i) + 1, args.end());
             break;
@@ -316,6 +347,12 @@ int main(int argc, char** argv) {
             if (operands.size() != 1) return UsageError(mode + " takes one FILE");
             return mode == "--list" ? List(operands[0]) : Verify(operands[0]);
         }
+        if (mode == "--manifest") {
+            if (url.empty()) return UsageError("--manifest needs --url URL, where SETUP will be published");
+            if (operands.size() != 1) return UsageError("--manifest takes one SETUP");
+            return Manifest(folder, url, operands[0]);
+        }
+        if (!url.empty()) return UsageError("--url belongs to --manifest");
         if (mode == "--extract") {
             if (operands.size() != 2) return UsageError("--extract takes FILE and FOLDER");
             return Extract(operands[0], operands[1]);

@@ -515,6 +515,8 @@ TEST(PackageFormat, PackerZeroesTheSignatureFieldsAndEndsAtAMultipleOfEight) {
         EXPECT_EQ(fields.TableEntryAt, int64_t(TableEntryAt(wide)));
         EXPECT_EQ(fields.TableStart, int64_t(exe.size() - 64));
         EXPECT_EQ(fields.TableSize, 64);
+        // As the linker leaves it: a checksum, no certificate table.
+        PutLE32(exe, TableEntryAt(wide) + 4, 0);
         // Eight lengths of the last file: every amount of padding, 0 to 7.
         for (size_t extra = 0; extra < 8; ++extra) {
             Bytes last = Text("<?xml version=\"1.0\"?><setup/>" + std::string(extra, ' '));
@@ -538,27 +540,35 @@ TEST(PackageFormat, PackerZeroesTheSignatureFieldsAndEndsAtAMultipleOfEight) {
     }
 }
 
+// The vendor signs the bare program, packs it and signs the setup program.
 TEST(PackageFormat, ASignedPackageEndsWhereItsCertificateTableStarts) {
     for (bool wide : {false, true}) {
-        Bytes exe = PeExe(wide);
+        Bytes exe = PeExe(wide);  // signed: its table ends it
         Bytes big = Noise(100000, 4);
         Bytes pkg = Build(exe, {{".\\", "orvand.exe", big, true}, {".\\data\\", "notes.txt", Text("notes"), false}});
         Bytes signedPkg = SignLike(pkg, wide);
         EXPECT_TRUE(Verifies(signedPkg)) << wide;
         EXPECT_EQ(EndOf(signedPkg), int64_t(pkg.size()));
         EXPECT_EQ(EndOf(pkg), int64_t(pkg.size()));
-        // The same directory and files; the setup program comes out unsigned.
+        // The same directory and files; the program part is unsigned, without the bare
+        // program's table, and the signed bare program is the uninstaller, whole.
         TFileDataDynArray dir = Directory(signedPkg);
-        ASSERT_EQ(dir.size(), 4u);
-        EXPECT_EQ(std::memcmp(dir.data(), Directory(pkg).data(), 4 * sizeof(TFileData)), 0);
-        const int64_t dataEnd = static_cast<int64_t>(pkg.size()) - 20 - 137 * 4;
+        ASSERT_EQ(dir.size(), 5u);
+        EXPECT_EQ(std::memcmp(dir.data(), Directory(pkg).data(), 5 * sizeof(TFileData)), 0);
+        const int64_t dataEnd = static_cast<int64_t>(pkg.size()) - 20 - 137 * 5;
         {
             TMemoryStream s(signedPkg);
-            EXPECT_EQ(PackageDataEnd(s, 4), dataEnd);
+            EXPECT_EQ(PackageDataEnd(s, 5), dataEnd);
         }
-        EXPECT_EQ(Mismatch(Decode(signedPkg, dir[0], dataEnd), WithoutSignatureFields(exe, wide)), "");
-        EXPECT_EQ(Decode(signedPkg, dir[1], dataEnd), big);
-        EXPECT_EQ(Decode(signedPkg, dir[2], dataEnd), Text("notes"));
+        Bytes unsignedExe = WithoutSignatureFields(exe, wide);
+        unsignedExe.resize(exe.size() - 64);
+        EXPECT_EQ(Mismatch(Decode(signedPkg, dir[0], dataEnd), unsignedExe), "");
+        EXPECT_EQ(EntryFolder(dir[1]) + EntryName(dir[1]), ".\\temp\\uninstaller.exe");
+        EXPECT_EQ(Mismatch(Decode(signedPkg, dir[1], dataEnd), exe), "");
+        EXPECT_EQ(&ExtractionSource(dir, dir[0]), &dir[1]);
+        EXPECT_EQ(&ExtractionSource(dir, dir[2]), &dir[2]);
+        EXPECT_EQ(Decode(signedPkg, dir[2], dataEnd), big);
+        EXPECT_EQ(Decode(signedPkg, dir[3], dataEnd), Text("notes"));
 
         // The two fields count as zeros, the table is the signing tool's to check;
         // every other byte of the package counts.
@@ -574,8 +584,9 @@ TEST(PackageFormat, ASignedPackageEndsWhereItsCertificateTableStarts) {
             {TableEntryAt(wide) - 1, false, "byte in front of the entry"},
             {TableEntryAt(wide) + 8, false, "byte behind the entry"},
             {0x80, false, "header"},
-            {static_cast<size_t>(dir[1].Offset) + 500, false, "payload"},
-            {static_cast<size_t>(dir[2].Offset), false, "plain payload"},
+            {static_cast<size_t>(dir[1].Offset) + 500, false, "uninstaller"},
+            {static_cast<size_t>(dir[2].Offset) + 500, false, "payload"},
+            {static_cast<size_t>(dir[3].Offset), false, "plain payload"},
             {pkg.size() - 30, false, "directory"},
             {pkg.size() - 1, false, "digest"},
             {pkg.size(), true, "table"},
@@ -609,6 +620,8 @@ TEST(PackageFormat, AnUnsignedPackageVerifiesAsBefore) {
     // The copy of the setup program is a clean unsigned one all the same.
     EXPECT_EQ(Mismatch(Decode(old, Directory(old)[0]), WithoutSignatureFields(exe, false)), "");
     EXPECT_EQ(Decode(old, Directory(old)[1]), setup);
+    TFileDataDynArray dir = Directory(old);
+    EXPECT_EQ(&ExtractionSource(dir, dir[0]), &dir[0]);
 }
 
 // The certificate entry is the file's own claim: it counts only when it names a

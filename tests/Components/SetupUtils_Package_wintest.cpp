@@ -14,6 +14,7 @@
 using namespace wintest;
 using namespace packtest;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -29,12 +30,6 @@ void WriteBytes(const std::string& FileName, const Bytes& Data) {
 Bytes ReadBytes(const std::string& FileName) {
     std::string text = ReadFileText(FileName);
     return Bytes(text.begin(), text.end());
-}
-
-uint32_t GetLE32(const Bytes& From, size_t At) {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(From.at(At + i)) << (8 * i);
-    return v;
 }
 
 // A package file and an engine on it, extracting into a target folder of its own.
@@ -240,36 +235,40 @@ TEST(Package, DirectoryCountAndLookups) {
     }
 }
 
-// The sample signed after packing (fixtures/): accepted, the same files inside,
-// the uninstaller copy without the signature; one changed payload byte is refused.
-TEST(Package, ASignedSetupProgramVerifiesAndItsUninstallerCopyIsUnsigned) {
+// The sample released as a vendor signs it (fixtures/): accepted, the same files inside,
+// the uninstaller the vendor's signed bare program, whole, in place of the program part,
+// which is unsigned; one changed payload byte is refused.
+TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     const Bytes signedSetup = ReadBytes(FixturePath("sample\\install-signed.exe"));
     const Bytes unsignedSetup = ReadBytes(FixturePath("sample\\install.exe"));
+    const Bytes signedBare = ReadBytes(FixturePath("sample\\signing\\install.exe"));
     ASSERT_GT(signedSetup.size(), unsignedSetup.size());
     TPackageFixture f(signedSetup);
     EXPECT_TRUE(f.Installer->VerifyPackage());
     const TFileDataDynArray dir = f.Installer->ReadPackageDirectory();
-    ASSERT_EQ(dir.size(), 9u);
+    ASSERT_EQ(dir.size(), 10u);
     EXPECT_TRUE(f.Installer->PackageContains("setup.xml"));
 
-    f.Installer->ExtractEntry(dir[0]);
-    f.Installer->ExtractEntry(dir[1]);
-    EXPECT_EQ(f.Journal(), (std::vector<std::string>{"CreateFile " + f.Target + "install.exe",
-                                                     "CreateFile " + f.Target + "orvand.exe"}));
+    f.Installer->ExtractPackage(nullptr, nullptr);
+    const std::vector<std::string> journal = f.Journal();
+    ASSERT_FALSE(journal.empty());
+    EXPECT_EQ(journal[0], "CreateFile " + f.Target + "install.exe");
+    EXPECT_EQ(journal[1], "CreateFile " + f.Target + "orvand.exe");
+    for (const std::string& line : journal) EXPECT_THAT(line, Not(HasSubstr("uninstaller")));
+    EXPECT_FALSE(FolderExists(f.Target + "temp\\"));
     EXPECT_EQ(ReadBytes(f.Target + "orvand.exe"), ReadBytes(FixturePath("orvand.exe")));
-    // The program as the packer wrote it, not the signed file's head.
     const Bytes copy = ReadBytes(f.Target + "install.exe");
-    const auto size = static_cast<ptrdiff_t>(dir[0].Size);
-    EXPECT_TRUE(copy == Bytes(unsignedSetup.begin(), unsignedSetup.begin() + size));
-    EXPECT_FALSE(copy == Bytes(signedSetup.begin(), signedSetup.begin() + size));
-    TMemoryStream signedStream(signedSetup), copyStream(copy);
-    TSignatureFields signedFields = ReadSignatureFields(signedStream), copyFields = ReadSignatureFields(copyStream);
+    EXPECT_TRUE(copy == signedBare) << "the uninstaller is not the signed bare program";
+    uint64_t extracted = copy.size();
+    for (size_t i = 2; i < dir.size(); ++i)
+        if (EntryName(dir[i]) != "setup.xml") extracted += static_cast<uint64_t>(dir[i].Size);
+    EXPECT_EQ(f.Installer->ExtractedBytes(), extracted);
+    // The program part is the bare program without its table; the setup program's own table ends the file.
+    TMemoryStream signedStream(signedSetup), bareStream(signedBare);
+    TSignatureFields signedFields = ReadSignatureFields(signedStream), bareFields = ReadSignatureFields(bareStream);
     EXPECT_TRUE(EndsInCertificateTable(signedFields, static_cast<int64_t>(signedSetup.size())));
-    EXPECT_EQ(signedFields.TableStart, static_cast<int64_t>(unsignedSetup.size()));
-    EXPECT_EQ(copyFields.TableEntryAt, signedFields.TableEntryAt);
-    EXPECT_EQ(copyFields.TableStart, 0);
-    EXPECT_EQ(copyFields.TableSize, 0);
-    EXPECT_EQ(GetLE32(copy, static_cast<size_t>(copyFields.CheckSumAt)), 0u);
+    EXPECT_TRUE(EndsInCertificateTable(bareFields, static_cast<int64_t>(signedBare.size())));
+    EXPECT_EQ(dir[0].Size, bareFields.TableStart);
 
     Bytes changed = signedSetup;
     changed[unsignedSetup.size() - 4000] ^= 0x20;  // in the stored files

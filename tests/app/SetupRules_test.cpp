@@ -72,6 +72,13 @@ TEST(ParseCommandLine, SilentModesTakeAFolderAndALogOnce) {
         EXPECT_EQ(c.LogFile, "out.log");
     }
     EXPECT_EQ(ParseCommandLine({"-remove", "-silent"}).Mode, TRunMode::SilentRemove);
+    // For every user: asked for (the wizard by its first argument), or a silent install as LocalSystem.
+    c = ParseCommandLine({"-silent", "-dir=D:\\Orvand", "-allusers"});
+    EXPECT_EQ(c.Mode, TRunMode::SilentInstall);
+    EXPECT_TRUE(InstallsForAllUsers(c, false));
+    EXPECT_FALSE(InstallsForAllUsers(ParseCommandLine({"-silent"}), false));
+    EXPECT_TRUE(InstallsForAllUsers(ParseCommandLine({"-allusers", "extra"}), false));
+    EXPECT_FALSE(InstallsForAllUsers(ParseCommandLine({"extra", "-allusers"}), true));
 }
 
 TEST(ParseCommandLine, ASilentRunRefusesWhatItCannotHonourAndSaysWhy) {
@@ -92,6 +99,9 @@ TEST(ParseCommandLine, ASilentRunRefusesWhatItCannotHonourAndSaysWhy) {
         // Removal takes its folder from where the uninstaller lies.
         {{"-remove", "-silent", "-dir=C:\\a"}, "Unknown argument \"-dir=C:\\a\"."},
         {{"-uninstall", "-silent", "extra"}, "Unknown argument \"extra\"."},
+        {{"-silent", "-allusers", "-allusers"}, "-allusers is given twice."},
+        {{"-remove", "-silent", "-allusers"},
+         "-allusers is for installing; a removal takes back what its installation made, wherever that was."},
     };
     for (const Case& c : cases) {
         TCommandLine command = ParseCommandLine(c.Arguments);

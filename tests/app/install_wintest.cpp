@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/SilentRun.h"
 #include "app/Utils.h"
 #include "wintest_util.h"
 
@@ -72,6 +73,25 @@ TEST(ProgramEntry, OnlyTheExactFirstArgumentUninstalls) {
     EXPECT_TRUE(OpensWizard("extra -silent"));
     EXPECT_TRUE(OpensWizard("-SILENT"));
     EXPECT_TRUE(OpensWizard("\"-remove \""));
+}
+
+// Wine runs no program as LocalSystem: the account comes through the seam, as Windows would give it.
+TEST(SilentRun, ASilentInstallRunAsLocalSystemIsForAllUsers) {
+    EXPECT_FALSE(RunsAsLocalSystem());
+    static std::vector<uint8_t> given;
+    struct Restore {
+        ~Restore() { ProcessAccountSid = ProcessAccountSidFromToken; }
+    } restore;
+    ProcessAccountSid = [](std::vector<uint8_t>& Sid) { return !(Sid = given).empty(); };
+    for (auto [type, system] : {std::pair{WinLocalSystemSid, true}, {WinLocalServiceSid, false}}) {
+        DWORD size = SECURITY_MAX_SID_SIZE;
+        given.assign(size, 0);
+        ASSERT_TRUE(CreateWellKnownSid(type, nullptr, given.data(), &size));
+        given.resize(size);
+        EXPECT_EQ(InstallsForAllUsers(ParseCommandLine({"-silent"}), RunsAsLocalSystem()), system) << type;
+    }
+    given = {1, 200, 0, 0, 0, 0, 0, 5};  // more sub-authorities than bytes
+    EXPECT_FALSE(RunsAsLocalSystem());
 }
 
 TEST(Utils, ProgramFolderIsTheExecutablesFolder) {

@@ -1,4 +1,5 @@
 #include "config/md5.h"
+#include "config/sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -149,4 +150,20 @@ TEST(MD5, DigestsDifferingInTheLastByteAreNotTheSame) {
     b = a;
     b[0] ^= 0x80;
     EXPECT_FALSE(SameDigest(a, b));
+}
+
+// The FIPS 180-4 examples, fed in pieces that straddle the block boundaries.
+TEST(Sha256, DigestsTheStandardExamplesWhicheverWayTheBytesArrive) {
+    auto digest = [](const std::string& Message, size_t Piece) {
+        TSha256Context context;
+        Sha256Init(context);
+        for (size_t at = 0; at < Message.size(); at += Piece)
+            Sha256Update(context, Message.data() + at, std::min(Piece, Message.size() - at));
+        return Sha256ToText(Sha256Final(context));
+    };
+    EXPECT_EQ(digest("abc", 1), "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
+    for (size_t piece : {size_t(1), size_t(55), size_t(64)})
+        EXPECT_EQ(digest("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", piece),
+                  "248D6A61D20638B8E5C026930C3E6039A33CE45964FF2167F6ECEDD419DB06C1");
+    EXPECT_EQ(digest(std::string(1000000, 'a'), 7), "CDC76E5C9914FB9281A1C7E284D73E67F1809A48A497200E046D39CCC7112CD0");
 }

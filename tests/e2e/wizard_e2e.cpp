@@ -190,18 +190,28 @@ const char* const UninstallValues[] = {"DisplayName", "UninstallString", "Displa
                                        "DisplayIcon", "InstallLocation", "EstimatedSize",       "NoModify",
                                        "NoRepair",    "URLInfoAbout",    "QuietUninstallString"};
 
+// Where the shortcuts and the Run value go: the user's, or (AllUsers) the computer's.
+std::string Desktop(bool AllUsers) {
+    return SpecialFolder(AllUsers ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY);
+}
+std::string Programs(bool AllUsers) {
+    return SpecialFolder(AllUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS) + "Orvand\\";
+}
+HKEY RunRoot(bool AllUsers) { return AllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+
 // What the shortcuts and registrations write; keys and folders that exist already get no line.
-std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTime) {
-    std::string programs = SpecialFolder(CSIDL_PROGRAMS) + "Orvand\\";
+std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTime, bool AllUsers = false) {
+    std::string programs = Programs(AllUsers);
     std::string uninstall = "2147483650|" + std::string(UninstallKey);
-    std::vector<std::string> lines = {"CreateFile " + SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk"};
+    std::vector<std::string> lines = {"CreateFile " + Desktop(AllUsers) + "Orvand.lnk"};
     if (FirstTime) lines.push_back("CreateFolder " + programs);
     lines.push_back("CreateFile " + programs + "Orvand.lnk");
     lines.push_back("CreateFile " + programs + "Uninstall.lnk");
     if (FirstTime) lines.push_back("CreteRegKey " + uninstall);
     for (const char* value : UninstallValues) lines.push_back("CreteRegValue " + uninstall + "|" + value);
-    for (const std::string& line : {"CreteRegValue 2147483649|" + std::string(RunKey) + "|Orvand",
-                                    "CreteRegKey 2147483649|" + MenuKey, "RegisterServer " + Target + "bridge.ocx"})
+    for (const std::string& line :
+         {"CreteRegValue " + std::string(AllUsers ? "2147483650|" : "2147483649|") + RunKey + "|Orvand",
+          "CreteRegKey 2147483649|" + MenuKey, "RegisterServer " + Target + "bridge.ocx"})
         lines.push_back(line);
     return lines;
 }
@@ -316,12 +326,17 @@ std::string RegistryNumber(HKEY Root, const std::string& Key, const char* Value)
     return std::to_string(number);
 }
 
-// The changes a finished first run leaves, present or (after the uninstaller) all gone.
-void ExpectRegistered(const std::string& Target, bool Present, const std::vector<std::string>& Shipped = {}) {
-    std::string programs = SpecialFolder(CSIDL_PROGRAMS) + "Orvand\\";
-    EXPECT_EQ(FileExists(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk"), Present);
+// The changes a finished first run leaves, present or (after the uninstaller) all gone;
+// AllUsers: the shortcuts and the Run value for every user, none in the user's own places.
+void ExpectRegistered(const std::string& Target, bool Present, const std::vector<std::string>& Shipped = {},
+                      bool AllUsers = false) {
+    std::string programs = Programs(AllUsers);
+    EXPECT_EQ(FileExists(Desktop(AllUsers) + "Orvand.lnk"), Present);
     EXPECT_EQ(FileExists(programs + "Orvand.lnk"), Present);
     EXPECT_EQ(FileExists(programs + "Uninstall.lnk"), Present);
+    EXPECT_FALSE(FileExists(Desktop(!AllUsers) + "Orvand.lnk"));
+    EXPECT_FALSE(FolderExists(Programs(!AllUsers)));
+    EXPECT_EQ(ViewText(RunRoot(!AllUsers), RunKey, "Orvand", ProductView), "(none)");
     auto expect = [&](const std::string& Text) { return Present ? Text : std::string("(none)"); };
     // A program path with blanks is quoted in a command line.
     auto program = [&](const std::string& Name) {
@@ -342,7 +357,7 @@ void ExpectRegistered(const std::string& Target, bool Present, const std::vector
               Present ? std::to_string(ExtractedKiB(Target, Shipped)) : "(none)");
     for (const char* flag : {"NoModify", "NoRepair"})
         EXPECT_EQ(RegistryNumber(HKEY_LOCAL_MACHINE, UninstallKey, flag), expect("1")) << flag;
-    EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, RunKey, "Orvand"), expect(program("orvand.exe") + " -hidden"));
+    EXPECT_EQ(RegistryText(RunRoot(AllUsers), RunKey, "Orvand"), expect(program("orvand.exe") + " -hidden"));
     EXPECT_EQ(RegistryText(HKEY_CURRENT_USER, MenuKey, nullptr), expect(Target + "data\\script.htm"));
     EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, BridgeKey, nullptr) != "(none)", Present);
     // Where 64-bit Windows keeps them: the uninstall entry and the class in this build's
@@ -354,11 +369,13 @@ void ExpectRegistered(const std::string& Target, bool Present, const std::vector
     EXPECT_EQ(ViewText(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName", OtherView), "(none)");
     EXPECT_EQ(ViewText(HKEY_CLASSES_ROOT, BridgeKey, nullptr, ProductView) != "(none)", Present);
     EXPECT_EQ(ViewText(HKEY_CLASSES_ROOT, BridgeKey, nullptr, OtherView), "(none)");
-    EXPECT_EQ(ViewText(HKEY_CURRENT_USER, RunKey, "Orvand", KEY_WOW64_64KEY),
+    // The computer's Run key is redirected like the uninstall entry, and a 64-bit Explorer reads both views.
+    const std::string wow6432Run = "Software\\Wow6432Node\\" + std::string(RunKey).substr(9);
+    EXPECT_EQ(ViewText(RunRoot(AllUsers), AllUsers && ShippedBuild ? wow6432Run : RunKey, "Orvand", KEY_WOW64_64KEY),
               expect(program("orvand.exe") + " -hidden"));
     if (!Present) return;
     // What each shortcut starts, with what, and where; the browser entry's contexts.
-    EXPECT_EQ(Shortcut(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk"), Target + "orvand.exe||" + Target);
+    EXPECT_EQ(Shortcut(Desktop(AllUsers) + "Orvand.lnk"), Target + "orvand.exe||" + Target);
     EXPECT_EQ(Shortcut(programs + "Orvand.lnk"), Target + "orvand.exe||" + Target);
     EXPECT_EQ(Shortcut(programs + "Uninstall.lnk"), Target + "install.exe|-remove|" + Target);
     DWORD type = 0;
@@ -770,6 +787,7 @@ TEST(Wizard, AFirstRunWithTheInstallersShippedShowsTheNoticeAndEndsOnTheRestartB
     ExpectRegistered(scene.Target, false);
 }
 
+// For every user (install.exe -allusers): the same pages, the shortcuts and Run value in the computer's places.
 TEST(Wizard, WithEverythingPresentNoNoticeAndEscOnTheFinishPageStartsTheProduct) {
     TempFolder temp;
     Components all(true);
@@ -777,7 +795,7 @@ TEST(Wizard, WithEverythingPresentNoNoticeAndEscOnTheFinishPageStartsTheProduct)
     std::string runLog = temp.Path() + "product.log";
     SetEnvironmentVariableA("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
     UninstallAtEnd cleanup(target);
-    TSetupRun run(PackSample(temp.Path(), {}, SampleConfiguration({})));
+    TSetupRun run(PackSample(temp.Path(), {}, SampleConfiguration({})), "-allusers");
     SetEnvironmentVariableA("ORVAND_FIXTURE_RUNLOG", nullptr);
     ASSERT_TRUE(WalkToComponents(run, target));
     run.Click("ComponentsNextButton");
@@ -792,6 +810,7 @@ TEST(Wizard, WithEverythingPresentNoNoticeAndEscOnTheFinishPageStartsTheProduct)
     EXPECT_TRUE(run.Checked("RunCheckBox"));
     EXPECT_FALSE(run.Visible("RebootCheckBox"));
     ASSERT_FALSE(run.Checked("RebootCheckBox"));
+    ExpectRegistered(target, true, {}, true);
 
     // Esc presses Finish here: no close question, the product starts.
     run.PressKey(VK_ESCAPE);
@@ -1377,7 +1396,8 @@ std::string LogLine(const std::string& Kind, const std::string& Text) { return "
 
 }  // namespace
 
-TEST(Silent, InstallsIntoTheProposedFolderLikeTheWizardAndRemovesWithoutAWindow) {
+// For every user (-allusers): the common desktop and Start menu, the computer's Run key.
+TEST(Silent, InstallsForAllUsersIntoTheProposedFolderLikeTheWizardAndRemovesWithoutAWindow) {
     Components none(false);
     TScenario scene;
     TDistributor distributor;
@@ -1388,12 +1408,14 @@ TEST(Silent, InstallsIntoTheProposedFolderLikeTheWizardAndRemovesWithoutAWindow)
     WarmUpWinInet();
     // The shell caches where the desktop and Start menu are whenever it is asked: asked now, an earlier
     // scenario's moved folders are not taken for a change of this one.
-    SpecialFolder(CSIDL_DESKTOPDIRECTORY);
-    SpecialFolder(CSIDL_PROGRAMS);
+    for (bool allUsers : {false, true}) {
+        Desktop(allUsers);
+        Programs(allUsers);
+    }
     TPrefixWatch prefix;
     UninstallAtEnd cleanup(target);
     {
-        TSetupRun run(setup, "-silent " + Quoted("-log=", log));
+        TSetupRun run(setup, "-silent -allusers " + Quoted("-log=", log));
         // Every component the components page would tick was installed: a restart is due.
         EXPECT_EQ(WaitSilentExit(run), 3010u);
     }
@@ -1408,8 +1430,8 @@ TEST(Silent, InstallsIntoTheProposedFolderLikeTheWizardAndRemovesWithoutAWindow)
                               "CreateFile " + target + "temp\\setup.xml"},
                              fetched,
                              ExtractedLines(target, true, true),
-                             RegisteredLines(target, true)})));
-    ExpectRegistered(target, true);
+                             RegisteredLines(target, true, true)})));
+    ExpectRegistered(target, true, {}, true);
     // The installers ran in the wizard's order; no character was fetched, nothing else started.
     EXPECT_EQ(ReadFileText(scene.RunLog), "MSagent.exe \r\nspchapi.exe \r\ntv_enua.exe \r\nlhttseng.exe \r\n");
     EXPECT_EQ(distributor.Requests(), (std::vector<std::string>{"/ok/setup.xml", "/ok/MSagent.exe", "/ok/spchapi.exe",
@@ -1421,6 +1443,7 @@ TEST(Silent, InstallsIntoTheProposedFolderLikeTheWizardAndRemovesWithoutAWindow)
                                         "Information: During the installation process the program may ask "
                                         "to reboot.  Please, DO NOT REBOOT until you see \"ORVAND SETUP "
                                         "COMPLETED SUCCESSFULLY\"")));
+    EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Installing into " + target + " for all users")));
     EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Character not downloaded: Bramble")));
     EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Exit code 3010")));
 
@@ -1431,16 +1454,18 @@ TEST(Silent, InstallsIntoTheProposedFolderLikeTheWizardAndRemovesWithoutAWindow)
         TSetupRun remove(target + "install.exe", quiet.substr(target.size() + 14));
         EXPECT_EQ(WaitSilentExit(remove), 0u);
     }
-    ExpectRegistered(target, false);
+    ExpectRegistered(target, false, {}, true);
     EXPECT_THAT(ReadFileText(target + "install-setup.log"), HasSubstr(LogLine("DEBUG", "Exit code 0")));
     SetAllComponents(false);
     prefix.ExpectOnlyLeft(target, {"install-setup.log", "install.exe"});
 }
 
+// On the sample released as a vendor signs it, whose uninstaller keeps the vendor's signature.
 TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
     Components all(true);
     TScenario scene;
-    std::string setup = PackSample(scene.Temp.Path(), {}, SampleConfiguration({}));
+    const std::string setup = scene.Temp.Path() + "install.exe";
+    ASSERT_TRUE(CopyFileA(FixturePath("sample\\install-signed.exe").c_str(), setup.c_str(), FALSE));
     const std::string log = scene.Temp.Path() + "silent.log";
     UninstallAtEnd cleanup(scene.Target);
     // Refused before anything is made.
@@ -1459,6 +1484,12 @@ TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
     }
     ExpectRegistered(scene.Target, true);
     ExpectNothingStarted(scene.RunLog);
+    EXPECT_EQ(ReadFileText(scene.Target + "install.exe"), ReadFileText(FixturePath("sample\\signing\\install.exe")));
+    const std::string verified =
+        RunUnixShell(ORVAND_OSSLSIGNCODE " verify -CAfile '" + UnixPath(FixturePath("sample\\signing\\ca.pem")) +
+                     "' -in '" + UnixPath(scene.Target + "install.exe") + "'");
+    EXPECT_THAT(verified, HasSubstr("Signature verification: ok"));
+    EXPECT_THAT(verified, HasSubstr("Subject: /CN=Orvand Test Vendor"));
     // A product that will not close: the removal gives up after the usual wait, removing nothing.
     struct Product {
         PROCESS_INFORMATION Process = StartProgram(Fixture("orvand.exe"), "-ignore-close -lifetime=60000");

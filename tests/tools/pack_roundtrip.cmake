@@ -1,6 +1,6 @@
 # The packer end to end: pack, verify, list, extract byte for byte, repack the
 # same bytes with any number of jobs, the same with --best (when built with zopfli), and refuse bad input with a message and a
-# non-zero exit.
+# non-zero exit: a bare program that holds a package, a manifest for no setup program.
 # cmake -DPACK=orvand-pack -DWORK=folder -DBEST=ON|OFF -P pack_roundtrip.cmake
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/src/data ${WORK}/src/temp)
@@ -157,6 +157,24 @@ foreach(i RANGE 1 63)
   string(APPEND many ".\\ f${i}.txt ${WORK}/src/data/orvand.dic\n")
 endforeach()
 refuse("at most 64 files" "${many}")
+
+# A setup program is no bare program: its uninstaller would carry the whole package.
+run(1 -o ${WORK}/bad.exe ${WORK}/setup.exe ${WORK}/src/sample.manifest)
+expect_in("${err}" "holds a package already")
+# A manifest needs a web address, a whole setup program and a version resource; refused, it writes nothing.
+run(2 --manifest ${WORK}/winget ${WORK}/setup.exe)
+expect_in("${err}" "needs --url")
+run(1 --manifest ${WORK}/winget --url "ftp://orvand.example/setup.exe" ${WORK}/setup.exe)
+expect_in("${err}" "must begin with http:// or https://")
+run(1 --manifest ${WORK}/winget --url "https://orvand.example/a setup.exe" ${WORK}/setup.exe)
+expect_in("${err}" "hold no blanks")
+run(1 --manifest ${WORK}/winget --url https://orvand.example/setup.exe ${WORK}/src/big.txt)
+expect_in("${err}" "digest does not match")
+run(1 --manifest ${WORK}/winget --url https://orvand.example/setup.exe ${WORK}/setup.exe)
+expect_in("${err}" "no version resource")
+if(EXISTS ${WORK}/winget)
+  message(FATAL_ERROR "a refused manifest left ${WORK}/winget")
+endif()
 
 run(0 --help)
 expect_in("${out}" "Usage: orvand-pack")
