@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include "support/PathUtils.h"
+#include "support/UniqueResource.h"
+
 bool FileExists(const std::string& Path) {
     DWORD attributes = GetFileAttributesA(Path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -10,6 +13,15 @@ bool FileExists(const std::string& Path) {
 bool FolderExists(const std::string& Path) {
     DWORD attributes = GetFileAttributesA(Path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsLinkAt(const std::string& Path) {
+    // The find data carry the reparse tag, which the attributes alone do not.
+    WIN32_FIND_DATAA data;
+    TFindHandle find(FindFirstFileA(Path.c_str(), &data));
+    if (!find) return false;
+    return RedirectsElsewhere(data.dwFileAttributes,
+                              data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? data.dwReserved0 : 0);
 }
 
 std::string GetProgramFileName() {

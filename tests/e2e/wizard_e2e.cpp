@@ -11,6 +11,7 @@
 
 #include "E2eUtil.h"
 #include "app/SetupLayout.h"
+#include "config/md5.h"
 #include "install_fixture.h"
 #include "snapshot.h"
 #include "support/PathUtils.h"
@@ -610,43 +611,53 @@ TEST(Wizard, DllsPlantedBesideSetupUnderSystemNamesAreNeverLoaded) {
     expectNoneLoaded();
 }
 
+// One byte of the product's data changed; Resealed: the trailing digest made again
+// to match, as by someone who swaps in a package of their own beside the program.
+void Damage(const std::string& Setup, bool Resealed) {
+    std::string bytes = ReadFileText(Setup);
+    bytes[bytes.size() - 4000] ^= 0x20;
+    if (Resealed) {
+        TMD5Context context;
+        MD5Init(context);
+        MD5Update(context, bytes.data(), static_cast<uint32_t>(bytes.size() - 16));
+        TMD5Digest digest = MD5Final(context);
+        bytes.replace(bytes.size() - 16, 16, reinterpret_cast<const char*>(digest.data()), 16);
+    }
+    WriteFileText(Setup, bytes);
+}
+
 TEST(Wizard, ADamagedPackageShowsOnlyItsMessage) {
-    TempFolder temp;
-    std::string setup = CopySample(temp.Path());
-    {
-        // One byte of the product's data changed.
-        HANDLE file = CreateFileA(setup.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        LARGE_INTEGER size;
-        GetFileSizeEx(file, &size);
-        SetFilePointer(file, static_cast<LONG>(size.QuadPart - 4000), nullptr, FILE_BEGIN);
-        char byte = 0;
-        DWORD n = 0;
-        ReadFile(file, &byte, 1, &n, nullptr);
-        byte ^= 0x20;
-        SetFilePointer(file, -1, nullptr, FILE_CURRENT);
-        WriteFile(file, &byte, 1, &n, nullptr);
-        CloseHandle(file);
+    // Resealed, it still is not the package the program was packed with: its pin tells.
+    for (bool resealed : {false, true}) {
+        TempFolder temp;
+        std::string setup = CopySample(temp.Path());
+        Damage(setup, resealed);
+        TSetupRun run(setup);
+        auto box = run.WaitBox();
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->Title, "Error");
+        EXPECT_EQ(box->Text, "The Orvand distributive was damaged");
+        EXPECT_EQ(box->Icon, TBoxIcon::Error) << BoxIconName(box->Icon);
+        EXPECT_EQ(box->Buttons, std::vector<int>{IDOK});
+        EXPECT_EQ(FindProcessWindow(run.ProcessId(), "TSetupForm", true), nullptr);
+        // Held from its first statement: nobody renames, deletes or rewrites the file under setup.
+        EXPECT_FALSE(MoveFileA(setup.c_str(), (setup + ".aside").c_str()));
+        EXPECT_FALSE(DeleteFileA(setup.c_str()));
+        HANDLE writer = CreateFileA(setup.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+        run.Answer(*box, IDOK);
+        // Watched until the end: the wizard must not show on the way out either.
+        bool formShowed = false;
+        DWORD code = STILL_ACTIVE;
+        for (DWORD start = GetTickCount(); code == STILL_ACTIVE && GetTickCount() - start < 20000;) {
+            formShowed = formShowed || FindProcessWindow(run.ProcessId(), "TSetupForm", true);
+            EXPECT_FALSE(run.BoxShowing()) << "a second box";
+            code = run.WaitExit(20);
+        }
+        EXPECT_EQ(code, 0u);
+        EXPECT_FALSE(formShowed) << "the wizard window showed";
     }
-    TSetupRun run(setup);
-    auto box = run.WaitBox();
-    ASSERT_TRUE(box);
-    EXPECT_EQ(box->Title, "Error");
-    EXPECT_EQ(box->Text, "The Orvand distributive was damaged");
-    EXPECT_EQ(box->Icon, TBoxIcon::Error) << BoxIconName(box->Icon);
-    EXPECT_EQ(box->Buttons, std::vector<int>{IDOK});
-    EXPECT_EQ(FindProcessWindow(run.ProcessId(), "TSetupForm", true), nullptr);
-    run.Answer(*box, IDOK);
-    // Watched until the end: the wizard must not show on the way out either.
-    bool formShowed = false;
-    DWORD code = STILL_ACTIVE;
-    for (DWORD start = GetTickCount(); code == STILL_ACTIVE && GetTickCount() - start < 20000;) {
-        formShowed = formShowed || FindProcessWindow(run.ProcessId(), "TSetupForm", true);
-        EXPECT_FALSE(run.BoxShowing()) << "a second box";
-        code = run.WaitExit(20);
-    }
-    EXPECT_EQ(code, 0u);
-    EXPECT_FALSE(formShowed) << "the wizard window showed";
 }
 
 // Signed after packing by a vendor's tool (fixtures/): the wizard opens as on the unsigned one.
@@ -667,9 +678,16 @@ TEST(Wizard, ASignedSetupProgramOpensTheWizard) {
 TEST(Wizard, AnEngineFailureEndsSetupWithItsMessageAndAFullStop) {
     TempFolder temp;
     std::string destination = temp.Path() + "dest\\";
-    // A folder where the journal should go: the journal cannot be opened.
+    // An earlier installation whose journal another program holds against writers: it cannot be opened.
     ASSERT_TRUE(CreateDirectoryA(destination.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryA((destination + "install.log").c_str(), nullptr));
+    WriteFileText(destination + "install.log", "CreateFolder " + destination + "\r\n");
+    HANDLE reader = CreateFileA((destination + "install.log").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    struct TClose {
+        HANDLE Handle;
+        ~TClose() { CloseHandle(Handle); }
+    } close{reader};
     TSetupRun run(CopySample(temp.Path()));
     ASSERT_TRUE(WalkToLocation(run));
     run.TypeText("LocationEdit", destination);
@@ -1452,11 +1470,28 @@ TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
             HasSubstr(LogLine("ERROR", "-dir needs a full path such as C:\\Program Files\\Orvand, not \"Orvand\".")));
         EXPECT_FALSE(FolderExists(scene.Target));
     }
-    // Everything present: nothing to run, nothing to restart for; no product start either.
+    // A package swapped in beside the program, its digest made again: refused. Without
+    // -log nothing is written beside the program, in a folder others can change.
     {
-        TSetupRun run(setup, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log));
+        CreateDirectoryA((scene.Temp.Path() + "swapped").c_str(), nullptr);
+        const std::string swapped = CopySample(scene.Temp.Path() + "swapped\\");
+        Damage(swapped, true);
+        TSetupRun run(swapped, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(run, 20000), 1603u);
+        EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("ERROR", "The Orvand distributive was damaged")));
+        TSetupRun unlogged(swapped, "-silent " + Quoted("-dir=", scene.Target));
+        EXPECT_EQ(WaitSilentExit(unlogged, 20000), 1603u);
+        EXPECT_FALSE(FileExists(scene.Temp.Path() + "swapped\\install-setup.log"));
+        EXPECT_FALSE(FolderExists(scene.Target));
+    }
+    // Everything present: nothing to run, nothing to restart for; no product start either.
+    // The log goes into the destination, once that is held and only administrators can change it.
+    {
+        TSetupRun run(setup, "-silent " + Quoted("-dir=", scene.Target));
         EXPECT_EQ(WaitSilentExit(run), 0u);
     }
+    EXPECT_THAT(ReadFileText(scene.Target + "install-setup.log"), HasSubstr(LogLine("DEBUG", "Exit code 0")));
+    EXPECT_FALSE(FileExists(scene.Temp.Path() + "install-setup.log"));
     ExpectRegistered(scene.Target, true);
     ExpectNothingStarted(scene.RunLog);
     // A product that will not close: the removal gives up after the usual wait, removing nothing.
