@@ -1139,8 +1139,8 @@ TEST(Wizard, TheCharactersPageWantsOneAndCancelDuringTheirDownloadEndsSetupAfter
     TDistributor distributor;
     // Only characters that the package does not hold: none is present.
     const std::string slow = distributor.Url("slow");
-    std::string setup =
-        PackSample(scene.Temp.Path(), {}, SetupXmlText({slow}, {{"Pip", "Pip.acs"}, {"Zoe", "Zoe.acs"}}, {}));
+    std::string setup = PackSample(scene.Temp.Path(), {},
+                                   SetupXmlText({slow}, {{"Pip", "Pip.acs"}, {"Zoe", "Zoe.acs"}}, InstallerDigests()));
     UninstallAtEnd cleanup(scene.Target);
     TSetupRun run(setup);
     ASSERT_TRUE(WalkToComponents(run, scene.Target));
@@ -1251,7 +1251,7 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
     ASSERT_EQ(SpecialFolder(CSIDL_PROGRAMS), programs);
 
     const std::string target = "C:\\Программы\\Orvand\\";
-    std::string xml = SetupXmlText({distributor.Url()}, {{"Łucja", "Lucja.acs"}}, {});
+    std::string xml = SetupXmlText({distributor.Url()}, {{"Łucja", "Lucja.acs"}}, InstallerDigests());
     xml.replace(xml.find("ISO-8859-1"), 10, "UTF-8");
     const std::string setup = PackSample(temp.Path(), {}, xml);
     UninstallAtEnd cleanup(target);
@@ -1290,19 +1290,23 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
                 {"CreateFile " + target + "data\\Lucja.acs"}});
     EXPECT_EQ(Joined(std::vector<std::string>(journal.begin() + 1, journal.end())), Joined(expected));
 
-    // A line an older build wrote in the system code page still names its file.
-    const std::wstring legacyFile = Utf16(temp.Path()) + L"Zo\u00EB.txt";
-    CloseHandle(CreateFileW(legacyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    ASSERT_NE(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES);
-    WriteFileText(target + "install.log",
-                  ReadFileText(target + "install.log") + "CreateFile " + temp.Path() + "Zo\xEB.txt\r\n");
-
     cleanup.Now();
     ExpectRegistered(target, false);
     // The running uninstaller's own file stays, as everywhere; nothing else.
     for (const char* left : {"install.log", "orvand.exe", "data\\Lucja.acs", "temp\\setup.xml"})
         EXPECT_FALSE(FileExists(target + left)) << left;
     EXPECT_FALSE(FolderExists(programs + "Orvand\\"));
+
+    // A line an older build wrote in the system code page still names its file, in a
+    // folder that code page can spell: the uninstaller undoes nothing outside its own.
+    const std::string older = temp.Path() + "Zo\u00EB\\";
+    ASSERT_TRUE(CreateDirectoryW(Utf16(older).c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA(EnvPath("ORVAND_BARE_EXE").c_str(), (older + "install.exe").c_str(), FALSE));
+    const std::wstring legacyFile = Utf16(older) + L"Zo\u00EB.txt";
+    CloseHandle(CreateFileW(legacyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_NE(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES);
+    WriteFileText(older + "install.log", "CreateFile " + temp.Path() + "Zo\xEB\\Zo\xEB.txt\r\n");
+    EXPECT_EQ(RunUninstaller(older + "install.exe", "-remove", IDYES), 0u);
     EXPECT_EQ(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES) << "the legacy line was not undone";
 }
 
@@ -1312,7 +1316,7 @@ TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
     TDistributor distributor;
     // A character to offer; the box that asks for one is shown too.
     const std::string setup =
-        PackSample(scene.Temp.Path(), {}, SetupXmlText({distributor.Url()}, {{"Pip", "Pip.acs"}}, {}));
+        PackSample(scene.Temp.Path(), {}, SetupXmlText({distributor.Url()}, {{"Pip", "Pip.acs"}}, InstallerDigests()));
     for (DWORD dpi : {120u, 144u}) {
         SCOPED_TRACE(std::to_string(dpi) + " DPI");
         // The prefix's display setting; each program reads it when it starts.
@@ -1323,7 +1327,10 @@ TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
                   0);
         RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
         RegCloseKey(key);
-        UninstallAtEnd cleanup(scene.Target);
+        // A folder of its own each time: the one removed before stays with its uninstaller, and
+        // Wine reads it as changeable by anyone, which Windows would not.
+        const std::string target = scene.Temp.Path() + "Orvand " + std::to_string(dpi) + "\\";
+        UninstallAtEnd cleanup(target);
         TSetupRun run(setup);
         auto expectClean = [&](const char* Page) {
             ASSERT_TRUE(run.WaitPage(Page, 60000)) << Page;
@@ -1339,7 +1346,7 @@ TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
         run.Click("AgreeCheckBox");
         run.Click("LicenseNextButton");
         expectClean("LocationPanel");
-        run.TypeText("LocationEdit", scene.Target);
+        run.TypeText("LocationEdit", target);
         run.Click("LocationNextButton");
         expectClean("ComponentsPanel");
         run.Click("ComponentsNextButton");
