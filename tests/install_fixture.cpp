@@ -111,6 +111,8 @@ bool Covers(const TJournalLine& Line, const std::string& Item) {
     for (const char* classes : {"HKCR\\", "HKLM\\Software\\Classes\\", "HKCU\\Software\\Classes\\"}) {
         if (!StartsWith(Item, classes)) continue;
         std::string rest = Item.substr(std::strlen(classes));
+        // The shipped program registers it in the 32-bit view.
+        if (StartsWith(rest, "Wow6432Node\\")) rest = rest.substr(12);
         if (StartsWith(rest, BridgeClassKey) || StartsWith(rest, "Orvand.Bridge")) return true;
     }
     return false;

@@ -28,6 +28,7 @@ run(0 ${OSSLSIGNCODE} verify -CAfile ${CA} -in ${SIGNED})
 expect_in("${out}" "Signature verification: ok")
 run(0 ${PACK} --verify ${SIGNED})
 expect_in("${out}" "digest and 9 entries OK")
+expect_in("${out}" "the package is the one its setup program is pinned to")
 
 run(0 ${PACK} --extract ${UNSIGNED} ${WORK}/unsigned)
 run(0 ${PACK} --extract ${SIGNED} ${WORK}/signed)
@@ -43,12 +44,17 @@ foreach(name IN LISTS files)
     message(FATAL_ERROR "${name} from the signed setup program differs from the unsigned one's")
   endif()
 endforeach()
-# The uninstaller copy is the program as packed, not the signed file's head.
+# The uninstaller copy is the program as packed, its package pin zeroed again: not
+# the signed file's head.
 file(SIZE ${WORK}/signed/install.exe exe_size)
 file(READ ${WORK}/signed/install.exe copy HEX)
 file(READ ${UNSIGNED} packed LIMIT ${exe_size} HEX)
 file(READ ${SIGNED} signed_head LIMIT ${exe_size} HEX)
-if(NOT copy STREQUAL packed OR copy STREQUAL signed_head)
+string(FIND "${packed}" "9a4f7276616e642070696e00c35e17e2" at)
+math(EXPR pin "${at} + 32")
+string(SUBSTRING "${packed}" ${pin} 32 filled)
+string(REPLACE "${filled}" "00000000000000000000000000000000" packed "${packed}")
+if(at LESS 0 OR NOT copy STREQUAL packed OR copy STREQUAL signed_head)
   message(FATAL_ERROR "the extracted install.exe is not the program as packed")
 endif()
 
