@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "support/PathUtils.h"
+#include "Components/PackagePin.h"
 #include "config/md5.h"
 
 namespace {
@@ -132,12 +133,21 @@ bool EndsInCertificateTable(const TSignatureFields& Fields, int64_t FileLength) 
            Fields.TableEntryAt + 8 <= Fields.TableStart;
 }
 
+void ClearRange(int64_t At, int64_t Size, int64_t Position, uint8_t* Bytes, size_t Count) {
+    if (At < 0) return;
+    int64_t from = std::max(At, Position), to = std::min(At + Size, Position + static_cast<int64_t>(Count));
+    if (from < to) std::memset(Bytes + (from - Position), 0, static_cast<size_t>(to - from));
+}
+
 void ClearSignatureFields(const TSignatureFields& Fields, int64_t Position, uint8_t* Bytes, size_t Count) {
-    for (auto [at, size] : {std::pair<int64_t, int64_t>{Fields.CheckSumAt, 4}, {Fields.TableEntryAt, 8}}) {
-        if (at < 0) continue;
-        int64_t from = std::max(at, Position), to = std::min(at + size, Position + static_cast<int64_t>(Count));
-        if (from < to) std::memset(Bytes + (from - Position), 0, static_cast<size_t>(to - from));
-    }
+    ClearRange(Fields.CheckSumAt, 4, Position, Bytes, Count);
+    ClearRange(Fields.TableEntryAt, 8, Position, Bytes, Count);
+}
+
+bool TPackagePin::Filled() const {
+    for (uint8_t b : Digest)
+        if (b) return true;
+    return false;
 }
 
 bool IsSignedUninstaller(const TFileData& Entry) {
@@ -233,38 +243,99 @@ TFileDataDynArray ReadDirectory(TStream& Package) {
     return entries;
 }
 
-bool VerifyPackageDigest(TStream& Package) {
+bool VerifyPackageDigest(TStream& Package, const TPackagePin& Pin) {
     const TSignatureFields fields = ReadSignatureFields(Package);
     const int64_t length = Package.Size();
     const bool isSigned = EndsInCertificateTable(fields, length);
     const int64_t end = isSigned ? fields.TableStart : length;
     if (end < 16) return false;
+    const bool pinned = Pin.Filled();
+    if (pinned && (Pin.At < 0 || Pin.At + PackagePinSize > end - 16)) return false;
     TMD5Digest stored;
     Package.SetPosition(end - 16);
     Package.ReadBuffer(stored.data(), stored.size());
-    if (!isSigned) return SameDigest(stored, DigestStream(Package, 0, end - 16));
-    // The packer digested the two fields as it wrote them: zeros.
-    TMD5Context context;
-    MD5Init(context);
+    if (!isSigned && !pinned) return SameDigest(stored, DigestStream(Package, 0, end - 16));
+    // One pass for both: the packer digested the signature fields as it wrote them, zeros,
+    // and made the pin from the file with the pin's own bytes as zeros too.
+    TMD5Context whole, pin;
+    MD5Init(whole);
+    MD5Init(pin);
+    bool pinInFile = true;
     std::vector<uint8_t> buffer(PackageBlockSize);
     Package.SetPosition(0);
     for (int64_t at = 0; at < end - 16;) {
         size_t count = static_cast<size_t>(std::min<int64_t>(end - 16 - at, PackageBlockSize));
         Package.ReadBuffer(buffer.data(), count);
-        ClearSignatureFields(fields, at, buffer.data(), count);
+        if (isSigned) ClearSignatureFields(fields, at, buffer.data(), count);
+        MD5Update(whole, buffer.data(), static_cast<uint32_t>(count));
+        if (pinned) {
+            for (int64_t i = std::max(Pin.At, at); i < std::min(Pin.At + PackagePinSize, at + int64_t(count)); ++i)
+                pinInFile = pinInFile && buffer[size_t(i - at)] == Pin.Digest[size_t(i - Pin.At)];
+            ClearSignatureFields(fields, at, buffer.data(), count);
+            ClearRange(Pin.At, PackagePinSize, at, buffer.data(), count);
+            MD5Update(pin, buffer.data(), static_cast<uint32_t>(count));
+        }
+        at += static_cast<int64_t>(count);
+    }
+    return SameDigest(stored, MD5Final(whole)) && (!pinned || (pinInFile && SameDigest(Pin.Digest, MD5Final(pin))));
+}
+
+TMD5Digest DigestPackage(TStream& Package, int64_t End, const TSignatureFields& Fields, int64_t PinAt) {
+    TMD5Context context;
+    MD5Init(context);
+    std::vector<uint8_t> buffer(PackageBlockSize);
+    Package.SetPosition(0);
+    for (int64_t at = 0; at < End - 16;) {
+        size_t count = static_cast<size_t>(std::min<int64_t>(End - 16 - at, PackageBlockSize));
+        Package.ReadBuffer(buffer.data(), count);
+        ClearSignatureFields(Fields, at, buffer.data(), count);
+        ClearRange(PinAt, PackagePinSize, at, buffer.data(), count);
         MD5Update(context, buffer.data(), static_cast<uint32_t>(count));
         at += static_cast<int64_t>(count);
     }
-    return SameDigest(stored, MD5Final(context));
+    return MD5Final(context);
+}
+
+int64_t FindPackagePin(TStream& Program, int64_t Length) {
+    uint8_t marker[sizeof(PackagePin.Marker)];
+    for (size_t i = 0; i < sizeof(marker); ++i) marker[i] = PackagePin.Marker[i];
+    // Blocks that overlap by the marker's length less one, so that none is missed at a seam.
+    const size_t overlap = sizeof(marker) - 1;
+    std::vector<uint8_t> buffer(PackageBlockSize + overlap);
+    int64_t found = -1, at = 0;
+    size_t kept = 0;
+    Program.SetPosition(0);
+    while (at < Length) {
+        size_t want = static_cast<size_t>(std::min<int64_t>(Length - at, PackageBlockSize));
+        size_t got = Program.Read(buffer.data() + kept, want);
+        if (got == 0) break;
+        const size_t size = kept + got;
+        const int64_t start = at - static_cast<int64_t>(kept);
+        for (auto it = buffer.begin(); size >= sizeof(marker);) {
+            it = std::search(it, buffer.begin() + static_cast<ptrdiff_t>(size), marker, marker + sizeof(marker));
+            if (it == buffer.begin() + static_cast<ptrdiff_t>(size)) break;
+            if (found >= 0) Damaged("its setup program holds the package pin's marker twice.");
+            found = start + (it - buffer.begin()) + static_cast<int64_t>(sizeof(marker));
+            ++it;
+        }
+        kept = std::min(overlap, size);
+        std::memmove(buffer.data(), buffer.data() + size - kept, kept);
+        at += static_cast<int64_t>(got);
+    }
+    // The pin's bytes must lie inside the program too.
+    if (found >= 0 && found + PackagePinSize > Length) Damaged("its setup program ends inside its package pin.");
+    return found;
 }
 
 void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStream& Dest) {
     ValidateEntry(Entry, DataEnd);
     const std::string name = EntryName(Entry);
     const int64_t offset = Entry.Offset, size = Entry.Size;
-    // The setup program: a signature of the whole file is no signature of the copy.
+    // The setup program: a signature of the whole file is no signature of the copy,
+    // and its pin ties the whole file to it, not the copy.
     const bool program = !IsCompressed(Entry) && offset == 0;
     const TSignatureFields fields = program ? ReadSignatureFields(Package) : TSignatureFields{};
+    const int64_t pinAt = program ? FindPackagePin(Package, size) : -1;
     Package.SetPosition(offset);
     std::vector<uint8_t> buffer(PackageBlockSize);
     int64_t remaining = size;
@@ -276,6 +347,7 @@ void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStr
                 Damaged(Format("the stored data of \"%s\" ends after %lld of %lld bytes.", name.c_str(),
                                static_cast<long long>(size - remaining), static_cast<long long>(size)));
             if (program) ClearSignatureFields(fields, offset + size - remaining, buffer.data(), got);
+            ClearRange(pinAt, PackagePinSize, offset + size - remaining, buffer.data(), got);
             Dest.WriteBuffer(buffer.data(), got);
             remaining -= static_cast<int64_t>(got);
         }

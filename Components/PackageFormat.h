@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Components/SetupStructs.h"
+#include "config/md5.h"
 #include "support/Streams.h"
 
 inline constexpr int64_t PackageTrailerSize = 20;  // count and digest
@@ -54,6 +55,22 @@ TSignatureFields ReadSignatureFields(TStream& File);
 bool EndsInCertificateTable(const TSignatureFields& Fields, int64_t FileLength);
 // Zeroes the bytes of the two fields among Count bytes that hold the file from Position on.
 void ClearSignatureFields(const TSignatureFields& Fields, int64_t Position, uint8_t* Bytes, size_t Count);
+// Zeroes the bytes of the file's range [At, At + Size) among Count bytes that hold it from Position on.
+void ClearRange(int64_t At, int64_t Size, int64_t Position, uint8_t* Bytes, size_t Count);
+
+// A setup program's package pin (see PackagePin.h): where its 16 bytes lie in
+// the program's file (-1: nowhere) and what they hold.
+struct TPackagePin {
+    int64_t At = -1;
+    TMD5Digest Digest{};
+    // The packer filled it: not all zeros.
+    bool Filled() const;
+};
+inline constexpr int64_t PackagePinSize = 16;
+// Where the pin's 16 bytes lie among the first Length bytes of Program, right
+// after its marker; -1 for a program without one. A marker found twice, or a pin
+// past Length, raises EInstallException.
+int64_t FindPackagePin(TStream& Program, int64_t Length);
 
 // The uninstaller as its vendor signed it: a bare program signed before packing is
 // stored whole in an entry of its own, plain, right behind the program part (which
@@ -79,11 +96,18 @@ TFileDataDynArray ReadDirectory(TStream& Package);
 
 // True when the package's last 16 bytes are the MD5 digest of everything in front
 // of them. In a signed file that digest counts the two signature fields as zeros.
-bool VerifyPackageDigest(TStream& Package);
+// With a filled Pin (the running program's), the file must also hold the pin at
+// Pin.At, and the digest of everything in front of the last 16 bytes, counting
+// the pin and the signature fields as zeros, must be the pin: the package is the
+// one packed with that program. An unfilled Pin asks for nothing more.
+bool VerifyPackageDigest(TStream& Package, const TPackagePin& Pin = {});
+// The MD5 digest of the file's bytes in front of End - 16, counting the two
+// signature fields and, unless PinAt is -1, the 16 bytes at PinAt as zeros.
+TMD5Digest DigestPackage(TStream& Package, int64_t End, const TSignatureFields& Fields, int64_t PinAt);
 
 // Writes the entry's Size bytes to Dest: copied, or inflated from one zlib
 // stream, through one 64 KiB buffer. Stored bytes are never read at or past
 // DataEnd. The setup program (plain, at offset 0) comes out with its signature
-// fields zeroed: an unsigned program. Data that ends early or does not inflate raises EInstallException;
-// what was written to Dest stays there.
+// fields and its pin zeroed: an unsigned, bare program. Data that ends early or does not inflate raises
+// EInstallException; what was written to Dest stays there.
 void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStream& Dest);

@@ -10,6 +10,9 @@
 #include <mutex>
 #include <thread>
 
+#include "Components/PackagePin.h"
+#include "Components/SetupPaths.h"
+#include "config/XmlSafety.h"
 #include "support/PathUtils.h"
 
 namespace {
@@ -75,10 +78,10 @@ int64_t DeflateStream(TStream& Source, TStream& Dest, const std::function<void()
 
 namespace {
 
-// Clear: fields to write as zeros, at positions counted from Source's first byte copied.
+// Clear and PinAt: fields to write as zeros, at positions counted from Source's first byte copied.
 // Limit: the most bytes to copy, when not negative.
 int64_t CopyStream(TStream& Source, TStream& Dest, std::vector<uint8_t>& Buffer, const TSignatureFields& Clear = {},
-                   int64_t Limit = -1) {
+                   int64_t PinAt = -1, int64_t Limit = -1) {
     Buffer.resize(PackageBlockSize);
     int64_t size = 0;
     auto want = [&] {
@@ -86,6 +89,7 @@ int64_t CopyStream(TStream& Source, TStream& Dest, std::vector<uint8_t>& Buffer,
     };
     while (size_t got = Source.Read(Buffer.data(), want())) {
         ClearSignatureFields(Clear, size, Buffer.data(), got);
+        ClearRange(PinAt, PackagePinSize, size, Buffer.data(), got);
         Dest.WriteBuffer(Buffer.data(), got);
         size += static_cast<int64_t>(got);
     }
@@ -224,6 +228,29 @@ private:
 
 }  // namespace
 
+void CheckInstallerDigests(const std::string& SetupXml, const std::vector<std::string>& Carried) {
+    const std::vector<std::pair<std::string, std::string>> listed = ListedDigests(SetupXml);
+    for (const char* installer : PrerequisiteInstallers) {
+        if (std::any_of(Carried.begin(), Carried.end(),
+                        [&](const std::string& n) { return SameTextAscii(n, installer); }))
+            continue;
+        bool vouched = false;
+        for (const auto& [name, md5] : listed) {
+            if (!SameTextAscii(name, installer)) continue;
+            try {
+                ParseDigest(md5);
+                vouched = true;
+            } catch (const std::exception&) {
+            }
+        }
+        if (!vouched)
+            throw EPackageError(
+                Format("setup.xml lists no valid MD5 digest for \"%s\", and the package does not carry "
+                       "it: setup would not run it.",
+                       installer));
+    }
+}
+
 void CheckPackName(const std::string& Name) {
     if (Name.size() > PackageMaxTextLength)
         throw EPackageError(Format("The name \"%s\" has %lu characters; a package entry holds at most 63.",
@@ -273,11 +300,14 @@ void TPackageWriter::AddExecutable(TStream& Executable) {
     if (VerifyPackageDigest(Executable))
         throw EPackageError("The setup program holds a package already; give the bare install.exe.");
     TFileData& entry = NewEntry(".\\", "install.exe", false);
-    // Signed later as a whole, the setup program must not carry a signature of its own.
+    // Signed later as a whole, the setup program must not carry a signature of its own,
+    // nor a pin made for another package.
     TSignatureFields fields = ReadSignatureFields(Executable);
     const bool vendorSigned = EndsInCertificateTable(fields, Executable.Size());
+    const int64_t programSize = vendorSigned ? fields.TableStart : Executable.Size();
+    FPinAt = FindPackagePin(Executable, programSize);
     Executable.SetPosition(0);
-    int64_t size = CopyStream(Executable, FOut, FBuffer, fields, vendorSigned ? fields.TableStart : -1);
+    int64_t size = CopyStream(Executable, FOut, FBuffer, fields, FPinAt, programSize);
     if (size > INT32_MAX) throw EPackageError("The setup program is larger than 2 GiB.");
     entry.Size = static_cast<int32_t>(size);
     // Signed by its vendor before packing: kept whole, signature and all, for the uninstaller.
@@ -363,6 +393,30 @@ void TPackageWriter::Finish() {
     uint8_t countBytes[4] = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),
                              static_cast<uint8_t>(count >> 16), static_cast<uint8_t>(count >> 24)};
     FOut.WriteBuffer(countBytes, sizeof(countBytes));
+    // What was written counts the pin as zeros: its digest is the pin.
     TMD5Digest digest = FOut.Digest();
     FOut.Target().WriteBuffer(digest.data(), digest.size());
+    if (FPinAt >= 0) FillPackagePin(FOut.Target(), FPinAt, digest);
+}
+
+void FillPackagePin(TStream& Package, int64_t PinAt, const TMD5Digest& Pin) {
+    Package.SetPosition(PinAt);
+    Package.WriteBuffer(Pin.data(), Pin.size());
+    const int64_t end = Package.Size();
+    TMD5Digest digest = DigestPackage(Package, end, TSignatureFields{}, -1);
+    Package.SetPosition(end - 16);
+    Package.WriteBuffer(digest.data(), digest.size());
+}
+
+bool PinPackage(TStream& Package) {
+    const TSignatureFields fields = ReadSignatureFields(Package);
+    const int64_t end = Package.Size();
+    if (EndsInCertificateTable(fields, end))
+        throw EPackageError("The setup program is signed already; pin its package before signing it.");
+    const TFileDataDynArray directory = ReadDirectory(Package);
+    if (directory.empty() || directory[0].Offset != 0 || IsCompressed(directory[0])) return false;
+    const int64_t pinAt = FindPackagePin(Package, directory[0].Size);
+    if (pinAt < 0) return false;
+    FillPackagePin(Package, pinAt, DigestPackage(Package, end, fields, pinAt));
+    return true;
 }

@@ -69,9 +69,9 @@ public:
     // takes any zlib stream.
     explicit TPackageWriter(TStream& Out, TDeflater Deflater = {});
     // Entry 0: "install.exe" in ".\", plain, offset 0, size S, its signature
-    // fields written as zeros. Executable must be seekable and at its start. A
-    // program its vendor signed goes in without its certificate table, and whole
-    // as the signed uninstaller, entry 1. A program that holds a package is refused.
+    // fields and its package pin written as zeros. Executable must be seekable and at
+    // its start. A program its vendor signed goes in without its certificate table, and
+    // whole as the signed uninstaller, entry 1. A program that holds a package is refused.
     void AddExecutable(TStream& Executable);
     // Stored as one zlib stream made by the deflater, or as it is when Compress is false.
     void AddFile(const std::string& Folder, const std::string& Name, TStream& Source, bool Compress);
@@ -81,8 +81,9 @@ public:
     // are written. Every file is opened and its name checked before anything is
     // compressed. Raises EPackageFileError for the first file, in list order, that fails.
     void AddFiles(const std::vector<TPackFile>& Files, unsigned Jobs, const TScratchFactory& Scratch = {});
-    // Zeros up to a multiple of 8 of the whole file, directory, count and digest.
-    // A package without ".\temp\setup.xml" is refused.
+    // Zeros up to a multiple of 8 of the whole file, directory, count and digest;
+    // then the setup program's package pin is filled (FillPackagePin), for which
+    // Out must be readable. A package without ".\temp\setup.xml" is refused.
     void Finish();
     const TFileDataDynArray& Directory() const { return FDirectory; }
 
@@ -96,9 +97,26 @@ private:
     // Out as the writer sees it, so that Finish need not read the package back.
     TDigestingStream FOut;
     TDeflater FDeflater;
+    int64_t FPinAt = -1;
     TFileDataDynArray FDirectory;
     std::vector<uint8_t> FBuffer;
 };
+
+// Writes Pin into the finished, unsigned package at PinAt and the package's
+// trailing digest anew, which counts it.
+void FillPackagePin(TStream& Package, int64_t PinAt, const TMD5Digest& Pin);
+// Pins a finished, unsigned package to its setup program (entry 0): the one
+// place that fills a pin. TPackageWriter::Finish does it for what it writes;
+// a package finished another way is pinned here before it is signed. False,
+// with nothing changed, when the program has no pin. Raises EPackageError for a
+// signed package: a signature made before would no longer hold.
+bool PinPackage(TStream& Package);
+
+// Setup runs a prerequisite installer only on a digest the package vouches for:
+// raises EPackageError naming the first installer that Carried (the names the
+// package holds) lacks and SetupXml (the packaged setup.xml) lists no valid
+// MD5 digest for.
+void CheckInstallerDigests(const std::string& SetupXml, const std::vector<std::string>& Carried);
 
 // The packer's stricter rules for what it writes.
 // Folders ".\" or ".\x\" only; names of 1 to 63 characters.

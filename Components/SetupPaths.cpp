@@ -10,3 +10,9 @@ std::string ExtractParentFolder(const std::string& Path) {
 }
 
 bool IsBareFileName(const std::string& Name) { return IsSafeEntryName(Name) && Name.find("..") == std::string::npos; }
+
+bool IsPrerequisiteInstaller(const std::string& Name) {
+    for (const char* installer : PrerequisiteInstallers)
+        if (SameTextAscii(Name, installer)) return true;
+    return false;
+}

@@ -10,3 +10,8 @@ std::string ExtractParentFolder(const std::string& Path);
 // no "\", "/", ":" or "..", no wildcard or control character, no device name.
 // Names that come from the network are checked with it before anything is written.
 bool IsBareFileName(const std::string& Name);
+
+// The prerequisite installers setup runs, as administrator, in the order it runs them.
+inline constexpr const char* PrerequisiteInstallers[] = {"MSagent.exe", "spchapi.exe", "tv_enua.exe", "lhttseng.exe"};
+// Name is one of them (ASCII case ignored): it runs only on a digest the package vouches for.
+bool IsPrerequisiteInstaller(const std::string& Name);

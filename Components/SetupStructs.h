@@ -11,6 +11,11 @@ class EInstallException : public Exception {
     using Exception::Exception;
 };
 
+// A destination setup will not install into, with the reason for the user.
+class ETargetRefused : public EInstallException {
+    using EInstallException::EInstallException;
+};
+
 // Failures of the uninstaller engine.
 class EUninstallException : public Exception {
     using Exception::Exception;

@@ -4,17 +4,20 @@
 #include <sddl.h>
 
 #include "Components/JournalFormat.h"
+#include "Components/TargetGuard.h"
+#include "Components/TargetLinks.h"
 #include "app/Utils.h"
 #include "support/FileSystem.h"
 #include "support/PathUtils.h"
 #include "support/UniqueResource.h"
 
-TInstaller::TInstaller() : TInstaller(GetProgramFileName()) {}
+TInstaller::TInstaller() : TInstaller(OpenRunningProgram(), RunningProgramPin()) {}
 
-TInstaller::TInstaller(const std::string& PackageFile) {
-    FPackage =
-        std::make_unique<TWinFileStream>(PackageFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-}
+TInstaller::TInstaller(const std::string& PackageFile)
+    : FPackage(std::make_unique<TWinFileStream>(PackageFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)) {}
+
+TInstaller::TInstaller(std::unique_ptr<TStream> Package, const TPackagePin& Pin)
+    : FPackage(std::move(Package)), FPin(Pin) {}
 
 TInstallerUI& TInstaller::UI() {
     // The program gives the engine its interface; without one there is nobody to ask.
@@ -30,6 +33,7 @@ TInstaller::~TInstaller() {
 void TInstaller::OpenJournal(const std::string& TargetFolder) {
     FTargetFolder = TargetFolder;
     std::string path = NormalizeFolderPath(TargetFolder) + "install.log";
+    RefuseLinksBelowTarget(NormalizeFolderPath(TargetFolder), path);
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         TFileHandle created(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -77,12 +81,8 @@ void TInstaller::AppendJournal(const std::string& Line) {
 
 namespace {
 
-// Setup's own folder: elevated installers run from below it, so only SYSTEM and
-// the administrators may change it; users read and execute. Passed on to all
-// below it, nothing taken over from the parent.
-const char* const TargetFolderAcl = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-
-// Made with its ACL in one step, so that nobody gets in before it is set.
+// Setup's own folder (TargetFolderAcl): elevated installers run from below it. Made with its ACL in one step, so that
+// nobody gets in before it is set.
 bool CreateFolderWithOwnAcl(const std::string& Path) {
     TLocalMemory<void> descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(TargetFolderAcl, SDDL_REVISION_1, descriptor.Out(),
@@ -97,6 +97,10 @@ bool CreateFolderWithOwnAcl(const std::string& Path) {
 bool TInstaller::ForceFolder(const std::string& Path) {
     // Until the journal names a target, the folder asked for is the target.
     bool target = FTargetFolder.empty() || SameTextAscii(NormalizeFolderPath(Path), NormalizeFolderPath(FTargetFolder));
+    // A link on the way would take the folders made below it anywhere: the
+    // target's path has none, and none lies below it.
+    const std::string base = target ? PathRoot(Path) : NormalizeFolderPath(FTargetFolder);
+    if (!base.empty() && !LinkBelow(base, Path).empty()) return false;
     return ForceFolderLevel(Path, false, target);
 }
 
@@ -124,3 +128,48 @@ bool TInstaller::ForceFolderLevel(const std::string& Path, bool Nested, bool Own
 }
 
 std::string TInstaller::GetTempFolder() const { return FTargetFolder + "temp\\"; }
+
+bool TInstaller::JournalSaysSetupMadeIt(const std::string& Folder) {
+    const std::string journal = NormalizeFolderPath(Folder) + "install.log";
+    if (!LinkBelow(NormalizeFolderPath(Folder), journal).empty() || !FileExists(journal)) return false;
+    try {
+        TWinFileStream file(journal, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        std::string text(static_cast<size_t>(file.Size()), '\0');
+        file.ReadBuffer(text.data(), text.size());
+        std::vector<std::string> lines = SplitJournalLines(text);
+        for (std::string& line : lines) line = JournalLineToAnsi(line);
+        return MayEmptyInstallFolder(lines, Folder, AnsiCharSet());
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void TInstaller::HoldTarget(const std::string& Folder, bool MadeNow) {
+    FTargetHold.Reset();
+    TFileHandle held = HoldFolder(Folder);
+    // One that setup has just made has its ACL from the moment it was made.
+    if (!MadeNow) {
+        const std::string why = WhyOthersCanChange(held.Get());
+        if (!why.empty() && !JournalSaysSetupMadeIt(Folder))
+            throw ETargetRefused(
+                Format("Setup does not install into \"%s\": the folder exists already and %s, so "
+                       "not only administrators can change what setup runs from it. Choose a new "
+                       "folder, or one that only administrators can change.",
+                       Folder.c_str(), why.c_str()));
+        if (!why.empty() && !ProtectFolder(Folder))
+            throw ETargetRefused(
+                Format("Setup does not install into \"%s\": %s, and setup could not make it a "
+                       "folder that only administrators can change.",
+                       Folder.c_str(), why.c_str()));
+    }
+    FTargetHold = std::move(held);
+}
+
+void TInstaller::GuardTempFolder() {
+    const std::string temp = GetTempFolder();
+    RefuseLinksBelowTarget(NormalizeFolderPath(FTargetFolder), temp);
+    TFileHandle held = HoldFolder(temp);
+    if (!WhyOthersCanChange(held.Get()).empty() && !ProtectFolder(temp))
+        throw EInstallException(
+            Format("Setup could not make \"%s\" a folder that only administrators can change.", temp.c_str()));
+}

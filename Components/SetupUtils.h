@@ -9,10 +9,12 @@
 #include <string>
 #include <utility>
 
+#include "Components/PackageFormat.h"
 #include "Components/SetupPaths.h"
 #include "Components/SetupStructs.h"
 #include "config/setup_xml.h"
 #include "support/FileStreams.h"
+#include "support/UniqueResource.h"
 
 // What the engines need from the user interface. The program gives its own
 // (message boxes and the application's event loop, from app/); tests give theirs.
@@ -43,12 +45,24 @@ struct TUninstallDetails {
     std::string URLInfoAbout;
 };
 
+// The running program's own file, opened for reading and shared with readers
+// only: while it is open nobody can write, rename or delete it. Null when it
+// cannot be opened so. The program opens it first thing and hands it to the engine.
+std::unique_ptr<TStream> OpenRunningProgram();
+// The package pin of the running program, as its mapped image holds it, and where
+// its bytes lie in the program's file.
+TPackagePin RunningProgramPin();
+
 class TInstaller {
 public:
-    // Opens the running program's own executable as the package.
+    // The running program's own file as the package, checked against its pin.
     TInstaller();
-    // Opens another file as the package (the packer's checks and the tests use it).
+    // Another file as the package, shared with readers only, with no pin (the
+    // packer's checks and the tests use it).
     explicit TInstaller(const std::string& PackageFile);
+    // Package as the package (null: none could be opened, so it does not
+    // verify), checked against Pin when that is filled.
+    TInstaller(std::unique_ptr<TStream> Package, const TPackagePin& Pin);
     virtual ~TInstaller();
     TInstaller(const TInstaller&) = delete;
     TInstaller& operator=(const TInstaller&) = delete;
@@ -61,8 +75,19 @@ public:
     // Folders. ForceFolder answers False instead of raising. The topmost folder
     // it makes for the target (before the journal names one, or the target
     // itself) gets setup's own protected ACL; folders below inherit it.
+    // Nothing is made through a link: below the target, or anywhere on the
+    // target's own path (False then).
     bool ForceFolder(const std::string& Path);
     std::string GetTempFolder() const;
+    // Holds the target folder for the rest of the run, so that it cannot be
+    // renamed away, and raises ETargetRefused when it is a link, a link lies on
+    // its way, or it existed before (MadeNow false) and others than the
+    // administrators can change it. Such a folder whose own journal says setup
+    // made it is given setup's ACL again instead: an earlier installation.
+    void HoldTarget(const std::string& Folder, bool MadeNow);
+    // temp\, where the installers run from, is setup's own: one that others can
+    // change is given setup's ACL before anything is written into it.
+    void GuardTempFolder();
 
     // Distribution package.
     bool VerifyPackage();
@@ -91,13 +116,14 @@ public:
     // Processes and prerequisite components.
     // Opens an installer denying writes and deletes and checks it through that
     // handle: against the package's copy where the package ships it, else
-    // against the digest listed for its name. It stays held until RunAndWait
-    // has started it. A file that cannot be held or differs ends the program
-    // after the error box.
+    // against the digest the packaged configuration lists for its name; without
+    // one it does not run. It stays held until RunAndWait has started it. A file
+    // that cannot be held or differs ends the program after the "CRC Error." box.
     void HoldInstaller(const std::string& ProgramPath);
     // Starts the program in its own folder and waits for its end. The program
     // file is held against writes and deletes until CreateProcess has returned:
-    // through HoldInstaller's handle, else through one opened here.
+    // through HoldInstaller's handle, else through one opened here. Its TEMP and
+    // TMP are the target's temp folder, which only administrators can change.
     void RunAndWait(const std::string& ProgramPath, const std::string& CommandLine);
     bool IsAgentRuntimeInstalled();
     bool IsSpeechApiInstalled();
@@ -141,14 +167,18 @@ public:
 private:
     std::string FPendingJournal;
     std::unique_ptr<TWinFileStream> FJournal;
-    std::unique_ptr<TWinFileStream> FPackage;
+    std::unique_ptr<TStream> FPackage;
+    TPackagePin FPin;
+    TFileHandle FTargetHold;
     std::string FTargetFolder;
     bool FReplaceBrains = false;
     uint64_t FExtractedBytes = 0;
     TFileDataDynArray FDirectory;
     std::shared_ptr<IXMLSetupType> FConfiguration;
+    TStream& Package();
     const TFileData* FindPackageEntry(const std::string& Name);
     std::shared_ptr<IXMLSetupType> PackagedConfiguration();
+    bool PackagedDigest(const std::string& FileName, std::string& Digest);
     bool ExpectedDigest(const std::string& FileName, std::string& Digest);
     bool Download(const std::string& Url, const std::string& FileName, std::string& ErrorText, HWND ProgressWindow);
     // Writes the packaged bytes of Entry to Dest.
@@ -157,6 +187,7 @@ private:
     std::shared_ptr<IXMLSetupType> FPackagedConfiguration;
     bool FPackagedConfigurationRead = false;
     bool ForceFolderLevel(const std::string& Path, bool Nested, bool OwnAcl);
+    bool JournalSaysSetupMadeIt(const std::string& Folder);
     // Installers held since their check, by lower-case path.
     std::map<std::string, std::unique_ptr<TWinFileStream>> FHeldInstallers;
     void AppendJournal(const std::string& Line);
@@ -165,6 +196,8 @@ private:
 
 // Free routines of the engine unit.
 std::string GetProgramFilesFolder();
+// The shell's folder of that CSIDL; empty where there is none.
+std::string SpecialFolderPath(int FolderId);
 std::string ReadRegistryString(HKEY RootKey, const std::string& SubKey, const std::string& ValueName);
 std::string ExpandEnvironment(const std::string& Text);
 bool CloseRunningInstance();

@@ -79,19 +79,27 @@ std::shared_ptr<IXMLSetupType> TInstaller::PackagedConfiguration() {
 }
 
 void TInstaller::DecodePackagedEntry(const TFileData& Entry, TStream& Dest) {
-    int64_t dataEnd = PackageDataEnd(*FPackage, FDirectory.size());
+    int64_t dataEnd = PackageDataEnd(Package(), FDirectory.size());
     ValidateEntry(Entry, dataEnd);
-    DecodeEntry(*FPackage, Entry, dataEnd, Dest);
+    DecodeEntry(Package(), Entry, dataEnd, Dest);
+}
+
+bool TInstaller::PackagedDigest(const std::string& FileName, std::string& Digest) {
+    std::shared_ptr<IXMLSetupType> packaged = PackagedConfiguration();
+    std::shared_ptr<IXMLFileMD5Type> file =
+        packaged ? packaged->FilesMD5List()->FindFile(AnsiToWide(FileName)) : nullptr;
+    if (!file) return false;
+    Digest = WideToAnsi(file->MD5());
+    return true;
 }
 
 // The digest a fetched file must have: the packaged copy's where it lists the
-// file, for a refreshed copy came over plain HTTP; else the working copy's.
+// file, for a refreshed copy came over plain HTTP; else the working copy's. An
+// installer, which runs as administrator, has the packaged copy's or none.
 bool TInstaller::ExpectedDigest(const std::string& FileName, std::string& Digest) {
-    std::wstring name = AnsiToWide(FileName);
-    std::shared_ptr<IXMLFileMD5Type> file;
-    if (std::shared_ptr<IXMLSetupType> packaged = PackagedConfiguration())
-        file = packaged->FilesMD5List()->FindFile(name);
-    if (!file) file = GetConfiguration()->FilesMD5List()->FindFile(name);
+    if (PackagedDigest(FileName, Digest)) return true;
+    if (IsPrerequisiteInstaller(FileName)) return false;
+    std::shared_ptr<IXMLFileMD5Type> file = GetConfiguration()->FilesMD5List()->FindFile(AnsiToWide(FileName));
     if (!file) return false;
     Digest = WideToAnsi(file->MD5());
     return true;
@@ -104,6 +112,13 @@ void TInstaller::FetchFile(const std::string& FileName, const std::string& DestP
         throw EInstallException(
             Format("\"%s\" is not a plain file name; setup does not download it.", FileName.c_str()));
 
+    std::string digest;
+    const bool listed = ExpectedDigest(FileName, digest);
+    // Nothing vouches for such an installer: it is not even fetched.
+    if (!listed && IsPrerequisiteInstaller(FileName)) {
+        UI().ShowError("CRC Error.\r\nFile: " + FileName, "Error");
+        UI().Halt();
+    }
     bool succeeded = false;
     std::string errorText;
     std::shared_ptr<IXMLFiledistributorsType> distributors = GetConfiguration()->FileDistributors();
@@ -114,8 +129,7 @@ void TInstaller::FetchFile(const std::string& FileName, const std::string& DestP
         errorText.clear();
         if (!Download(base + FileName, DestPath, errorText, ProgressBar)) continue;
         WriteJournal(Journal::CreateFile, DestPath);
-        std::string digest;
-        if (!ExpectedDigest(FileName, digest) || CheckFileDigest(DestPath, digest))
+        if (!listed || CheckFileDigest(DestPath, digest))
             succeeded = true;
         else
             errorText = "CRC Error.\r\nFile: " + FileName;
@@ -154,8 +168,9 @@ void TInstaller::HoldInstaller(const std::string& ProgramPath) {
             DecodePackagedEntry(*entry, packaged);
             return SameDigest(actual, packaged.Digest());
         }
+        // Any other runs on the packaged configuration's digest alone.
         std::string digest;
-        return !ExpectedDigest(name, digest) || SameDigest(actual, ParseDigest(digest));
+        return PackagedDigest(name, digest) && SameDigest(actual, ParseDigest(digest));
     });
     if (!genuine) {
         UI().ShowError("CRC Error.\r\nFile: " + name, "Error");

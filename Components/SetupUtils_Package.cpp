@@ -8,6 +8,7 @@
 #include "Components/InstallErrors.h"
 #include "Components/JournalFormat.h"
 #include "Components/PackageFormat.h"
+#include "Components/PackagePin.h"
 #include "Components/TargetLinks.h"
 #include "app/Utils.h"
 #include "support/FileSystem.h"
@@ -50,18 +51,49 @@ private:
 
 }  // namespace
 
+std::unique_ptr<TStream> OpenRunningProgram() {
+    try {
+        return std::make_unique<TWinFileStream>(GetProgramFileName(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    } catch (const EStreamError&) {
+        return nullptr;  // held by a writer: not to be trusted
+    }
+}
+
+TPackagePin RunningProgramPin() {
+    const auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
+    const auto* nt =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const uintptr_t rva =
+        reinterpret_cast<uintptr_t>(const_cast<const uint8_t*>(PackagePin.Digest)) - reinterpret_cast<uintptr_t>(base);
+    TPackagePin pin;
+    // The section that holds it tells where its bytes lie in the file.
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section)
+        if (rva >= section->VirtualAddress && rva + PackagePinSize <= section->VirtualAddress + section->SizeOfRawData)
+            pin.At = static_cast<int64_t>(section->PointerToRawData + (rva - section->VirtualAddress));
+    for (size_t i = 0; i < pin.Digest.size(); ++i) pin.Digest[i] = PackagePin.Digest[i];
+    return pin;
+}
+
+TStream& TInstaller::Package() {
+    if (!FPackage) throw EInstallException("The Orvand distributive was damaged");
+    return *FPackage;
+}
+
 bool TInstaller::VerifyPackage() {
-    return AsInstallError([&] { return VerifyPackageDigest(*FPackage); });
+    // Setup's own file could not be held against writers: it is not what UAC showed.
+    if (!FPackage) return false;
+    return AsInstallError([&] { return VerifyPackageDigest(*FPackage, FPin); });
 }
 
 const TFileDataDynArray& TInstaller::ReadPackageDirectory() {
-    if (FDirectory.empty()) FDirectory = AsInstallError([&] { return ReadDirectory(*FPackage); });
+    if (FDirectory.empty()) FDirectory = AsInstallError([&] { return ReadDirectory(Package()); });
     return FDirectory;
 }
 
 void TInstaller::ExtractEntry(const TFileData& Entry) {
     // Stored bytes lie in front of the directory (in front of the count when it is not read yet).
-    int64_t dataEnd = AsInstallError([&] { return PackageDataEnd(*FPackage, FDirectory.size()); });
+    int64_t dataEnd = AsInstallError([&] { return PackageDataEnd(Package(), FDirectory.size()); });
     // Checked before anything is created: a hostile entry leaves no trace.
     ValidateEntry(Entry, dataEnd);
     const std::string name = EntryName(Entry);
@@ -69,13 +101,14 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
 
     std::string targetFolder = NormalizeFolderPath(FullPath(FTargetFolder));
     std::string destFolder = NormalizeFolderPath(FullPath(FTargetFolder + folder));
-    if (!FolderExists(destFolder) && !ForceFolder(destFolder))
-        throw EInstallException(Format("Couldn't create folder \"%s\"", destFolder.c_str()));
     std::string destFile = FullPath(FTargetFolder + folder + name);
     if (destFile.size() <= targetFolder.size() || !SameTextAscii(destFile.substr(0, targetFolder.size()), targetFolder))
         throw EInstallException(
             Format("The package entry \"%s\" does not lie inside the target folder.", name.c_str()));
+    // Before anything is made: a folder made through a link would already be elsewhere.
     RefuseLinksBelowTarget(targetFolder, destFile);
+    if (!FolderExists(destFolder) && !ForceFolder(destFolder))
+        throw EInstallException(Format("Couldn't create folder \"%s\"", destFolder.c_str()));
 
     if (LowerExtension(name) == ".db" && FileExists(destFile) && !FReplaceBrains) {
         FReplaceBrains = UI().Confirm(BrainsQuestion, "Confirm");
@@ -95,7 +128,7 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
         // Nothing half-written or unjournalled stays behind.
         TPendingFile out(destFile, 0);
         TStepStream observed(out.Stream(), OnStep);
-        DecodeEntry(*FPackage, source, dataEnd, OnStep ? static_cast<TStream&>(observed) : out.Stream());
+        DecodeEntry(Package(), source, dataEnd, OnStep ? static_cast<TStream&>(observed) : out.Stream());
         if (!out.Complete()) throw EInstallException(SysErrorMessage(GetLastError()));
         WriteJournal(Journal::CreateFile, destFile);
         out.Keep();

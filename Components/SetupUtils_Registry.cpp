@@ -9,16 +9,16 @@
 #include "Components/InstallErrors.h"
 #include "Components/JournalFormat.h"
 #include "Components/SetupUtils.h"
+#include "Components/TargetLinks.h"
+#include "Components/TargetRules.h"
 #include "app/Utils.h"
 #include "support/PathUtils.h"
 #include "support/SystemLibrary.h"
 #include "support/UniqueResource.h"
 
-namespace {
+using namespace SetupNames;
 
-const char* const UninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand";
-const char* const RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char* const MenuExtKey = "Software\\Microsoft\\Internet Explorer\\MenuExt\\";
+namespace {
 
 // The journal writes a root as the unsigned number of its handle value.
 std::string RootNumber(HKEY Root) { return std::to_string(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Root))); }
@@ -29,6 +29,12 @@ std::string AbsolutePath(const std::string& Path) {
     return n && n < sizeof(buffer) ? std::string(buffer, n) : Path;
 }
 
+void CheckCom(HRESULT Result) {
+    if (FAILED(Result)) throw EInstallException(SysErrorMessage(static_cast<DWORD>(Result)));
+}
+
+}  // namespace
+
 std::string SpecialFolderPath(int FolderId) {
     char path[MAX_PATH + 1] = "";
     TPidl items;
@@ -36,12 +42,6 @@ std::string SpecialFolderPath(int FolderId) {
         SHGetPathFromIDListA(items.Get(), path);
     return path;
 }
-
-void CheckCom(HRESULT Result) {
-    if (FAILED(Result)) throw EInstallException(SysErrorMessage(static_cast<DWORD>(Result)));
-}
-
-}  // namespace
 
 void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, const std::string& Arguments,
                                 const std::string& LinkName, const std::string& SubFolder) {
@@ -52,8 +52,12 @@ void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, con
         link->SetArguments(Arguments.c_str());
         link->SetWorkingDirectory(TargetPath.substr(0, FileNameStart(TargetPath, AnsiCharSet())).c_str());
 
-        std::string folder =
-            AbsolutePath(NormalizeFolderPath(NormalizeFolderPath(SpecialFolderPath(FolderId)) + SubFolder));
+        const std::string special = NormalizeFolderPath(SpecialFolderPath(FolderId));
+        std::string folder = AbsolutePath(NormalizeFolderPath(special + SubFolder));
+        // Neither the group nor the link may be a link someone placed there.
+        const std::string through = LinkBelow(special, folder + LinkName);
+        if (!through.empty())
+            throw EInstallException(Format("\"%s\" is a link; setup does not write through it.", through.c_str()));
         if (!ForceFolder(folder)) throw EInstallException(Format("Couldn't create folder \"%s\"", folder.c_str()));
 
         std::string linkPath = folder + LinkName;
@@ -131,7 +135,7 @@ void TInstaller::WriteUninstallEntry(const std::string& DisplayName, const std::
 }
 
 void TInstaller::WriteAutostartEntry(const std::string& ProgramPath, HKEY Root) {
-    WriteRegistryString(Root, RunKey, "Orvand", QuotedProgram(ProgramPath) + " -hidden", true);
+    WriteRegistryString(Root, RunKey, RunValue, QuotedProgram(ProgramPath) + " -hidden", true);
 }
 
 void TInstaller::AddMenuExtension(const std::string& MenuText, const std::string& ScriptPath, int32_t Contexts) {

@@ -2,11 +2,13 @@
 // prerequisite detection, running installers, closing the product, restart.
 #include <objbase.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "Components/SetupUtils.h"
 #include "app/Utils.h"
+#include "support/CodePages.h"
 #include "support/PathUtils.h"
 #include "support/UniqueResource.h"
 
@@ -51,6 +53,25 @@ DWORD SystemPlatformId() {
     GetVersionExA(&info);
 #pragma GCC diagnostic pop
     return info.dwPlatformId;
+}
+
+// This process's environment with TEMP and TMP set to Temp, as CreateProcess takes
+// it: sorted by name, ignoring case, each entry ended by a zero, one more at the end.
+std::wstring EnvironmentWithTemp(const std::string& Temp) {
+    std::vector<std::wstring> entries;
+    if (wchar_t* all = GetEnvironmentStringsW()) {
+        for (const wchar_t* p = all; *p; p += wcslen(p) + 1)
+            if (_wcsnicmp(p, L"TEMP=", 5) != 0 && _wcsnicmp(p, L"TMP=", 4) != 0) entries.emplace_back(p);
+        FreeEnvironmentStringsW(all);
+    }
+    const std::wstring folder = AnsiToWide(Temp);
+    entries.push_back(L"TEMP=" + folder);
+    entries.push_back(L"TMP=" + folder);
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
+    std::wstring block;
+    for (const std::wstring& entry : entries) block += entry + L'\0';
+    return block + L'\0';
 }
 
 BOOL SystemOpenToken(DWORD Access, HANDLE* Token) { return OpenProcessToken(GetCurrentProcess(), Access, Token); }
@@ -140,10 +161,18 @@ void TInstaller::RunAndWait(const std::string& ProgramPath, const std::string& C
     command.push_back('\0');
     // An installer may look for its own files beside it.
     const std::string folder = ProgramPath.substr(0, FileNameStart(ProgramPath, AnsiCharSet()));
+    // Old self-extracting installers unpack into TEMP: the target's, which only administrators can change.
+    std::wstring environment;
+    if (!FTargetFolder.empty()) {
+        std::string temp = GetTempFolder();
+        environment = EnvironmentWithTemp(temp.substr(0, temp.size() - 1));
+    }
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    bool started = program && CreateProcessA(ProgramPath.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    bool started = program && CreateProcessA(ProgramPath.c_str(), command.data(), nullptr, nullptr, FALSE,
+                                             environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+                                             environment.empty() ? nullptr : environment.data(),
                                              folder.empty() ? nullptr : folder.c_str(), &startup, &process);
     program.reset();
     if (!started) {

@@ -1,16 +1,22 @@
 // The uninstaller engine: replays the install journal backwards.
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <vector>
 
 #include "Components/JournalFormat.h"
 #include "Components/SetupUtils.h"
+#include "Components/TargetLinks.h"
+#include "Components/TargetRules.h"
 #include "app/Utils.h"
 #include "support/FileStreams.h"
 #include "support/FileSystem.h"
 #include "support/Logging.h"
 #include "support/SystemLibrary.h"
 #include "support/UniqueResource.h"
+
+using namespace SetupNames;
 
 namespace {
 
@@ -56,6 +62,44 @@ void DeleteKeyTree(HKEY Root, const std::string& Path, int Depth) {
 // A key path that names the root itself: deleting "its" tree would wipe the whole hive.
 bool NamesTheRoot(const std::string& KeyPath) { return KeyPath.find_first_not_of("\\ ") == std::string::npos; }
 
+// A path as the file system spells it where it holds a short name.
+std::string LongForm(const std::string& Path) {
+    if (Path.find('~') == std::string::npos) return Path;
+    char buffer[MAX_PATH * 4];
+    DWORD n = GetLongPathNameA(Path.c_str(), buffer, sizeof(buffer));
+    return n && n < sizeof(buffer) ? std::string(buffer, n) : Path;
+}
+
+// Where the uninstaller may undo: its own folder, the desktops and the Start menu groups.
+TReplayScope ReplayScope(const std::string& InstallFolder) {
+    TReplayScope scope;
+    scope.InstallFolder = NormalizeFolderPath(LongForm(InstallFolder));
+    for (int id : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS}) {
+        std::string folder = SpecialFolderPath(id);
+        if (folder.empty()) continue;
+        folder = NormalizeFolderPath(folder);
+        if (id == CSIDL_PROGRAMS || id == CSIDL_COMMON_PROGRAMS) folder += std::string(ShortcutGroup) + "\\";
+        scope.ShortcutFolders.push_back(folder);
+    }
+    return scope;
+}
+
+// Other programs start from the Run key too: it goes only once it holds nothing.
+void DeleteKeyIfEmpty(const std::string& Argument) {
+    TRegistryArgument parsed;
+    if (!ParseRegKeyArgument(Argument, parsed) || !IsPredefinedRoot(parsed.Root)) return;
+    HKEY root = RootKeyHandle(parsed.Root);
+    DWORD keys = 1, values = 1;
+    {
+        TRegKey key;
+        if (RegOpenKeyExA(root, parsed.Key.c_str(), 0, KEY_QUERY_VALUE, key.Out()) != ERROR_SUCCESS ||
+            RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &keys, nullptr, nullptr, &values, nullptr, nullptr,
+                             nullptr, nullptr) != ERROR_SUCCESS)
+            return;
+    }
+    if (keys == 0 && values == 0) RegDeleteKeyA(root, parsed.Key.c_str());
+}
+
 }  // namespace
 
 TUninstaller::TUninstaller() : FInstallFolder(ProgramFolder) {}
@@ -78,9 +122,27 @@ void TUninstaller::Uninstall() {
         // A folder installed into before may hold lines in the legacy code page.
         for (std::string& line : lines) line = JournalLineToAnsi(line);
         mayEmpty = MayEmptyInstallFolder(lines, FInstallFolder, AnsiCharSet());
+        // A journal is replayed as administrator: it undoes what setup changes, and nothing else.
+        const TReplayScope scope = ReplayScope(FInstallFolder);
         while (!lines.empty()) {
             try {
                 TJournalLine line = ParseJournalLine(lines.back());
+                if (line.Action == TJournalAction::CreateFile || line.Action == TJournalAction::CreateFolder ||
+                    line.Action == TJournalAction::RegisterServer)
+                    line.Argument = LongForm(line.Argument);
+                TUndo undo = UndoOf(line, scope, AnsiCharSet());
+                // Nor does it go through a link into some other place.
+                if (undo != TUndo::Skip && line.Action != TJournalAction::CreateFolder &&
+                    !LinkBelow(scope.InstallFolder, line.Argument).empty())
+                    undo = TUndo::Skip;
+                if (undo == TUndo::Skip) {
+                    if (line.Action != TJournalAction::None)
+                        GetLog()->Debug("Skipped, outside what setup changes: " + lines.back());
+                    line.Action = TJournalAction::None;
+                } else if (undo == TUndo::UndoIfEmpty) {
+                    DeleteKeyIfEmpty(line.Argument);
+                    line.Action = TJournalAction::None;
+                }
                 switch (line.Action) {
                     case TJournalAction::CreateFolder:
                         UndoCreateFolder(line.Argument);

@@ -10,6 +10,7 @@
 #include <shlobj.h>
 
 #include "app/Utils.h"
+#include "support/Logging.h"
 #include "support/PathUtils.h"
 #include "support/UniqueResource.h"
 
@@ -58,6 +59,8 @@ bool (*DesktopShellExecute)(const std::string&, const std::string&) = DesktopShe
 TLaunchPath StartAsDesktopUser(const std::string& Program) {
     std::string folder = Program.substr(0, FileNameStart(Program, AnsiCharSet()));
     if (DesktopShellExecute(Program, folder)) return TLaunchPath::DesktopShell;
-    ShellExecuteA(nullptr, nullptr, Program.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    return TLaunchPath::Direct;
+    // Started by setup it would run as administrator on the user's desktop.
+    GetLog()->Debug("No desktop shell took the start of " + Program +
+                    ", so it was not started; its Run value starts it at the next logon.");
+    return TLaunchPath::None;
 }

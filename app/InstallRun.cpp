@@ -4,9 +4,14 @@
 
 #include <shlobj.h>
 
+#include "Components/TargetGuard.h"
+#include "Components/TargetLinks.h"
+#include "Components/TargetRules.h"
 #include "app/Utils.h"
 #include "support/FileSystem.h"
 #include "support/VersionInfo.h"
+
+using namespace SetupNames;
 
 namespace {
 
@@ -21,9 +26,16 @@ const char* const RunningProductQuestion = "Running Orvand application detected.
 bool PrepareTarget(TInstaller& Installer, const std::string& Folder) {
     // A relative path would be resolved against whatever folder setup, and later
     // the uninstaller, happens to run in: only absolute destinations are made.
-    if (!IsAbsoluteFolderPath(Folder) || !Installer.ForceFolder(Folder)) return false;
+    if (!IsAbsoluteFolderPath(Folder)) return false;
+    const std::string link = LinkBelow(PathRoot(Folder), Folder);
+    if (!link.empty()) throw ETargetRefused(LinkRefusal(Folder, link));
+    const bool made = !FolderExists(Folder);
+    if (!Installer.ForceFolder(Folder)) return false;
+    Installer.HoldTarget(Folder, made);
     Installer.OpenJournal(Folder);
+    const bool tempMade = !FolderExists(Installer.GetTempFolder());
     Installer.ForceFolder(Installer.GetTempFolder());
+    if (!tempMade) Installer.GuardTempFolder();
     return true;
 }
 
@@ -120,10 +132,10 @@ void TInstallRun::RegisterProduct() {
     const int desktop = AllUsers ? CSIDL_COMMON_DESKTOPDIRECTORY : DesktopFolder;
     const int programs = AllUsers ? CSIDL_COMMON_PROGRAMS : ProgramsFolder;
     FInstaller.CreateShortcut(desktop, target + "orvand.exe", "", "Orvand.lnk", "");
-    FInstaller.CreateShortcut(programs, target + "orvand.exe", "", "Orvand.lnk", "Orvand");
-    FInstaller.CreateShortcut(programs, target + "install.exe", "-remove", "Uninstall.lnk", "Orvand");
+    FInstaller.CreateShortcut(programs, target + "orvand.exe", "", "Orvand.lnk", ShortcutGroup);
+    FInstaller.CreateShortcut(programs, target + "install.exe", "-remove", "Uninstall.lnk", ShortcutGroup);
     FInstaller.WriteUninstallEntry("Orvand", target + "install.exe", "-remove", UninstallDetails());
     FInstaller.WriteAutostartEntry(target + "orvand.exe", AllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER);
-    FInstaller.AddMenuExtension("&Copy to Orvand", target + DataFolder + "script.htm", 0x10);
+    FInstaller.AddMenuExtension(MenuText, target + DataFolder + "script.htm", 0x10);
     FInstaller.RegisterComLibrary(target + "bridge.ocx");
 }

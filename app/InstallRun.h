@@ -12,11 +12,13 @@
 #include "Components/SetupUtils.h"
 #include "app/SetupRules.h"
 
-// Location page: makes the folder, opens the journal in it behind its banner
-// and makes temp. False when the folder is relative or cannot be made.
 // Asked while a running product does not close; Yes ends setup.
 extern const char* const RunningProductQuestion;
 
+// Location page: makes the folder and holds it, opens the journal in it behind
+// its banner and makes temp, setup's own. False when the folder is relative or
+// cannot be made; ETargetRefused, with the reason, when a link leads there or
+// others than the administrators can change it (TInstaller::HoldTarget).
 bool PrepareTarget(TInstaller& Installer, const std::string& Folder);
 
 class TInstallRun {

@@ -1,5 +1,7 @@
 #include "app/SetupRules.h"
 
+#include "Components/SetupPaths.h"
+
 const char* const RebootNotice =
     "During the installation process the program may ask to reboot. \r\n"
     "Please, DO NOT REBOOT until you see \"ORVAND SETUP COMPLETED SUCCESSFULLY\"";
@@ -28,10 +30,10 @@ std::vector<TPrerequisite> ListPrerequisites(const TComponentChoice& Choice,
                                              const std::function<bool(const std::string&)>& PackageContains) {
     std::vector<TPrerequisite> list;
     auto add = [&](const char* Name) { list.push_back({Name, PackageContains(Name)}); };
-    if (!Choice.AgentInstalled) add("MSagent.exe");
-    if (Choice.SpeechApi) add("spchapi.exe");
-    if (Choice.TruVoice) add("tv_enua.exe");
-    if (Choice.Tts3000) add("lhttseng.exe");
+    if (!Choice.AgentInstalled) add(PrerequisiteInstallers[0]);
+    if (Choice.SpeechApi) add(PrerequisiteInstallers[1]);
+    if (Choice.TruVoice) add(PrerequisiteInstallers[2]);
+    if (Choice.Tts3000) add(PrerequisiteInstallers[3]);
     return list;
 }
 

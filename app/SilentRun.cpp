@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "Components/SetupUtils.h"
+#include "Components/TargetGuard.h"
 #include "app/Application.h"
 #include "app/InstallRun.h"
 #include "app/Utils.h"
@@ -52,9 +53,15 @@ private:
     int FExitCode = ExitFailure;
 };
 
-int Install(const TCommandLine& Command, ILog& Log) {
+// The name of the log beside the program, for the one in the destination.
+std::string LogName() {
+    std::string name = LogFileNameFor(GetProgramFileName());
+    return name.substr(name.find_last_of("\\/:") + 1);
+}
+
+int Install(const TCommandLine& Command, TLog& Log, std::unique_ptr<TStream> Package) {
     TSilentUI ui(Log);
-    TInstaller installer;
+    TInstaller installer(std::move(Package), RunningProgramPin());
     installer.SetUI(&ui);
     if (!installer.VerifyPackage()) {
         ui.ShowError("The Orvand distributive was damaged", "Error");
@@ -64,10 +71,17 @@ int Install(const TCommandLine& Command, ILog& Log) {
                                                       : NormalizeFolderPath(Command.Folder);
     const bool allUsers = InstallsForAllUsers(Command, RunsAsLocalSystem());
     Log.Debug("Installing into " + folder + (allUsers ? " for all users" : ""));
-    if (!PrepareTarget(installer, folder)) {
-        ui.ShowError("Could not create distination folder", "Error");
+    try {
+        if (!PrepareTarget(installer, folder)) {
+            ui.ShowError("Could not create distination folder", "Error");
+            return ExitFailure;
+        }
+    } catch (const ETargetRefused& e) {
+        ui.ShowError(e.Message(), "Error");
         return ExitFailure;
     }
+    // Held, and only administrators can change it: the log has its place.
+    if (Log.Held()) Log.Place(folder + LogName());
     // The components page's defaults: every speech component that is missing.
     TComponentChoice speech;
     speech.SpeechApi = !installer.IsSpeechApiInstalled();
@@ -108,6 +122,16 @@ int Remove(ILog& Log) {
     return ExitSuccess;
 }
 
+// A log still held at the end goes beside the program only where nobody but the
+// administrators can change that folder, else nowhere: the exit code tells.
+void PlaceBesideProgram(TLog& Log) {
+    try {
+        TFileHandle folder = HoldFolder(ProgramFolder);
+        if (WhyOthersCanChange(folder.Get()).empty()) Log.Place(LogFileNameFor(GetProgramFileName()));
+    } catch (const std::exception&) {
+    }
+}
+
 }  // namespace
 
 bool ProcessAccountSidFromToken(std::vector<uint8_t>& Sid) {
@@ -134,9 +158,11 @@ bool RunsAsLocalSystem() {
            IsValidSid(sid.data()) && IsWellKnownSid(sid.data(), WinLocalSystemSid);
 }
 
-int RunSilent(const TCommandLine& Command) {
+int RunSilent(const TCommandLine& Command, std::unique_ptr<TStream> Package) {
     const bool comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     std::shared_ptr<TLog> log = OpenSharedLog(Command.LogFile);
+    // Without -log an installation's log waits for its destination.
+    if (Command.LogFile.empty() && Command.Mode != TRunMode::SilentRemove) log->Hold();
     int code = ExitFailure;
     try {
         // Written first: a log that cannot be written would hide every later message.
@@ -150,7 +176,7 @@ int RunSilent(const TCommandLine& Command) {
     try {
         switch (Command.Mode) {
             case TRunMode::SilentInstall:
-                code = Install(Command, *log);
+                code = Install(Command, *log, std::move(Package));
                 break;
             case TRunMode::SilentRemove:
                 code = Remove(*log);
@@ -168,6 +194,7 @@ int RunSilent(const TCommandLine& Command) {
     }
     try {
         log->Debug("Exit code " + std::to_string(code));
+        if (log->Held()) PlaceBesideProgram(*log);
     } catch (const std::exception&) {
     }
     log.reset();

@@ -65,7 +65,7 @@ bool IsPushButton(HWND Window) {
 
 }  // namespace
 
-TSetupForm::TSetupForm() {
+TSetupForm::TSetupForm(std::unique_ptr<TStream> Package) : FPackage(std::move(Package)) {
     CreateHandle("TSetupForm", DesignCaption, WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT,
                  SetupClientWidth, SetupClientHeight, Application.Handle());
     FControls.Build(Handle(), SetupFormLayout());
@@ -100,7 +100,8 @@ TSetupForm::TSetupForm() {
 TSetupForm::~TSetupForm() { FormDestroy(); }
 
 void TSetupForm::FormCreate() {
-    FInstaller = std::make_unique<TInstaller>();
+    FInstaller =
+        std::make_unique<TInstaller>(FPackage ? std::move(FPackage) : OpenRunningProgram(), RunningProgramPin());
     FInstaller->SetUI(&ApplicationUI());
     if (!FInstaller->VerifyPackage()) {
         ShowError("The Orvand distributive was damaged");
@@ -178,8 +179,15 @@ void TSetupForm::FirstNexButtonClick() { ShowPanel(LicensePanel); }
 void TSetupForm::LocationNextButtonClick() {
     std::string folder = NormalizeFolderPath(ControlText(LocationEdit));
     SetWindowTextA(LocationEdit, folder.c_str());
-    if (!PrepareTarget(*FInstaller, folder)) {
-        ShowError("Could not create distination folder");
+    bool prepared = false;
+    try {
+        prepared = PrepareTarget(*FInstaller, folder);
+        if (!prepared) ShowError("Could not create distination folder");
+    } catch (const ETargetRefused& e) {
+        // Another folder may do: the page stays.
+        ShowError(e.Message());
+    }
+    if (!prepared) {
         SetFocus(LocationEdit);
         return;
     }

@@ -13,7 +13,9 @@
 class TSetupForm : public TForm {
 public:
     // Creates the window and its pages; FormCreate, called next, decides whether it is shown.
-    TSetupForm();
+    // Package: the program's own file as OpenRunningProgram opened it first thing
+    // (none: FormCreate opens it).
+    explicit TSetupForm(std::unique_ptr<TStream> Package = nullptr);
     ~TSetupForm() override;
 
     // Published handlers, in declaration order.
@@ -74,6 +76,7 @@ private:
     void DownloadCharacters();
 
     HWND FLastFocus = nullptr;
+    std::unique_ptr<TStream> FPackage;
     // The configuration's entries behind the characters list's items.
     std::vector<std::shared_ptr<IXMLCharacterType>> FCharacterEntries;
 };

@@ -29,8 +29,13 @@ std::vector<std::string> Arguments() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     RestrictDllSearch();
+    // Held from here on, shared with readers only: the file UAC showed can be
+    // neither renamed nor replaced while setup reads its package from it.
+    std::unique_ptr<TStream> package = OpenRunningProgram();
     const TCommandLine command = ParseCommandLine(Arguments());
-    if (command.Mode != TRunMode::Wizard && command.Mode != TRunMode::Uninstall) return RunSilent(command);
+    if (command.Mode == TRunMode::Uninstall || command.Mode == TRunMode::SilentRemove) package.reset();
+    if (command.Mode != TRunMode::Wizard && command.Mode != TRunMode::Uninstall)
+        return RunSilent(command, std::move(package));
     Application.Initialize();
     try {
         if (command.Mode == TRunMode::Uninstall) {
@@ -38,7 +43,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             Application.SetMainForm(new TFormUninstall());
         } else {
             // The main form first: FormCreate may end the program, which destroys the main form.
-            auto* setup = new TSetupForm();
+            auto* setup = new TSetupForm(std::move(package));
             setup->FAllUsers = command.AllUsers;
             Application.SetMainForm(setup);
             setup->FormCreate();

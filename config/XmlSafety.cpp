@@ -94,3 +94,80 @@ bool MayHoldDocumentType(std::string_view Document) {
     }
     return false;
 }
+
+namespace {
+
+bool IsSpace(uint16_t U) { return U == ' ' || U == '\t' || U == '\r' || U == '\n'; }
+
+// Where the construct at I that may hold markup as text ends, or I when none starts there.
+size_t SkipText(const std::vector<uint16_t>& U, size_t I) {
+    static const std::pair<std::string_view, std::string_view> skips[] = {
+        {"<?", "?>"}, {"<!--", "-->"}, {"<![CDATA[", "]]>"}};
+    for (const auto& [open, close] : skips) {
+        if (!At(U, I, open)) continue;
+        size_t end = Find(U, I + open.size(), close);
+        return end == std::string_view::npos ? U.size() : end + close.size();
+    }
+    return I;
+}
+
+// The tag named Name starting at I: "<Name" then a blank, "/" or ">".
+bool TagAt(const std::vector<uint16_t>& U, size_t I, std::string_view Name) {
+    size_t after = I + 1 + Name.size();
+    return At(U, I, "<") && At(U, I + 1, Name) && after < U.size() &&
+           (IsSpace(U[after]) || U[after] == '/' || U[after] == '>');
+}
+
+std::string Narrow(const std::vector<uint16_t>& U, size_t From, size_t To) {
+    std::string text;
+    for (size_t i = From; i < To; ++i) text += U[i] < 0x80 ? static_cast<char>(U[i]) : '?';
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> ListedDigests(std::string_view Document) {
+    TForm form = DetectForm(Document);
+    std::vector<std::pair<std::string, std::string>> files;
+    if (form == TForm::Unreadable) return files;
+    std::vector<uint16_t> u = Units(Document, form);
+    bool inList = false;
+    for (size_t i = 0; i < u.size();) {
+        if (size_t skipped = SkipText(u, i); skipped != i) {
+            i = skipped;
+            continue;
+        }
+        if (TagAt(u, i, "filesMD5List")) inList = true;
+        if (At(u, i, "</filesMD5List")) inList = false;
+        if (!inList || !TagAt(u, i, "file")) {
+            ++i;
+            continue;
+        }
+        // Its attributes, up to the end of the tag.
+        std::string name, md5;
+        size_t j = i + 5;
+        while (j < u.size() && u[j] != '>') {
+            if (IsSpace(u[j]) || u[j] == '/') {
+                ++j;
+                continue;
+            }
+            size_t key = j;
+            while (j < u.size() && !IsSpace(u[j]) && u[j] != '=' && u[j] != '>') ++j;
+            std::string attribute = Narrow(u, key, j);
+            while (j < u.size() && IsSpace(u[j])) ++j;
+            if (j >= u.size() || u[j] != '=') continue;
+            ++j;
+            while (j < u.size() && IsSpace(u[j])) ++j;
+            if (j >= u.size() || (u[j] != '"' && u[j] != '\'')) break;
+            const uint16_t quote = u[j++];
+            size_t value = j;
+            while (j < u.size() && u[j] != quote) ++j;
+            if (attribute == "name") name = Narrow(u, value, j);
+            if (attribute == "MD5") md5 = Narrow(u, value, j);
+            ++j;
+        }
+        files.emplace_back(name, md5);
+        i = j;
+    }
+    return files;
+}

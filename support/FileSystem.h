@@ -6,6 +6,9 @@
 bool FileExists(const std::string& Path);
 // A folder (or a link to one) stands at Path.
 bool FolderExists(const std::string& Path);
+// A link stands at Path: a junction, mount point or symbolic link (see
+// RedirectsElsewhere), not a deduplicated file or a cloud placeholder.
+bool IsLinkAt(const std::string& Path);
 
 // Full path of the running executable.
 std::string GetProgramFileName();

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "support/Exceptions.h"
 #include "support/FileStreams.h"
 #include "support/FileSystem.h"
@@ -46,18 +48,33 @@ void TLog::Marker(const std::string& Text) { Write(Format("--- %d --- ", FMarker
 
 void TLog::Write(const std::string& Text) {
     if (!FEnabled) return;
+    if (FHeld) {
+        FHeldText += Text;
+        return;
+    }
     if (!FStream) Open();
     FStream->WriteBuffer(Text.data(), Text.size());
 }
 
+void TLog::Place(const std::string& FileName) {
+    FFileName = FileName;
+    FHeld = false;
+    Write(std::exchange(FHeldText, std::string()));
+}
+
 void TLog::Open() {
     if (FStream) return;
-    if (GetFileAttributesA(FFileName.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        TFileHandle created(
-            CreateFileA(FFileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
-    auto stream = std::make_unique<TWinFileStream>(FFileName, GENERIC_READ | GENERIC_WRITE,
-                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    // A link is opened as itself, never where it leads, and then refused: an
+    // elevated setup would write wherever someone pointed it.
+    const std::string refused = Format("\"%s\" is a link; setup does not write its log through it.", FFileName.c_str());
+    if (IsLinkAt(FFileName)) throw EStreamError(refused);
+    auto stream =
+        std::make_unique<TWinFileStream>(FFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (GetFileInformationByHandleEx(stream->Handle(), FileAttributeTagInfo, &tag, sizeof(tag)) &&
+        RedirectsElsewhere(tag.FileAttributes, tag.ReparseTag))
+        throw EStreamError(refused);
     stream->Seek(0, TSeekOrigin::End);
     FStream = std::move(stream);
     std::string start = "[" + Timestamp() + "][LOG_STARTED] " + std::string(40, '=') + "\r\n";

@@ -25,6 +25,12 @@ public:
     bool Enabled() const { return FEnabled; }
     void SetEnabled(bool Enabled) { FEnabled = Enabled; }
     const std::string& FileName() const { return FFileName; }
+    // Keeps the lines in memory until Place names the file: a log whose place
+    // is not known yet.
+    void Hold() { FHeld = true; }
+    bool Held() const { return FHeld; }
+    // Writes the lines held to FileName, and every line after them.
+    void Place(const std::string& FileName);
     // "yyyy-mm-dd hh:nn:ss.zzz", local time, the system's time separator.
     static std::string Timestamp();
 
@@ -36,6 +42,8 @@ private:
     int32_t FMarkerNumber = 0;
     std::unique_ptr<TWinFileStream> FStream;
     bool FEnabled = false;
+    bool FHeld = false;
+    std::string FHeldText;
     std::string FFileName;
 };
 
@@ -43,6 +51,7 @@ private:
 std::shared_ptr<ILog> GetLog();
 // Makes the shared log a switched-on one writing to FileName (empty: the
 // default name beside the program); the silent modes' messages go there.
+// The file is opened without following a link at its name: one is refused.
 std::shared_ptr<TLog> OpenSharedLog(const std::string& FileName);
 // Drops the shared reference at the program's orderly end.
 void ReleaseLog();

@@ -86,3 +86,9 @@ std::string QuotedProgram(const std::string& Path) {
         return Path;
     return "\"" + Path + "\"";
 }
+
+bool RedirectsElsewhere(uint32_t Attributes, uint32_t ReparseTag) {
+    const uint32_t reparsePoint = 0x400;        // FILE_ATTRIBUTE_REPARSE_POINT
+    const uint32_t nameSurrogate = 0x20000000;  // the tag's "points at another name" bit
+    return (Attributes & reparsePoint) && (ReparseTag == 0 || (ReparseTag & nameSurrogate));
+}

@@ -1,5 +1,6 @@
 #pragma once
 // Folder-path helpers shared by the wizard, the engines and the tools. Portable.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,3 +33,10 @@ std::vector<std::string> PathsBelowFolder(const std::string& Folder, const std::
 // A program path as a command line names it: in quotation marks when it holds a
 // blank, so that Windows cannot take "C:\Program.exe" for the program.
 std::string QuotedProgram(const std::string& Path);
+
+// Whether what stands at a path sends it elsewhere: a reparse point whose tag is
+// a name surrogate (junctions and mount points, symbolic links). Deduplicated
+// files and cloud placeholders are reparse points that do not. Windows never
+// gives a reparse point without a tag; Wine does for its links, so such a one
+// counts as a link.
+bool RedirectsElsewhere(uint32_t Attributes, uint32_t ReparseTag);

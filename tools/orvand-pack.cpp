@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -159,9 +160,23 @@ private:
 };
 #endif
 
+// Every installer setup may run is carried, or the packaged setup.xml vouches for it.
+void CheckInstallers(const std::vector<TManifestLine>& Lines) {
+    std::vector<std::string> carried;
+    for (const TManifestLine& line : Lines) carried.push_back(line.Name);
+    for (const TManifestLine& line : Lines) {
+        if (line.Folder != ".\\temp\\" || line.Name != "setup.xml") continue;
+        std::ifstream in(line.Source, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.eof() && !in) throw EPackageError("Cannot read \"" + line.Source + "\".");
+        CheckInstallerDigests(text, carried);
+    }
+}
+
 int Pack(const std::string& Output, const std::string& Executable, const std::string& Manifest, bool Store, bool Best,
          unsigned Jobs) {
     std::vector<TManifestLine> lines = ReadManifest(Manifest);
+    CheckInstallers(lines);
     TDeflater deflater;
 #ifdef ORVAND_LIBDEFLATE
     deflater = [](TStream& Source, TStream& Dest, const std::function<void()>& Poll) {
@@ -243,6 +258,19 @@ int Verify(const std::string& File) {
         std::fprintf(stderr, "orvand-pack: %s: the digest does not match the contents.\n", File.c_str());
         return 1;
     }
+    // The pin its program carries, where it was filled.
+    TFileDataDynArray head = ReadDirectory(in);
+    TPackagePin pin;
+    pin.At = head.empty() ? -1 : FindPackagePin(in, head[0].Size);
+    if (pin.At >= 0) {
+        in.SetPosition(pin.At);
+        in.ReadBuffer(pin.Digest.data(), pin.Digest.size());
+    }
+    if (pin.Filled() && !VerifyPackageDigest(in, pin)) {
+        std::fprintf(stderr, "orvand-pack: %s: the package is not the one its setup program is pinned to.\n",
+                     File.c_str());
+        return 1;
+    }
     TFileDataDynArray entries = ReadDirectory(in);
     int64_t dataEnd = PackageDataEnd(in, entries.size());
     for (const TFileData& e : entries) {
@@ -250,6 +278,7 @@ int Verify(const std::string& File) {
         DecodeEntry(in, e, dataEnd, sink);
     }
     std::printf("%s: digest and %zu entries OK\n", File.c_str(), entries.size());
+    if (pin.Filled()) std::printf("%s: the package is the one its setup program is pinned to\n", File.c_str());
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "Components/JournalFormat.h"
 
+#include "Components/TargetRules.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -160,4 +162,86 @@ TEST(InstallFolderGuard, ThePrjRuleLooksAtTheFirstSevenCharacters) {
     EXPECT_FALSE(IsPrjFolder("C:/prj/Orvand/"));
     EXPECT_FALSE(IsPrjFolder("D:\\prj\\Orvand\\"));
     EXPECT_FALSE(IsPrjFolder(""));
+}
+
+// Who besides the administrators could change an existing destination, or none.
+TEST(InstallFolderGuard, OnlyFoldersThatNoOneButAdministratorsCanChangeAreTrusted) {
+    const std::string users = "S-1-5-32-545", authenticated = "S-1-5-11", someone = "S-1-5-21-1-2-3-1001";
+    const uint8_t inherited = 0x0B;  // to files and folders below only
+    auto writer = [](TFolderSecurity Security) {
+        std::optional<TOtherWriter> other = OtherWriterOf(Security);
+        return other ? other->Sid + (other->IsOwner ? " owns" : " writes") : std::string("admins only");
+    };
+    TFolderSecurity admins{true,
+                           AdministratorsSid,
+                           true,
+                           {{0, 0, 0x1F01FF, SystemSid},
+                            {0, 0, 0x1F01FF, AdministratorsSid},
+                            {0, 0, 0x1200A9, users},
+                            {0, 0, 0x1200A9, "S-1-15-2-1"},
+                            {0, inherited, 0x10000000, "S-1-3-0"}}};
+    EXPECT_EQ(writer(admins), "admins only");
+    for (const char* owner : {SystemSid, TrustedInstallerSid}) {
+        TFolderSecurity owned = admins;
+        owned.Owner = owner;
+        EXPECT_EQ(writer(owned), "admins only") << owner;
+    }
+    TFolderSecurity mine = admins;
+    mine.Owner = someone;
+    EXPECT_EQ(writer(mine), someone + " owns");
+    // Each right that changes the folder or what setup writes below it, on this folder or only below.
+    for (uint32_t right : {0x2u, 0x4u, 0x40u, 0x10000u, 0x40000u, 0x80000u, 0x40000000u, 0x10000000u})
+        for (uint8_t flags : {uint8_t(0), inherited}) {
+            TFolderSecurity open = admins;
+            open.Aces.push_back({0, flags, right | 0x1200A9, authenticated});
+            EXPECT_EQ(writer(open), authenticated + " writes") << std::hex << right << " " << int(flags);
+        }
+    TFolderSecurity denied = admins, attributes = admins, none = admins;
+    denied.Aces.push_back({1, 0, 0x1F01FF, authenticated});
+    attributes.Aces.push_back({0, 0, 0x100 | 0x10, users});  // attributes and extended attributes
+    EXPECT_EQ(writer(denied), "admins only");
+    EXPECT_EQ(writer(attributes), "admins only");
+    none.HasDacl = false;
+    EXPECT_EQ(writer(none), "S-1-1-0 writes");
+    EXPECT_EQ(writer(TFolderSecurity{}), " writes") << "unread: nobody can say who";
+}
+
+// A journal is replayed as administrator: it undoes what setup changes there and nothing else.
+TEST(InstallFolderGuard, TheReplayUndoesOnlyWhatSetupChanges) {
+    const TReplayScope scope{"C:\\Apps\\Orvand\\", {"C:\\Users\\u\\Desktop\\", "C:\\Users\\u\\Programs\\Orvand\\"}};
+    auto undo = [&](const std::string& Line) { return UndoOf(ParseJournalLine(Line), scope, nullptr); };
+    for (const char* line :
+         {"CreateFile C:\\Apps\\Orvand\\data\\x.acs", "CreateFile c:\\apps\\orvand\\install.exe",
+          "CreateFile C:\\Users\\u\\Desktop\\Orvand.lnk", "CreateFile C:\\Users\\u\\Programs\\Orvand\\Uninstall.lnk",
+          "CreateFolder C:\\Apps\\Orvand\\", "CreateFolder C:\\Apps\\Orvand\\temp\\", "CreateFolder C:\\Apps\\",
+          "CreateFolder C:\\Users\\u\\Programs\\Orvand\\", "RegisterServer C:\\Apps\\Orvand\\bridge.ocx",
+          "CreteRegKey 2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand",
+          "CreteRegValue 2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand|a|b",
+          "CreteRegValue 2147483649|Software\\Microsoft\\Windows\\CurrentVersion\\Run|Orvand",
+          "CreteRegValue 2147483650|Software\\Microsoft\\Windows\\CurrentVersion\\Run|Orvand",
+          "CreteRegKey 2147483649|Software\\Microsoft\\Internet Explorer\\MenuExt\\&Copy to Orvand"})
+        EXPECT_EQ(undo(line), TUndo::Undo) << line;
+    EXPECT_EQ(undo("CreteRegKey 2147483649|Software\\Microsoft\\Windows\\CurrentVersion\\Run"), TUndo::UndoIfEmpty);
+    for (const char* line :
+         {"CreateFile C:\\Windows\\System32\\x.dll",
+          "CreateFile C:\\Apps\\Orvand\\..\\..\\Windows\\x.dll",
+          "CreateFile C:\\Apps\\Orvand2\\x",
+          "CreateFile C:\\Apps\\Orvand\\",
+          "CreateFile C:\\Apps\\Orvand\\x:y",
+          "CreateFile C:\\Users\\u\\Desktop\\sub\\x.lnk",
+          "CreateFile C:\\Users\\u\\Programs\\Other.lnk",
+          "CreateFolder C:\\",
+          "CreateFolder C:\\Windows\\",
+          "CreateFolder C:\\Apps\\Orvand\\.\\..\\x\\",
+          "RegisterServer C:\\Users\\u\\Desktop\\x.ocx",
+          "RegisterServer C:\\Windows\\x.ocx",
+          "CreteRegKey 2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+          "CreteRegKey 2147483649|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand",
+          "CreteRegKey 2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand\\x",
+          "CreteRegValue 2147483649|Software\\Microsoft\\Windows\\CurrentVersion\\Run|Other",
+          "CreteRegKey 2147483649|Software\\Microsoft\\Internet Explorer\\MenuExt\\Other",
+          "CreteRegKey 2147483648|CLSID",
+          "createfile C:\\Apps\\Orvand\\x",
+          "########## Setup started ##########"})
+        EXPECT_EQ(undo(line), TUndo::Skip) << line;
 }

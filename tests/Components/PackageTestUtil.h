@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Components/PackagePin.h"
 #include "Components/PackageWriter.h"
 
 namespace packtest {
@@ -29,6 +30,16 @@ inline Bytes Noise(size_t Size, uint32_t Seed) {
 }
 
 inline Bytes BareExe() { return Text("MZ bare setup program stand-in\r\n" + std::string(300, 'x')); }
+
+// A bare program that carries a package pin, unfilled, as install.exe does.
+inline Bytes PinnedExe() {
+    Bytes exe = BareExe();
+    for (volatile const uint8_t& b : PackagePin.Marker) exe.push_back(uint8_t(b));
+    exe.insert(exe.end(), 16, 0);
+    Bytes tail = Text(std::string(100, 'y'));
+    exe.insert(exe.end(), tail.begin(), tail.end());
+    return exe;
+}
 
 // The files of a package with a setup.xml in .\temp\ added at the end unless present.
 inline Bytes Build(const Bytes& Exe, std::vector<TFile> Files) {

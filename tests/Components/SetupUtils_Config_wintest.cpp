@@ -58,6 +58,7 @@ protected:
     // An engine on a package whose only file is this setup.xml, with its
     // target and temp folders made as the wizard makes them.
     void MakeInstaller(const std::string& PackagedSetup, std::vector<TFile> Shipped = {}) {
+        Installer.reset();  // it holds the package against writers
         Packaged = PackagedSetup;
         Shipped.push_back({".\\temp\\", "setup.xml", Text(PackagedSetup), true});
         Bytes package = Build(BareExe(), Shipped);
@@ -251,8 +252,10 @@ TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
     std::string impostor = Stand_in("spchapi.exe");
     std::string newcomer = "a file the package does not list";
     // The refreshed copy moves the distributors and swaps the digest for the impostor's.
-    Server.Put("p/setup.xml", SetupText({Server.Url("ok", "q/")},
-                                        {{"MSagent.exe", Md5Of(impostor)}, {"newcomer.exe", Md5Of(newcomer)}}));
+    Server.Put("p/setup.xml", SetupText({Server.Url("ok", "q/")}, {{"MSagent.exe", Md5Of(impostor)},
+                                                                   {"newcomer.exe", Md5Of(newcomer)},
+                                                                   {"tv_enua.exe", Md5Of(Stand_in("tv_enua.exe"))}}));
+    Server.Put("q/tv_enua.exe", Stand_in("tv_enua.exe"));
     Server.Put("q/MSagent.exe", impostor);
     Server.Put("q/newcomer.exe", newcomer);
     MakeInstaller(SetupText({Server.Url("ok", "p/")}, {{"MSagent.exe", Md5Of(agent)}}));
@@ -287,6 +290,17 @@ TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
     Server.Put("q/newcomer.exe", newcomer + "!");
     EXPECT_EQ(Fetch("newcomer.exe", other), "halted");
     EXPECT_EQ(UI.Errors.back(), "CRC Error.\r\nFile: newcomer.exe");
+
+    // An installer runs as administrator: only on a digest of the package's own, so one
+    // only the refreshed copy lists is neither fetched nor run.
+    const size_t asked = Server.Requests().size();
+    const std::string engine = Installer->GetTempFolder() + "tv_enua.exe";
+    EXPECT_EQ(Fetch("tv_enua.exe", engine), "halted");
+    EXPECT_EQ(UI.Errors.back(), "CRC Error.\r\nFile: tv_enua.exe");
+    EXPECT_EQ(Server.Requests().size(), asked);
+    WriteFileText(engine, Stand_in("tv_enua.exe"));
+    EXPECT_THROW(Installer->HoldInstaller(engine), THalted);
+    EXPECT_EQ(UI.Errors.back(), "CRC Error.\r\nFile: tv_enua.exe");
 }
 
 namespace {
@@ -353,9 +367,11 @@ TEST_F(Config, AFetchedInstallerRunsAsCheckedFromItsOwnFolder) {
     EXPECT_TRUE(ReadFileText(dest) == agent) << "the held file changed";
     EXPECT_EQ(UI.Halts, 1);
 
-    // The checked installer starts, in its own folder, and the hold ends with the start.
-    Installer->RunAndWait(dest, "\"" + dest + "\" -noregister");
-    EXPECT_EQ(ReadFileText(Installer->GetTempFolder() + "runs.log"), "MSagent.exe -noregister\r\n");
+    // The checked installer starts, in its own folder, its TEMP setup's own, and the hold ends with the start.
+    Installer->RunAndWait(dest, "\"" + dest + "\" -noregister -report-temp");
+    const std::string temp = Target + "temp";
+    EXPECT_EQ(ReadFileText(Installer->GetTempFolder() + "runs.log"),
+              "MSagent.exe -noregister -report-temp TEMP=" + temp + " TMP=" + temp + "\r\n");
     EXPECT_FALSE(FileExists("runs.log")) << "started in the test's current folder";
     DeleteFileA("runs.log");
     EXPECT_TRUE(DeleteFileA(dest.c_str())) << "still held after the run";

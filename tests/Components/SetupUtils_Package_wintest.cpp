@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "Components/SetupUtils.h"
@@ -208,17 +209,23 @@ TEST(Package, DirectoryCountAndLookups) {
 
     TPackageFixture f(pkg);
     EXPECT_TRUE(f.Installer->VerifyPackage());
-    // The open package keeps no one from writing to the file.
-    HANDLE writer = CreateFileA(f.File.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    EXPECT_NE(writer, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    // The open package is shared with readers only: nobody writes, renames or deletes it under setup.
+    for (DWORD access : {DWORD(GENERIC_WRITE), DWORD(DELETE)}) {
+        HANDLE other = CreateFileA(f.File.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(other, INVALID_HANDLE_VALUE) << "opened for " << access;
+        if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    }
+    EXPECT_FALSE(MoveFileA(f.File.c_str(), (f.File + ".aside").c_str()));
     EXPECT_TRUE(f.Installer->PackageContains("SETUP.XML"));
     EXPECT_TRUE(f.Installer->PackageContains("vela.ACS"));
     EXPECT_FALSE(f.Installer->PackageContains("data"));
     EXPECT_FALSE(f.Installer->PackageContains(".\\data\\"));
     EXPECT_FALSE(f.Installer->PackageContains("Vela.acs "));
     // Read once: the cached directory answers after the file has lost its package.
+    f.Installer = std::make_unique<TInstaller>(
+        std::make_unique<TWinFileStream>(f.File, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING),
+        TPackagePin{});
     const TFileDataDynArray* first = &f.Installer->ReadPackageDirectory();
     HANDLE emptied = CreateFileA(f.File.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  TRUNCATE_EXISTING, 0, nullptr);
@@ -263,6 +270,15 @@ TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     for (size_t i = 2; i < dir.size(); ++i)
         if (EntryName(dir[i]) != "setup.xml") extracted += static_cast<uint64_t>(dir[i].Size);
     EXPECT_EQ(f.Installer->ExtractedBytes(), extracted);
+    // The program part carries the pin; the signed copy keeps the zeros its vendor signed.
+    const auto size = static_cast<ptrdiff_t>(dir[0].Size);
+    TMemoryStream head(Bytes(unsignedSetup.begin(), unsignedSetup.begin() + size));
+    const int64_t pinAt = FindPackagePin(head, size);
+    ASSERT_GT(pinAt, 0) << "the sample program carries no package pin";
+    TPackagePin pin{pinAt, {}};
+    std::copy_n(unsignedSetup.begin() + pinAt, 16, pin.Digest.begin());
+    EXPECT_TRUE(pin.Filled());
+    EXPECT_EQ(Bytes(copy.begin() + pinAt, copy.begin() + pinAt + 16), Bytes(16, 0));
     // The program part is the bare program without its table; the setup program's own table ends the file.
     TMemoryStream signedStream(signedSetup), bareStream(signedBare);
     TSignatureFields signedFields = ReadSignatureFields(signedStream), bareFields = ReadSignatureFields(bareStream);
@@ -274,6 +290,41 @@ TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     changed[unsignedSetup.size() - 4000] ^= 0x20;  // in the stored files
     TPackageFixture g(changed);
     EXPECT_FALSE(g.Installer->VerifyPackage());
+
+    // Signed after it was pinned, the program still holds its package, and no other.
+    for (const Bytes* file : {&signedSetup, &unsignedSetup}) {
+        TInstaller pinned(std::make_unique<TMemoryStream>(*file), pin);
+        EXPECT_TRUE(pinned.VerifyPackage());
+    }
+    Bytes resealed = unsignedSetup;
+    resealed[unsignedSetup.size() - 4000] ^= 0x20;
+    Reseal(resealed);
+    EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(resealed), TPackagePin{}).VerifyPackage());
+    EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(resealed), pin).VerifyPackage());
+}
+
+// Someone who can write the folder of a signed setup program swaps in a file with
+// the same program part and a package of their own, its digest made again: the pin
+// the packer wrote into the program tells. A program never pinned is checked as before.
+TEST(Package, APackageSwappedInWithItsDigestMadeAgainDoesNotMatchThePin) {
+    Bytes pkg = Build(PinnedExe(), {{".\\", "bridge.ocx", Text("the vendor's library"), true}});
+    TMemoryStream program(PinnedExe());
+    const int64_t at = FindPackagePin(program, program.Size());
+    TPackagePin pin{at, {}};
+    std::copy_n(pkg.begin() + at, 16, pin.Digest.begin());
+    ASSERT_TRUE(pin.Filled()) << "the writer did not fill the pin";
+    EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(pkg), pin).VerifyPackage());
+
+    Bytes swapped = Build(PinnedExe(), {{".\\", "bridge.ocx", Text("a user's library"), true}});
+    std::copy_n(pin.Digest.begin(), 16, swapped.begin() + at);  // the signed program part, as it was
+    Reseal(swapped);
+    EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(swapped), pin).VerifyPackage());
+    EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(swapped), TPackagePin{}).VerifyPackage());
+    // Nor does the program part pass with another pin in its place.
+    Bytes other = pkg;
+    other[static_cast<size_t>(at)] ^= 1;
+    Reseal(other);
+    EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(other), pin).VerifyPackage());
 }
 
 TEST(Package, HostileEntriesWriteNothingOutsideTheTarget) {

@@ -1,7 +1,9 @@
 // Windows first: its CreateFile macro renames the journal constant consistently.
 #include "Components/SetupUtils.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <cstdio>
 
@@ -10,6 +12,7 @@
 #include "wintest_util.h"
 
 using namespace wintest;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -99,7 +102,7 @@ private:
 
 TEST(Uninstall, ReplaysEveryRunNewestFirst) {
     TempFolder temp;
-    std::string install = temp.Path() + "Orvand\\", x = temp.Path() + "X\\";
+    std::string install = temp.Path() + "Orvand\\", x = install + "X\\";
     MakeFolder(install);
     MakeFolder(x);
     WriteFileText(x + "a.txt", "a");
@@ -146,31 +149,78 @@ TEST(Uninstall, SkipsEveryLineThatIsNotExactlyAnAction) {
 
 TEST(Uninstall, RegistryKeysGoWithTheirTreesAndValuesByTheirFullName) {
     TempFolder temp;
-    TestKey key;
-    key.Create("Orvand\\sub\\deeper");
-    key.SetValue("Orvand", "DisplayName", "Orvand");
-    key.SetValue("Orvand\\sub\\deeper", "x", "y");
-    key.SetValue("Run", "Orvand", "a");
-    key.SetValue("Run", "Other", "b");
-    key.SetValue("Run", "with|bar", "c");
-    key.SetValue("Run", "", "default");
-    key.SetValue("Run", "Keep", "d");
-    // The root as a negative number still means HKEY_CURRENT_USER: its low 32 bits.
+    const std::string menu = std::string(MenuExtKey) + "&Copy to Orvand", run = RunKey, entry = UninstallKey;
+    KeyGuard menuGuard(HKEY_CURRENT_USER, menu), entryGuard(HKEY_LOCAL_MACHINE, entry);
+    ValueGuard orvand(HKEY_CURRENT_USER, run, "Orvand"), other(HKEY_CURRENT_USER, run, "Other");
+    auto set = [](HKEY Root, const std::string& Key, const char* Name) {
+        ASSERT_EQ(RegSetKeyValueA(Root, Key.c_str(), Name, REG_SZ, "x", 2), ERROR_SUCCESS) << Key << "|" << Name;
+    };
+    auto has = [](HKEY Root, const std::string& Key, const char* Name) {
+        return RegGetValueA(Root, Key.c_str(), Name, RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    };
+    set(HKEY_CURRENT_USER, menu + "\\sub\\deeper", "x");
+    for (const char* name : {"DisplayName", "with|bar", "", "Keep"}) set(HKEY_LOCAL_MACHINE, entry, name);
+    set(HKEY_CURRENT_USER, run, "Orvand");
+    set(HKEY_CURRENT_USER, run, "Other");
+    // The root as a negative number still means HKEY_LOCAL_MACHINE: its low 32 bits.
     WriteFileText(temp.Path() + "install.log",
-                  Line(Journal::CreateRegKey, key.Arg("Orvand")) +
-                      Line(Journal::CreateRegValue, key.Arg("Run") + "|Orvand") +
-                      Line(Journal::CreateRegValue, "-2147483647|" + key.Full("Run") + "|with|bar") +
-                      Line(Journal::CreateRegValue, key.Arg("Run") + "|") +
-                      Line(Journal::CreateRegValue, key.Arg("Missing") + "|Keep") +
-                      Line(Journal::CreateRegKey, key.Arg("Missing")));
+                  Line(Journal::CreateRegKey, "2147483649|" + menu) +
+                      Line(Journal::CreateRegValue, "2147483649|" + run + "|Orvand") +
+                      Line(Journal::CreateRegValue, "-2147483646|" + entry + "|with|bar") +
+                      Line(Journal::CreateRegValue, "2147483650|" + entry + "|") +
+                      Line(Journal::CreateRegValue, "2147483650|" + entry + "|DisplayName"));
     TUninstaller(temp.Path()).Uninstall();
-    EXPECT_FALSE(key.HasKey("Orvand"));
-    EXPECT_FALSE(key.HasValue("Run", "Orvand"));
-    EXPECT_FALSE(key.HasValue("Run", "with|bar"));
-    EXPECT_FALSE(key.HasValue("Run", ""));
-    EXPECT_TRUE(key.HasValue("Run", "Other"));
-    EXPECT_TRUE(key.HasValue("Run", "Keep"));
-    EXPECT_FALSE(key.HasKey("Missing")) << "opening a key to delete a value must not create it";
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, menu));
+    EXPECT_FALSE(has(HKEY_CURRENT_USER, run, "Orvand"));
+    EXPECT_TRUE(has(HKEY_CURRENT_USER, run, "Other"));
+    for (const char* name : {"DisplayName", "with|bar", ""}) EXPECT_FALSE(has(HKEY_LOCAL_MACHINE, entry, name)) << name;
+    EXPECT_TRUE(has(HKEY_LOCAL_MACHINE, entry, "Keep"));
+    WriteFileText(temp.Path() + "install.log", Line(Journal::CreateRegValue, "2147483649|" + menu + "|Keep"));
+    TUninstaller(temp.Path()).Uninstall();
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, menu)) << "opening a key to delete a value must not create it";
+}
+
+// Replayed as administrator, a journal that others could have written to undoes
+// what setup changes and nothing else: every other line is skipped, and logged.
+TEST(Uninstall, UndoesOnlyWhatSetupChangesAndLogsWhatItSkips) {
+    TempFolder temp;
+    TestKey key;
+    key.SetValue("", "Orvand", "theirs");
+    const std::string above = temp.Path() + "Apps\\", install = above + "Orvand\\", users = temp.Path() + "Users\\";
+    for (const std::string& folder : {above, install, users, users + "empty\\", install + "data\\"}) MakeFolder(folder);
+    WriteFileText(users + "letter.txt", "mine");
+    const std::string planted = CopyLibrary("unreg_ok.dll", users + "planted.ocx");
+    const std::string bridge = CopyLibrary("unreg_ok.dll", install + "bridge.ocx");
+    const std::string shortcut = SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand uninstall test.lnk";
+    WriteFileText(shortcut, "l");
+    UnregisterLog calls(temp.Path() + "calls.txt");
+    const std::vector<std::string> skipped = {Line(Journal::CreateFile, users + "letter.txt"),
+                                              Line(Journal::CreateFile, install + "..\\..\\Users\\letter.txt"),
+                                              Line(Journal::RegisterServer, planted),
+                                              Line(Journal::CreateFolder, users + "empty\\"),
+                                              Line(Journal::CreateRegKey, key.Arg()),
+                                              Line(Journal::CreateRegValue, key.Arg() + "|Orvand")};
+    std::string journal = Line(Journal::CreateFolder, above) + Line(Journal::CreateFolder, install) +
+                          Line(Journal::CreateFolder, install + "data\\") + Line(Journal::CreateFile, shortcut) +
+                          Line(Journal::CreateFile, bridge) + Line(Journal::RegisterServer, bridge);
+    for (const std::string& line : skipped) journal += line;
+    WriteFileText(install + "install.log", journal);
+    const std::string logFile = temp.Path() + "remove.log";
+    OpenSharedLog(logFile);
+    TUninstaller(install).Uninstall();
+    ReleaseLog();
+    EXPECT_EQ(calls.Calls(), std::vector<std::string>{bridge});
+    EXPECT_FALSE(FileExists(bridge));
+    EXPECT_FALSE(FileExists(shortcut));
+    EXPECT_FALSE(FolderExists(install + "data\\"));
+    EXPECT_EQ(ReadFileText(users + "letter.txt"), "mine");
+    EXPECT_TRUE(FileExists(planted));
+    EXPECT_TRUE(FolderExists(users + "empty\\"));
+    EXPECT_TRUE(key.HasValue("", "Orvand"));
+    const std::string log = ReadFileText(logFile);
+    for (const std::string& line : skipped)
+        EXPECT_THAT(log, HasSubstr("Skipped, outside what setup changes: " + line)) << line;
+    DeleteFileA(shortcut.c_str());
 }
 
 TEST(UnregisterServer, RaisesOneMessagePerFailureAndUnloadsTheLibrary) {

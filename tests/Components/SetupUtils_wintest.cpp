@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "Components/JournalFormat.h"
+#include "Components/TargetGuard.h"
+#include "app/InstallRun.h"
 #include "wintest_util.h"
 
 using namespace wintest;
@@ -96,11 +98,13 @@ bool SetAcl(const std::string& Path, const char* Sddl) {
 const BYTE Inherits = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
 const ACCESS_MASK ReadExecute = 0x1200a9;
 
-// Setup's own three entries, with the flags a folder of its own or one below it shows.
+// Setup's own entries, with the flags a folder of its own or one below it shows:
+// sandboxed readers (ALL APPLICATION PACKAGES) read as in Program Files.
 std::vector<TAce> OwnAcl(BYTE Flags) {
     return {{ACCESS_ALLOWED_ACE_TYPE, Flags, FILE_ALL_ACCESS, "S-1-5-18"},
             {ACCESS_ALLOWED_ACE_TYPE, Flags, FILE_ALL_ACCESS, "S-1-5-32-544"},
-            {ACCESS_ALLOWED_ACE_TYPE, Flags, ReadExecute, "S-1-5-32-545"}};
+            {ACCESS_ALLOWED_ACE_TYPE, Flags, ReadExecute, "S-1-5-32-545"},
+            {ACCESS_ALLOWED_ACE_TYPE, Flags, ReadExecute, "S-1-15-2-1"}};
 }
 
 // Whether this file system keeps a folder's DACL as set: Wine keeps it beside
@@ -317,6 +321,118 @@ TEST(ForceFolder, AcceptsAnExistingDriveRootAsTheEndOfTheRecursion) {
     EXPECT_TRUE(installer.ForceFolder(folder));
     EXPECT_EQ(installer.PendingJournal(), "CreateFolder " + folder + "\r\n");
     RemoveDirectoryA(folder.c_str());
+}
+
+namespace {
+
+// What Windows answers for a folder's security, in place of Wine's (which reads
+// every file as the user's own), and the folders setup protected meanwhile.
+TFolderSecurity WindowsAnswer;
+std::vector<std::string> Protected;
+
+class SecuritySeam {
+public:
+    explicit SecuritySeam(const TFolderSecurity& Answer) {
+        WindowsAnswer = Answer;
+        Protected.clear();
+        ReadFolderSecurity = [](HANDLE) { return WindowsAnswer; };
+        ProtectFolder = [](const std::string& Folder) {
+            Protected.push_back(Folder);
+            return true;
+        };
+    }
+    ~SecuritySeam() {
+        ReadFolderSecurity = ReadFolderSecurityFromSystem;
+        ProtectFolder = ProtectFolderInSystem;
+    }
+};
+
+// A folder a user made on C:\: theirs, and Authenticated Users modify what lies below.
+const TFolderSecurity UserMade = {
+    true,
+    "S-1-5-21-1-2-3-1001",
+    true,
+    {{0, 0, FILE_ALL_ACCESS, "S-1-5-18"},
+     {0, 0, FILE_ALL_ACCESS, "S-1-5-32-544"},
+     {0, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, 0x1301bf, "S-1-5-11"}}};
+const TFolderSecurity AdminsOnly = {
+    true, "S-1-5-32-544", true, {{0, 0, FILE_ALL_ACCESS, "S-1-5-32-544"}, {0, 0, ReadExecute, "S-1-5-32-545"}}};
+
+std::string RefusalOf(TInstaller& Installer, const std::string& Folder) {
+    try {
+        PrepareTarget(Installer, Folder);
+    } catch (const ETargetRefused& e) {
+        return e.Message();
+    }
+    return "(accepted)";
+}
+
+}  // namespace
+
+TEST(ForceFolder, AnExistingDestinationOthersCanChangeIsRefusedUnlessItsJournalSaysSetupMadeIt) {
+    TempFolder temp;
+    const std::string target = temp.Path() + "Orvand\\";
+    ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
+    {
+        SecuritySeam windows(UserMade);
+        TInstaller installer;
+        const std::string refusal = RefusalOf(installer, target);
+        EXPECT_THAT(refusal, HasSubstr("\"" + target + "\": the folder exists already and it belongs to "));
+        EXPECT_FALSE(FileExists(target + "install.log"));
+        EXPECT_TRUE(Protected.empty());
+    }
+    {
+        SecuritySeam windows(AdminsOnly);
+        TInstaller installer;
+        EXPECT_TRUE(PrepareTarget(installer, target));
+        EXPECT_TRUE(Protected.empty());
+    }
+    // A user's entry alone, on what lies below, is enough to refuse it.
+    TFolderSecurity owned = UserMade;
+    owned.Owner = "S-1-5-32-544";
+    {
+        SecuritySeam windows(owned);
+        TInstaller installer;
+        EXPECT_THAT(RefusalOf(installer, target), HasSubstr(" may change it, so not only administrators"));
+    }
+    // An earlier installation's folder: it and its temp\ get setup's ACL again before anything is written.
+    WriteFileText(target + "install.log", FormatJournalLine(Journal::CreateFolder, target));
+    SecuritySeam windows(UserMade);
+    TInstaller installer;
+    EXPECT_TRUE(PrepareTarget(installer, target));
+    EXPECT_EQ(Protected, (std::vector<std::string>{target, target + "temp\\"}));
+}
+
+// A link where the destination is, or on its way, or inside it would take setup's
+// writes elsewhere: nothing is made through one, and a destination reached through
+// one is refused. (That the held destination cannot be renamed away only Windows
+// shows: Wine renames a folder whatever handles are open on it.)
+TEST(ForceFolder, NothingIsMadeThroughALinkAndALinkedDestinationIsRefused) {
+    TempFolder temp, elsewhere;
+    MakeUnixLink(temp.Path() + "linked", elsewhere.Path());
+    TInstaller installer;
+    EXPECT_FALSE(installer.ForceFolder(temp.Path() + "linked\\Orvand\\"));
+    EXPECT_FALSE(FolderExists(elsewhere.Path() + "Orvand"));
+    EXPECT_EQ(installer.PendingJournal(), "");
+    for (const std::string& link : {temp.Path() + "linked\\", temp.Path() + "linked\\Orvand\\"})
+        EXPECT_THAT(RefusalOf(installer, link), HasSubstr("\"" + temp.Path() + "linked\" is a link")) << link;
+    ASSERT_TRUE(CreateDirectoryA((elsewhere.Path() + "sub").c_str(), nullptr));
+    EXPECT_THROW(HoldFolder(temp.Path() + "linked\\sub\\"), ETargetRefused) << "its final path is elsewhere";
+
+    const std::string target = temp.Path() + "Orvand\\";
+    ASSERT_TRUE(PrepareTarget(installer, target));
+    MakeUnixLink(target + "data", elsewhere.Path());
+    EXPECT_FALSE(installer.ForceFolder(target + "data\\sub2\\"));
+    EXPECT_FALSE(FolderExists(elsewhere.Path() + "sub2"));
+    // Nor is a journal opened through one.
+    TempFolder other;
+    MakeUnixLink(other.Path() + "install.log", elsewhere.Path());
+    try {
+        TInstaller().OpenJournal(other.Path());
+        ADD_FAILURE() << "opened";
+    } catch (const EInstallException& e) {
+        EXPECT_THAT(e.Message(), HasSubstr("install.log\" is a link inside the target folder"));
+    }
 }
 
 TEST(Journal, PendingLinesFollowTheBannerInOrder) {

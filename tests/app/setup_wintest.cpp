@@ -1,5 +1,6 @@
 // The wizard's characters and finish pages, in this process: no installation gets that far
 // without the configuration, so their handlers are driven here directly.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,9 +12,11 @@
 #include "app/_setup.h"
 #include "app/Utils.h"
 #include "support/Exceptions.h"
+#include "support/Logging.h"
 #include "wintest_util.h"
 
 using namespace wintest;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -126,8 +129,9 @@ TEST(SetupFormDeathTest, FinishWithTheRestartBoxRestartsAndStartsNothing) {
 }
 
 // Setup runs elevated: the desktop's shell starts the product, with the product's
-// folder as its current folder; setup starts it itself only where no shell answers.
-TEST(StartAsDesktopUser, TheDesktopShellStartsTheProductElseSetupDoesItself) {
+// folder as its current folder. Where no shell answers setup does not start it with
+// its own rights: the log says so, and the Run value starts it at the next logon.
+TEST(StartAsDesktopUser, TheDesktopShellStartsTheProductElseNobodyDoes) {
     TempFolder temp;
     const std::string product = temp.Path() + "orvand.exe";
     ASSERT_TRUE(CopyFileA(FixturePath("orvand.exe").c_str(), product.c_str(), FALSE));
@@ -152,8 +156,13 @@ TEST(StartAsDesktopUser, TheDesktopShellStartsTheProductElseSetupDoesItself) {
     EXPECT_FALSE(FileExists(runLog)) << "setup started the product as well";
 
     DesktopShellExecute = [](const std::string&, const std::string&) { return false; };
-    EXPECT_EQ(StartAsDesktopUser(product), TLaunchPath::Direct);
-    EXPECT_TRUE(endProduct()) << "setup did not start the product itself";
+    OpenSharedLog(temp.Path() + "setup.log");
+    EXPECT_EQ(StartAsDesktopUser(product), TLaunchPath::None);
+    ReleaseLog();
+    HWND started = WaitProductWindow(3000);
+    if (started) PostMessageA(started, 0x520, 0, 0);
+    EXPECT_EQ(started, nullptr) << "setup started the product with its own rights";
+    EXPECT_THAT(ReadFileText(temp.Path() + "setup.log"), HasSubstr(product + ", so it was not started"));
     DesktopShellExecute = saved;
 
     // The desktop of this system: where it takes the request, its process starts the product.

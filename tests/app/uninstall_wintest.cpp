@@ -12,23 +12,22 @@ const char* const StillRunningText = "Uninstaller find started Orvand applicatio
 std::string Line(const std::string& Action, const std::string& Argument) { return Action + " " + Argument + "\r\n"; }
 
 // An installation as setup leaves it: the uninstaller's copy, a product file,
-// a file the product added later, a registry value, all journalled but the last.
+// a file the product added later, the menu extension's key and a value, all
+// journalled but the later file.
 struct Installation {
-    explicit Installation(const std::string& Folder) : Folder(Folder) {
+    explicit Installation(const std::string& Folder) : Folder(Folder), Guard(HKEY_CURRENT_USER, Key) {
         CreateDirectoryA(Folder.c_str(), nullptr);
         Exe = Folder + "install.exe";
         EXPECT_TRUE(CopyFileA(InstallExePath().c_str(), Exe.c_str(), FALSE));
         WriteFileText(Folder + "orvand.exe", "product");
         CreateDirectoryA((Folder + "data").c_str(), nullptr);
         WriteFileText(Folder + "data\\later.acs", "character");
-        Key = "Software\\OrvandTest-ui-" + std::to_string(GetCurrentProcessId());
         RegSetKeyValueA(HKEY_CURRENT_USER, Key.c_str(), "DisplayName", REG_SZ, "Orvand", 7);
         Journal = FormatBanner() + Line("CreateFolder", Folder) + Line("CreateFile", Exe) +
                   Line("CreateFile", Folder + "orvand.exe") + Line("CreteRegKey", "2147483649|" + Key) +
                   Line("CreteRegValue", "2147483649|" + Key + "|DisplayName");
         WriteFileText(Folder + "install.log", Journal);
     }
-    ~Installation() { RegDeleteTreeA(HKEY_CURRENT_USER, Key.c_str()); }
     static std::string FormatBanner() { return "########## Setup started at 08.12.2026 10:26:45 ##########\r\n"; }
     bool HasKey() const { return KeyExists(HKEY_CURRENT_USER, Key); }
     // Everything is as setup left it.
@@ -47,7 +46,9 @@ struct Installation {
         EXPECT_TRUE(FileExists(Exe));
         EXPECT_TRUE(FolderExists(Folder));
     }
-    std::string Folder, Exe, Key, Journal;
+    std::string Folder, Exe, Journal;
+    const std::string Key = std::string(MenuExtKey) + "&Copy to Orvand";
+    KeyGuard Guard;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "app/SetupLayout.h"
+#include "install_fixture.h"
 
 namespace e2e {
 
@@ -32,6 +33,13 @@ std::string SampleConfiguration(const std::vector<std::string>& Urls) {
     std::string urls;
     for (const std::string& url : Urls) urls += "<url>" + url + "</url>";
     return text.substr(0, from + open.size()) + urls + text.substr(to);
+}
+
+std::vector<std::pair<std::string, std::string>> InstallerDigests() {
+    std::vector<std::pair<std::string, std::string>> digests;
+    for (const char* installer : ComponentInstallers)
+        digests.emplace_back(installer, wintest::Md5Text(wintest::ReadFileText(Fixture(installer))));
+    return digests;
 }
 
 TDistributor::TDistributor() {

@@ -40,6 +40,8 @@ public:
 };
 // A stand-in prerequisite installer of the build.
 std::string Fixture(const std::string& Name);
+// The four stand-ins' names and digests, as a setup.xml must list them: setup runs no installer without.
+std::vector<std::pair<std::string, std::string>> InstallerDigests();
 // Runs a stand-in installer (registering its component) or, with Unregister, removes the component.
 void SetComponent(const std::string& Installer, bool Installed);
 void SetAllComponents(bool Installed);

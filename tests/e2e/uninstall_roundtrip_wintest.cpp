@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "Components/SetupUtils.h"
+#include "Components/TargetGuard.h"
 #include "app/InstallRun.h"
 #include "install_fixture.h"
 #include "scripted_ui.h"
@@ -101,7 +102,7 @@ TEST(UninstallRoundTrip, LeavesOnlyTheUninstallerAndItsFolder) {
     EXPECT_EQ(Lines(left), trip.Expected(true)) << Describe(left);
 }
 
-TEST(UninstallRoundTrip, AFolderThatHeldTheUsersFilesKeepsThem) {
+TEST(UninstallRoundTrip, AnAdministratorsFolderThatHeldTheUsersFilesKeepsThem) {
     ASSERT_TRUE(FileExists(FixturePath("sample\\install.exe")));
     RoundTrip trip("Orvand Data");
     const std::string& target = trip.Target();
@@ -110,7 +111,11 @@ TEST(UninstallRoundTrip, AFolderThatHeldTheUsersFilesKeepsThem) {
     WriteFileText(target + "My Notes.txt", "mine");
     WriteFileText(target + "letters\\to me.txt", "mine too");
     trip.Before();
+    // An administrator made it: only they can change it, which Windows would say and Wine cannot.
+    auto* const read = ReadFolderSecurity;
+    ReadFolderSecurity = [](HANDLE) { return TFolderSecurity{true, AdministratorsSid, true, {}}; };
     trip.Install();
+    ReadFolderSecurity = read;
     std::vector<TChange> left = trip.Uninstall();
     EXPECT_EQ(Lines(left), trip.Expected(false)) << Describe(left);
     EXPECT_EQ(ReadFileText(target + "My Notes.txt"), "mine");

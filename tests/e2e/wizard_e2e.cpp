@@ -11,6 +11,7 @@
 
 #include "E2eUtil.h"
 #include "app/SetupLayout.h"
+#include "config/md5.h"
 #include "install_fixture.h"
 #include "snapshot.h"
 #include "support/PathUtils.h"
@@ -627,24 +628,26 @@ TEST(Wizard, DllsPlantedBesideSetupUnderSystemNamesAreNeverLoaded) {
     expectNoneLoaded();
 }
 
-TEST(Wizard, ADamagedPackageShowsOnlyItsMessage) {
+// One byte of the product's data changed; Resealed: the trailing digest made again
+// to match, as by someone who swaps in a package of their own beside the program.
+void Damage(const std::string& Setup, bool Resealed) {
+    std::string bytes = ReadFileText(Setup);
+    bytes[bytes.size() - 4000] ^= 0x20;
+    if (Resealed) {
+        TMD5Context context;
+        MD5Init(context);
+        MD5Update(context, bytes.data(), static_cast<uint32_t>(bytes.size() - 16));
+        TMD5Digest digest = MD5Final(context);
+        bytes.replace(bytes.size() - 16, 16, reinterpret_cast<const char*>(digest.data()), 16);
+    }
+    WriteFileText(Setup, bytes);
+}
+
+// Setup on a damaged package shows its message alone and ends quietly; its file is held meanwhile.
+void ExpectOnlyTheDamagedBox(bool Resealed) {
     TempFolder temp;
     std::string setup = CopySample(temp.Path());
-    {
-        // One byte of the product's data changed.
-        HANDLE file = CreateFileA(setup.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        LARGE_INTEGER size;
-        GetFileSizeEx(file, &size);
-        SetFilePointer(file, static_cast<LONG>(size.QuadPart - 4000), nullptr, FILE_BEGIN);
-        char byte = 0;
-        DWORD n = 0;
-        ReadFile(file, &byte, 1, &n, nullptr);
-        byte ^= 0x20;
-        SetFilePointer(file, -1, nullptr, FILE_CURRENT);
-        WriteFile(file, &byte, 1, &n, nullptr);
-        CloseHandle(file);
-    }
+    Damage(setup, Resealed);
     TSetupRun run(setup);
     auto box = run.WaitBox();
     ASSERT_TRUE(box);
@@ -653,6 +656,12 @@ TEST(Wizard, ADamagedPackageShowsOnlyItsMessage) {
     EXPECT_EQ(box->Icon, TBoxIcon::Error) << BoxIconName(box->Icon);
     EXPECT_EQ(box->Buttons, std::vector<int>{IDOK});
     EXPECT_EQ(FindProcessWindow(run.ProcessId(), "TSetupForm", true), nullptr);
+    // Held from its first statement: nobody renames, deletes or rewrites the file under setup.
+    EXPECT_FALSE(MoveFileA(setup.c_str(), (setup + ".aside").c_str()));
+    EXPECT_FALSE(DeleteFileA(setup.c_str()));
+    HANDLE writer = CreateFileA(setup.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
     run.Answer(*box, IDOK);
     // Watched until the end: the wizard must not show on the way out either.
     bool formShowed = false;
@@ -664,6 +673,12 @@ TEST(Wizard, ADamagedPackageShowsOnlyItsMessage) {
     }
     EXPECT_EQ(code, 0u);
     EXPECT_FALSE(formShowed) << "the wizard window showed";
+}
+
+TEST(Wizard, ADamagedPackageShowsOnlyItsMessage) {
+    ExpectOnlyTheDamagedBox(false);
+    // Resealed, it still is not the package the program was packed with: its pin tells.
+    ExpectOnlyTheDamagedBox(true);
 }
 
 // Signed after packing by a vendor's tool (fixtures/): the wizard opens as on the unsigned one.
@@ -684,9 +699,16 @@ TEST(Wizard, ASignedSetupProgramOpensTheWizard) {
 TEST(Wizard, AnEngineFailureEndsSetupWithItsMessageAndAFullStop) {
     TempFolder temp;
     std::string destination = temp.Path() + "dest\\";
-    // A folder where the journal should go: the journal cannot be opened.
+    // An earlier installation whose journal another program holds against writers: it cannot be opened.
     ASSERT_TRUE(CreateDirectoryA(destination.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryA((destination + "install.log").c_str(), nullptr));
+    WriteFileText(destination + "install.log", "CreateFolder " + destination + "\r\n");
+    HANDLE reader = CreateFileA((destination + "install.log").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    struct TClose {
+        HANDLE Handle;
+        ~TClose() { CloseHandle(Handle); }
+    } close{reader};
     TSetupRun run(CopySample(temp.Path()));
     ASSERT_TRUE(WalkToLocation(run));
     run.TypeText("LocationEdit", destination);
@@ -1140,8 +1162,8 @@ TEST(Wizard, TheCharactersPageWantsOneAndCancelDuringTheirDownloadEndsSetupAfter
     TDistributor distributor;
     // Only characters that the package does not hold: none is present.
     const std::string slow = distributor.Url("slow");
-    std::string setup =
-        PackSample(scene.Temp.Path(), {}, SetupXmlText({slow}, {{"Pip", "Pip.acs"}, {"Zoe", "Zoe.acs"}}, {}));
+    std::string setup = PackSample(scene.Temp.Path(), {},
+                                   SetupXmlText({slow}, {{"Pip", "Pip.acs"}, {"Zoe", "Zoe.acs"}}, InstallerDigests()));
     UninstallAtEnd cleanup(scene.Target);
     TSetupRun run(setup);
     ASSERT_TRUE(WalkToComponents(run, scene.Target));
@@ -1252,7 +1274,7 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
     ASSERT_EQ(SpecialFolder(CSIDL_PROGRAMS), programs);
 
     const std::string target = "C:\\Программы\\Orvand\\";
-    std::string xml = SetupXmlText({distributor.Url()}, {{"Łucja", "Lucja.acs"}}, {});
+    std::string xml = SetupXmlText({distributor.Url()}, {{"Łucja", "Lucja.acs"}}, InstallerDigests());
     xml.replace(xml.find("ISO-8859-1"), 10, "UTF-8");
     const std::string setup = PackSample(temp.Path(), {}, xml);
     UninstallAtEnd cleanup(target);
@@ -1291,19 +1313,23 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
                 {"CreateFile " + target + "data\\Lucja.acs"}});
     EXPECT_EQ(Joined(std::vector<std::string>(journal.begin() + 1, journal.end())), Joined(expected));
 
-    // A line an older build wrote in the system code page still names its file.
-    const std::wstring legacyFile = Utf16(temp.Path()) + L"Zo\u00EB.txt";
-    CloseHandle(CreateFileW(legacyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    ASSERT_NE(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES);
-    WriteFileText(target + "install.log",
-                  ReadFileText(target + "install.log") + "CreateFile " + temp.Path() + "Zo\xEB.txt\r\n");
-
     cleanup.Now();
     ExpectRegistered(target, false);
     // The running uninstaller's own file stays, as everywhere; nothing else.
     for (const char* left : {"install.log", "orvand.exe", "data\\Lucja.acs", "temp\\setup.xml"})
         EXPECT_FALSE(FileExists(target + left)) << left;
     EXPECT_FALSE(FolderExists(programs + "Orvand\\"));
+
+    // A line an older build wrote in the system code page still names its file, in a
+    // folder that code page can spell: the uninstaller undoes nothing outside its own.
+    const std::string older = temp.Path() + "Zo\u00EB\\";
+    ASSERT_TRUE(CreateDirectoryW(Utf16(older).c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA(EnvPath("ORVAND_BARE_EXE").c_str(), (older + "install.exe").c_str(), FALSE));
+    const std::wstring legacyFile = Utf16(older) + L"Zo\u00EB.txt";
+    CloseHandle(CreateFileW(legacyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_NE(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES);
+    WriteFileText(older + "install.log", "CreateFile " + temp.Path() + "Zo\xEB\\Zo\xEB.txt\r\n");
+    EXPECT_EQ(RunUninstaller(older + "install.exe", "-remove", IDYES), 0u);
     EXPECT_EQ(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES) << "the legacy line was not undone";
 }
 
@@ -1313,7 +1339,7 @@ TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
     TDistributor distributor;
     // A character to offer; the box that asks for one is shown too.
     const std::string setup =
-        PackSample(scene.Temp.Path(), {}, SetupXmlText({distributor.Url()}, {{"Pip", "Pip.acs"}}, {}));
+        PackSample(scene.Temp.Path(), {}, SetupXmlText({distributor.Url()}, {{"Pip", "Pip.acs"}}, InstallerDigests()));
     for (DWORD dpi : {120u, 144u}) {
         SCOPED_TRACE(std::to_string(dpi) + " DPI");
         // The prefix's display setting; each program reads it when it starts.
@@ -1324,7 +1350,10 @@ TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
                   0);
         RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
         RegCloseKey(key);
-        UninstallAtEnd cleanup(scene.Target);
+        // A folder of its own each time: the one removed before stays with its uninstaller, and
+        // Wine reads it as changeable by anyone, which Windows would not.
+        const std::string target = scene.Temp.Path() + "Orvand " + std::to_string(dpi) + "\\";
+        UninstallAtEnd cleanup(target);
         TSetupRun run(setup);
         auto expectClean = [&](const char* Page) {
             ASSERT_TRUE(run.WaitPage(Page, 60000)) << Page;
@@ -1340,7 +1369,7 @@ TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
         run.Click("AgreeCheckBox");
         run.Click("LicenseNextButton");
         expectClean("LocationPanel");
-        run.TypeText("LocationEdit", scene.Target);
+        run.TypeText("LocationEdit", target);
         run.Click("LocationNextButton");
         expectClean("ComponentsPanel");
         run.Click("ComponentsNextButton");
@@ -1477,11 +1506,28 @@ TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
             HasSubstr(LogLine("ERROR", "-dir needs a full path such as C:\\Program Files\\Orvand, not \"Orvand\".")));
         EXPECT_FALSE(FolderExists(scene.Target));
     }
-    // Everything present: nothing to run, nothing to restart for; no product start either.
+    // A package swapped in beside the program, its digest made again: refused. Without
+    // -log nothing is written beside the program, in a folder others can change.
     {
-        TSetupRun run(setup, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log));
+        CreateDirectoryA((scene.Temp.Path() + "swapped").c_str(), nullptr);
+        const std::string swapped = CopySample(scene.Temp.Path() + "swapped\\");
+        Damage(swapped, true);
+        TSetupRun run(swapped, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(run, 20000), 1603u);
+        EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("ERROR", "The Orvand distributive was damaged")));
+        TSetupRun unlogged(swapped, "-silent " + Quoted("-dir=", scene.Target));
+        EXPECT_EQ(WaitSilentExit(unlogged, 20000), 1603u);
+        EXPECT_FALSE(FileExists(scene.Temp.Path() + "swapped\\install-setup.log"));
+        EXPECT_FALSE(FolderExists(scene.Target));
+    }
+    // Everything present: nothing to run, nothing to restart for; no product start either.
+    // The log goes into the destination, once that is held and only administrators can change it.
+    {
+        TSetupRun run(setup, "-silent " + Quoted("-dir=", scene.Target));
         EXPECT_EQ(WaitSilentExit(run), 0u);
     }
+    EXPECT_THAT(ReadFileText(scene.Target + "install-setup.log"), HasSubstr(LogLine("DEBUG", "Exit code 0")));
+    EXPECT_FALSE(FileExists(scene.Temp.Path() + "install-setup.log"));
     ExpectRegistered(scene.Target, true);
     ExpectNothingStarted(scene.RunLog);
     EXPECT_EQ(ReadFileText(scene.Target + "install.exe"), ReadFileText(FixturePath("sample\\signing\\install.exe")));

@@ -3,9 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/Exceptions.h"
 #include "wintest_util.h"
 
 using namespace wintest;
+using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 TEST(Log, SwitchedOffWritesNothingAndCreatesNoFile) {
@@ -82,4 +84,19 @@ TEST(Log, KeepsClearOfTheJournalBesideTheUninstaller) {
     EXPECT_EQ(LogFileNameFor("D:\\Setup\\orvand.exe"), "D:\\Setup\\orvand.log");
     EXPECT_EQ(LogFileNameFor("D:\\my.dir\\setup"), "D:\\my.dir\\setup.log");
     EXPECT_EQ(LogFileNameFor("C:prog"), "C:prog.log");
+}
+
+// An elevated setup writes its log wherever -log names: a link there is refused, not
+// followed. (Wine shows only links to folders; a link to a file only Windows shows.)
+TEST(Log, ALinkAtItsNameIsRefusedNotFollowed) {
+    TempFolder temp, elsewhere;
+    MakeUnixLink(temp.Path() + "x.log", elsewhere.Path());
+    TLog log(temp.Path() + "x.log");
+    log.SetEnabled(true);
+    try {
+        log.Debug("x");
+        ADD_FAILURE() << "written";
+    } catch (const EStreamError& e) {
+        EXPECT_THAT(e.Message(), HasSubstr("x.log\" is a link; setup does not write its log through it."));
+    }
 }

@@ -115,6 +115,19 @@ TEST(PathsBelowFolder, EveryStepOfAWriteBelowTheFolderOutermostFirst) {
     EXPECT_EQ(PathsBelowFolder("C:\\T\\", "C:\\T\\\x95\x5C\\f", NoLeadBytes), (V{"C:\\T\\\x95", "C:\\T\\\x95\x5C\\f"}));
 }
 
+// A step that is a junction, mount point or symbolic link sends a write elsewhere; a
+// deduplicated file or a cloud placeholder is a reparse point that does not.
+TEST(PathsBelowFolder, OnlyReparsePointsThatNameAnotherPathAreLinks) {
+    const uint32_t reparse = 0x400, folder = 0x10;
+    EXPECT_TRUE(RedirectsElsewhere(reparse | folder, 0xA0000003));   // junction, mount point
+    EXPECT_TRUE(RedirectsElsewhere(reparse, 0xA000000C));            // symbolic link
+    EXPECT_TRUE(RedirectsElsewhere(reparse | folder, 0));            // Wine's links carry no tag
+    EXPECT_FALSE(RedirectsElsewhere(reparse, 0x80000013));           // deduplicated
+    EXPECT_FALSE(RedirectsElsewhere(reparse | folder, 0x9000601A));  // cloud placeholder
+    EXPECT_FALSE(RedirectsElsewhere(reparse, 0x8000001B));           // AppExecLink
+    EXPECT_FALSE(RedirectsElsewhere(folder, 0xA000000C));            // no reparse point at all
+}
+
 TEST(Utf8Paths, SequencesAreWholeCharactersWhereDoubleByteRulesWouldSwallowSeparators) {
     const TCharSet utf8 = TCharSet::Utf8();
     // "C:\Łukasz\x": the trail byte 0x81 of "Ł" is a Shift-JIS lead byte, which

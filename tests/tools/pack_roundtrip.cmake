@@ -27,7 +27,13 @@ file(WRITE ${WORK}/src/data/brains.db "${bigger}")
 file(WRITE ${WORK}/src/data/orvand.dic "hello=greeting\n")
 file(WRITE ${WORK}/src/data/empty.db "")
 file(WRITE "${WORK}/src/data/read me.htm" "<html></html>\n")
-file(WRITE ${WORK}/src/temp/setup.xml "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><setup/>\n")
+# Setup runs an installer only on a digest the package vouches for: each is listed.
+set(listed "")
+foreach(name MSagent.exe spchapi.exe tv_enua.exe lhttseng.exe)
+  string(APPEND listed "<file name=\"${name}\" MD5=\"900150983CD24FB0D6963F7D28E17F72\"/>")
+endforeach()
+file(WRITE ${WORK}/src/temp/setup.xml
+  "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><setup><filesMD5List>${listed}</filesMD5List></setup>\n")
 file(WRITE ${WORK}/src/sample.manifest
   "# folder  name  source  [plain]\n"
   ".\\ orvand.exe big.txt\n"
@@ -66,8 +72,9 @@ endfunction()
 expect_extracted(${WORK}/setup.exe ${sample_files})
 
 # The setup program begins with the bare program, byte for byte (it has no PE
-# header whose signature fields would be zeroed), and ends at a multiple of 8,
-# where a signing tool starts its table.
+# header whose signature fields would be zeroed) but for the package pin after
+# its marker, which the packer fills (the packer, standing in for the program,
+# carries one), and ends at a multiple of 8, where a signing tool starts its table.
 file(SIZE ${WORK}/setup.exe setup_size)
 math(EXPR misaligned "${setup_size} % 8")
 if(NOT misaligned EQUAL 0)
@@ -76,9 +83,16 @@ endif()
 file(SIZE ${exe} exe_size)
 file(READ ${WORK}/setup.exe head LIMIT ${exe_size} HEX)
 file(READ ${exe} whole HEX)
-if(NOT head STREQUAL whole)
-  message(FATAL_ERROR "the setup program does not start with the bare install.exe")
+string(FIND "${whole}" "9a4f7276616e642070696e00c35e17e2" at)
+math(EXPR pin "${at} + 32")
+string(SUBSTRING "${head}" ${pin} 32 filled)
+string(SUBSTRING "${whole}" ${pin} 32 bare)
+string(REPLACE "${filled}" "${bare}" head "${head}")
+if(at LESS 0 OR filled STREQUAL bare OR NOT head STREQUAL whole)
+  message(FATAL_ERROR "the setup program does not start with the bare install.exe and its pin filled")
 endif()
+run(0 --verify ${WORK}/setup.exe)
+expect_in("${out}" "the package is the one its setup program is pinned to")
 
 # Same input, same bytes: again, and file by file (one job) or several at once.
 file(SHA256 ${WORK}/setup.exe first)
@@ -157,6 +171,12 @@ foreach(i RANGE 1 63)
   string(APPEND many ".\\ f${i}.txt ${WORK}/src/data/orvand.dic\n")
 endforeach()
 refuse("at most 64 files" "${many}")
+string(REPLACE "<file name=\"tv_enua.exe\"" "<file name=\"tv_enua.ex\"" partial "${listed}")
+file(WRITE ${WORK}/src/temp/partial.xml "<setup><filesMD5List>${partial}</filesMD5List></setup>")
+refuse("no valid MD5 digest for \"tv_enua.exe\"" ".\\temp\\ setup.xml ${WORK}/src/temp/partial.xml\n")
+file(WRITE ${WORK}/carried.manifest ".\\temp\\ setup.xml ${WORK}/src/temp/partial.xml\n"
+  ".\\temp\\ TV_ENUA.EXE ${WORK}/src/big.txt\n")
+run(0 -o ${WORK}/carried.exe ${exe} ${WORK}/carried.manifest)
 
 # A setup program is no bare program: its uninstaller would carry the whole package.
 run(1 -o ${WORK}/bad.exe ${WORK}/setup.exe ${WORK}/src/sample.manifest)

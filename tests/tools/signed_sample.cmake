@@ -41,6 +41,7 @@ set(setup_signer "${signer}")
 expect_in("${setup_signer}" "Orvand Test Vendor")
 run(0 ${PACK} --verify ${SIGNED})
 expect_in("${out}" "digest and 10 entries OK")
+expect_in("${out}" "the package is the one its setup program is pinned to")
 
 run(0 ${PACK} --extract ${UNSIGNED} ${WORK}/unsigned)
 run(0 ${PACK} --extract ${SIGNED} ${WORK}/signed)
@@ -65,6 +66,19 @@ file(SHA256 ${WORK}/signed/temp/uninstaller.exe stored)
 verify(${WORK}/signed/temp/uninstaller.exe)
 if(NOT signer STREQUAL setup_signer OR NOT bare STREQUAL stored)
   message(FATAL_ERROR "the stored uninstaller (${signer}) is not the signed bare program (${setup_signer})")
+endif()
+# The uninstaller copy is the program as packed, its package pin zeroed again: not
+# the signed file's head.
+file(SIZE ${WORK}/signed/install.exe exe_size)
+file(READ ${WORK}/signed/install.exe copy HEX)
+file(READ ${UNSIGNED} packed LIMIT ${exe_size} HEX)
+file(READ ${SIGNED} signed_head LIMIT ${exe_size} HEX)
+string(FIND "${packed}" "9a4f7276616e642070696e00c35e17e2" at)
+math(EXPR pin "${at} + 32")
+string(SUBSTRING "${packed}" ${pin} 32 filled)
+string(REPLACE "${filled}" "00000000000000000000000000000000" packed "${packed}")
+if(at LESS 0 OR NOT copy STREQUAL packed OR copy STREQUAL signed_head)
+  message(FATAL_ERROR "the extracted install.exe is not the program as packed")
 endif()
 
 # One byte of the stored files changed, well in front of the directory and the digest.
