@@ -23,6 +23,8 @@ bool PrepareTarget(TInstaller& Installer, const std::string& Folder) {
     // the uninstaller, happens to run in: only absolute destinations are made.
     if (!IsAbsoluteFolderPath(Folder) || !Installer.ForceFolder(Folder)) return false;
     Installer.OpenJournal(Folder);
+    // An earlier removal left the folder and its uninstaller to go at the next restart.
+    DropRestartDeletions(Folder);
     Installer.ForceFolder(Installer.GetTempFolder());
     return true;
 }

@@ -105,11 +105,22 @@ int Remove(ILog& Log) {
     return ExitSuccess;
 }
 
+// Where the log goes without -log: beside the program, but for a removal, which empties
+// the program's folder, in the temp folder of the user who runs it.
+std::string DefaultLogFile(const TCommandLine& Command) {
+    if (!Command.LogFile.empty() || Command.Mode != TRunMode::SilentRemove) return Command.LogFile;
+    char temp[MAX_PATH + 1] = "";
+    const DWORD n = GetTempPathA(sizeof(temp), temp);
+    if (n == 0 || n >= sizeof(temp)) return Command.LogFile;
+    const std::string log = LogFileNameFor(GetProgramFileName());
+    return temp + log.substr(FileNameStart(log, AnsiCharSet()));
+}
+
 }  // namespace
 
 int RunSilent(const TCommandLine& Command) {
     const bool comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    std::shared_ptr<TLog> log = OpenSharedLog(Command.LogFile);
+    std::shared_ptr<TLog> log = OpenSharedLog(DefaultLogFile(Command));
     int code = ExitFailure;
     try {
         // Written first: a log that cannot be written would hide every later message.
