@@ -81,7 +81,7 @@ public:
     void WriteRegistryNumber(HKEY RootKey, const std::string& KeyPath, const std::string& ValueName, uint32_t Value,
                              bool CreateKey);
     // "DisplayName" and "UninstallString", then the details, "NoModify" and "NoRepair",
-    // and last "QuietUninstallString": the uninstall command with " -silent".
+    // and last "QuietUninstallString": the program with " -remove -silent", whatever Arguments.
     void WriteUninstallEntry(const std::string& DisplayName, const std::string& ProgramPath,
                              const std::string& Arguments, const TUninstallDetails& Details);
     void WriteAutostartEntry(const std::string& ProgramPath);
