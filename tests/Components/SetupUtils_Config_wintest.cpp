@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "Components/SetupUtils.h"
 #include "config/HTTPUnit.h"
 #include "config/md5.h"
@@ -448,8 +450,22 @@ TEST_F(Config, DigestAndConfigurationErrorsLeaveAsInstallErrors) {
     EXPECT_FALSE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f73"));
     EXPECT_THROW(Installer->CheckFileDigest(Target + "missing.bin", "900150983cd24fb0d6963f7d28e17f72"),
                  EInstallException);
-    // The digest is read with the file opened exclusively.
-    HANDLE open = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Read beside a virus scanner that reads it too; a holder that denies readers is waited
+    // for a moment; a writer never gets it to change under the digest.
+    auto holder = [&](DWORD Access, DWORD Share) {
+        return CreateFileA(file.c_str(), Access, Share, nullptr, OPEN_EXISTING, 0, nullptr);
+    };
+    HANDLE scanner = holder(GENERIC_READ, FILE_SHARE_READ);
+    EXPECT_TRUE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"));
+    CloseHandle(scanner);
+    scanner = holder(GENERIC_READ, 0);
+    std::thread letGo([scanner] {
+        Sleep(500);
+        CloseHandle(scanner);
+    });
+    EXPECT_TRUE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"));
+    letGo.join();
+    HANDLE writer = holder(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
     EXPECT_THROW(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"), EInstallException);
-    CloseHandle(open);
+    CloseHandle(writer);
 }
