@@ -9,7 +9,9 @@
 #include <cstring>
 #include <map>
 
+#include "Components/SetupUtils.h"
 #include "E2eUtil.h"
+#include "app/Controls.h"
 #include "app/SetupLayout.h"
 #include "install_fixture.h"
 #include "snapshot.h"
@@ -145,10 +147,14 @@ std::string RegistryText(HKEY Root, const std::string& Key, const char* Value) {
 const std::string MenuKey = std::string(MenuExtKey) + "&Copy to Orvand";
 const char* const BridgeKey = "CLSID\\{7F3C2A91-5B4E-4D6A-9C1F-2E8B0D4A6C35}\\InprocServer32";
 
-// Whatever a scenario installed into Target is taken back by its own uninstaller.
+// Whatever a scenario installed into Target is taken back by its own uninstaller; what that
+// leaves for the next restart the scenario's folder takes with it.
 struct UninstallAtEnd {
-    explicit UninstallAtEnd(std::string Target) : Target(std::move(Target)) {}
-    ~UninstallAtEnd() { Now(); }
+    explicit UninstallAtEnd(std::string Target) : Target(std::move(Target)), Folder(this->Target) {}
+    ~UninstallAtEnd() {
+        Now();
+        DropRestartDeletions(Folder);
+    }
     void Now() {
         if (Target.empty() || !FileExists(Target + "install.exe")) return;
         TSetupRun remove(Target + "install.exe", "-remove");
@@ -157,6 +163,7 @@ struct UninstallAtEnd {
         Target.clear();
     }
     std::string Target;
+    const std::string Folder;
 };
 
 // A scenario's scratch folder, the target below it, and the stand-ins' log of their starts;
@@ -575,8 +582,14 @@ bool SystemLoadsPlantedVersionDll(const std::string& Folder) {
 }
 
 TEST(Wizard, DllsPlantedBesideSetupUnderSystemNamesAreNeverLoaded) {
+    Components all(true);
     TempFolder temp;
-    std::string setup = CopySample(temp.Path());
+    // A bridge.ocx that imports bridgeaid.dll, which ships beside it; another one lies beside setup.
+    std::string setup = PackSample(temp.Path(), {".\\ bridge.ocx \"" + Fixture("bridge_aided.ocx") + "\"",
+                                                 ".\\ bridgeaid.dll \"" + Fixture("bridgeaid.dll") + "\""});
+    ASSERT_TRUE(CopyFileA(Fixture("bridgeaid.dll").c_str(), (temp.Path() + "bridgeaid.dll").c_str(), FALSE));
+    const std::string loads = temp.Path() + "loads.log", target = temp.Path() + "dest\\";
+    EnvGuard logLoads("ORVAND_FIXTURE_LOADLOG", loads.c_str());
     const char* const planted[] = {"version.dll", "wininet.dll", "uxtheme.dll"};
     for (const char* name : planted)
         ASSERT_TRUE(
@@ -603,11 +616,22 @@ TEST(Wizard, DllsPlantedBesideSetupUnderSystemNamesAreNeverLoaded) {
     expectNoneLoaded();
     // Read through the system's version.dll: the planted one knows no version.
     EXPECT_EQ(WindowText(run.Form()), "Orvand Setup  - Version 2.2.93");
-    ASSERT_TRUE(WalkToComponents(run, temp.Path() + "dest\\"));
-    run.Click("ComponentsCancelButton");
-    AnswerCloseQuestion(run, IDYES);
-    EXPECT_EQ(run.WaitExit(20000), 0u);
+    UninstallAtEnd cleanup(target);
+    ASSERT_TRUE(WalkToComponents(run, target));
     expectNoneLoaded();
+    // Wine's own urlmon, which its MSXML loads, imports wininet, and Wine's loader looks for
+    // that beside the program, as for version.dll; Windows keeps to the system folder.
+    ASSERT_TRUE(DeleteFileA((temp.Path() + "wininet.dll").c_str()));
+    run.Click("ComponentsNextButton");
+    ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
+    run.Click("CharactersNextButton");
+    ASSERT_TRUE(run.WaitPage("DonePanel"));
+    run.Click("RunCheckBox");
+    run.Click("FinishButton");
+    EXPECT_EQ(run.WaitExit(20000), 0u);
+    // bridge.ocx took its bridgeaid.dll from its own folder, registered and again unregistered.
+    cleanup.Now();
+    EXPECT_EQ(ReadFileText(loads), target + "bridgeaid.dll\r\n" + target + "bridgeaid.dll\r\n");
 }
 
 TEST(Wizard, ADamagedPackageShowsOnlyItsMessage) {
@@ -893,8 +917,11 @@ public:
           FBefore(snapshot::TSnapshot::Take(FScope)) {}
 
     // After the uninstaller: only Target and the Files in it are left, and the browser's
-    // menu container where there was none; then they go too.
+    // menu container where there was none; then they go too. The running uninstaller
+    // and Target are to go at the next restart.
     void ExpectOnlyLeft(const std::string& Target, const std::vector<std::string>& Files) {
+        EXPECT_EQ(DropRestartDeletions(Target),
+                  (std::vector<std::string>{Target + "install.exe", Target.substr(0, Target.size() - 1)}));
         std::vector<snapshot::TChange> left = snapshot::Compare(FBefore, snapshot::TSnapshot::Take(FScope));
         std::vector<std::string> expected = {"+ " + Target};
         for (const std::string& file : Files) expected.push_back("+ " + Target + file);
@@ -914,11 +941,13 @@ private:
 };
 
 // The distributor's copy of the configuration is fresher than the packaged one: it
-// offers one character more, and one whose file would land outside data\.
+// offers two characters more, one of them with a Japanese name, and one whose file
+// would land outside data\.
 void OfferFreshConfiguration(TDistributor& Distributor, const std::vector<std::string>& Urls) {
     std::string fresh = SampleConfiguration(Urls);
     fresh.insert(fresh.find("</agentCharacters>"),
                  "<character name=\"Nimbus\" fileName=\"Nimbus.acs\"/>"
+                 "<character name=\"&#x82B1;&#x5B50;\" fileName=\"Hanako.acs\"/>"
                  "<character name=\"Sneak\" fileName=\"..\\Sneak.acs\"/>");
     Distributor.Server.Put("setup.xml", fresh);
 }
@@ -938,11 +967,11 @@ void FirstRunInstallsTheAgentAndTwoCharacters(const std::string& Setup, const st
     ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
     EXPECT_EQ(Joined(LayoutProblems(run)), "");
     EXPECT_EQ(run.Text("InstallLabel"), "Running: MSagent.exe");
-    // Vela travels in the package; Nimbus comes from the fresh copy. "Zoë" is read
-    // from a Latin-1 configuration and shown whole.
+    // Vela travels in the package; Nimbus and Hanako come from the fresh copy. "Zoë" is
+    // read from a Latin-1 configuration; each is drawn whole (LayoutProblems above).
     EXPECT_EQ(run.Items("CharactersListBox"),
               (std::vector<std::string>{"Bramble", "Zo\xC3\xAB", "Captain Tock", "Pip", "Marlow", "Juniper", "Oskar",
-                                        "Wren", "Nimbus"}));
+                                        "Wren", "Nimbus", "花子"}));
     run.Click("CharactersCancelButton");
     AnswerCloseQuestion(run, IDNO);
     run.TickItem("CharactersListBox", 0);
@@ -997,8 +1026,8 @@ void SecondRunKeepsTheBrainsAndStartsNothing(const std::string& Setup, const std
     EXPECT_EQ(brains->Buttons, (std::vector<int>{IDYES, IDNO}));
     run.Answer(*brains, IDNO);
     ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
-    EXPECT_EQ(run.Items("CharactersListBox"),
-              (std::vector<std::string>{"Captain Tock", "Pip", "Marlow", "Juniper", "Oskar", "Wren", "Nimbus"}));
+    EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Captain Tock", "Pip", "Marlow", "Juniper",
+                                                                        "Oskar", "Wren", "Nimbus", "花子"}));
     run.Click("CharactersNextButton");
     ASSERT_TRUE(run.WaitPage("DonePanel"));
     EXPECT_TRUE(run.Visible("RunCheckBox"));
@@ -1243,6 +1272,7 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
         run.Click("ComponentsNextButton");
         ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
         EXPECT_EQ(run.Items("CharactersListBox"), std::vector<std::string>{"Łucja"});
+        EXPECT_EQ(Joined(LayoutProblems(run)), "");
         run.TickItem("CharactersListBox", 0);
         run.Click("CharactersNextButton");
         if (!run.WaitPage("DonePanel", 60000)) {
@@ -1286,6 +1316,28 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
         EXPECT_FALSE(FileExists(target + left)) << left;
     EXPECT_FALSE(FolderExists(programs + "Orvand\\"));
     EXPECT_EQ(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES) << "the legacy line was not undone";
+}
+
+// The controls themselves, in this program, which speaks UTF-8 as setup does (the Win32 tests
+// speak the system's code page, which GDI speaks too): a label sized to a path outside
+// ASCII is as wide as that path drawn.
+TEST(Controls, ALabelSizedToAPathOutsideAsciiIsAsWideAsThePathDrawn) {
+    HWND form = CreateWindowExA(0, "STATIC", "form", WS_POPUP, 0, 0, SetupClientWidth, SetupClientHeight, nullptr,
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
+    const std::string path = "C:\\Программы\\花子\\Orvand\\";
+    {
+        TControls controls;
+        controls.Build(form, SetupFormLayout());
+        HWND label = controls["CmpLabel2"];
+        controls.SetText(label, path);
+        RECT r;
+        GetWindowRect(label, &r);
+        HDC screen = GetDC(nullptr);
+        EXPECT_EQ(r.right - r.left,
+                  CaptionWidth(*FindSetupControl("CmpLabel2"), path, GetDeviceCaps(screen, LOGPIXELSY)));
+        ReleaseDC(nullptr, screen);
+    }
+    DestroyWindow(form);
 }
 
 TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
@@ -1424,17 +1476,23 @@ TEST(Silent, InstallsIntoTheProposedFolderLikeTheWizardAndRemovesWithoutAWindow)
     EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Character not downloaded: Bramble")));
     EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Exit code 3010")));
 
-    // The system's quiet command, as a deployment tool runs it; without -log the log lies beside the program.
+    // The system's quiet command, as a deployment tool runs it; without -log the log goes to the
+    // user's temp folder, not into the folder removed.
     const std::string quiet = RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString");
-    ASSERT_THAT(quiet, StartsWith("\"" + target + "install.exe\" "));
+    ASSERT_EQ(quiet, "\"" + target + "install.exe\" -remove -silent");
+    char temp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, temp);
+    const std::string removalLog = std::string(temp) + "install-setup.log";
+    DeleteFileA(removalLog.c_str());
     {
         TSetupRun remove(target + "install.exe", quiet.substr(target.size() + 14));
         EXPECT_EQ(WaitSilentExit(remove), 0u);
     }
     ExpectRegistered(target, false);
-    EXPECT_THAT(ReadFileText(target + "install-setup.log"), HasSubstr(LogLine("DEBUG", "Exit code 0")));
+    EXPECT_THAT(ReadFileText(removalLog), HasSubstr(LogLine("DEBUG", "Exit code 0")));
+    DeleteFileA(removalLog.c_str());
     SetAllComponents(false);
-    prefix.ExpectOnlyLeft(target, {"install-setup.log", "install.exe"});
+    prefix.ExpectOnlyLeft(target, {"install.exe"});
 }
 
 TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
