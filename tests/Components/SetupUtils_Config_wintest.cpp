@@ -450,22 +450,21 @@ TEST_F(Config, DigestAndConfigurationErrorsLeaveAsInstallErrors) {
     EXPECT_FALSE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f73"));
     EXPECT_THROW(Installer->CheckFileDigest(Target + "missing.bin", "900150983cd24fb0d6963f7d28e17f72"),
                  EInstallException);
-    // Read beside a virus scanner that reads it too; a holder that denies readers is waited
-    // for a moment; a writer never gets it to change under the digest.
-    auto holder = [&](DWORD Access, DWORD Share) {
+    // Read beside a virus scanner that reads it too, and after one that held it alone for a moment;
+    // never while a writer has it.
+    auto open = [&](DWORD Access, DWORD Share) {
         return CreateFileA(file.c_str(), Access, Share, nullptr, OPEN_EXISTING, 0, nullptr);
     };
-    HANDLE scanner = holder(GENERIC_READ, FILE_SHARE_READ);
-    EXPECT_TRUE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"));
-    CloseHandle(scanner);
-    scanner = holder(GENERIC_READ, 0);
-    std::thread letGo([scanner] {
-        Sleep(500);
-        CloseHandle(scanner);
-    });
-    EXPECT_TRUE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"));
-    letGo.join();
-    HANDLE writer = holder(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    for (DWORD share : {DWORD(FILE_SHARE_READ), DWORD(0)}) {
+        HANDLE scanner = open(GENERIC_READ, share);
+        std::thread letGo([scanner] {
+            Sleep(500);
+            CloseHandle(scanner);
+        });
+        EXPECT_TRUE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"));
+        letGo.join();
+    }
+    HANDLE writer = open(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
     EXPECT_THROW(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"), EInstallException);
     CloseHandle(writer);
 }

@@ -120,33 +120,24 @@ std::string Describe(const RECT& R) {
            std::to_string(R.bottom) + ")";
 }
 
-// The font the program makes for Def at its DPI (app/Controls.cpp), made the same way here.
-HFONT ProgramFont(const TControlDef& Def, int Dpi) {
-    const int height = (Def.Flags & cfTitle24)     ? -MulDiv(24, Dpi, 96)
-                       : (Def.Flags & cfHeading13) ? -MulDiv(13, Dpi, 96)
-                                                   : -MulDiv(8, Dpi, 72);
-    const bool bold = (Def.Flags & (cfBold | cfHeading13)) && !(Def.Flags & cfTitle24);
-    return CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                       "MS Sans Serif");
-}
+}  // namespace
 
-// Texts of this program, UTF-8 like setup's, in UTF-16: GDI would read them in the system's code page.
-std::wstring Wide(const std::string& Text) {
+std::wstring Utf16(const std::string& Text) {
     std::wstring wide(Text.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), wide.data(),
-                                    static_cast<int>(wide.size())));
+    int n = MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), wide.data(),
+                                static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? n : 0);
     return wide;
 }
 
-}  // namespace
-
 int CaptionWidth(const TControlDef& Def, const std::string& Text, int Dpi) {
     HDC dc = GetDC(nullptr);
-    HFONT font = ProgramFont(Def, Dpi);
+    HFONT font = CreateFontA(-MulDiv(8, Dpi, 72), 0, 0, 0, (Def.Flags & cfBold) ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                             FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
     HGDIOBJ old = SelectObject(dc, font);
     RECT r{0, 0, 0, 0};
-    DrawTextW(dc, Wide(Text).c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
+    DrawTextW(dc, Utf16(Text).c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
     SelectObject(dc, old);
     DeleteObject(font);
     ReleaseDC(nullptr, dc);
@@ -155,63 +146,31 @@ int CaptionWidth(const TControlDef& Def, const std::string& Text, int Dpi) {
 
 namespace {
 
-// Each visible item of a list with check boxes as the screen shows it, against its text drawn
-// here by DrawTextW in the list's font and colours: any pixel that differs is a problem.
+// Each visible item of a list with check boxes as the screen shows it: its text as wide as
+// DrawTextW draws it in the list's font (the last columns of that extent may be blank).
 void AddListDrawingProblems(const TSetupRun& Run, const TControlDef& Def, int Dpi, std::vector<std::string>& Problems) {
     HWND list = Run.Control(Def.Name);
-    auto ask = [&](UINT Msg) {
-        DWORD_PTR result = 0;
-        return SendMessageTimeoutA(list, Msg, 0, 0, SMTO_NORMAL, 10000, &result) ? static_cast<int>(result) : -1;
-    };
     RedrawWindow(list, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     Sleep(200);  // painted by another process
-    RECT client;
-    GetClientRect(list, &client);
-    POINT origin{0, 0};
-    ClientToScreen(list, &origin);
-    const TCapture shown = CaptureScreen({origin.x, origin.y, origin.x + client.right, origin.y + client.bottom});
+    RECT r;
+    GetClientRect(list, &r);
+    MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    const TCapture shown = CaptureScreen(r);
+    const int top = static_cast<int>(SendMessageA(list, LB_GETTOPINDEX, 0, 0));
+    const int height = static_cast<int>(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0));
     const std::vector<std::string> items = Run.Items(Def.Name);
-    const int top = ask(LB_GETTOPINDEX), height = ask(LB_GETITEMHEIGHT), selected = ask(LB_GETCURSEL);
-    const int left = 2 + MulDiv(13, Dpi, 96) + 4, width = client.right;
-    HDC dc = CreateCompatibleDC(nullptr);
-    HFONT font = ProgramFont(Def, Dpi);
-    HGDIOBJ oldFont = SelectObject(dc, font);
-    for (int i = top; i >= 0 && i < static_cast<int>(items.size()) && (i - top + 1) * height <= shown.Height; ++i) {
-        const bool highlit = i == selected;
-        BITMAPINFO bi{};
-        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        void* bits = nullptr;
-        HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-        HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
-        RECT row{0, 0, width, height}, text{left, 0, width, height};
-        FillRect(dc, &row, GetSysColorBrush(highlit ? COLOR_HIGHLIGHT : COLOR_WINDOW));
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, GetSysColor(highlit ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
-        DrawTextW(dc, Wide(items[i]).c_str(), -1, &text, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
-        GdiFlush();
-        // Within the focus rectangle's frame, from the gap before the text on.
-        int differ = 0, drawnFrom = width, drawnTo = -1, oursFrom = width, oursTo = -1;
-        const COLORREF back = GetSysColor(highlit ? COLOR_HIGHLIGHT : COLOR_WINDOW);
-        for (int y = 1; y + 1 < height; ++y)
-            for (int x = left - 2; x + 1 < width; ++x) {
-                const DWORD p = static_cast<const DWORD*>(bits)[static_cast<size_t>(y) * width + x];
-                const bool ours = RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF) != back;
-                const bool drawn = shown.At(x, (i - top) * height + y) != back;
-                differ += ours != drawn;
-                if (drawn) drawnFrom = std::min(drawnFrom, x), drawnTo = std::max(drawnTo, x);
-                if (ours) oursFrom = std::min(oursFrom, x), oursTo = std::max(oursTo, x);
-            }
-        if (differ > 0)
-            Problems.push_back(std::string(Def.Name) + " item " + std::to_string(i) + " \"" + items[i] +
-                               "\" is drawn " + std::to_string(drawnTo - drawnFrom + 1) + " pixels wide, as text " +
-                               std::to_string(oursTo - oursFrom + 1) + "; " + std::to_string(differ) +
-                               " pixels differ");
-        SelectObject(dc, oldBitmap);
-        DeleteObject(bitmap);
+    for (int i = top; i < static_cast<int>(items.size()) && (i - top + 1) * height <= shown.Height; ++i) {
+        const int y0 = (i - top) * height;
+        const COLORREF back = shown.At(shown.Width - 3, y0 + height / 2);
+        int from = shown.Width, to = -1;  // inside the focus rectangle's frame, right of the check box
+        for (int y = y0 + 1; y + 1 < y0 + height; ++y)
+            for (int x = 4 + MulDiv(13, Dpi, 96); x + 2 < shown.Width; ++x)
+                if (shown.At(x, y) != back) from = std::min(from, x), to = std::max(to, x);
+        const int drawn = to < from ? 0 : to - from + 1, text = CaptionWidth(Def, items[i], Dpi);
+        if (drawn > text || drawn < text - MulDiv(2, Dpi, 96))
+            Problems.push_back(std::string(Def.Name) + " item \"" + items[i] + "\" is drawn " + std::to_string(drawn) +
+                               " pixels wide, DrawTextW " + std::to_string(text));
     }
-    SelectObject(dc, oldFont);
-    DeleteObject(font);
-    DeleteDC(dc);
 }
 
 bool Inside(const TControlDef& Def, const char* Container) {
@@ -248,11 +207,6 @@ std::vector<std::string> LayoutProblems(const TSetupRun& Run) {
         int need = 0;
         if (def.Kind == TControlKind::CheckBox) need = CaptionWidth(def, text, dpi) + MulDiv(13 + 4, dpi, 96);
         if (def.Kind == TControlKind::Button) need = CaptionWidth(def, text, dpi) + MulDiv(8, dpi, 96);
-        // A label sized to its one line of text is as wide as that text.
-        if (def.Kind == TControlKind::Label && def.Width == 0 && !(def.Flags & cfWordWrap) &&
-            r.right - r.left != CaptionWidth(def, text, dpi))
-            problems.push_back(std::string(def.Name) + " is " + std::to_string(r.right - r.left) +
-                               " wide, its text is " + std::to_string(CaptionWidth(def, text, dpi)));
         if (def.Kind == TControlKind::CheckListBox) AddListDrawingProblems(Run, def, dpi, problems);
         // Everything else has its designed size at this DPI (labels sized to their text aside).
         const bool sized = def.Width > 0 && def.Height > 0 && def.Kind != TControlKind::Label;

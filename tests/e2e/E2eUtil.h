@@ -51,13 +51,16 @@ bool WalkToLocation(TSetupRun& Run);
 // On to the components page with Destination typed in.
 bool WalkToComponents(TSetupRun& Run, const std::string& Destination);
 
+// This program's 8-bit texts, UTF-8 like setup's, as a Unicode program names them (GDI would read
+// 8-bit text in the system's code page).
+std::wstring Utf16(const std::string& Text);
 // The width of a one-line caption (UTF-8) in the font of the control Def at Dpi, drawn in UTF-16.
 int CaptionWidth(const TControlDef& Def, const std::string& Text, int Dpi);
 
 // Problems of the visible page's layout as the window shows it: a window or
 // control not at its designed size for the program's DPI, controls outside the
-// client area, overlapping, with texts wider than they are, a label sized to its
-// text that is not as wide as it, or list items drawn other than DrawTextW draws them.
+// client area, overlapping, with texts wider than they are, or list items drawn
+// other than DrawTextW draws them.
 std::vector<std::string> LayoutProblems(const TSetupRun& Run);
 
 }  // namespace e2e

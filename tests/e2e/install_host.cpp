@@ -46,8 +46,7 @@ std::string Escaped(const std::string& Text) {
 int main(int argc, char** argv) {
     const bool net = argc == 8 && std::strcmp(argv[6], "--net") == 0;
     if (argc != 6 && !net) {
-        std::fprintf(stderr,
-                     "usage: install_host PACKAGE TARGET line|block|download|keep|none N EVENT [--net REPORT]\n");
+        std::fprintf(stderr, "usage: install_host PACKAGE TARGET KIND N EVENT [--net REPORT]\n");
         return -1;
     }
     const std::string kind = argv[3];
