@@ -58,6 +58,14 @@ void TInstaller::WriteJournal(const std::string& Action, const std::string& Argu
     if (OnStep) OnStep(TStep::JournalLine);
 }
 
+void TInstaller::JournalPendingFile(const std::string& Path) {
+    // Written while the file's delete mark still holds, which is cleared after: a run killed
+    // between the two leaves a line naming a file the mark took away (undone, it does
+    // nothing), never a whole file that no line names.
+    WriteJournal(Journal::CreateFile, Path);
+    if (OnStep) OnStep(TStep::BeforeKeep);
+}
+
 void TInstaller::WriteJournalBanner(const std::string& Text) { AppendJournal(FormatJournalBanner(Text)); }
 
 void TInstaller::AppendJournal(const std::string& Line) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "Components/PackageFormat.h"
 #include "Components/SetupPaths.h"
@@ -105,7 +106,7 @@ public:
     void WriteRegistryNumber(HKEY RootKey, const std::string& KeyPath, const std::string& ValueName, uint32_t Value,
                              bool CreateKey);
     // "DisplayName" and "UninstallString", then the details, "NoModify" and "NoRepair",
-    // and last "QuietUninstallString": the uninstall command with " -silent".
+    // and last "QuietUninstallString": the program with " -remove -silent", whatever Arguments.
     void WriteUninstallEntry(const std::string& DisplayName, const std::string& ProgramPath,
                              const std::string& Arguments, const TUninstallDetails& Details);
     // Under Root's Run key: HKEY_CURRENT_USER, or HKEY_LOCAL_MACHINE for every user.
@@ -158,7 +159,8 @@ public:
     // Test seam, empty in the program: called right after each journal line is
     // written, after each block an extraction writes and after each block a
     // download writes, so that a test can stop the run at an exact point.
-    enum class TStep { JournalLine, Block, Download };
+    // BeforeKeep: a written file is journalled, its delete mark not yet cleared.
+    enum class TStep { JournalLine, Block, Download, BeforeKeep };
     std::function<void(TStep)> OnStep;
     // Test seam: the journal's lines go to Journal from now on (a file that
     // refuses writes, say).
@@ -180,7 +182,11 @@ private:
     std::shared_ptr<IXMLSetupType> PackagedConfiguration();
     bool PackagedDigest(const std::string& FileName, std::string& Digest);
     bool ExpectedDigest(const std::string& FileName, std::string& Digest);
-    bool Download(const std::string& Url, const std::string& FileName, std::string& ErrorText, HWND ProgressWindow);
+    // Journalled: the whole file gets its journal line before it is kept.
+    bool Download(const std::string& Url, const std::string& FileName, std::string& ErrorText, HWND ProgressWindow,
+                  bool Journalled);
+    // The journal line of a file written with a delete mark that is not cleared yet.
+    void JournalPendingFile(const std::string& Path);
     // Writes the packaged bytes of Entry to Dest.
     void DecodePackagedEntry(const TFileData& Entry, TStream& Dest);
     // The configuration as packaged: its digests are the ones checked.
@@ -201,6 +207,11 @@ std::string SpecialFolderPath(int FolderId);
 std::string ReadRegistryString(HKEY RootKey, const std::string& SubKey, const std::string& ValueName);
 std::string ExpandEnvironment(const std::string& Text);
 bool CloseRunningInstance();
+// Takes out of the deletions due at the next restart (PendingFileRenameOperations)
+// those of Folder (ending in "\") and of what lies inside it, and answers their
+// paths: a removal leaves its own uninstaller and folder there, which a new
+// installation into the folder must keep.
+std::vector<std::string> DropRestartDeletions(const std::string& Folder);
 void RebootComputer();
 
 // The system calls behind RebootComputer; tests replace them so that nothing restarts.

@@ -41,7 +41,7 @@ void TInstaller::RefreshConfiguration() {
     for (int i = 0; i < count; ++i) {
         std::string url = WideToAnsi(GetConfiguration()->FileDistributors()->Url(i)) + SetupXml;
         std::string ignored;
-        if (!Download(url, newPath, ignored, nullptr)) continue;
+        if (!Download(url, newPath, ignored, nullptr, false)) continue;
         try {
             LoadSetup(newPath);
             // Replaced in one step: a failed move leaves the packaged copy in force.
@@ -58,10 +58,12 @@ void TInstaller::RefreshConfiguration() {
 }
 
 bool TInstaller::Download(const std::string& Url, const std::string& FileName, std::string& ErrorText,
-                          HWND ProgressWindow) {
+                          HWND ProgressWindow, bool Journalled) {
     RefuseLinksBelowTarget(FTargetFolder, FileName);
-    if (!OnStep) return DownloadFile(Url, FileName, ErrorText, ProgressWindow);
-    return DownloadFile(Url, FileName, ErrorText, ProgressWindow, [this] { OnStep(TStep::Download); });
+    std::function<void()> onBlock, onWhole;
+    if (OnStep) onBlock = [this] { OnStep(TStep::Download); };
+    if (Journalled) onWhole = [this, FileName] { JournalPendingFile(FileName); };
+    return DownloadFile(Url, FileName, ErrorText, ProgressWindow, onBlock, onWhole);
 }
 
 std::shared_ptr<IXMLSetupType> TInstaller::PackagedConfiguration() {
@@ -127,8 +129,7 @@ void TInstaller::FetchFile(const std::string& FileName, const std::string& DestP
         SetWindowTextA(StatusLabel, Format("Downloading: %s%s", base.c_str(), FileName.c_str()).c_str());
         UI().ProcessMessages();
         errorText.clear();
-        if (!Download(base + FileName, DestPath, errorText, ProgressBar)) continue;
-        WriteJournal(Journal::CreateFile, DestPath);
+        if (!Download(base + FileName, DestPath, errorText, ProgressBar, true)) continue;
         if (!listed || CheckFileDigest(DestPath, digest))
             succeeded = true;
         else

@@ -129,8 +129,8 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
         TPendingFile out(destFile, 0);
         TStepStream observed(out.Stream(), OnStep);
         DecodeEntry(Package(), source, dataEnd, OnStep ? static_cast<TStream&>(observed) : out.Stream());
+        JournalPendingFile(destFile);
         if (!out.Complete()) throw EInstallException(SysErrorMessage(GetLastError()));
-        WriteJournal(Journal::CreateFile, destFile);
         out.Keep();
         FExtractedBytes += static_cast<uint32_t>(source.Size);
     });

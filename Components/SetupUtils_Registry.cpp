@@ -131,7 +131,9 @@ void TInstaller::WriteUninstallEntry(const std::string& DisplayName, const std::
     WriteRegistryNumber(HKEY_LOCAL_MACHINE, UninstallKey, "NoModify", 1, true);
     WriteRegistryNumber(HKEY_LOCAL_MACHINE, UninstallKey, "NoRepair", 1, true);
     WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "URLInfoAbout", Details.URLInfoAbout, true);
-    WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString", command + " -silent", true);
+    // Always a removal, whatever the interactive command's arguments: "-silent" alone would install.
+    WriteRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString",
+                        QuotedProgram(ProgramPath) + " -remove -silent", true);
 }
 
 void TInstaller::WriteAutostartEntry(const std::string& ProgramPath, HKEY Root) {

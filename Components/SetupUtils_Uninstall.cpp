@@ -100,7 +100,71 @@ void DeleteKeyIfEmpty(const std::string& Argument) {
     if (keys == 0 && values == 0) RegDeleteKeyA(root, parsed.Key.c_str());
 }
 
+// Whether Folder holds nothing but the file Name.
+bool HoldsOnly(const std::string& Folder, const std::string& Name) {
+    WIN32_FIND_DATAA data;
+    TFindHandle find(FindFirstFileA((Folder + "*").c_str(), &data));
+    if (!find) return false;
+    do {
+        const std::string found = data.cFileName;
+        if (found != "." && found != ".." && !SameTextAscii(found, Name)) return false;
+    } while (FindNextFileA(find.Get(), &data));
+    return true;
+}
+
+// The emptied folder goes, and so does the uninstaller running from it: what it cannot
+// delete now (its own file, and the folder if nothing else is left in it) goes at the next
+// restart. Anything else left inside keeps the folder.
+void RemoveEmptiedFolder(const std::string& Folder) {
+    if (RemoveDirectoryA(Folder.c_str())) return;
+    const std::string self = GetProgramFileName();
+    const size_t name = FileNameStart(self, AnsiCharSet());
+    if (!SameFolderPath(self.substr(0, name), Folder, AnsiCharSet()) || !FileExists(self)) return;
+    if (!MoveFileExA(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return;
+    std::string path = Folder;
+    if (!path.empty() && path.back() == '\\') path.pop_back();
+    if (HoldsOnly(Folder, self.substr(name))) MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
 }  // namespace
+
+std::vector<std::string> DropRestartDeletions(const std::string& Folder) {
+    const wchar_t* const value = L"PendingFileRenameOperations";
+    std::vector<std::string> dropped;
+    TRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_QUERY_VALUE | KEY_SET_VALUE, key.Out()) != ERROR_SUCCESS)
+        return dropped;
+    DWORD size = 0, type = 0;
+    if (RegQueryValueExW(key.Get(), value, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ)
+        return dropped;
+    std::wstring list(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key.Get(), value, nullptr, nullptr, reinterpret_cast<BYTE*>(list.data()), &size) !=
+        ERROR_SUCCESS)
+        return dropped;
+    list.resize(size / sizeof(wchar_t));
+    // Pairs of texts: the file or folder, then where it goes; empty: it is deleted.
+    std::wstring kept;
+    for (size_t at = 0; at < list.size() && list[at] != L'\0';) {
+        const std::wstring from = list.c_str() + at;
+        at += from.size() + 1;
+        const std::wstring to = at < list.size() ? list.c_str() + at : L"";
+        at += to.size() + 1;
+        std::string path = WideToAnsi(from.rfind(L"\\??\\", 0) == 0 ? from.substr(4) : from);
+        if (to.empty() && (SameFolderPath(path, Folder, AnsiCharSet()) ||
+                           (path.size() > Folder.size() && SameTextAscii(path.substr(0, Folder.size()), Folder))))
+            dropped.push_back(path);
+        else
+            kept += from + L'\0' + to + L'\0';
+    }
+    if (dropped.empty()) return dropped;
+    if (kept.empty())
+        RegDeleteValueW(key.Get(), value);
+    else
+        RegSetValueExW(key.Get(), value, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>((kept + L'\0').c_str()),
+                       static_cast<DWORD>((kept.size() + 1) * sizeof(wchar_t)));
+    return dropped;
+}
 
 TUninstaller::TUninstaller() : FInstallFolder(ProgramFolder) {}
 
@@ -171,7 +235,10 @@ void TUninstaller::Uninstall() {
     }
     // Only a folder that setup created is emptied: one chosen by the user that
     // existed before (Documents, a drive root) keeps everything not journalled.
-    if (mayEmpty) DeleteFolderTree(FInstallFolder);
+    if (mayEmpty) {
+        DeleteFolderTree(FInstallFolder);
+        RemoveEmptiedFolder(FInstallFolder);
+    }
 }
 
 bool TUninstaller::UndoCreateFolder(const std::string& Path) { return RemoveDirectoryA(Path.c_str()) != FALSE; }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "support/CodePages.h"
 #include "support/SystemLibrary.h"
 
 namespace {
@@ -19,6 +20,23 @@ const int CheckBoxSize = 13;
 const int CheckTextGap = 4;
 
 std::vector<char>* CheckStates(HWND List) { return static_cast<std::vector<char>*>(GetPropA(List, CheckStatesProp)); }
+
+// GDI reads 8-bit text in the system's code page, not in the program's (UTF-8 under its
+// manifest): every text setup draws or measures itself goes through UTF-16.
+int DrawProgramText(HDC DC, const std::string& Text, RECT& Rect, UINT Format) {
+    std::wstring wide = AnsiToWide(Text);
+    return DrawTextW(DC, wide.c_str(), static_cast<int>(wide.size()), &Rect, Format);
+}
+
+// An item's text, however long: names come from the network.
+std::string ItemText(HWND List, UINT Index) {
+    LRESULT length = SendMessageA(List, LB_GETTEXTLEN, Index, 0);
+    if (length <= 0) return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    LRESULT n = SendMessageA(List, LB_GETTEXT, Index, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(n > 0 ? std::min<size_t>(static_cast<size_t>(n), text.size() - 1) : 0);
+    return text;
+}
 
 void DrawCheckListItem(const DRAWITEMSTRUCT& Item) {
     if (Item.itemID == static_cast<UINT>(-1)) return;
@@ -33,13 +51,11 @@ void DrawCheckListItem(const DRAWITEMSTRUCT& Item) {
     UINT state = DFCS_BUTTONCHECK | DFCS_FLAT;
     if (CheckListChecked(Item.hwndItem, static_cast<int>(Item.itemID))) state |= DFCS_CHECKED;
     DrawFrameControl(dc, &check, DFC_BUTTON, state);
-    char text[512];
-    LRESULT n = SendMessageA(Item.hwndItem, LB_GETTEXT, Item.itemID, reinterpret_cast<LPARAM>(text));
     RECT t = r;
     t.left = check.right + CheckTextGap;
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
-    DrawTextA(dc, text, n > 0 ? static_cast<int>(n) : 0, &t, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    DrawProgramText(dc, ItemText(Item.hwndItem, Item.itemID), t, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     if (Item.itemState & ODS_FOCUS) DrawFocusRect(dc, &r);
 }
 
@@ -293,7 +309,7 @@ void TControls::FitToText(HWND Control, const TControlDef& Def) {
     RECT r{0, 0, Def.Width ? Scale(Def.Width) : 0, 0};
     UINT format = DT_CALCRECT | ((Def.Flags & cfWordWrap) ? DT_WORDBREAK : DT_SINGLELINE);
     // An empty label keeps the height of one line.
-    DrawTextA(dc.Get(), text.empty() ? " " : text.c_str(), -1, &r, format);
+    DrawProgramText(dc.Get(), text.empty() ? " " : text, r, format);
     SelectObject(dc.Get(), old);
     dc.Reset();
     int width = Def.Width ? Scale(Def.Width) : (text.empty() ? 0 : r.right);

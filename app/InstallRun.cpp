@@ -33,6 +33,8 @@ bool PrepareTarget(TInstaller& Installer, const std::string& Folder) {
     if (!Installer.ForceFolder(Folder)) return false;
     Installer.HoldTarget(Folder, made);
     Installer.OpenJournal(Folder);
+    // An earlier removal left the folder and its uninstaller to go at the next restart.
+    DropRestartDeletions(Folder);
     const bool tempMade = !FolderExists(Installer.GetTempFolder());
     Installer.ForceFolder(Installer.GetTempFolder());
     if (!tempMade) Installer.GuardTempFolder();

@@ -132,6 +132,17 @@ void PlaceBesideProgram(TLog& Log) {
     }
 }
 
+// Where the log goes without -log: beside the program, but for a removal, which empties
+// the program's folder, in the temp folder of the user who runs it.
+std::string DefaultLogFile(const TCommandLine& Command) {
+    if (!Command.LogFile.empty() || Command.Mode != TRunMode::SilentRemove) return Command.LogFile;
+    char temp[MAX_PATH + 1] = "";
+    const DWORD n = GetTempPathA(sizeof(temp), temp);
+    if (n == 0 || n >= sizeof(temp)) return Command.LogFile;
+    const std::string log = LogFileNameFor(GetProgramFileName());
+    return temp + log.substr(FileNameStart(log, AnsiCharSet()));
+}
+
 }  // namespace
 
 bool ProcessAccountSidFromToken(std::vector<uint8_t>& Sid) {
@@ -160,7 +171,7 @@ bool RunsAsLocalSystem() {
 
 int RunSilent(const TCommandLine& Command, std::unique_ptr<TStream> Package) {
     const bool comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    std::shared_ptr<TLog> log = OpenSharedLog(Command.LogFile);
+    std::shared_ptr<TLog> log = OpenSharedLog(DefaultLogFile(Command));
     // Without -log an installation's log waits for its destination.
     if (Command.LogFile.empty() && Command.Mode != TRunMode::SilentRemove) log->Hold();
     int code = ExitFailure;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -27,11 +28,13 @@ struct TWinInet {
     ORVAND_WININET(InternetOpenA);
     ORVAND_WININET(InternetSetOptionA);
     ORVAND_WININET(InternetOpenUrlA);
+    ORVAND_WININET(InternetQueryOptionA);
     ORVAND_WININET(InternetReadFile);
     ORVAND_WININET(HttpQueryInfoA);
 #undef ORVAND_WININET
     bool Loaded() const {
-        return InternetOpenA && InternetSetOptionA && InternetOpenUrlA && InternetReadFile && HttpQueryInfoA;
+        return InternetOpenA && InternetSetOptionA && InternetOpenUrlA && InternetQueryOptionA && InternetReadFile &&
+               HttpQueryInfoA;
     }
 };
 
@@ -60,6 +63,23 @@ DWORD QueryNumber(HINTERNET Request, DWORD Info) {
     return value;
 }
 
+// The address the request ended at, after every redirect.
+std::string FinalUrl(HINTERNET Request) {
+    DWORD length = 0;
+    Net().InternetQueryOptionA(Request, INTERNET_OPTION_URL, nullptr, &length);
+    std::string url(length + 1, '\0');
+    if (length == 0 || !Net().InternetQueryOptionA(Request, INTERNET_OPTION_URL, url.data(), &length))
+        return std::string();
+    url.resize(std::min<size_t>(length, url.size() - 1));
+    url.resize(std::strlen(url.c_str()));
+    return url;
+}
+
+bool HasScheme(const std::string& Url, const char* Scheme) {
+    const size_t n = std::strlen(Scheme);
+    return Url.size() >= n && _strnicmp(Url.c_str(), Scheme, n) == 0;
+}
+
 bool WriteAll(HANDLE File, const char* Data, DWORD Count) {
     while (Count > 0) {
         DWORD written = 0;
@@ -77,7 +97,7 @@ DWORD DownloadTimeout() { return Timeout; }
 void SetDownloadTimeout(DWORD Milliseconds) { Timeout = Milliseconds; }
 
 bool DownloadFile(const std::string& Url, const std::string& FileName, std::string& ErrorText, HWND ProgressWindow,
-                  const std::function<void()>& OnBlock) {
+                  const std::function<void()>& OnBlock, const std::function<void()>& OnWhole) {
     ErrorText.clear();
     if (ProgressWindow) {
         ShowWindow(ProgressWindow, SW_SHOW);
@@ -105,8 +125,11 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
     });
 
     // A distributor that moved to HTTPS is followed there; one that moves back to
-    // HTTP, or whose certificate does not verify, fails like any other.
-    const DWORD flags = INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
+    // HTTP, or whose certificate does not verify, fails like any other. The bytes come
+    // from the distributor, never from a cache, and carry no cookie, no logon and no box.
+    const DWORD flags = INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                        INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_COOKIES |
+                        INTERNET_FLAG_NO_UI;
     if (!worker.Run(
             [net, Url, flags] {
                 net->Request.Reset(Net().InternetOpenUrlA(net->Session.Get(), Url.c_str(), nullptr, 0, flags, 0));
@@ -114,6 +137,11 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
             limit) ||
         !net->Request) {
         ErrorText = "Could not connect to host";
+        return false;
+    }
+    // Not every WinInet refuses a move from HTTPS back to HTTP by itself.
+    if (HasScheme(Url, "https:") && !HasScheme(FinalUrl(net->Request.Get()), "https:")) {
+        ErrorText = "Could not download file " + Url;
         return false;
     }
     if (QueryNumber(net->Request.Get(), HTTP_QUERY_STATUS_CODE) != 200) {
@@ -155,6 +183,7 @@ bool DownloadFile(const std::string& Url, const std::string& FileName, std::stri
         }
         if (OnBlock) OnBlock();
     }
+    if (written && remaining == 0 && OnWhole) OnWhole();
     if (written && remaining == 0 && !file->Complete()) written = false;
 
     // A file cut short would pass for a good one where no digest is listed.

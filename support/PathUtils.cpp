@@ -37,7 +37,7 @@ std::string NormalizeFolderPathWith(const std::string& Path, const TCharSet& Cha
 }
 
 std::string ExtractParentFolderWith(const std::string& Path, const TCharSet& Chars) {
-    if (Path.empty()) throw Exception("Assertion failed (app/PathUtils): Path must not be empty");
+    if (Path.empty()) throw Exception("Assertion failed (support/PathUtils): Path must not be empty");
     size_t last = std::string::npos, previous = std::string::npos;
     bool endsInSeparator = false;
     for (size_t i = 0; i < Path.size();) {

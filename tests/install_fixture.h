@@ -74,11 +74,16 @@ DWORD RunHost(const std::string& Package, const std::string& Target, const char*
 // Every change since the snapshot before the run is named by a line of the
 // journal on disk (or is the journal itself, or the target folder while no
 // journal is open yet), and every line names a change that is there.
-void ExpectJournalNamesExactly(const std::vector<snapshot::TChange>& Changes, const std::string& Target);
+// Killed at a journal line (KilledAt "line"), the last line (and any earlier one naming
+// the same file) may name a file that its delete mark took away; killed between a
+// file's journal line and the clearing of that mark ("keep"), it must.
+void ExpectJournalNamesExactly(const std::vector<snapshot::TChange>& Changes, const std::string& Target,
+                               const std::string& KilledAt = "");
 
 // Runs "install.exe -remove" in Target (a copy placed there first when the run
 // died before extracting it) and expects the prefix back at Before, but for
-// that copy and its folder; then takes those away.
+// that copy and its folder, which go at the next restart where a journal was
+// there; then takes those away.
 void ExpectRemoveTakesItBack(const snapshot::TSnapshot& Before, const snapshot::TScope& Scope,
                              const std::string& Target, Leftovers& Left);
 

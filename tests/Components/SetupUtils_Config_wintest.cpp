@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "Components/SetupUtils.h"
 #include "config/HTTPUnit.h"
 #include "config/md5.h"
@@ -464,8 +466,21 @@ TEST_F(Config, DigestAndConfigurationErrorsLeaveAsInstallErrors) {
     EXPECT_FALSE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f73"));
     EXPECT_THROW(Installer->CheckFileDigest(Target + "missing.bin", "900150983cd24fb0d6963f7d28e17f72"),
                  EInstallException);
-    // The digest is read with the file opened exclusively.
-    HANDLE open = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Read beside a virus scanner that reads it too, and after one that held it alone for a moment;
+    // never while a writer has it.
+    auto open = [&](DWORD Access, DWORD Share) {
+        return CreateFileA(file.c_str(), Access, Share, nullptr, OPEN_EXISTING, 0, nullptr);
+    };
+    for (DWORD share : {DWORD(FILE_SHARE_READ), DWORD(0)}) {
+        HANDLE scanner = open(GENERIC_READ, share);
+        std::thread letGo([scanner] {
+            Sleep(500);
+            CloseHandle(scanner);
+        });
+        EXPECT_TRUE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"));
+        letGo.join();
+    }
+    HANDLE writer = open(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
     EXPECT_THROW(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"), EInstallException);
-    CloseHandle(open);
+    CloseHandle(writer);
 }

@@ -270,15 +270,17 @@ TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     for (size_t i = 2; i < dir.size(); ++i)
         if (EntryName(dir[i]) != "setup.xml") extracted += static_cast<uint64_t>(dir[i].Size);
     EXPECT_EQ(f.Installer->ExtractedBytes(), extracted);
-    // The program part carries the pin; the signed copy keeps the zeros its vendor signed.
-    const auto size = static_cast<ptrdiff_t>(dir[0].Size);
-    TMemoryStream head(Bytes(unsignedSetup.begin(), unsignedSetup.begin() + size));
-    const int64_t pinAt = FindPackagePin(head, size);
-    ASSERT_GT(pinAt, 0) << "the sample program carries no package pin";
-    TPackagePin pin{pinAt, {}};
-    std::copy_n(unsignedSetup.begin() + pinAt, 16, pin.Digest.begin());
+    // Each program part carries its package's pin; the signed copy keeps the zeros its vendor signed.
+    auto pinOf = [](const Bytes& File) {
+        TMemoryStream file(File);
+        TPackagePin pin{FindPackagePin(file, ReadDirectory(file)[0].Size), {}};
+        if (pin.At > 0) std::copy_n(File.begin() + pin.At, 16, pin.Digest.begin());
+        return pin;
+    };
+    const TPackagePin pin = pinOf(signedSetup), unsignedPin = pinOf(unsignedSetup);
+    ASSERT_GT(pin.At, 0) << "the sample program carries no package pin";
     EXPECT_TRUE(pin.Filled());
-    EXPECT_EQ(Bytes(copy.begin() + pinAt, copy.begin() + pinAt + 16), Bytes(16, 0));
+    EXPECT_EQ(Bytes(copy.begin() + pin.At, copy.begin() + pin.At + 16), Bytes(16, 0));
     // The program part is the bare program without its table; the setup program's own table ends the file.
     TMemoryStream signedStream(signedSetup), bareStream(signedBare);
     TSignatureFields signedFields = ReadSignatureFields(signedStream), bareFields = ReadSignatureFields(bareStream);
@@ -292,15 +294,14 @@ TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     EXPECT_FALSE(g.Installer->VerifyPackage());
 
     // Signed after it was pinned, the program still holds its package, and no other.
-    for (const Bytes* file : {&signedSetup, &unsignedSetup}) {
-        TInstaller pinned(std::make_unique<TMemoryStream>(*file), pin);
-        EXPECT_TRUE(pinned.VerifyPackage());
-    }
+    EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(signedSetup), pin).VerifyPackage());
+    EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(unsignedSetup), unsignedPin).VerifyPackage());
+    EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(unsignedSetup), pin).VerifyPackage());
     Bytes resealed = unsignedSetup;
     resealed[unsignedSetup.size() - 4000] ^= 0x20;
     Reseal(resealed);
     EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(resealed), TPackagePin{}).VerifyPackage());
-    EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(resealed), pin).VerifyPackage());
+    EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(resealed), unsignedPin).VerifyPackage());
 }
 
 // Someone who can write the folder of a signed setup program swaps in a file with

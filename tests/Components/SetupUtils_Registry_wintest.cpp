@@ -203,8 +203,9 @@ TEST(WriteUninstallEntry, QuotesAPathWithBlanksJournalsTheKeyOnceAndEveryValue) 
     EXPECT_EQ(Journal(installer), valueLines());
     EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName"), "Orvand 2");
     EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"), "C:\\Orvand\\install.exe");
+    // The quiet command removes all the same: "-silent" alone would install.
     EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString"),
-              "C:\\Orvand\\install.exe -silent");
+              "C:\\Orvand\\install.exe -remove -silent");
     DWORD type = 0;
     EXPECT_EQ(NumberValue(HKEY_LOCAL_MACHINE, UninstallKey, "EstimatedSize", &type), 3u);
 

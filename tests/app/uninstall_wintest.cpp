@@ -1,6 +1,7 @@
 // The uninstall mode of install.exe, driven from outside as a user would.
 #include <gtest/gtest.h>
 
+#include "Components/SetupUtils.h"
 #include "wintest_util.h"
 
 using namespace wintest;
@@ -37,8 +38,9 @@ struct Installation {
         EXPECT_TRUE(FileExists(Folder + "data\\later.acs"));
         EXPECT_TRUE(HasKey());
     }
-    // Only the running uninstaller and its folder are left.
+    // Only the running uninstaller and its folder are left, both to go at the next restart.
     void ExpectUninstalled() const {
+        EXPECT_EQ(DropRestartDeletions(Folder), (std::vector<std::string>{Exe, Folder.substr(0, Folder.size() - 1)}));
         EXPECT_FALSE(FileExists(Folder + "install.log"));
         EXPECT_FALSE(FileExists(Folder + "orvand.exe"));
         EXPECT_FALSE(FolderExists(Folder + "data"));

@@ -48,11 +48,11 @@ TEST_F(Download, FetchesTheWholeBodyWithProgressAndTheProductsUserAgent) {
     ASSERT_EQ(Server.Requests().size(), 1u);
     EXPECT_EQ(Server.Requests()[0].Path, "/ok/a.bin");
     EXPECT_EQ(Server.Requests()[0].Agent, "Orvand/2.2.93");
-    // No headers or flags of its own: only what the platform sends for a plain request.
+    // Asked of the distributor itself, past any cache on the way.
     const std::string url = Server.Url("ok");
     EXPECT_EQ(Server.Requests()[0].Headers,
               (std::vector<std::string>{"Accept: */*", "Host: " + url.substr(7, url.find('/', 7) - 7),
-                                        "User-Agent: Orvand/2.2.93"}));
+                                        "User-Agent: Orvand/2.2.93", "Pragma: no-cache"}));
 }
 
 TEST_F(Download, ProgressCountsReadsOfAtMost2048Bytes) {
@@ -121,7 +121,7 @@ TEST_F(Download, ABodyCutShortFailsAndLeavesNoPartialFile) {
     EXPECT_FALSE(FileExists(Dest));
 }
 
-TEST_F(Download, OverHttpsOnlyFromServersTheMachineTrustsAndHttpMayMoveThere) {
+TEST_F(Download, OverHttpsOnlyFromServersTheMachineTrustsAndHttpMayMoveThereButNotBack) {
     const std::string body = Noise(5000, 5);
     Server.Put("e.bin", body);
     TTlsFront rogue(Server, true);
@@ -136,6 +136,12 @@ TEST_F(Download, OverHttpsOnlyFromServersTheMachineTrustsAndHttpMayMoveThere) {
     const std::string moved = Temp.Path() + "moved.bin";
     EXPECT_TRUE(DownloadFile(Server.Url("moved", "to-https"), moved, Error, nullptr)) << Error;
     EXPECT_EQ(ReadFileText(moved), body);
+    // One that moves back to HTTP, to its plain twin, is no HTTPS distributor.
+    Server.Put("to-http", Server.Url("ok", "e.bin"));
+    const std::string back = Temp.Path() + "back.bin";
+    EXPECT_FALSE(DownloadFile(front.Url("moved", "to-http"), back, Error, nullptr));
+    EXPECT_EQ(Error, "Could not download file " + front.Url("moved", "to-http"));
+    EXPECT_FALSE(FileExists(back));
 
     // A certificate nobody vouches for fails as an unreachable host does, and
     // nothing is asked of the server behind it.

@@ -1,5 +1,6 @@
 #include "E2eUtil.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "app/SetupLayout.h"
@@ -66,7 +67,13 @@ std::string PackSample(const std::string& Folder, const std::vector<std::string>
     }
     // The build writes Unix paths; here they are read through Wine's drive Z:.
     for (size_t at = 0; (at = manifest.find("\"/", at)) != std::string::npos; at += 3) manifest.insert(at + 1, "Z:");
-    for (const std::string& line : ExtraLines) manifest += line + "\n";
+    for (const std::string& line : ExtraLines) {
+        // A line for a file the sample has ("FOLDER NAME ...") replaces the sample's.
+        const std::string file = "\n" + line.substr(0, line.find(' ', line.find(' ') + 1) + 1);
+        for (size_t at; (at = manifest.find(file)) != std::string::npos;)
+            manifest.erase(at + 1, manifest.find('\n', at + 1) - at);
+        manifest += line + "\n";
+    }
     wintest::WriteFileText(Folder + "sample.manifest", manifest);
     std::string output = Folder + "install.exe";
     std::string arguments =
@@ -121,21 +128,57 @@ std::string Describe(const RECT& R) {
            std::to_string(R.bottom) + ")";
 }
 
-// The width of a one-line caption in the control's font, measured here with a font made the same way
-// for the program's DPI.
+}  // namespace
+
+std::wstring Utf16(const std::string& Text) {
+    std::wstring wide(Text.size(), L'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), wide.data(),
+                                static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? n : 0);
+    return wide;
+}
+
 int CaptionWidth(const TControlDef& Def, const std::string& Text, int Dpi) {
     HDC dc = GetDC(nullptr);
-    const int dpi = Dpi;
-    HFONT font = CreateFontA(-MulDiv(8, dpi, 72), 0, 0, 0, (Def.Flags & cfBold) ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+    HFONT font = CreateFontA(-MulDiv(8, Dpi, 72), 0, 0, 0, (Def.Flags & cfBold) ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
                              FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                              DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
     HGDIOBJ old = SelectObject(dc, font);
     RECT r{0, 0, 0, 0};
-    DrawTextA(dc, Text.c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
+    DrawTextW(dc, Utf16(Text).c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
     SelectObject(dc, old);
     DeleteObject(font);
     ReleaseDC(nullptr, dc);
     return r.right;
+}
+
+namespace {
+
+// Each visible item of a list with check boxes as the screen shows it: its text as wide as
+// DrawTextW draws it in the list's font (the last columns of that extent may be blank).
+void AddListDrawingProblems(const TSetupRun& Run, const TControlDef& Def, int Dpi, std::vector<std::string>& Problems) {
+    HWND list = Run.Control(Def.Name);
+    RedrawWindow(list, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    Sleep(200);  // painted by another process
+    RECT r;
+    GetClientRect(list, &r);
+    MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    const TCapture shown = CaptureScreen(r);
+    const int top = static_cast<int>(SendMessageA(list, LB_GETTOPINDEX, 0, 0));
+    const int height = static_cast<int>(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0));
+    const std::vector<std::string> items = Run.Items(Def.Name);
+    for (int i = top; i < static_cast<int>(items.size()) && (i - top + 1) * height <= shown.Height; ++i) {
+        const int y0 = (i - top) * height;
+        const COLORREF back = shown.At(shown.Width - 3, y0 + height / 2);
+        int from = shown.Width, to = -1;  // inside the focus rectangle's frame, right of the check box
+        for (int y = y0 + 1; y + 1 < y0 + height; ++y)
+            for (int x = 4 + MulDiv(13, Dpi, 96); x + 2 < shown.Width; ++x)
+                if (shown.At(x, y) != back) from = std::min(from, x), to = std::max(to, x);
+        const int drawn = to < from ? 0 : to - from + 1, text = CaptionWidth(Def, items[i], Dpi);
+        if (drawn > text || drawn < text - MulDiv(2, Dpi, 96))
+            Problems.push_back(std::string(Def.Name) + " item \"" + items[i] + "\" is drawn " + std::to_string(drawn) +
+                               " pixels wide, DrawTextW " + std::to_string(text));
+    }
 }
 
 bool Inside(const TControlDef& Def, const char* Container) {
@@ -172,6 +215,7 @@ std::vector<std::string> LayoutProblems(const TSetupRun& Run) {
         int need = 0;
         if (def.Kind == TControlKind::CheckBox) need = CaptionWidth(def, text, dpi) + MulDiv(13 + 4, dpi, 96);
         if (def.Kind == TControlKind::Button) need = CaptionWidth(def, text, dpi) + MulDiv(8, dpi, 96);
+        if (def.Kind == TControlKind::CheckListBox) AddListDrawingProblems(Run, def, dpi, problems);
         // Everything else has its designed size at this DPI (labels sized to their text aside).
         const bool sized = def.Width > 0 && def.Height > 0 && def.Kind != TControlKind::Label;
         if (sized &&

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "WizardDriver.h"
+#include "app/SetupLayout.h"
 #include "wintest_http.h"
 #include "wintest_util.h"
 
@@ -16,8 +17,9 @@ inline const char* const ComponentInstallers[] = {"MSagent.exe", "spchapi.exe", 
 std::string SampleSetup();
 // A private copy of the packed sample in Folder, as "install.exe".
 std::string CopySample(const std::string& Folder);
-// Packs the sample product plus Extra manifest lines ("FOLDER NAME SOURCE") into Folder\install.exe;
-// a Configuration given is packed as its setup.xml in place of the sample's.
+// Packs the sample product plus Extra manifest lines ("FOLDER NAME SOURCE") into Folder\install.exe,
+// a line for a file the sample has in place of the sample's; a Configuration given is packed as its
+// setup.xml in place of the sample's.
 std::string PackSample(const std::string& Folder, const std::vector<std::string>& ExtraLines,
                        const std::string& Configuration = "");
 // The sample's setup.xml as the build wrote it (the stand-in installers' digests), with Urls as its distributors.
@@ -51,9 +53,16 @@ bool WalkToLocation(TSetupRun& Run);
 // On to the components page with Destination typed in.
 bool WalkToComponents(TSetupRun& Run, const std::string& Destination);
 
+// This program's 8-bit texts, UTF-8 like setup's, as a Unicode program names them (GDI would read
+// 8-bit text in the system's code page).
+std::wstring Utf16(const std::string& Text);
+// The width of a one-line caption (UTF-8) in the font of the control Def at Dpi, drawn in UTF-16.
+int CaptionWidth(const TControlDef& Def, const std::string& Text, int Dpi);
+
 // Problems of the visible page's layout as the window shows it: a window or
 // control not at its designed size for the program's DPI, controls outside the
-// client area, overlapping, or with texts wider than they are.
+// client area, overlapping, with texts wider than they are, or list items drawn
+// other than DrawTextW draws them.
 std::vector<std::string> LayoutProblems(const TSetupRun& Run);
 
 }  // namespace e2e

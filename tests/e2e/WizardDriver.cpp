@@ -309,7 +309,7 @@ std::vector<std::string> TSetupRun::Items(std::string_view Name) const {
                                  &got))
             throw EDriverError("the program does not answer");
         wide.resize(static_cast<int>(got) > 0 ? got : 0);
-        std::string text(wide.size() * 2 + 1, '\0');
+        std::string text(wide.size() * 3 + 1, '\0');  // UTF-8 spells a CJK character in three bytes
         int n8 = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), text.data(),
                                      static_cast<int>(text.size()), nullptr, nullptr);
         text.resize(n8 > 0 ? n8 : 0);

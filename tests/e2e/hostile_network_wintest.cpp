@@ -148,8 +148,10 @@ TEST_F(HostileNetwork, OverHttpsEverythingArrivesPastADistributorWhoseCertificat
     // Both fronts pass requests on to Near; only the one with the trusted
     // certificate gets any through.
     TTlsFront rogue(Near, true), secure(Near);
-    const std::string fresh = SetupXmlText({rogue.Url("ok", "p/"), secure.Url("ok", "p/")}, {{"Pip", "Pip.acs"}},
-                                           {{"MSagent.exe", Md5Text(Agent)}});
+    // The second sends the installer on to its plain HTTP twin: refused, the third serves it.
+    const std::string fresh = SetupXmlText({rogue.Url("ok", "p/"), secure.Url("moved", "h/"), secure.Url("ok", "p/")},
+                                           {{"Pip", "Pip.acs"}}, {{"MSagent.exe", Md5Text(Agent)}});
+    Near.Put("h/MSagent.exe", Near.Url("ok", "p/MSagent.exe"));
     Near.Put("p/setup.xml", fresh);
     Near.Put("p/MSagent.exe", Agent);
     Near.Put("p/Pip.acs", Character);
@@ -161,12 +163,14 @@ TEST_F(HostileNetwork, OverHttpsEverythingArrivesPastADistributorWhoseCertificat
     EXPECT_EQ(ReadFileText(RunLog), "MSagent.exe \r\n");
     EXPECT_EQ(ReadFileText(Target + "temp\\setup.xml"), fresh);
     EXPECT_EQ(ReadFileText(Target + "data\\Pip.acs"), Character);
-    EXPECT_EQ(Paths(Near), (std::vector<std::string>{"/moved/r/setup.xml", "/ok/p/setup.xml", "/ok/p/MSagent.exe",
+    // The move to the twin is seen only after it was followed (the second "/ok/p/MSagent.exe").
+    EXPECT_EQ(Paths(Near), (std::vector<std::string>{"/moved/r/setup.xml", "/ok/p/setup.xml", "/moved/h/MSagent.exe",
+                                                     "/ok/p/MSagent.exe", "/ok/p/MSagent.exe", "/moved/h/Pip.acs",
                                                      "/ok/p/Pip.acs"}));
     ExpectRemoved();
 }
 
-TEST_F(HostileNetwork, AManInTheMiddleServingATamperedConfigurationAndInstallerGetsACrcError) {
+TEST_F(HostileNetwork, AManInTheMiddleServingATamperedConfigurationAndInstallerOrASwapBeforeTheRunGetsACrcError) {
     // His setup.xml lists his distributors and his installer's digest.
     Near.Put("mitm/setup.xml", SetupXmlText({Near.Url("moved", "jump/"), Near.Url("ok", "evil/")}, {{"Pip", "Pip.acs"}},
                                             {{"MSagent.exe", Md5Text(Impostor)}}));
@@ -178,6 +182,15 @@ TEST_F(HostileNetwork, AManInTheMiddleServingATamperedConfigurationAndInstallerG
               (std::vector<std::string>{"error CRC Error.\\r\\nFile: MSagent.exe", "end halted"}));
     EXPECT_FALSE(FileExists(RunLog)) << ReadFileText(RunLog);
     EXPECT_EQ(Paths(Far), std::vector<std::string>{"/ok/evil/MSagent.exe"});
+    ExpectRemoved();
+
+    // The genuine installer, replaced after its check (at the first file extracted after it) and
+    // before its run: checked again as it is held for the run, it never runs.
+    Near.Put("p/MSagent.exe", Agent);
+    EnvGuard swap("ORVAND_HOST_SWAP", ("3|" + FixturePath("spchapi.exe") + "|" + Target + "temp\\MSagent.exe").c_str());
+    EXPECT_EQ(Install(SetupXmlText({Near.Url("ok", "p/")}, {}, {{"MSagent.exe", Md5Text(Agent)}})),
+              (std::vector<std::string>{"error CRC Error.\\r\\nFile: MSagent.exe", "end halted"}));
+    EXPECT_FALSE(FileExists(RunLog)) << ReadFileText(RunLog);
     ExpectRemoved();
 }
 

@@ -1,8 +1,9 @@
 // Test host: the wizard's installation run (app/InstallRun.h) without its
 // window, which stops at an exact point and waits there for its driver to kill it.
 //   install_host PACKAGE TARGET KIND N EVENT [--net REPORT]
-// KIND "line", "block" or "download": after the N-th journal line, extraction
-// block or downloaded block the host sets the named event EVENT and waits.
+// KIND "line", "block", "download" or "keep": after the N-th journal line, extraction
+// block or downloaded block, or between the N-th written file's journal line and the
+// clearing of its delete mark, the host sets the named event EVENT and waits.
 // KIND "none": it runs to the end and its exit code is the number of lines plus
 // 65536 times the number of blocks.
 // No speech component is ticked, so an installer runs only when the Agent
@@ -11,7 +12,9 @@
 // question, "offered NAME" for each character offered, "error TEXT" for each
 // error box (CR and LF as \r and \n), "downloads N", then "end done",
 // "end halted" or "end failed: WHY", one a line ending in CR LF.
-// ORVAND_HOST_TIMEOUT sets the download time-out in milliseconds.
+// ORVAND_HOST_TIMEOUT sets the download time-out in milliseconds. ORVAND_HOST_SWAP
+// "N|FROM|TO" copies FROM over TO at the N-th keep point, as anyone who may write
+// there could.
 #include <windows.h>
 #include <objbase.h>
 
@@ -43,15 +46,18 @@ std::string Escaped(const std::string& Text) {
 int main(int argc, char** argv) {
     const bool net = argc == 8 && std::strcmp(argv[6], "--net") == 0;
     if (argc != 6 && !net) {
-        std::fprintf(stderr, "usage: install_host PACKAGE TARGET line|block|download|none N EVENT [--net REPORT]\n");
+        std::fprintf(stderr, "usage: install_host PACKAGE TARGET KIND N EVENT [--net REPORT]\n");
         return -1;
     }
     const std::string kind = argv[3];
     const int stopAt = std::atoi(argv[4]);
     HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[5]);
     if (const char* timeout = std::getenv("ORVAND_HOST_TIMEOUT")) SetDownloadTimeout(std::atoi(timeout));
+    const std::string swap = std::getenv("ORVAND_HOST_SWAP") ? std::getenv("ORVAND_HOST_SWAP") : "";
+    const size_t from = swap.find('|') + 1, to = swap.find('|', from) + 1;
+    const int swapAt = swap.empty() ? 0 : std::atoi(swap.c_str());
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int lines = 0, blocks = 0, downloads = 0;
+    int lines = 0, blocks = 0, downloads = 0, kept = 0;
     wintest::TScriptedUI ui;
     std::vector<std::string> offered;
     std::string end = "done";
@@ -62,10 +68,14 @@ int main(int argc, char** argv) {
         installer.OnStep = [&](TInstaller::TStep Step) {
             const char* name = Step == TInstaller::TStep::JournalLine ? "line"
                                : Step == TInstaller::TStep::Block     ? "block"
-                                                                      : "download";
+                               : Step == TInstaller::TStep::Download  ? "download"
+                                                                      : "keep";
             int count = Step == TInstaller::TStep::JournalLine ? ++lines
                         : Step == TInstaller::TStep::Block     ? ++blocks
-                                                               : ++downloads;
+                        : Step == TInstaller::TStep::Download  ? ++downloads
+                                                               : ++kept;
+            if (Step == TInstaller::TStep::BeforeKeep && count == swapAt)
+                CopyFileA(swap.substr(from, to - from - 1).c_str(), swap.substr(to).c_str(), FALSE);
             if (count == stopAt && kind == name) {
                 SetEvent(event);
                 Sleep(INFINITE);

@@ -1,7 +1,8 @@
 // Setup killed (TerminateProcess) after every journal line of a whole
-// installation, inside the extraction of large files and inside downloads: the
-// journal on disk names exactly the changes made, and "install.exe -remove"
-// takes them back.
+// installation, inside the extraction of large files and inside downloads, and
+// between a written file's journal line and the clearing of its delete mark: the
+// journal on disk names exactly the changes made (the last line there may name a
+// file the mark took away), and "install.exe -remove" takes them back.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -39,6 +40,8 @@ TEST(InterruptedInstallation, AfterEveryKillTheJournalNamesWhatWasDoneAndRemoveT
     std::vector<std::pair<const char*, int>> points;
     for (int k = 1; k <= lines; ++k) points.push_back({"line", k});
     for (int k : {1, 2, blocks / 4, blocks / 2, 3 * blocks / 4, blocks - 1, blocks}) points.push_back({"block", k});
+    // The refreshed setup.xml, install.exe and bridge.ocx, each journalled and still marked for deletion.
+    for (int k : {1, 2, 4}) points.push_back({"keep", k});
     points.push_back({"none", 0});
 
     int tried = 0;
@@ -50,12 +53,12 @@ TEST(InterruptedInstallation, AfterEveryKillTheJournalNamesWhatWasDoneAndRemoveT
         } else {
             ASSERT_EQ(RunHost(package.Path(), target, kind, k), counts);
         }
-        ExpectJournalNamesExactly(Compare(before, TSnapshot::Take(scope)), target);
+        ExpectJournalNamesExactly(Compare(before, TSnapshot::Take(scope)), target, kind);
         ExpectRemoveTakesItBack(before, scope, target, leftovers);
         if (HasFatalFailure()) return;
     }
-    std::printf("[ figures  ] kill points tried: %d (%d journal lines, %d of %d extraction blocks)\n", tried, lines,
-                tried - lines, blocks);
+    std::printf("[ figures  ] kill points tried: %d (%d journal lines, %d of %d extraction blocks, 3 keeps)\n", tried,
+                lines, tried - lines - 3, blocks);
 }
 
 TEST(InterruptedInstallation, KilledInsideADownloadNoPartFileStaysAndRemoveTakesItBack) {
@@ -87,15 +90,20 @@ TEST(InterruptedInstallation, KilledInsideADownloadNoPartFileStaysAndRemoveTakes
     // block (whole, not yet journalled), inside the character.
     const int refresh = 3, installer = static_cast<int>((agent.size() + 2047) / 2048);
     const int downloads = refresh + installer + 3;
-    const std::vector<int> points = {1, refresh, refresh + installer / 2, refresh + installer, downloads - 1};
-    for (int k : points) {
-        SCOPED_TRACE("killed at download block " + std::to_string(k));
-        ASSERT_EQ(RunHost(package, target, "download", k, "--net \"" + report + "\""), Killed);
+    std::vector<std::pair<const char*, int>> points;
+    for (int k : {1, refresh, refresh + installer / 2, refresh + installer, downloads - 1})
+        points.push_back({"download", k});
+    // The installer and the character, each journalled and still marked for deletion.
+    for (int k : {2, 11}) points.push_back({"keep", k});
+    for (const auto& [kind, k] : points) {
+        SCOPED_TRACE(std::string("killed at ") + kind + " " + std::to_string(k));
+        ASSERT_EQ(RunHost(package, target, kind, k, "--net \"" + report + "\""), Killed);
         // Killed inside the character, the Agent runtime's installer has run.
         SetAgentRuntime(false);
-        ExpectJournalNamesExactly(Compare(before, TSnapshot::Take(scope)), target);
+        ExpectJournalNamesExactly(Compare(before, TSnapshot::Take(scope)), target, kind);
         ExpectRemoveTakesItBack(before, scope, target, leftovers);
         if (HasFatalFailure()) return;
     }
-    std::printf("[ figures  ] download kill points tried: %zu of %d downloaded blocks\n", points.size(), downloads);
+    std::printf("[ figures  ] download kill points tried: %zu (of %d downloaded blocks, 2 keeps)\n", points.size(),
+                downloads);
 }

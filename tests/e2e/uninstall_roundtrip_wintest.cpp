@@ -59,12 +59,15 @@ public:
     // A run that ended before extracting: the uninstaller is placed by hand.
     void ExpectRemoveTakesItBack() { wintest::ExpectRemoveTakesItBack(FBefore, FScope, FTarget, FLeftovers); }
     const std::string& Package() const { return FPackage.Path(); }
-    // Runs the installed uninstaller and answers Yes; what differs from before.
+    // Runs the installed uninstaller and answers Yes; what differs from before. What it
+    // leaves for the next restart goes to Deletions.
     std::vector<TChange> Uninstall() {
         EXPECT_EQ(RunUninstaller(FTarget + "install.exe", "-remove", IDYES), 0u)
             << "did not end in time, or not with 0";
+        Deletions = DropRestartDeletions(FTarget);
         return Compare(FBefore, TSnapshot::Take(FScope));
     }
+    std::vector<std::string> Deletions;
     // The uninstaller's own file stays, so does its folder when setup made it; the
     // menu-extension container is shared by all browser extensions and never
     // journalled, so one that setup had to make stays too (empty).
@@ -100,6 +103,15 @@ TEST(UninstallRoundTrip, LeavesOnlyTheUninstallerAndItsFolder) {
     trip.Install();
     std::vector<TChange> left = trip.Uninstall();
     EXPECT_EQ(Lines(left), trip.Expected(true)) << Describe(left);
+    EXPECT_EQ(trip.Deletions, (std::vector<std::string>{trip.Target() + "install.exe",
+                                                        trip.Target().substr(0, trip.Target().size() - 1)}));
+    // Installed into again before that restart: the new installation keeps its uninstaller and folder.
+    for (const std::string& path : trip.Deletions) MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    TScriptedUI ui;
+    TInstaller installer(trip.Package());
+    installer.SetUI(&ui);
+    ASSERT_TRUE(PrepareTarget(installer, trip.Target()));
+    EXPECT_EQ(DropRestartDeletions(trip.Target()), std::vector<std::string>{});
 }
 
 TEST(UninstallRoundTrip, AnAdministratorsFolderThatHeldTheUsersFilesKeepsThem) {
@@ -118,6 +130,7 @@ TEST(UninstallRoundTrip, AnAdministratorsFolderThatHeldTheUsersFilesKeepsThem) {
     ReadFolderSecurity = read;
     std::vector<TChange> left = trip.Uninstall();
     EXPECT_EQ(Lines(left), trip.Expected(false)) << Describe(left);
+    EXPECT_EQ(trip.Deletions, std::vector<std::string>{}) << "a folder setup did not make";
     EXPECT_EQ(ReadFileText(target + "My Notes.txt"), "mine");
     EXPECT_EQ(ReadFileText(target + "letters\\to me.txt"), "mine too");
 }

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <map>
 
+#include "Components/SetupUtils.h"
 #include "E2eUtil.h"
+#include "app/Controls.h"
 #include "app/SetupLayout.h"
 #include "config/md5.h"
 #include "install_fixture.h"
@@ -270,15 +272,6 @@ void CancelDuringTransfer(TSetupRun& Run, const std::string& Status, int Answer)
     EXPECT_EQ(box->Text, CloseQuestion);
     EXPECT_EQ(Run.Text("InstallLabel"), "Extracting: install.exe");
     Run.Answer(*box, Answer);
-}
-
-// This program's 8-bit texts, UTF-8 like setup's, as a Unicode program names them.
-std::wstring Utf16(const std::string& Text) {
-    std::wstring wide(Text.size(), L'\0');
-    int n = MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), wide.data(),
-                                static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? n : 0);
-    return wide;
 }
 
 // A shortcut as "target|arguments|working folder", read back through the shell.
@@ -593,9 +586,13 @@ bool SystemLoadsPlantedVersionDll(const std::string& Folder) {
 }
 
 TEST(Wizard, DllsPlantedBesideSetupUnderSystemNamesAreNeverLoaded) {
+    Components all(true);
     TempFolder temp;
-    std::string setup = CopySample(temp.Path());
-    const char* const planted[] = {"version.dll", "wininet.dll", "uxtheme.dll"};
+    // A bridge.ocx that imports bridgeaid.dll, which ships beside it; a copy lies beside setup too.
+    std::string setup = PackSample(temp.Path(), {".\\ bridge.ocx \"" + Fixture("bridge_aided.ocx") + "\"",
+                                                 ".\\ bridgeaid.dll \"" + Fixture("planted\\bridgeaid.dll") + "\""});
+    const std::string target = temp.Path() + "dest\\";
+    const char* const planted[] = {"version.dll", "wininet.dll", "uxtheme.dll", "bridgeaid.dll"};
     for (const char* name : planted)
         ASSERT_TRUE(
             CopyFileA(FixturePath(std::string("planted\\") + name).c_str(), (temp.Path() + name).c_str(), FALSE));
@@ -621,11 +618,24 @@ TEST(Wizard, DllsPlantedBesideSetupUnderSystemNamesAreNeverLoaded) {
     expectNoneLoaded();
     // Read through the system's version.dll: the planted one knows no version.
     EXPECT_EQ(WindowText(run.Form()), "Orvand Setup  - Version 2.2.93");
-    ASSERT_TRUE(WalkToComponents(run, temp.Path() + "dest\\"));
-    run.Click("ComponentsCancelButton");
-    AnswerCloseQuestion(run, IDYES);
+    UninstallAtEnd cleanup(target);
+    ASSERT_TRUE(WalkToComponents(run, target));
+    expectNoneLoaded();
+    // Wine's own urlmon, which its MSXML loads, imports wininet, and Wine's loader looks for
+    // that beside the program, as for version.dll; Windows keeps to the system folder.
+    ASSERT_TRUE(DeleteFileA((temp.Path() + "wininet.dll").c_str()));
+    run.Click("ComponentsNextButton");
+    ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
+    run.Click("CharactersNextButton");
+    ASSERT_TRUE(run.WaitPage("DonePanel"));
+    run.Click("RunCheckBox");
+    run.Click("FinishButton");
     EXPECT_EQ(run.WaitExit(20000), 0u);
     expectNoneLoaded();
+    // bridge.ocx took its bridgeaid.dll from its own folder, registered and again unregistered.
+    EXPECT_TRUE(FileExists(target + "bridgeaid.dll.loaded"));
+    cleanup.Now();
+    EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, BridgeKey, nullptr), "(none)");
 }
 
 // One byte of the product's data changed; Resealed: the trailing digest made again
@@ -934,8 +944,11 @@ public:
           FBefore(snapshot::TSnapshot::Take(FScope)) {}
 
     // After the uninstaller: only Target and the Files in it are left, and the browser's
-    // menu container where there was none; then they go too.
+    // menu container where there was none; then they go too. The running uninstaller
+    // and Target are to go at the next restart.
     void ExpectOnlyLeft(const std::string& Target, const std::vector<std::string>& Files) {
+        EXPECT_EQ(DropRestartDeletions(Target),
+                  (std::vector<std::string>{Target + "install.exe", Target.substr(0, Target.size() - 1)}));
         std::vector<snapshot::TChange> left = snapshot::Compare(FBefore, snapshot::TSnapshot::Take(FScope));
         std::vector<std::string> expected = {"+ " + Target};
         for (const std::string& file : Files) expected.push_back("+ " + Target + file);
@@ -955,11 +968,13 @@ private:
 };
 
 // The distributor's copy of the configuration is fresher than the packaged one: it
-// offers one character more, and one whose file would land outside data\.
+// offers two characters more, one of them with a Japanese name, and one whose file
+// would land outside data\.
 void OfferFreshConfiguration(TDistributor& Distributor, const std::vector<std::string>& Urls) {
     std::string fresh = SampleConfiguration(Urls);
     fresh.insert(fresh.find("</agentCharacters>"),
                  "<character name=\"Nimbus\" fileName=\"Nimbus.acs\"/>"
+                 "<character name=\"&#x82B1;&#x5B50;\" fileName=\"Hanako.acs\"/>"
                  "<character name=\"Sneak\" fileName=\"..\\Sneak.acs\"/>");
     Distributor.Server.Put("setup.xml", fresh);
 }
@@ -979,11 +994,11 @@ void FirstRunInstallsTheAgentAndTwoCharacters(const std::string& Setup, const st
     ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
     EXPECT_EQ(Joined(LayoutProblems(run)), "");
     EXPECT_EQ(run.Text("InstallLabel"), "Running: MSagent.exe");
-    // Vela travels in the package; Nimbus comes from the fresh copy. "Zoë" is read
-    // from a Latin-1 configuration and shown whole.
+    // Vela travels in the package; Nimbus and Hanako come from the fresh copy. "Zoë" is
+    // read from a Latin-1 configuration; each is drawn whole (LayoutProblems above).
     EXPECT_EQ(run.Items("CharactersListBox"),
               (std::vector<std::string>{"Bramble", "Zo\xC3\xAB", "Captain Tock", "Pip", "Marlow", "Juniper", "Oskar",
-                                        "Wren", "Nimbus"}));
+                                        "Wren", "Nimbus", "花子"}));
     run.Click("CharactersCancelButton");
     AnswerCloseQuestion(run, IDNO);
     run.TickItem("CharactersListBox", 0);
@@ -1038,8 +1053,8 @@ void SecondRunKeepsTheBrainsAndStartsNothing(const std::string& Setup, const std
     EXPECT_EQ(brains->Buttons, (std::vector<int>{IDYES, IDNO}));
     run.Answer(*brains, IDNO);
     ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
-    EXPECT_EQ(run.Items("CharactersListBox"),
-              (std::vector<std::string>{"Captain Tock", "Pip", "Marlow", "Juniper", "Oskar", "Wren", "Nimbus"}));
+    EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Captain Tock", "Pip", "Marlow", "Juniper",
+                                                                        "Oskar", "Wren", "Nimbus", "花子"}));
     run.Click("CharactersNextButton");
     ASSERT_TRUE(run.WaitPage("DonePanel"));
     EXPECT_TRUE(run.Visible("RunCheckBox"));
@@ -1284,6 +1299,7 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
         run.Click("ComponentsNextButton");
         ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
         EXPECT_EQ(run.Items("CharactersListBox"), std::vector<std::string>{"Łucja"});
+        EXPECT_EQ(Joined(LayoutProblems(run)), "");
         run.TickItem("CharactersListBox", 0);
         run.Click("CharactersNextButton");
         if (!run.WaitPage("DonePanel", 60000)) {
@@ -1331,6 +1347,22 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
     WriteFileText(older + "install.log", "CreateFile " + temp.Path() + "Zo\xEB\\Zo\xEB.txt\r\n");
     EXPECT_EQ(RunUninstaller(older + "install.exe", "-remove", IDYES), 0u);
     EXPECT_EQ(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES) << "the legacy line was not undone";
+}
+
+// The controls themselves in this program, which speaks UTF-8 as setup does (the Win32 tests speak the
+// system's code page, as GDI does): a label sized to a path outside ASCII is as wide as the path drawn.
+TEST(Controls, ALabelSizedToAPathOutsideAsciiIsAsWideAsThePathDrawn) {
+    HWND form = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    TControls controls;
+    controls.Build(form, SetupFormLayout());
+    const std::string path = "C:\\Программы\\花子\\Orvand\\";
+    controls.SetText(controls["CmpLabel2"], path);
+    RECT r;
+    GetWindowRect(controls["CmpLabel2"], &r);
+    HDC screen = GetDC(nullptr);
+    EXPECT_EQ(r.right - r.left, CaptionWidth(*FindSetupControl("CmpLabel2"), path, GetDeviceCaps(screen, LOGPIXELSY)));
+    ReleaseDC(nullptr, screen);
+    DestroyWindow(form);
 }
 
 TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
@@ -1476,17 +1508,23 @@ TEST(Silent, InstallsForAllUsersIntoTheProposedFolderLikeTheWizardAndRemovesWith
     EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Character not downloaded: Bramble")));
     EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Exit code 3010")));
 
-    // The system's quiet command, as a deployment tool runs it; without -log the log lies beside the program.
+    // The system's quiet command, as a deployment tool runs it; without -log the log goes to the
+    // user's temp folder, not into the folder removed.
     const std::string quiet = RegistryText(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString");
-    ASSERT_THAT(quiet, StartsWith("\"" + target + "install.exe\" "));
+    ASSERT_EQ(quiet, "\"" + target + "install.exe\" -remove -silent");
+    char temp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, temp);
+    const std::string removalLog = std::string(temp) + "install-setup.log";
+    DeleteFileA(removalLog.c_str());
     {
         TSetupRun remove(target + "install.exe", quiet.substr(target.size() + 14));
         EXPECT_EQ(WaitSilentExit(remove), 0u);
     }
     ExpectRegistered(target, false, {}, true);
-    EXPECT_THAT(ReadFileText(target + "install-setup.log"), HasSubstr(LogLine("DEBUG", "Exit code 0")));
+    EXPECT_THAT(ReadFileText(removalLog), HasSubstr(LogLine("DEBUG", "Exit code 0")));
+    DeleteFileA(removalLog.c_str());
     SetAllComponents(false);
-    prefix.ExpectOnlyLeft(target, {"install-setup.log", "install.exe"});
+    prefix.ExpectOnlyLeft(target, {"install.exe"});
 }
 
 // On the sample released as a vendor signs it, whose uninstaller keeps the vendor's signature.

@@ -58,7 +58,12 @@ TEST(ExtractParentFolder, EitherSeparatorAndNoSeparator) {
             EXPECT_EQ(ExtractParentFolderWith(c.Path, lead), c.Parent) << c.Path;
     }
     EXPECT_THROW(ExtractParentFolder(""), Exception);
-    EXPECT_THROW(ExtractParentFolderWith("", ShiftJisLead), Exception);
+    try {
+        ExtractParentFolderWith("", ShiftJisLead);
+        ADD_FAILURE() << "an empty path was taken";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Assertion failed (support/PathUtils): Path must not be empty");
+    }
 }
 
 TEST(ExtractParentFolder, DoubleByteCharacterEndingIn5CIsNoSeparator) {

@@ -29,7 +29,8 @@ def free_port():
 def main():
     os.makedirs(os.path.join(ROOT, "temp"), exist_ok=True)
     port = free_port()
-    # Bodies pass through unbuffered, so a stall or a cut body upstream stays one here.
+    # Bodies pass through unbuffered, so a stall or a cut body upstream stays one here;
+    # redirects keep the address upstream gave, so a move to its HTTP twin stays one.
     config = """
 pid {root}/nginx.pid;
 error_log {root}/error.log;
@@ -49,6 +50,7 @@ http {{
       proxy_pass http://127.0.0.1:{upstream};
       proxy_http_version 1.1;
       proxy_buffering off;
+      proxy_redirect off;
       proxy_set_header Host $http_host;
       proxy_read_timeout 3600s;
     }}
