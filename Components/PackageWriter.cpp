@@ -41,27 +41,16 @@ TFileData MakeEntry(const TFileDataDynArray& Directory, const std::string& Folde
 
 struct ECancelled {};
 
-// A zlib deflate stream at level 9, ended on every path.
-class TDeflateState {
-public:
-    TDeflateState() {
-        std::memset(&Z, 0, sizeof(Z));
-        if (deflateInit(&Z, Z_BEST_COMPRESSION) != Z_OK) throw EPackageError("zlib could not be set up.");
-    }
-    ~TDeflateState() { deflateEnd(&Z); }
-    TDeflateState(const TDeflateState&) = delete;
-    TDeflateState& operator=(const TDeflateState&) = delete;
-    z_stream Z;
-};
-
 }  // namespace
 
 // Through 64 KiB blocks. The sequential and the parallel packer both come through
 // the writer's deflater, which is what keeps their output the same.
 int64_t DeflateStream(TStream& Source, TStream& Dest, const std::function<void()>& Poll) {
     std::vector<uint8_t> in(PackageBlockSize), out(PackageBlockSize);
-    TDeflateState state;
-    z_stream& z = state.Z;
+    z_stream z{};
+    if (deflateInit(&z, Z_BEST_COMPRESSION) != Z_OK) throw EPackageError("zlib could not be set up.");
+    // Ended on every path.
+    const std::unique_ptr<z_stream, int (*)(z_streamp)> ended(&z, deflateEnd);
     int64_t size = 0;
     int flush = Z_NO_FLUSH;
     do {
