@@ -7,8 +7,9 @@
 
 // Runs Action (with or without a result); platform, stream and library failures
 // are raised again as EInstallException with their text, for the wizard to show.
+// A reference Action answers stays one.
 template <typename F>
-auto AsInstallError(F&& Action) {
+decltype(auto) AsInstallError(F&& Action) {
     try {
         return std::forward<F>(Action)();
     } catch (const EInstallException&) {

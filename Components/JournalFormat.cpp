@@ -47,6 +47,12 @@ TJournalLine ParseJournalLine(const std::string& Line) {
     return result;
 }
 
+std::string FormatRegKeyArgument(uint32_t Root, const std::string& Key) { return std::to_string(Root) + "|" + Key; }
+
+std::string FormatRegValueArgument(uint32_t Root, const std::string& Key, const std::string& ValueName) {
+    return FormatRegKeyArgument(Root, Key) + "|" + ValueName;
+}
+
 bool ParseRegistryRoot(const std::string& Text, uint32_t& Root) {
     size_t i = 0;
     bool negative = false;
@@ -114,12 +120,8 @@ bool SameFolderPath(const std::string& A, const std::string& B, const TCharSet& 
 }
 
 bool IsRootFolder(const std::string& Folder, const TCharSet& Chars) {
-    std::string path = Folder;
     // Blanks and control characters around a path do not make it name anything else.
-    size_t first = 0, last = path.size();
-    while (first < last && static_cast<unsigned char>(path[first]) <= 32) ++first;
-    while (last > first && static_cast<unsigned char>(path[last - 1]) <= 32) --last;
-    path = path.substr(first, last - first);
+    std::string path = TrimControl(Folder);
     // Long-path and device prefixes: "\\?\C:\", "\\?\UNC\server\share\".
     if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == '?' || path[2] == '.') &&
         IsSeparator(path[3])) {

@@ -20,6 +20,14 @@ inline constexpr uint32_t RootClassesRoot = 2147483648u;
 inline constexpr uint32_t RootCurrentUser = 2147483649u;
 inline constexpr uint32_t RootLocalMachine = 2147483650u;
 
+// A root's handle value as the journal writes it: its low 32 bits, unsigned.
+inline uint32_t RootNumber(uintptr_t Handle) { return static_cast<uint32_t>(Handle); }
+// The handle value a root number stands for: the predefined roots are
+// sign-extended handles, also in a 64-bit process.
+inline uintptr_t RootHandle(uint32_t Root) {
+    return static_cast<uintptr_t>(static_cast<intptr_t>(static_cast<int32_t>(Root)));
+}
+
 }  // namespace Journal
 
 // "Action Argument\r\n"
@@ -48,6 +56,9 @@ struct TRegistryArgument {
     std::string ValueName;  // may itself hold "|"; empty means the default value
 };
 
+// "root|key" and "root|key|value name", as the journal's registry lines hold them.
+std::string FormatRegKeyArgument(uint32_t Root, const std::string& Key);
+std::string FormatRegValueArgument(uint32_t Root, const std::string& Key, const std::string& ValueName);
 // "root|key". False when there is no "|" or the root is not a decimal number.
 bool ParseRegKeyArgument(const std::string& Argument, TRegistryArgument& Result);
 // "root|key|value name". False when either "|" is missing or the root is not a number.

@@ -360,3 +360,27 @@ void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStr
         copy([&](uint8_t* b, size_t n) { return Package.Read(b, n); });
     }
 }
+
+const TFileDataDynArray& TPackageReader::Directory() {
+    if (FDataEnd < 0) {
+        FDirectory = ReadDirectory(*FPackage);
+        FDataEnd = PackageDataEnd(*FPackage, FDirectory.size());
+    }
+    return FDirectory;
+}
+
+const TFileData* TPackageReader::Find(const std::string& Name) {
+    for (const TFileData& entry : Directory())
+        if (SameTextAscii(EntryName(entry), Name)) return &entry;
+    return nullptr;
+}
+
+void TPackageReader::Check(const TFileData& Entry) {
+    Directory();
+    ValidateEntry(Entry, FDataEnd);
+}
+
+void TPackageReader::Decode(const TFileData& Entry, TStream& Dest) {
+    Directory();
+    DecodeEntry(*FPackage, Entry, FDataEnd, Dest);
+}

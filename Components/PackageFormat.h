@@ -6,6 +6,7 @@
 // (signed 32-bit), the MD5 digest of everything in front of the digest.
 // A code signature may follow: see PackageEnd.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -111,3 +112,26 @@ TMD5Digest DigestPackage(TStream& Package, int64_t End, const TSignatureFields& 
 // fields and its pin zeroed: an unsigned, bare program. Data that ends early or does not inflate raises
 // EInstallException; what was written to Dest stays there.
 void DecodeEntry(TStream& Package, const TFileData& Entry, int64_t DataEnd, TStream& Dest);
+
+// A package read through: its directory, read and checked once, its entries
+// found by name, and each entry checked and decoded against it.
+class TPackageReader {
+public:
+    explicit TPackageReader(std::unique_ptr<TStream> Package) : FPackage(std::move(Package)) {}
+    TStream& Stream() { return *FPackage; }
+    // VerifyPackageDigest.
+    bool Verify(const TPackagePin& Pin = {}) { return VerifyPackageDigest(*FPackage, Pin); }
+    // ReadDirectory, on first use; later changes to the file do not reach it.
+    const TFileDataDynArray& Directory();
+    // The entry called Name, ASCII case ignored; null when there is none.
+    const TFileData* Find(const std::string& Name);
+    // Raises EInstallException as ValidateEntry does for an entry of this package.
+    void Check(const TFileData& Entry);
+    // Checks Entry, then writes its bytes to Dest as DecodeEntry does.
+    void Decode(const TFileData& Entry, TStream& Dest);
+
+private:
+    std::unique_ptr<TStream> FPackage;
+    TFileDataDynArray FDirectory;
+    int64_t FDataEnd = -1;  // -1: the directory is not read yet
+};

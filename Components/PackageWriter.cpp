@@ -47,32 +47,27 @@ struct ECancelled {};
 // the writer's deflater, which is what keeps their output the same.
 int64_t DeflateStream(TStream& Source, TStream& Dest, const std::function<void()>& Poll) {
     std::vector<uint8_t> in(PackageBlockSize), out(PackageBlockSize);
-    z_stream z;
-    std::memset(&z, 0, sizeof(z));
+    z_stream z{};
     if (deflateInit(&z, Z_BEST_COMPRESSION) != Z_OK) throw EPackageError("zlib could not be set up.");
+    // Ended on every path.
+    const std::unique_ptr<z_stream, int (*)(z_streamp)> ended(&z, deflateEnd);
     int64_t size = 0;
-    try {
-        int flush = Z_NO_FLUSH;
+    int flush = Z_NO_FLUSH;
+    do {
+        Poll();
+        size_t got = Source.Read(in.data(), in.size());
+        size += static_cast<int64_t>(got);
+        flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
+        z.next_in = in.data();
+        z.avail_in = static_cast<uInt>(got);
+        int rc;
         do {
-            Poll();
-            size_t got = Source.Read(in.data(), in.size());
-            size += static_cast<int64_t>(got);
-            flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
-            z.next_in = in.data();
-            z.avail_in = static_cast<uInt>(got);
-            int rc;
-            do {
-                z.next_out = out.data();
-                z.avail_out = static_cast<uInt>(out.size());
-                rc = deflate(&z, flush);
-                Dest.WriteBuffer(out.data(), out.size() - z.avail_out);
-            } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
-        } while (flush != Z_FINISH);
-    } catch (...) {
-        deflateEnd(&z);
-        throw;
-    }
-    deflateEnd(&z);
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            rc = deflate(&z, flush);
+            Dest.WriteBuffer(out.data(), out.size() - z.avail_out);
+        } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+    } while (flush != Z_FINISH);
     return size;
 }
 
@@ -267,12 +262,6 @@ void CheckPackFolder(const std::string& Folder) {
 
 TPackageWriter::TPackageWriter(TStream& Out, TDeflater Deflater)
     : FOut(Out), FDeflater(Deflater ? std::move(Deflater) : TDeflater(DeflateStream)) {}
-
-size_t TDigestingStream::Write(const void* Buffer, size_t Count) {
-    size_t done = FTarget.Write(Buffer, std::min<size_t>(Count, 1u << 30));
-    MD5Update(FContext, Buffer, static_cast<uint32_t>(done));
-    return done;
-}
 
 TFileData& TPackageWriter::NewEntry(const std::string& Folder, const std::string& Name, bool Compressed) {
     TFileData entry = MakeEntry(FDirectory, Folder, Name, Compressed);

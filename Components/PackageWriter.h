@@ -45,22 +45,6 @@ int64_t DeflateStream(TStream& Source, TStream& Dest, const std::function<void()
 // stream. It may be called from several threads at once.
 using TScratchFactory = std::function<std::unique_ptr<TStream>()>;
 
-// Passes what is written on to Target and digests it on the way.
-class TDigestingStream : public TStream {
-public:
-    explicit TDigestingStream(TStream& Target) : FTarget(Target) { MD5Init(FContext); }
-    size_t Read(void*, size_t) override { return 0; }
-    size_t Write(const void* Buffer, size_t Count) override;
-    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FTarget.Seek(Offset, Origin); }
-    TStream& Target() { return FTarget; }
-    // The digest of everything written so far.
-    TMD5Digest Digest() { return MD5Final(FContext); }
-
-private:
-    TStream& FTarget;
-    TMD5Context FContext;
-};
-
 // Builds a package on Out (an empty stream; it is only written):
 // AddExecutable once, AddFile for every other entry, then Finish.
 class TPackageWriter {

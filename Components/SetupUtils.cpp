@@ -14,10 +14,11 @@
 TInstaller::TInstaller() : TInstaller(OpenRunningProgram(), RunningProgramPin()) {}
 
 TInstaller::TInstaller(const std::string& PackageFile)
-    : FPackage(std::make_unique<TWinFileStream>(PackageFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)) {}
+    : FPackage(std::make_unique<TPackageReader>(
+          std::make_unique<TWinFileStream>(PackageFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING))) {}
 
 TInstaller::TInstaller(std::unique_ptr<TStream> Package, const TPackagePin& Pin)
-    : FPackage(std::move(Package)), FPin(Pin) {}
+    : FPackage(Package ? std::make_unique<TPackageReader>(std::move(Package)) : nullptr), FPin(Pin) {}
 
 TInstallerUI& TInstaller::UI() {
     // The program gives the engine its interface; without one there is nobody to ask.
@@ -25,37 +26,32 @@ TInstallerUI& TInstaller::UI() {
     return *FUI;
 }
 
-TInstaller::~TInstaller() {
-    FJournal.reset();
-    FPackage.reset();
+TInstaller::~TInstaller() = default;
+
+std::string FullPath(const std::string& Path) {
+    char buffer[MAX_PATH * 2];
+    DWORD n = GetFullPathNameA(Path.c_str(), sizeof(buffer), buffer, nullptr);
+    if (n == 0 || n >= sizeof(buffer))
+        throw EInstallException(SysErrorMessage(n ? ERROR_FILENAME_EXCED_RANGE : GetLastError()));
+    return std::string(buffer, n);
+}
+
+void TInstaller::SetTargetFolder(const std::string& Folder) {
+    if (PathRoot(Folder).empty() || Folder.back() != '\\')
+        throw EInstallException(
+            Format("The target folder \"%s\" is not a full path ending in \"\\\".", Folder.c_str()));
+    FTargetFolder = Folder;
 }
 
 void TInstaller::OpenJournal(const std::string& TargetFolder) {
-    FTargetFolder = TargetFolder;
-    std::string path = NormalizeFolderPath(TargetFolder) + "install.log";
-    RefuseLinksBelowTarget(NormalizeFolderPath(TargetFolder), path);
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        TFileHandle created(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
-    auto journal = std::make_unique<TWinFileStream>(path, GENERIC_READ | GENERIC_WRITE,
-                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-    journal->Seek(0, TSeekOrigin::End);
-    FJournal = std::move(journal);
-
-    char date[128] = "", time[128] = "";
-    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, sizeof(date));
-    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, time, sizeof(time));
-    WriteJournalBanner(std::string("Setup started at ") + date + " " + time);
-
-    std::string pending;
-    pending.swap(FPendingJournal);
-    if (!pending.empty()) AppendJournal(pending);
+    SetTargetFolder(TargetFolder);
+    const std::string path = FTargetFolder + "install.log";
+    RefuseLinksBelowTarget(FTargetFolder, path);
+    FJournal.Open(path);
 }
 
 void TInstaller::WriteJournal(const std::string& Action, const std::string& Argument) {
-    AppendJournal(FormatJournalLine(Action, Argument));
-    if (OnStep) OnStep(TStep::JournalLine);
+    FJournal.Write(Action, Argument);
 }
 
 void TInstaller::JournalPendingFile(const std::string& Path) {
@@ -66,26 +62,7 @@ void TInstaller::JournalPendingFile(const std::string& Path) {
     if (OnStep) OnStep(TStep::BeforeKeep);
 }
 
-void TInstaller::WriteJournalBanner(const std::string& Text) { AppendJournal(FormatJournalBanner(Text)); }
-
-void TInstaller::AppendJournal(const std::string& Line) {
-    if (!FJournal) {
-        FPendingJournal += Line;
-        return;
-    }
-    // A change the journal does not name could never be undone, so a refused
-    // line stops the run. A torn line is cut off again: read back, a part of a
-    // key path would name a parent key and take its whole tree.
-    int64_t end = -1;
-    try {
-        end = FJournal->Position();
-        FJournal->WriteBuffer(Line.data(), Line.size());
-    } catch (const std::exception& e) {
-        if (end >= 0 && FJournal->Seek(end, TSeekOrigin::Beginning) == end) SetEndOfFile(FJournal->Handle());
-        throw EInstallException(
-            Format("Couldn't write to the install journal \"%s\". %s", FJournal->FileName().c_str(), e.what()));
-    }
-}
+void TInstaller::WriteJournalBanner(const std::string& Text) { FJournal.WriteBanner(Text); }
 
 namespace {
 
@@ -103,11 +80,11 @@ bool CreateFolderWithOwnAcl(const std::string& Path) {
 }  // namespace
 
 bool TInstaller::ForceFolder(const std::string& Path) {
-    // Until the journal names a target, the folder asked for is the target.
-    bool target = FTargetFolder.empty() || SameTextAscii(NormalizeFolderPath(Path), NormalizeFolderPath(FTargetFolder));
+    // Until the engine has a target, the folder asked for is the target.
+    bool target = FTargetFolder.empty() || SameTextAscii(NormalizeFolderPath(Path), FTargetFolder);
     // A link on the way would take the folders made below it anywhere: the
     // target's path has none, and none lies below it.
-    const std::string base = target ? PathRoot(Path) : NormalizeFolderPath(FTargetFolder);
+    const std::string base = target ? PathRoot(Path) : FTargetFolder;
     if (!base.empty() && !LinkBelow(base, Path).empty()) return false;
     return ForceFolderLevel(Path, false, target);
 }
@@ -138,8 +115,8 @@ bool TInstaller::ForceFolderLevel(const std::string& Path, bool Nested, bool Own
 std::string TInstaller::GetTempFolder() const { return FTargetFolder + "temp\\"; }
 
 bool TInstaller::JournalSaysSetupMadeIt(const std::string& Folder) {
-    const std::string journal = NormalizeFolderPath(Folder) + "install.log";
-    if (!LinkBelow(NormalizeFolderPath(Folder), journal).empty() || !FileExists(journal)) return false;
+    const std::string journal = Folder + "install.log";
+    if (!LinkBelow(Folder, journal).empty() || !FileExists(journal)) return false;
     try {
         TWinFileStream file(journal, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
         std::string text(static_cast<size_t>(file.Size()), '\0');
@@ -175,7 +152,7 @@ void TInstaller::HoldTarget(const std::string& Folder, bool MadeNow) {
 
 void TInstaller::GuardTempFolder() {
     const std::string temp = GetTempFolder();
-    RefuseLinksBelowTarget(NormalizeFolderPath(FTargetFolder), temp);
+    RefuseLinksBelowTarget(FTargetFolder, temp);
     TFileHandle held = HoldFolder(temp);
     if (!WhyOthersCanChange(held.Get()).empty() && !ProtectFolder(temp))
         throw EInstallException(

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "Components/JournalWriter.h"
 #include "Components/PackageFormat.h"
 #include "Components/SetupPaths.h"
 #include "Components/SetupStructs.h"
@@ -64,11 +65,12 @@ public:
     // Package as the package (null: none could be opened, so it does not
     // verify), checked against Pin when that is filled.
     TInstaller(std::unique_ptr<TStream> Package, const TPackagePin& Pin);
+    // Closes the journal, then the package.
     virtual ~TInstaller();
     TInstaller(const TInstaller&) = delete;
     TInstaller& operator=(const TInstaller&) = delete;
 
-    // Journal.
+    // Journal. OpenJournal makes TargetFolder the target (see SetTargetFolder).
     void OpenJournal(const std::string& TargetFolder);
     void WriteJournal(const std::string& Action, const std::string& Argument);
     void WriteJournalBanner(const std::string& Text);
@@ -80,11 +82,12 @@ public:
     // target's own path (False then).
     bool ForceFolder(const std::string& Path);
     std::string GetTempFolder() const;
-    // Holds the target folder for the rest of the run, so that it cannot be
-    // renamed away, and raises ETargetRefused when it is a link, a link lies on
-    // its way, or it existed before (MadeNow false) and others than the
-    // administrators can change it. Such a folder whose own journal says setup
-    // made it is given setup's ACL again instead: an earlier installation.
+    // Holds the target folder (Folder, full as PrepareTarget made it) for the
+    // rest of the run, so that it cannot be renamed away, and raises
+    // ETargetRefused when it is a link, a link lies on its way, or it existed
+    // before (MadeNow false) and others than the administrators can change it.
+    // Such a folder whose own journal says setup made it is given setup's ACL
+    // again instead: an earlier installation.
     void HoldTarget(const std::string& Folder, bool MadeNow);
     // temp\, where the installers run from, is setup's own: one that others can
     // change is given setup's ACL before anything is written into it.
@@ -141,14 +144,18 @@ public:
     void SetUI(TInstallerUI* UI) { FUI = UI; }
     TInstallerUI& UI();
 
-    // The target folder, with its trailing "\": set by OpenJournal, or here for a
-    // run whose journal lines wait in PendingJournal.
+    // The target folder. Invariant: absolute and ending in "\", made so once, from
+    // what the user typed, by the preparation (PrepareTarget, through FullPath);
+    // every path the engine builds in the target starts with it as it is, and
+    // nothing derives it again. Empty until set: by OpenJournal, or here for a
+    // run whose journal lines wait in PendingJournal. A folder that breaks the
+    // invariant raises EInstallException.
     const std::string& TargetFolder() const { return FTargetFolder; }
-    void SetTargetFolder(const std::string& Folder) { FTargetFolder = Folder; }
+    void SetTargetFolder(const std::string& Folder);
     // The journal's lines written before OpenJournal, which then writes them to the file.
-    const std::string& PendingJournal() const { return FPendingJournal; }
+    const std::string& PendingJournal() const { return FJournal.Pending(); }
     // Those lines, which are then no longer pending.
-    std::string TakePendingJournal() { return std::exchange(FPendingJournal, std::string()); }
+    std::string TakePendingJournal() { return FJournal.TakePending(); }
     // True once the user let extraction replace the brains of a previous installation.
     bool ReplacesBrains() const { return FReplaceBrains; }
     // Bytes of the files ExtractPackage has written, for the uninstall entry's size.
@@ -164,20 +171,22 @@ public:
     std::function<void(TStep)> OnStep;
     // Test seam: the journal's lines go to Journal from now on (a file that
     // refuses writes, say).
-    void ReplaceJournal(std::unique_ptr<TWinFileStream> Journal) { FJournal = std::move(Journal); }
+    void ReplaceJournal(std::unique_ptr<TWinFileStream> Journal) { FJournal.Replace(std::move(Journal)); }
 
 private:
-    std::string FPendingJournal;
-    std::unique_ptr<TWinFileStream> FJournal;
-    std::unique_ptr<TStream> FPackage;
+    // Null when the program's file could not be opened: it does not verify.
+    std::unique_ptr<TPackageReader> FPackage;
     TPackagePin FPin;
+    // Declared after the package, so closed before it.
+    TJournalWriter FJournal{[this] {
+        if (OnStep) OnStep(TStep::JournalLine);
+    }};
     TFileHandle FTargetHold;
     std::string FTargetFolder;
     bool FReplaceBrains = false;
     uint64_t FExtractedBytes = 0;
-    TFileDataDynArray FDirectory;
     std::shared_ptr<IXMLSetupType> FConfiguration;
-    TStream& Package();
+    TPackageReader& Package();
     const TFileData* FindPackageEntry(const std::string& Name);
     std::shared_ptr<IXMLSetupType> PackagedConfiguration();
     bool PackagedDigest(const std::string& FileName, std::string& Digest);
@@ -187,8 +196,6 @@ private:
                   bool Journalled);
     // The journal line of a file written with a delete mark that is not cleared yet.
     void JournalPendingFile(const std::string& Path);
-    // Writes the packaged bytes of Entry to Dest.
-    void DecodePackagedEntry(const TFileData& Entry, TStream& Dest);
     // The configuration as packaged: its digests are the ones checked.
     std::shared_ptr<IXMLSetupType> FPackagedConfiguration;
     bool FPackagedConfigurationRead = false;
@@ -196,11 +203,14 @@ private:
     bool JournalSaysSetupMadeIt(const std::string& Folder);
     // Installers held since their check, by lower-case path.
     std::map<std::string, std::unique_ptr<TWinFileStream>> FHeldInstallers;
-    void AppendJournal(const std::string& Line);
     TInstallerUI* FUI = nullptr;
 };
 
 // Free routines of the engine unit.
+// Path made absolute against the current folder, its "." and ".." parts resolved
+// and "/" made "\", as the system resolves it (GetFullPathName); a folder keeps
+// its final "\". EInstallException with the system's message when it cannot be.
+std::string FullPath(const std::string& Path);
 std::string GetProgramFilesFolder();
 // The shell's folder of that CSIDL; empty where there is none.
 std::string SpecialFolderPath(int FolderId);

@@ -5,7 +5,6 @@
 #include "Components/InstallErrors.h"
 #include "Components/JournalFormat.h"
 #include "Components/PackageFormat.h"
-#include "Components/PackageWriter.h"
 #include "Components/TargetLinks.h"
 #include "config/HTTPUnit.h"
 #include "config/md5.h"
@@ -19,12 +18,6 @@ const char* const SetupXml = "setup.xml";
 std::shared_ptr<IXMLSetupType> TInstaller::GetConfiguration() {
     if (!FConfiguration) FConfiguration = AsInstallError([&] { return LoadSetup(GetTempFolder() + SetupXml); });
     return FConfiguration;
-}
-
-const TFileData* TInstaller::FindPackageEntry(const std::string& Name) {
-    for (const TFileData& entry : ReadPackageDirectory())
-        if (SameTextAscii(EntryName(entry), Name)) return &entry;
-    return nullptr;
 }
 
 void TInstaller::RefreshConfiguration() {
@@ -69,21 +62,14 @@ bool TInstaller::Download(const std::string& Url, const std::string& FileName, s
 std::shared_ptr<IXMLSetupType> TInstaller::PackagedConfiguration() {
     if (FPackagedConfigurationRead) return FPackagedConfiguration;
     if (const TFileData* entry = FindPackageEntry(SetupXml)) {
-        TFileData copy = *entry;
         FPackagedConfiguration = AsInstallError([&] {
             TMemoryStream bytes;
-            DecodePackagedEntry(copy, bytes);
+            Package().Decode(*entry, bytes);
             return LoadSetupFromBytes(std::string(bytes.Data().begin(), bytes.Data().end()), "the packaged setup.xml");
         });
     }
     FPackagedConfigurationRead = true;
     return FPackagedConfiguration;
-}
-
-void TInstaller::DecodePackagedEntry(const TFileData& Entry, TStream& Dest) {
-    int64_t dataEnd = PackageDataEnd(Package(), FDirectory.size());
-    ValidateEntry(Entry, dataEnd);
-    DecodeEntry(Package(), Entry, dataEnd, Dest);
 }
 
 bool TInstaller::PackagedDigest(const std::string& FileName, std::string& Digest) {
@@ -147,35 +133,4 @@ bool TInstaller::CheckFileDigest(const std::string& FileName, const std::string&
         TMD5Digest expected = ParseDigest(ExpectedHex);
         return SameDigest(actual, expected);
     });
-}
-
-void TInstaller::HoldInstaller(const std::string& ProgramPath) {
-    std::unique_ptr<TWinFileStream> file;
-    try {
-        // Readers only, so that the process can still be started from it.
-        file = std::make_unique<TWinFileStream>(ProgramPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-    } catch (const EStreamError&) {
-        // Unchecked, it must not run: someone else may hold it for writing.
-        UI().ShowError("Counld not run " + ProgramPath, "Error");
-        UI().Halt();
-    }
-    const std::string name = ProgramPath.substr(FileNameStart(ProgramPath, AnsiCharSet()));
-    bool genuine = AsInstallError([&] {
-        TMD5Digest actual = DigestStream(*file, 0, file->Size());
-        // The package's copy is what was extracted there; a fetched one has its listed digest.
-        if (const TFileData* entry = FindPackageEntry(name)) {
-            TNullStream none;
-            TDigestingStream packaged(none);
-            DecodePackagedEntry(*entry, packaged);
-            return SameDigest(actual, packaged.Digest());
-        }
-        // Any other runs on the packaged configuration's digest alone.
-        std::string digest;
-        return PackagedDigest(name, digest) && SameDigest(actual, ParseDigest(digest));
-    });
-    if (!genuine) {
-        UI().ShowError("CRC Error.\r\nFile: " + name, "Error");
-        UI().Halt();
-    }
-    FHeldInstallers[LowerAscii(ProgramPath)] = std::move(file);
 }

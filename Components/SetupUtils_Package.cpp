@@ -10,7 +10,6 @@
 #include "Components/PackageFormat.h"
 #include "Components/PackagePin.h"
 #include "Components/TargetLinks.h"
-#include "app/Utils.h"
 #include "support/FileSystem.h"
 #include "support/PathUtils.h"
 
@@ -19,13 +18,6 @@ const char* const BrainsQuestion =
     "Would you like to replace them with new brains?";
 
 namespace {
-
-std::string FullPath(const std::string& Path) {
-    char buffer[MAX_PATH * 2];
-    DWORD n = GetFullPathNameA(Path.c_str(), sizeof(buffer), buffer, nullptr);
-    if (n == 0 || n >= sizeof(buffer)) throw EInstallException(SysErrorMessage(GetLastError()));
-    return std::string(buffer, n);
-}
 
 std::string LowerExtension(const std::string& Name) {
     size_t dot = Name.rfind('.');
@@ -75,7 +67,7 @@ TPackagePin RunningProgramPin() {
     return pin;
 }
 
-TStream& TInstaller::Package() {
+TPackageReader& TInstaller::Package() {
     if (!FPackage) throw EInstallException("The Orvand distributive was damaged");
     return *FPackage;
 }
@@ -83,30 +75,32 @@ TStream& TInstaller::Package() {
 bool TInstaller::VerifyPackage() {
     // Setup's own file could not be held against writers: it is not what UAC showed.
     if (!FPackage) return false;
-    return AsInstallError([&] { return VerifyPackageDigest(*FPackage, FPin); });
+    return AsInstallError([&] { return FPackage->Verify(FPin); });
 }
 
 const TFileDataDynArray& TInstaller::ReadPackageDirectory() {
-    if (FDirectory.empty()) FDirectory = AsInstallError([&] { return ReadDirectory(Package()); });
-    return FDirectory;
+    return AsInstallError([&]() -> const TFileDataDynArray& { return Package().Directory(); });
 }
 
-void TInstaller::ExtractEntry(const TFileData& Entry) {
-    // Stored bytes lie in front of the directory (in front of the count when it is not read yet).
-    int64_t dataEnd = AsInstallError([&] { return PackageDataEnd(Package(), FDirectory.size()); });
-    // Checked before anything is created: a hostile entry leaves no trace.
-    ValidateEntry(Entry, dataEnd);
-    const std::string name = EntryName(Entry);
-    const std::string folder = EntryFolder(Entry);
+const TFileData* TInstaller::FindPackageEntry(const std::string& Name) {
+    return AsInstallError([&] { return Package().Find(Name); });
+}
 
-    std::string targetFolder = NormalizeFolderPath(FullPath(FTargetFolder));
-    std::string destFolder = NormalizeFolderPath(FullPath(FTargetFolder + folder));
-    std::string destFile = FullPath(FTargetFolder + folder + name);
-    if (destFile.size() <= targetFolder.size() || !SameTextAscii(destFile.substr(0, targetFolder.size()), targetFolder))
+bool TInstaller::PackageContains(const std::string& FileName) { return FindPackageEntry(FileName) != nullptr; }
+
+void TInstaller::ExtractEntry(const TFileData& Entry) {
+    // Checked before anything is created: a hostile entry leaves no trace.
+    AsInstallError([&] { Package().Check(Entry); });
+    const std::string name = EntryName(Entry);
+    // The entry's folder (".\" or ".\data\") and name resolved inside the target, which is full already.
+    const std::string destFolder = FullPath(FTargetFolder + EntryFolder(Entry));
+    const std::string destFile = FullPath(destFolder + name);
+    if (destFile.size() <= FTargetFolder.size() ||
+        !SameTextAscii(destFile.substr(0, FTargetFolder.size()), FTargetFolder))
         throw EInstallException(
             Format("The package entry \"%s\" does not lie inside the target folder.", name.c_str()));
     // Before anything is made: a folder made through a link would already be elsewhere.
-    RefuseLinksBelowTarget(targetFolder, destFile);
+    RefuseLinksBelowTarget(FTargetFolder, destFile);
     if (!FolderExists(destFolder) && !ForceFolder(destFolder))
         throw EInstallException(Format("Couldn't create folder \"%s\"", destFolder.c_str()));
 
@@ -123,12 +117,12 @@ void TInstaller::ExtractEntry(const TFileData& Entry) {
             Format("Cannot create file \"%s\". %s", destFile.c_str(), SysErrorMessage(ERROR_ACCESS_DENIED).c_str()));
 
     // The uninstaller keeps its vendor's signature where the package holds the signed copy.
-    const TFileData& source = ExtractionSource(FDirectory, Entry);
+    const TFileData& source = ExtractionSource(ReadPackageDirectory(), Entry);
     AsInstallError([&] {
         // Nothing half-written or unjournalled stays behind.
         TPendingFile out(destFile, 0);
         TStepStream observed(out.Stream(), OnStep);
-        DecodeEntry(Package(), source, dataEnd, OnStep ? static_cast<TStream&>(observed) : out.Stream());
+        Package().Decode(source, OnStep ? static_cast<TStream&>(observed) : out.Stream());
         JournalPendingFile(destFile);
         if (!out.Complete()) throw EInstallException(SysErrorMessage(GetLastError()));
         out.Keep();
@@ -152,10 +146,4 @@ void TInstaller::ExtractPackage(HWND StatusLabel, HWND ProgressBar) {
         UI().ProcessMessages();
         if (!SameTextAscii(name, "setup.xml")) ExtractEntry(entries[i]);
     }
-}
-
-bool TInstaller::PackageContains(const std::string& FileName) {
-    for (const TFileData& entry : ReadPackageDirectory())
-        if (SameTextAscii(EntryName(entry), FileName)) return true;
-    return false;
 }

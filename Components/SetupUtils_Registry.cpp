@@ -20,14 +20,7 @@ using namespace SetupNames;
 
 namespace {
 
-// The journal writes a root as the unsigned number of its handle value.
-std::string RootNumber(HKEY Root) { return std::to_string(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Root))); }
-
-std::string AbsolutePath(const std::string& Path) {
-    char buffer[MAX_PATH * 2];
-    DWORD n = GetFullPathNameA(Path.c_str(), sizeof(buffer), buffer, nullptr);
-    return n && n < sizeof(buffer) ? std::string(buffer, n) : Path;
-}
+uint32_t RootNumber(HKEY Root) { return Journal::RootNumber(reinterpret_cast<uintptr_t>(Root)); }
 
 void CheckCom(HRESULT Result) {
     if (FAILED(Result)) throw EInstallException(SysErrorMessage(static_cast<DWORD>(Result)));
@@ -53,14 +46,14 @@ void TInstaller::CreateShortcut(int FolderId, const std::string& TargetPath, con
         link->SetWorkingDirectory(TargetPath.substr(0, FileNameStart(TargetPath, AnsiCharSet())).c_str());
 
         const std::string special = NormalizeFolderPath(SpecialFolderPath(FolderId));
-        std::string folder = AbsolutePath(NormalizeFolderPath(special + SubFolder));
+        const std::string folder = FullPath(NormalizeFolderPath(special + SubFolder));
         // Neither the group nor the link may be a link someone placed there.
         const std::string through = LinkBelow(special, folder + LinkName);
         if (!through.empty())
             throw EInstallException(Format("\"%s\" is a link; setup does not write through it.", through.c_str()));
         if (!ForceFolder(folder)) throw EInstallException(Format("Couldn't create folder \"%s\"", folder.c_str()));
 
-        std::string linkPath = folder + LinkName;
+        const std::string linkPath = folder + LinkName;
         TComRef<IPersistFile> file;
         CheckCom(link->QueryInterface(IID_IPersistFile, file.OutVoid()));
         file->Save(AnsiToWide(linkPath).c_str(), FALSE);
@@ -81,7 +74,7 @@ void OpenForWriting(TInstaller& Installer, TRegKey& Key, HKEY RootKey, const std
             if (RegCreateKeyExA(RootKey, KeyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                                 created.Out(), nullptr) != ERROR_SUCCESS)
                 throw EInstallException(cannotCreate);
-            Installer.WriteJournal(Journal::CreateRegKey, RootNumber(RootKey) + "|" + KeyPath);
+            Installer.WriteJournal(Journal::CreateRegKey, FormatRegKeyArgument(RootNumber(RootKey), KeyPath));
         }
     }
     if (RegOpenKeyExA(RootKey, KeyPath.c_str(), 0, KEY_ALL_ACCESS, Key.Out()) != ERROR_SUCCESS)
@@ -99,7 +92,7 @@ void TInstaller::WriteRegistryString(HKEY RootKey, const std::string& KeyPath, c
             RegSetValueExA(key.Get(), ValueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(Value.c_str()),
                            static_cast<DWORD>(Value.size() + 1));
         if (result != ERROR_SUCCESS) throw EInstallException(SysErrorMessage(static_cast<DWORD>(result)));
-        WriteJournal(Journal::CreateRegValue, RootNumber(RootKey) + "|" + KeyPath + "|" + ValueName);
+        WriteJournal(Journal::CreateRegValue, FormatRegValueArgument(RootNumber(RootKey), KeyPath, ValueName));
     });
 }
 
@@ -112,7 +105,7 @@ void TInstaller::WriteRegistryNumber(HKEY RootKey, const std::string& KeyPath, c
         LONG result = RegSetValueExA(key.Get(), ValueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
                                      sizeof(number));
         if (result != ERROR_SUCCESS) throw EInstallException(SysErrorMessage(static_cast<DWORD>(result)));
-        WriteJournal(Journal::CreateRegValue, RootNumber(RootKey) + "|" + KeyPath + "|" + ValueName);
+        WriteJournal(Journal::CreateRegValue, FormatRegValueArgument(RootNumber(RootKey), KeyPath, ValueName));
     });
 }
 
@@ -146,7 +139,7 @@ void TInstaller::AddMenuExtension(const std::string& MenuText, const std::string
     if (RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                         nullptr, key.Out(), nullptr) != ERROR_SUCCESS)
         throw EInstallException(Format("Couldn't open registry key \"%s\"", keyPath.c_str()));
-    WriteJournal(Journal::CreateRegKey, RootNumber(HKEY_CURRENT_USER) + "|" + keyPath);
+    WriteJournal(Journal::CreateRegKey, FormatRegKeyArgument(RootNumber(HKEY_CURRENT_USER), keyPath));
 
     uint32_t bits = static_cast<uint32_t>(Contexts);
     const BYTE contexts[4] = {static_cast<BYTE>(bits), static_cast<BYTE>(bits >> 8), static_cast<BYTE>(bits >> 16),
@@ -159,10 +152,7 @@ void TInstaller::AddMenuExtension(const std::string& MenuText, const std::string
 
 void TInstaller::RegisterComLibrary(const std::string& LibraryPath) {
     using TRegisterServer = HRESULT(WINAPI*)();
-    // A missing file must not bring up the system's error box.
-    UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     TLibrary library(LoadLibraryBeside(LibraryPath));
-    SetErrorMode(oldMode);
     bool registered = false;
     if (library) {
         auto entry = LibraryFunction<TRegisterServer>(library.Get(), "DllRegisterServer");

@@ -1,13 +1,15 @@
 // Installer engine: the Program Files folder, registry and environment reads,
-// prerequisite detection, running installers, closing the product, restart.
+// prerequisite detection, holding and running installers, closing the product, restart.
 #include <objbase.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "Components/InstallErrors.h"
 #include "Components/SetupUtils.h"
 #include "app/Utils.h"
+#include "config/md5.h"
 #include "support/CodePages.h"
 #include "support/PathUtils.h"
 #include "support/UniqueResource.h"
@@ -138,6 +140,37 @@ bool TInstaller::IsSpeechApiInstalled() { return ProgIdKnown(SpeechApiClass); }
 bool TInstaller::IsTruVoiceEngineInstalled() { return ClassCreatable(TruVoiceClass); }
 
 bool TInstaller::IsTts3000EngineInstalled() { return ClassCreatable(Tts3000Class); }
+
+void TInstaller::HoldInstaller(const std::string& ProgramPath) {
+    std::unique_ptr<TWinFileStream> file;
+    try {
+        // Readers only, so that the process can still be started from it.
+        file = std::make_unique<TWinFileStream>(ProgramPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    } catch (const EStreamError&) {
+        // Unchecked, it must not run: someone else may hold it for writing.
+        UI().ShowError("Counld not run " + ProgramPath, "Error");
+        UI().Halt();
+    }
+    const std::string name = ProgramPath.substr(FileNameStart(ProgramPath, AnsiCharSet()));
+    bool genuine = AsInstallError([&] {
+        TMD5Digest actual = DigestStream(*file, 0, file->Size());
+        // The package's copy is what was extracted there; a fetched one has its listed digest.
+        if (const TFileData* entry = FindPackageEntry(name)) {
+            TNullStream none;
+            TDigestingStream packaged(none);
+            Package().Decode(*entry, packaged);
+            return SameDigest(actual, packaged.Digest());
+        }
+        // Any other runs on the packaged configuration's digest alone.
+        std::string digest;
+        return PackagedDigest(name, digest) && SameDigest(actual, ParseDigest(digest));
+    });
+    if (!genuine) {
+        UI().ShowError("CRC Error.\r\nFile: " + name, "Error");
+        UI().Halt();
+    }
+    FHeldInstallers[LowerAscii(ProgramPath)] = std::move(file);
+}
 
 void TInstaller::RunAndWait(const std::string& ProgramPath, const std::string& CommandLine) {
     TInstallerUI& ui = UI();

@@ -22,8 +22,7 @@ namespace {
 
 const char* const JournalName = "install.log";
 
-// Journal roots are handle values; predefined keys are sign-extended handles.
-HKEY RootKeyHandle(uint32_t Root) { return reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(Root))); }
+HKEY RootKeyHandle(uint32_t Root) { return reinterpret_cast<HKEY>(Journal::RootHandle(Root)); }
 
 std::string ReadWholeFile(const std::string& FileName) {
     // Writers are refused while the journal is read, so it cannot change under us.
@@ -268,10 +267,8 @@ void TUninstaller::UndoCreateRegValue(const std::string& Argument) {
 }
 
 void TUninstaller::UnregisterServer(const std::string& LibraryPath) {
-    // A library that cannot be loaded must not stop the uninstall with a system dialog.
-    UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    // Quietly: a library that cannot be loaded must not stop the uninstall with a system dialog.
     TLibrary library(LoadLibraryBeside(LibraryPath));
-    SetErrorMode(old);
     if (!library) throw EUninstallException(Format("Couldn't unregister COM server \"%s\"", LibraryPath.c_str()));
     using TUnregister = HRESULT(WINAPI*)();
     auto entry = LibraryFunction<TUnregister>(library.Get(), "DllUnregisterServer");

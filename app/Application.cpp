@@ -63,9 +63,7 @@ void TForm::CreateHandle(const char* ClassName, const std::string& Caption, DWOR
     // The window procedure is replaced per window below.
     RegisterWindowClass(ClassName, DefWindowProcA, CS_DBLCLKS,
                         LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1)));
-    TWindowDC screen(nullptr);
-    int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
-    screen.Reset();
+    const int dpi = ScreenDpi();
     RECT r{0, 0, MulDiv(ClientWidth, dpi, 96), MulDiv(ClientHeight, dpi, 96)};
     AdjustWindowRectEx(&r, Style, FALSE, ExStyle);
     int w = r.right - r.left, h = r.bottom - r.top;
@@ -163,9 +161,8 @@ void TApplication::Run() {
 }
 
 void TApplication::Finish() {
-    TForm* form = FMainForm;
-    FMainForm = nullptr;
-    delete form;
+    // Null while it is destroyed: its destruction runs no main form's code.
+    FMainForm.reset();
     ReleaseLog();
     if (FHandle) DestroyWindow(FHandle);
     FHandle = nullptr;
@@ -191,6 +188,11 @@ void TApplication::HandleUnknownException() {
         const char* what() const noexcept override { return "Unknown error"; }
     } unknown;
     HandleException(unknown);
+}
+
+int ScreenDpi() {
+    TWindowDC screen(nullptr);
+    return screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
 }
 
 int ShowMessageBox(const std::string& Text, const std::string& Caption, UINT Flags) {

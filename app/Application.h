@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 
 class TForm {
@@ -46,8 +47,8 @@ public:
     HWND Handle() const { return FHandle; }
 
     // The main form is owned by the application and deleted by Halt or at the end of Run.
-    void SetMainForm(TForm* Form) { FMainForm = Form; }
-    TForm* MainForm() const { return FMainForm; }
+    void SetMainForm(std::unique_ptr<TForm> Form) { FMainForm = std::move(Form); }
+    TForm* MainForm() const { return FMainForm.get(); }
     HWND MainFormHandle() const { return FMainForm ? FMainForm->Handle() : nullptr; }
     bool ShowMainForm = true;
 
@@ -72,7 +73,7 @@ private:
     TPumped PumpOne();
     void Finish();
     HWND FHandle = nullptr;
-    TForm* FMainForm = nullptr;
+    std::unique_ptr<TForm> FMainForm;
     bool FTerminated = false;
     bool FComInitialized = false;
 };
@@ -96,6 +97,9 @@ LRESULT Guarded(F&& Action) {
 // Registers a window class of the program unless it is already: the arrow
 // cursor on the button face.
 void RegisterWindowClass(const char* ClassName, WNDPROC Proc, UINT Style = 0, HICON Icon = nullptr);
+
+// The screen's DPI: what 96 design pixels scale by (96 where the screen gives no answer).
+int ScreenDpi();
 
 // Standard message boxes, owned by the active main window. Flags as for MessageBox.
 int ShowMessageBox(const std::string& Text, const std::string& Caption, UINT Flags);

@@ -209,7 +209,7 @@ int TControls::Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
 void TControls::Build(HWND Form, std::span<const TControlDef> Layout) {
     InitCommonControls6();
     RegisterWindowClass(PanelClass, PanelProc);
-    if (TWindowDC screen(nullptr); screen) FDpi = GetDeviceCaps(screen.Get(), LOGPIXELSY);
+    FDpi = ScreenDpi();
     FNormal.Reset(MakeFont(-MulDiv(8, FDpi, 72), false));
     FBold.Reset(MakeFont(-MulDiv(8, FDpi, 72), true));
     FHeading13.Reset(MakeFont(-Scale(13), true));
@@ -293,9 +293,8 @@ void TControls::FinishCheckList(HWND Control) {
         reinterpret_cast<HANDLE>(SetWindowLongPtrA(Control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CheckListProc))));
     TEXTMETRICA tm{};
     if (TWindowDC dc(Control); dc) {
-        HGDIOBJ old = SelectObject(dc.Get(), FNormal.Get());
+        TSelection font(dc.Get(), FNormal.Get());
         GetTextMetricsA(dc.Get(), &tm);
-        SelectObject(dc.Get(), old);
     }
     int height = tm.tmHeight + Scale(3);
     SendMessageA(Control, LB_SETITEMHEIGHT, 0, height < Scale(CheckBoxSize + 3) ? Scale(CheckBoxSize + 3) : height);
@@ -303,15 +302,15 @@ void TControls::FinishCheckList(HWND Control) {
 
 void TControls::FitToText(HWND Control, const TControlDef& Def) {
     std::string text = ControlText(Control);
-    TWindowDC dc(Control);
-    if (!dc) return;
-    HGDIOBJ old = SelectObject(dc.Get(), FontFor(Def));
     RECT r{0, 0, Def.Width ? Scale(Def.Width) : 0, 0};
-    UINT format = DT_CALCRECT | ((Def.Flags & cfWordWrap) ? DT_WORDBREAK : DT_SINGLELINE);
-    // An empty label keeps the height of one line.
-    DrawProgramText(dc.Get(), text.empty() ? " " : text, r, format);
-    SelectObject(dc.Get(), old);
-    dc.Reset();
+    {
+        TWindowDC dc(Control);
+        if (!dc) return;
+        TSelection font(dc.Get(), FontFor(Def));
+        UINT format = DT_CALCRECT | ((Def.Flags & cfWordWrap) ? DT_WORDBREAK : DT_SINGLELINE);
+        // An empty label keeps the height of one line.
+        DrawProgramText(dc.Get(), text.empty() ? " " : text, r, format);
+    }
     int width = Def.Width ? Scale(Def.Width) : (text.empty() ? 0 : r.right);
     int height = Def.Height ? Scale(Def.Height) : r.bottom;
     SetWindowPos(Control, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);

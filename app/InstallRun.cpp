@@ -18,23 +18,38 @@ namespace {
 const int DesktopFolder = CSIDL_DESKTOPDIRECTORY;  // 0x10
 const int ProgramsFolder = CSIDL_PROGRAMS;         // 2
 const char* const DataFolder = "data\\";
+const char* const OrvandSubFolder = "Orvand\\";
 
 }  // namespace
 
 const char* const RunningProductQuestion = "Running Orvand application detected. Terminate setup?";
 
+std::string ProposedDestination() { return PickedDestination(GetProgramFilesFolder()); }
+
+std::string PickedDestination(const std::string& Folder) { return NormalizeFolderPath(Folder) + OrvandSubFolder; }
+
+std::string TypedDestination(const std::string& Text) { return NormalizeFolderPath(Text); }
+
 bool PrepareTarget(TInstaller& Installer, const std::string& Folder) {
     // A relative path would be resolved against whatever folder setup, and later
     // the uninstaller, happens to run in: only absolute destinations are made.
     if (!IsAbsoluteFolderPath(Folder)) return false;
-    const std::string link = LinkBelow(PathRoot(Folder), Folder);
-    if (!link.empty()) throw ETargetRefused(LinkRefusal(Folder, link));
-    const bool made = !FolderExists(Folder);
-    if (!Installer.ForceFolder(Folder)) return false;
-    Installer.HoldTarget(Folder, made);
-    Installer.OpenJournal(Folder);
+    // Once, as the system resolves it: every line of the journal, and the uninstaller,
+    // name the folder so ("C:\a\..\b\" is made, journalled and removed as "C:\b\").
+    std::string target;
+    try {
+        target = FullPath(Folder);
+    } catch (const EInstallException&) {
+        return false;
+    }
+    const std::string link = LinkBelow(PathRoot(target), target);
+    if (!link.empty()) throw ETargetRefused(LinkRefusal(target, link));
+    const bool made = !FolderExists(target);
+    if (!Installer.ForceFolder(target)) return false;
+    Installer.HoldTarget(target, made);
+    Installer.OpenJournal(target);
     // An earlier removal left the folder and its uninstaller to go at the next restart.
-    DropRestartDeletions(Folder);
+    DropRestartDeletions(target);
     const bool tempMade = !FolderExists(Installer.GetTempFolder());
     Installer.ForceFolder(Installer.GetTempFolder());
     if (!tempMade) Installer.GuardTempFolder();

@@ -15,8 +15,19 @@
 // Asked while a running product does not close; Yes ends setup.
 extern const char* const RunningProductQuestion;
 
-// Location page: makes the folder and holds it, opens the journal in it behind
-// its banner and makes temp, setup's own. False when the folder is relative or
+// The destination folder, wherever the wizard and the silent modes take it from:
+// the one proposed (the Program Files folder, "Orvand\" below it), one picked in
+// the folder browser ("Orvand\" below it too), and one typed (the wizard's edit
+// box, -dir=): blanks and control characters trimmed, a final "\" ensured. The
+// wizard shows each as it is; PrepareTarget makes it full.
+std::string ProposedDestination();
+std::string PickedDestination(const std::string& Folder);
+std::string TypedDestination(const std::string& Text);
+
+// Location page: makes Folder (as TypedDestination gives it) full once, through
+// FullPath, and gives it to the engine as
+// its target; makes the folder and holds it, opens the journal in it behind its
+// banner and makes temp, setup's own. False when the folder is relative or
 // cannot be made; ETargetRefused, with the reason, when a link leads there or
 // others than the administrators can change it (TInstaller::HoldTarget).
 bool PrepareTarget(TInstaller& Installer, const std::string& Folder);

@@ -67,8 +67,7 @@ int Install(const TCommandLine& Command, TLog& Log, std::unique_ptr<TStream> Pac
         ui.ShowError("The Orvand distributive was damaged", "Error");
         return ExitFailure;
     }
-    const std::string folder = Command.Folder.empty() ? NormalizeFolderPath(GetProgramFilesFolder()) + "Orvand\\"
-                                                      : NormalizeFolderPath(Command.Folder);
+    const std::string folder = Command.Folder.empty() ? ProposedDestination() : TypedDestination(Command.Folder);
     const bool allUsers = InstallsForAllUsers(Command, RunsAsLocalSystem());
     Log.Debug("Installing into " + folder + (allUsers ? " for all users" : ""));
     try {
@@ -81,7 +80,7 @@ int Install(const TCommandLine& Command, TLog& Log, std::unique_ptr<TStream> Pac
         return ExitFailure;
     }
     // Held, and only administrators can change it: the log has its place.
-    if (Log.Held()) Log.Place(folder + LogName());
+    if (Log.Held()) Log.Place(installer.TargetFolder() + LogName());
     // The components page's defaults: every speech component that is missing.
     TComponentChoice speech;
     speech.SpeechApi = !installer.IsSpeechApiInstalled();

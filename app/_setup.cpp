@@ -14,7 +14,6 @@
 namespace {
 
 const char* const DesignCaption = "Orvand Setup ";
-const char* const OrvandSubFolder = "Orvand\\";
 
 const COLORREF InstalledColor = RGB(0, 128, 0);
 const COLORREF MissedColor = RGB(255, 0, 0);
@@ -111,7 +110,7 @@ void TSetupForm::FormCreate() {
     auto version = GetAppVersionInfo();
     SetCaption(Caption() + " - Version " + version->GetProductVersion() + "." + version->GetProductRevision());
     Application.OnException = [this](const std::exception& E) { ApplicationException(E); };
-    SetWindowTextA(LocationEdit, (NormalizeFolderPath(GetProgramFilesFolder()) + OrvandSubFolder).c_str());
+    SetWindowTextA(LocationEdit, ProposedDestination().c_str());
     ShowPanel(FirstPanel);
 }
 
@@ -135,8 +134,7 @@ void TSetupForm::BrowseFolderButtonClick() {
     TPidl picked(SHBrowseForFolderA(&info));
     if (picked) {
         char path[MAX_PATH] = "";
-        if (SHGetPathFromIDListA(picked.Get(), path))
-            SetWindowTextA(LocationEdit, (NormalizeFolderPath(path) + OrvandSubFolder).c_str());
+        if (SHGetPathFromIDListA(picked.Get(), path)) SetWindowTextA(LocationEdit, PickedDestination(path).c_str());
     }
 }
 
@@ -144,8 +142,7 @@ void TSetupForm::FinishButtonClick() {
     if (IsChecked(RebootCheckBox)) {
         RebootComputer();
     } else if (IsChecked(RunCheckBox)) {
-        std::string product = NormalizeFolderPath(ControlText(LocationEdit)) + "orvand.exe";
-        StartAsDesktopUser(product);
+        StartAsDesktopUser(FInstaller->TargetFolder() + "orvand.exe");
     }
     // Ends without closing the window, so without the close question.
     Application.Terminate();
@@ -177,7 +174,7 @@ void TSetupForm::ShowPanel(HWND Page) {
 void TSetupForm::FirstNexButtonClick() { ShowPanel(LicensePanel); }
 
 void TSetupForm::LocationNextButtonClick() {
-    std::string folder = NormalizeFolderPath(ControlText(LocationEdit));
+    const std::string folder = TypedDestination(ControlText(LocationEdit));
     SetWindowTextA(LocationEdit, folder.c_str());
     bool prepared = false;
     try {

@@ -2,16 +2,13 @@
 
 #include "Components/SetupUtils.h"
 #include "app/Utils.h"
-#include "support/UniqueResource.h"
 
 namespace {
 
 const int UninstallButtonId = 1;
 
 HWND CreateButton(HWND Parent, const char* Caption, int Id, int Left, int Top, DWORD ExtraStyle) {
-    TWindowDC screen(nullptr);
-    int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
-    screen.Reset();
+    const int dpi = ScreenDpi();
     HWND button =
         CreateWindowExA(0, "BUTTON", Caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | ExtraStyle, MulDiv(Left, dpi, 96),
                         MulDiv(Top, dpi, 96), MulDiv(72, dpi, 96), MulDiv(21, dpi, 96), Parent,

@@ -40,13 +40,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     try {
         if (command.Mode == TRunMode::Uninstall) {
             Application.ShowMainForm = false;
-            Application.SetMainForm(new TFormUninstall());
+            Application.SetMainForm(std::make_unique<TFormUninstall>());
         } else {
             // The main form first: FormCreate may end the program, which destroys the main form.
-            auto* setup = new TSetupForm(std::move(package));
+            auto setup = std::make_unique<TSetupForm>(std::move(package));
             setup->FAllUsers = command.AllUsers;
-            Application.SetMainForm(setup);
-            setup->FormCreate();
+            TSetupForm& form = *setup;
+            Application.SetMainForm(std::move(setup));
+            form.FormCreate();
         }
     } catch (const std::exception& e) {
         Application.HandleException(e);

@@ -4,6 +4,7 @@
 //   package_bench extract FILE FOLDER   prints "SECONDS PEAK_BYTES_ABOVE_START"
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "Components/PackageFormat.h"
@@ -19,16 +20,14 @@ int main(int argc, char** argv) {
     try {
         uint64_t idle = PeakMemory();
         double start = BenchNow();
-        TStdFileStream package(argv[2], TStdFileStream::TMode::Read);
+        TPackageReader package(std::make_unique<TStdFileStream>(argv[2], TStdFileStream::TMode::Read));
         if (mode == "verify") {
-            bool ok = VerifyPackageDigest(package);
+            bool ok = package.Verify();
             std::printf("%s %.4f\n", ok ? "ok" : "bad", BenchNow() - start);
             return ok ? 0 : 1;
         }
         // As the engine extracts: every entry but setup.xml, below its folder.
-        TFileDataDynArray entries = ReadDirectory(package);
-        int64_t dataEnd = PackageDataEnd(package, entries.size());
-        for (const TFileData& entry : entries) {
+        for (const TFileData& entry : package.Directory()) {
             if (SameTextAscii(EntryName(entry), "setup.xml")) continue;
             std::string folder = EntryFolder(entry).substr(2);
             for (char& c : folder)
@@ -36,7 +35,7 @@ int main(int argc, char** argv) {
             std::filesystem::path dir = std::filesystem::path(argv[3]) / folder;
             std::filesystem::create_directories(dir);
             TStdFileStream out((dir / EntryName(entry)).string(), TStdFileStream::TMode::Create);
-            DecodeEntry(package, entry, dataEnd, out);
+            package.Decode(entry, out);
         }
         double seconds = BenchNow() - start;
         std::printf("%.4f %llu\n", seconds, static_cast<unsigned long long>(PeakMemory() - idle));

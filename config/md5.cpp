@@ -234,3 +234,9 @@ std::string DigestToText(const TMD5Digest& Digest) {
     }
     return text;
 }
+
+size_t TDigestingStream::Write(const void* Buffer, size_t Count) {
+    size_t done = FTarget.Write(Buffer, std::min<size_t>(Count, 1u << 30));
+    MD5Update(FContext, Buffer, static_cast<uint32_t>(done));
+    return done;
+}

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-class TStream;
+#include "support/Streams.h"
 
 using TMD5Digest = std::array<uint8_t, 16>;
 
@@ -25,6 +25,22 @@ TMD5Digest ParseDigest(const std::string& Text);
 bool SameDigest(const TMD5Digest& Digest1, const TMD5Digest& Digest2);
 // Lower-case 32-digit text form.
 std::string DigestToText(const TMD5Digest& Digest);
+
+// Passes what is written on to Target and digests it on the way.
+class TDigestingStream : public TStream {
+public:
+    explicit TDigestingStream(TStream& Target) : FTarget(Target) { MD5Init(FContext); }
+    size_t Read(void*, size_t) override { return 0; }
+    size_t Write(const void* Buffer, size_t Count) override;
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FTarget.Seek(Offset, Origin); }
+    TStream& Target() { return FTarget; }
+    // The digest of everything written so far.
+    TMD5Digest Digest() { return MD5Final(FContext); }
+
+private:
+    TStream& FTarget;
+    TMD5Context FContext;
+};
 
 // Opens a file read-only with exclusive access and digests all of it.
 // Lives in the Win32 layer (DigestFile.cpp).

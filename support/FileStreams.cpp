@@ -1,6 +1,8 @@
 #include "support/FileStreams.h"
 
 #include "support/Exceptions.h"
+#include "support/FileSystem.h"
+#include "support/PathUtils.h"
 #include "support/SystemLibrary.h"
 
 std::string SysErrorMessage(DWORD Code) {
@@ -63,6 +65,22 @@ int64_t TWinFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
                                                     : FILE_END;
     if (!SetFilePointerEx(FHandle.Get(), distance, &result, method)) throw EStreamError("Stream seek error");
     return result.QuadPart;
+}
+
+std::unique_ptr<TWinFileStream> OpenForAppending(const std::string& FileName, const std::string& What) {
+    // An elevated setup would write wherever someone pointed the link.
+    const std::string refused =
+        Format("\"%s\" is a link; setup does not write %s through it.", FileName.c_str(), What.c_str());
+    if (IsLinkAt(FileName)) throw EStreamError(refused);
+    auto stream =
+        std::make_unique<TWinFileStream>(FileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (GetFileInformationByHandleEx(stream->Handle(), FileAttributeTagInfo, &tag, sizeof(tag)) &&
+        RedirectsElsewhere(tag.FileAttributes, tag.ReparseTag))
+        throw EStreamError(refused);
+    stream->Seek(0, TSeekOrigin::End);
+    return stream;
 }
 
 TPendingFile::TPendingFile(const std::string& FileName, DWORD ShareMode) {

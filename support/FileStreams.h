@@ -2,6 +2,7 @@
 // A file stream on a Win32 handle, so that callers choose the share mode.
 #include <windows.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -28,6 +29,12 @@ private:
     TFileHandle FHandle;
     std::string FFileName;
 };
+
+// FileName opened to append to: made when missing, readable and writable, shared
+// with other readers and writers, at its end. A link at FileName is opened as
+// itself, never where it leads, and refused with EStreamError: "\"FileName\" is a
+// link; setup does not write What through it.".
+std::unique_ptr<TWinFileStream> OpenForAppending(const std::string& FileName, const std::string& What);
 
 // The system's text for an error code, without the trailing line end.
 std::string SysErrorMessage(DWORD Code);

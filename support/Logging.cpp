@@ -64,19 +64,7 @@ void TLog::Place(const std::string& FileName) {
 
 void TLog::Open() {
     if (FStream) return;
-    // A link is opened as itself, never where it leads, and then refused: an
-    // elevated setup would write wherever someone pointed it.
-    const std::string refused = Format("\"%s\" is a link; setup does not write its log through it.", FFileName.c_str());
-    if (IsLinkAt(FFileName)) throw EStreamError(refused);
-    auto stream =
-        std::make_unique<TWinFileStream>(FFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (GetFileInformationByHandleEx(stream->Handle(), FileAttributeTagInfo, &tag, sizeof(tag)) &&
-        RedirectsElsewhere(tag.FileAttributes, tag.ReparseTag))
-        throw EStreamError(refused);
-    stream->Seek(0, TSeekOrigin::End);
-    FStream = std::move(stream);
+    FStream = OpenForAppending(FFileName, "its log");
     std::string start = "[" + Timestamp() + "][LOG_STARTED] " + std::string(40, '=') + "\r\n";
     FStream->WriteBuffer(start.data(), start.size());
 }

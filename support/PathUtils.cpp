@@ -28,10 +28,7 @@ bool EndsWithSeparator(const std::string& Path, const TCharSet& Chars) {
 }
 
 std::string NormalizeFolderPathWith(const std::string& Path, const TCharSet& Chars) {
-    size_t begin = 0, end = Path.size();
-    while (begin < end && static_cast<unsigned char>(Path[begin]) <= 32) ++begin;
-    while (end > begin && static_cast<unsigned char>(Path[end - 1]) <= 32) --end;
-    std::string result = Path.substr(begin, end - begin);
+    std::string result = TrimControl(Path);
     if (!EndsWithSeparator(result, Chars)) result += '\\';
     return result;
 }

@@ -28,10 +28,12 @@ bool InitCommonControls6() {
 }
 
 HMODULE LoadLibraryBeside(const std::string& Path) {
+    const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HMODULE module =
         LoadLibraryExA(Path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Systems without the search flags refuse them as a bad parameter.
     if (!module && GetLastError() == ERROR_INVALID_PARAMETER)
         module = LoadLibraryExA(Path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    SetErrorMode(oldMode);
     return module;
 }

@@ -25,5 +25,6 @@ F LibraryFunction(HMODULE Module, const char* Name) {
 bool InitCommonControls6();
 
 // A library the product ships (bridge.ocx): its own folder and the system folder
-// serve its imports, never the folder setup was started from.
+// serve its imports, never the folder setup was started from. Quietly: one that
+// is missing or broken gives nullptr, never the system's error box.
 HMODULE LoadLibraryBeside(const std::string& Path);

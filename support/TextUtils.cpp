@@ -77,6 +77,13 @@ bool SameTextAsciiOf(const TText& A, const TText& B) {
 bool SameTextAscii(const std::string& A, const std::string& B) { return SameTextAsciiOf(A, B); }
 bool SameTextAscii(const std::wstring& A, const std::wstring& B) { return SameTextAsciiOf(A, B); }
 
+std::string TrimControl(const std::string& Text) {
+    size_t begin = 0, end = Text.size();
+    while (begin < end && static_cast<unsigned char>(Text[begin]) <= 32) ++begin;
+    while (end > begin && static_cast<unsigned char>(Text[end - 1]) <= 32) --end;
+    return Text.substr(begin, end - begin);
+}
+
 std::string LowerAscii(std::string Text) {
     for (char& c : Text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

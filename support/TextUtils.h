@@ -31,6 +31,8 @@ bool IsValidUtf8(const std::string& Text);
 bool SameTextAscii(const std::string& A, const std::string& B);
 bool SameTextAscii(const std::wstring& A, const std::wstring& B);
 std::string LowerAscii(std::string Text);
+// Without the blanks and control characters (codes up to 32) at both ends.
+std::string TrimControl(const std::string& Text);
 
 // LF line ends made CR LF, as edit controls and message boxes want them; a CR LF stays as it is.
 std::string WithCrLf(const std::string& Text);

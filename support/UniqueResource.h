@@ -153,6 +153,21 @@ private:
     HDC FDC;
 };
 
+// An object selected into a DC while the owner lives; the one it replaced goes back after.
+class TSelection {
+public:
+    TSelection(HDC DC, HGDIOBJ Object) : FDC(DC), FOld(SelectObject(DC, Object)) {}
+    ~TSelection() {
+        if (FOld) SelectObject(FDC, FOld);
+    }
+    TSelection(const TSelection&) = delete;
+    TSelection& operator=(const TSelection&) = delete;
+
+private:
+    HDC FDC;
+    HGDIOBJ FOld;
+};
+
 // A VARIANT and whatever it holds (a BSTR, an array), cleared when it goes.
 class TVariant {
 public:

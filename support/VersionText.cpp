@@ -2,16 +2,15 @@
 
 #include <limits>
 
+#include "support/TextUtils.h"
+
 std::string RevisionFromText(const std::string& Value) {
     std::string text;
     for (char c : Value)
         if (c != '$') text += c;
     size_t blank = text.find(' ');
     if (blank != std::string::npos) text = text.substr(blank + 1);
-    size_t begin = 0, end = text.size();
-    while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
-    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
-    return text.substr(begin, end - begin);
+    return TrimControl(text);
 }
 
 int32_t StrToIntDef(const std::string& Text, int32_t Default) {

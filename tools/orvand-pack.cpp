@@ -253,29 +253,28 @@ int List(const std::string& File) {
 }
 
 int Verify(const std::string& File) {
-    TStdFileStream in(File, TStdFileStream::TMode::Read);
-    if (!VerifyPackageDigest(in)) {
+    TPackageReader package(std::make_unique<TStdFileStream>(File, TStdFileStream::TMode::Read));
+    if (!package.Verify()) {
         std::fprintf(stderr, "orvand-pack: %s: the digest does not match the contents.\n", File.c_str());
         return 1;
     }
     // The pin its program carries, where it was filled.
-    TFileDataDynArray head = ReadDirectory(in);
+    const TFileDataDynArray& entries = package.Directory();
+    TStream& in = package.Stream();
     TPackagePin pin;
-    pin.At = head.empty() ? -1 : FindPackagePin(in, head[0].Size);
+    pin.At = entries.empty() ? -1 : FindPackagePin(in, entries[0].Size);
     if (pin.At >= 0) {
         in.SetPosition(pin.At);
         in.ReadBuffer(pin.Digest.data(), pin.Digest.size());
     }
-    if (pin.Filled() && !VerifyPackageDigest(in, pin)) {
+    if (pin.Filled() && !package.Verify(pin)) {
         std::fprintf(stderr, "orvand-pack: %s: the package is not the one its setup program is pinned to.\n",
                      File.c_str());
         return 1;
     }
-    TFileDataDynArray entries = ReadDirectory(in);
-    int64_t dataEnd = PackageDataEnd(in, entries.size());
     for (const TFileData& e : entries) {
         TNullStream sink;
-        DecodeEntry(in, e, dataEnd, sink);
+        package.Decode(e, sink);
     }
     std::printf("%s: digest and %zu entries OK\n", File.c_str(), entries.size());
     if (pin.Filled()) std::printf("%s: the package is the one its setup program is pinned to\n", File.c_str());
@@ -283,9 +282,8 @@ int Verify(const std::string& File) {
 }
 
 int Extract(const std::string& File, const std::string& Folder) {
-    TStdFileStream in(File, TStdFileStream::TMode::Read);
-    TFileDataDynArray entries = ReadDirectory(in);
-    int64_t dataEnd = PackageDataEnd(in, entries.size());
+    TPackageReader package(std::make_unique<TStdFileStream>(File, TStdFileStream::TMode::Read));
+    const TFileDataDynArray& entries = package.Directory();
     for (const TFileData& e : entries) {
         std::string folder = EntryFolder(e).substr(2);  // the reader has checked it starts with ".\"
         for (char& c : folder)
@@ -293,7 +291,7 @@ int Extract(const std::string& File, const std::string& Folder) {
         std::filesystem::path dir = std::filesystem::path(Folder) / folder;
         std::filesystem::create_directories(dir);
         TStdFileStream out((dir / EntryName(e)).string(), TStdFileStream::TMode::Create);
-        DecodeEntry(in, e, dataEnd, out);
+        package.Decode(e, out);
     }
     std::printf("%zu entries written below %s\n", entries.size(), Folder.c_str());
     return 0;

@@ -88,6 +88,17 @@ TEST(JournalFormat, RegistryArguments) {
     EXPECT_FALSE(ParseRegKeyArgument("|Software", arg));
     EXPECT_FALSE(ParseRegKeyArgument("HKCU|Software", arg));
     EXPECT_FALSE(ParseRegKeyArgument("99999999999999999999|Software", arg));
+
+    // Read back as written, down to the sign-extended handle of the root.
+    for (uint32_t root : {Journal::RootClassesRoot, Journal::RootLocalMachine, 0x80000005u})
+        for (const std::string value : {"", "Orvand", "a|b"}) {
+            const uintptr_t handle = uintptr_t(intptr_t(int32_t(root)));
+            ASSERT_TRUE(ParseRegValueArgument(FormatRegValueArgument(Journal::RootNumber(handle), "K\\x", value), arg));
+            EXPECT_EQ(Journal::RootHandle(arg.Root), handle);
+            EXPECT_EQ(arg.Key + "|" + arg.ValueName, "K\\x|" + value);
+            ASSERT_TRUE(ParseRegKeyArgument(FormatRegKeyArgument(root, "K\\" + value), arg));
+            EXPECT_EQ(arg.Key, "K\\" + value);
+        }
 }
 
 TEST(JournalFormat, RootIsTheLow32BitsOfASigned64BitNumber) {

@@ -465,6 +465,14 @@ TEST(Journal, PendingLinesFollowTheBannerInOrder) {
               "CreteRegValue 2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand|DisplayName");
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
     EXPECT_THAT(text, Not(HasSubstr("\n\n")));
+
+    // The preparation makes the target full once: the journal names it as the system and the uninstaller do.
+    TInstaller dotted;
+    EXPECT_THROW(dotted.SetTargetFolder("Orvand\\"), EInstallException);
+    ASSERT_TRUE(PrepareTarget(dotted, temp.Path() + "x\\..\\.\\Dotted/"));
+    EXPECT_EQ(dotted.TargetFolder(), temp.Path() + "Dotted\\");
+    EXPECT_EQ(JournalLines(dotted.TargetFolder()).at(1), "CreateFolder " + temp.Path() + "Dotted\\");
+    EXPECT_FALSE(FolderExists(temp.Path() + "x"));
 }
 
 TEST(Journal, SecondRunAppendsItsBannerAfterTheOldLines) {
