@@ -111,7 +111,6 @@ TEST(UninstallRoundTrip, LeavesOnlyTheUninstallerAndItsFolder) {
     TScriptedUI ui;
     TInstaller installer(trip.Package());
     installer.SetUI(&ui);
-    // Windows reads the folder setup made as the administrators' own; Wine keeps no ACL to say so.
     auto* const read = ReadFolderSecurity;
     ReadFolderSecurity = [](HANDLE) { return TFolderSecurity{true, AdministratorsSid, true, {}}; };
     const bool prepared = PrepareTarget(installer, trip.Target());
