@@ -11,6 +11,7 @@
 
 using namespace packtest;
 using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
 namespace {
 
@@ -27,22 +28,14 @@ TFileDataDynArray Directory(const Bytes& Package) {
     return ReadDirectory(in);
 }
 
-std::string DirectoryError(const Bytes& Package) {
-    try {
-        Directory(Package);
-    } catch (const EInstallException& e) {
-        return e.Message();
-    }
-    return "(accepted)";
+// Reading the directory, or decoding Entry, fails with a message that Matcher takes.
+template <class TMatcher>
+void ExpectDirectoryRefused(const Bytes& Package, TMatcher Matcher) {
+    EXPECT_THAT([&] { Directory(Package); }, ThrowsMessage<EInstallException>(Matcher));
 }
-
-std::string DecodeError(const Bytes& Package, const TFileData& Entry, int64_t DataEnd = -1) {
-    try {
-        Decode(Package, Entry, DataEnd);
-    } catch (const EInstallException& e) {
-        return e.Message();
-    }
-    return "(accepted)";
+template <class TMatcher>
+void ExpectDecodeRefused(const Bytes& Package, const TFileData& Entry, TMatcher Matcher, int64_t DataEnd = -1) {
+    EXPECT_THAT([&] { Decode(Package, Entry, DataEnd); }, ThrowsMessage<EInstallException>(Matcher));
 }
 
 const std::string TooMany = "Distribution package contains to many files.";
@@ -107,10 +100,7 @@ Bytes HandPackage(const std::vector<THandEntry>& Entries, bool Padded = true) {
     pkg.insert(pkg.end(), records.begin(), records.end());
     pkg.resize(pkg.size() + 4);
     PutLE32(pkg, pkg.size() - 4, static_cast<uint32_t>(Entries.size()));
-    TMD5Context context;
-    MD5Init(context);
-    MD5Update(context, pkg.data(), static_cast<uint32_t>(pkg.size()));
-    TMD5Digest digest = MD5Final(context);
+    const TMD5Digest digest = Md5Digest({reinterpret_cast<const char*>(pkg.data()), pkg.size()});
     pkg.insert(pkg.end(), digest.begin(), digest.end());
     return pkg;
 }
@@ -265,16 +255,17 @@ TEST(PackageFormat, DigestCoversEverythingInFrontOfIt) {
 TEST(PackageFormat, CountOutsideZeroTo64IsRejected) {
     Bytes pkg = Build(BareExe(), {});
     for (int32_t n : {65, -1, INT32_MIN, INT32_MAX}) {
+        SCOPED_TRACE(n);
         Bytes bad = pkg;
         SetCount(bad, n);
-        EXPECT_EQ(DirectoryError(bad), TooMany) << n;
+        ExpectDirectoryRefused(bad, TooMany);
     }
     // A count that fits the limit but not the file.
     Bytes small = Build(BareExe(), {});
     small.erase(small.begin(), small.begin() + 300);
     SetCount(small, 60);
-    EXPECT_THAT(DirectoryError(small), HasSubstr("damaged"));
-    EXPECT_THAT(DirectoryError(Bytes(19, 0)), HasSubstr("too short"));
+    ExpectDirectoryRefused(small, HasSubstr("damaged"));
+    ExpectDirectoryRefused(Bytes(19, 0), HasSubstr("too short"));
     // An empty directory is valid.
     Bytes none(40, 0);
     EXPECT_EQ(Directory(none).size(), 0u);
@@ -313,11 +304,12 @@ TEST(PackageFormat, TextFieldsNeverReadPastTheirSixtyFourBytes) {
 
     Bytes pkg = Build(BareExe(), {{".\\", "a.txt", Text("a"), true}});
     for (int which = 0; which < 2; ++which) {
+        SCOPED_TRACE(which ? "folder" : "name");
         Bytes bad = pkg;
         TFileData e = Record(bad, 1);
         (which ? e.Folder : e.Name)[0] = 64;
         SetRecord(bad, 1, e);
-        EXPECT_THAT(DirectoryError(bad), HasSubstr("longer than 63")) << which;
+        ExpectDirectoryRefused(bad, HasSubstr("longer than 63"));
     }
 }
 
@@ -325,20 +317,22 @@ TEST(PackageFormat, UnsafeNamesAndFoldersAreRejected) {
     Bytes pkg = Build(BareExe(), {{".\\", "a.txt", Text("a"), true}});
     for (std::string name : {"", ".", "..", "...", "..\\evil.exe", "a\\b.txt", "a/b.txt", "C:evil.exe", "C:\\evil.exe",
                              "\\evil.exe", "CON", "nul.txt", "com1", "a\tb", "a?b", "a:stream"}) {
+        SCOPED_TRACE(name);
         Bytes bad = pkg;
         TFileData e = Record(bad, 1);
         SetField(e.Name, name);
         SetRecord(bad, 1, e);
-        EXPECT_THAT(DirectoryError(bad), HasSubstr("not a plain file name")) << name;
+        ExpectDirectoryRefused(bad, HasSubstr("not a plain file name"));
     }
     for (std::string folder :
          {"", ".", "\\", "..\\", ".\\..\\", ".\\data\\..\\..\\", "C:\\", "C:\\Windows\\", "\\Windows\\",
           "\\\\server\\share\\", ".\\\\x\\", ".\\data", "data\\", ".\\a/../..\\", ".\\C:\\", "./", ".\\ \\"}) {
+        SCOPED_TRACE(folder);
         Bytes bad = pkg;
         TFileData e = Record(bad, 1);
         SetField(e.Folder, folder);
         SetRecord(bad, 1, e);
-        EXPECT_THAT(DirectoryError(bad), HasSubstr("does not lie inside the target folder")) << folder;
+        ExpectDirectoryRefused(bad, HasSubstr("does not lie inside the target folder"));
     }
     // Deeper relative folders and names with dots and blanks are fine for the reader.
     Bytes ok = pkg;
@@ -346,7 +340,7 @@ TEST(PackageFormat, UnsafeNamesAndFoldersAreRejected) {
     SetField(e.Folder, ".\\data\\sub\\");
     SetField(e.Name, "read me..txt");
     SetRecord(ok, 1, e);
-    EXPECT_EQ(DirectoryError(ok), "(accepted)");
+    EXPECT_NO_THROW(Directory(ok));
 }
 
 TEST(PackageFormat, OffsetsAndSizesMustPointIntoTheStoredData) {
@@ -363,20 +357,21 @@ TEST(PackageFormat, OffsetsAndSizesMustPointIntoTheStoredData) {
         {2, dataEnd + 1, 6, "outside"}, {0, 0, dataEnd + 1, "outside"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Offset) + " " + std::to_string(c.Size));
         Bytes bad = pkg;
         TFileData e = Record(bad, c.Index);
         e.Offset = c.Offset;
         e.Size = c.Size;
         SetRecord(bad, c.Index, e);
-        EXPECT_THAT(DirectoryError(bad), HasSubstr(c.What)) << c.Offset << " " << c.Size;
-        EXPECT_THAT(DecodeError(bad, e), HasSubstr(c.What)) << c.Offset << " " << c.Size;
+        ExpectDirectoryRefused(bad, HasSubstr(c.What));
+        ExpectDecodeRefused(bad, e, HasSubstr(c.What));
     }
     // Exactly up to the directory is allowed.
     Bytes edge = pkg;
     TFileData e = Record(edge, 1);
     e.Offset = dataEnd - 10;
     SetRecord(edge, 1, e);
-    EXPECT_EQ(DirectoryError(edge), "(accepted)");
+    EXPECT_NO_THROW(Directory(edge));
 }
 
 TEST(PackageFormat, StoredDataThatEndsEarlyOrIsCorruptFails) {
@@ -387,32 +382,32 @@ TEST(PackageFormat, StoredDataThatEndsEarlyOrIsCorruptFails) {
     // The zlib stream ends before Size bytes came out.
     TFileData longer = dir[1];
     longer.Size += 1;
-    EXPECT_THAT(DecodeError(pkg, longer), HasSubstr("ends after 150000 of 150001 bytes")) << DecodeError(pkg, longer);
+    ExpectDecodeRefused(pkg, longer, HasSubstr("ends after 150000 of 150001 bytes"));
 
     // The stream is cut short by the end of the stored data: never read past it.
-    EXPECT_THAT(DecodeError(pkg, dir[1], dir[1].Offset + 1000), HasSubstr("ends after"));
+    ExpectDecodeRefused(pkg, dir[1], HasSubstr("ends after"), dir[1].Offset + 1000);
 
     // The file itself is shorter than the directory claims (plain and zlib).
     Bytes cut(pkg.begin(), pkg.begin() + dir[2].Offset + 2);
-    EXPECT_THAT(DecodeError(cut, dir[2], static_cast<int64_t>(pkg.size())), HasSubstr("ends after 2 of 5"));
+    ExpectDecodeRefused(cut, dir[2], HasSubstr("ends after 2 of 5"), static_cast<int64_t>(pkg.size()));
     Bytes cut2(pkg.begin(), pkg.begin() + dir[1].Offset + 500);
-    EXPECT_THAT(DecodeError(cut2, dir[1], static_cast<int64_t>(pkg.size())), HasSubstr("ends after"));
+    ExpectDecodeRefused(cut2, dir[1], HasSubstr("ends after"), static_cast<int64_t>(pkg.size()));
 
     // Corrupt deflate data, a wrong header and a wrong Adler-32 check.
     for (size_t at : {size_t(2), size_t(0), size_t(dir[2].Offset - 1 - dir[1].Offset)}) {
+        SCOPED_TRACE(at);
         Bytes bad = pkg;
         bad[dir[1].Offset + at] ^= 0xFF;
-        std::string error = DecodeError(bad, dir[1]);
-        EXPECT_THAT(error, HasSubstr("corrupt")) << at;
+        ExpectDecodeRefused(bad, dir[1], HasSubstr("corrupt"));
     }
     // A stream that holds more than the entry's size.
     TFileData shorter = dir[1];
     shorter.Size -= 1;
-    EXPECT_THAT(DecodeError(pkg, shorter), HasSubstr("holds more than its size"));
+    ExpectDecodeRefused(pkg, shorter, HasSubstr("holds more than its size"));
     // A plain entry flagged as compressed.
     TFileData flagged = dir[2];
     flagged.Flags = FileDataCompressed;
-    EXPECT_THAT(DecodeError(pkg, flagged), HasSubstr("corrupt"));
+    ExpectDecodeRefused(pkg, flagged, HasSubstr("corrupt"));
     // The other flag bits are ignored.
     TFileData extra = dir[2];
     extra.Flags = 0xFE;

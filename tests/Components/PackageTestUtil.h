@@ -6,6 +6,7 @@
 
 #include "Components/PackagePin.h"
 #include "Components/PackageWriter.h"
+#include "tests/test_util.h"
 
 namespace packtest {
 

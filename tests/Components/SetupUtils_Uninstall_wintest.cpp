@@ -13,6 +13,7 @@
 
 using namespace wintest;
 using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
 namespace {
 
@@ -35,11 +36,10 @@ public:
     std::string Arg(const std::string& Sub = {}) const { return "2147483649|" + Full(Sub); }
     std::string Full(const std::string& Sub) const { return Sub.empty() ? FPath : FPath + "\\" + Sub; }
     void Create(const std::string& Sub) const {
-        HKEY key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Full(Sub).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
+        TRegKey key;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Full(Sub).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  key.Out(), nullptr),
                   ERROR_SUCCESS);
-        RegCloseKey(key);
     }
     void SetValue(const std::string& Sub, const std::string& Name, const std::string& Data) const {
         ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, Full(Sub).c_str(), Name.c_str(), REG_SZ, Data.c_str(),
@@ -66,14 +66,12 @@ std::string CopyLibrary(const char* Name, const std::string& Target) {
 // Points the test libraries' call record at a file for the life of the object.
 class UnregisterLog {
 public:
-    explicit UnregisterLog(const std::string& File) : FFile(File) {
-        SetEnvironmentVariableA("ORVAND_UNREG_LOG", File.c_str());
-    }
-    ~UnregisterLog() { SetEnvironmentVariableA("ORVAND_UNREG_LOG", nullptr); }
+    explicit UnregisterLog(const std::string& File) : FFile(File), FGuard("ORVAND_UNREG_LOG", File.c_str()) {}
     std::vector<std::string> Calls() const { return SplitCrLf(ReadFileText(FFile)); }
 
 private:
     std::string FFile;
+    EnvGuard FGuard;
 };
 
 // Drive Letter: of the prefix, standing for Folder while the object lives.
@@ -90,10 +88,10 @@ public:
 private:
     // Native programs give no handle to wait on: the drive's coming or going is.
     void Run(const std::string& Program, const std::string& Arguments, bool Present) {
-        CloseHandle(StartProgram(Program, Arguments).hProcess);
-        for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20))
-            if ((GetFileAttributesA(FRoot.c_str()) != INVALID_FILE_ATTRIBUTES) == Present) return;
-        ADD_FAILURE() << Program << " " << Arguments << " did not take effect";
+        StartProgram(Program, Arguments).Detach();
+        EXPECT_TRUE(WaitUntil([&] { return (GetFileAttributesA(FRoot.c_str()) != INVALID_FILE_ATTRIBUTES) == Present; },
+                              10000))
+            << Program << " " << Arguments << " did not take effect";
     }
     std::string FRoot, FLink;
 };
@@ -226,20 +224,15 @@ TEST(Uninstall, UndoesOnlyWhatSetupChangesAndLogsWhatItSkips) {
 TEST(UnregisterServer, RaisesOneMessagePerFailureAndUnloadsTheLibrary) {
     TempFolder temp;
     TUninstaller uninstaller(temp.Path());
-    auto message = [&](const std::string& path) -> std::string {
-        try {
-            uninstaller.UnregisterServer(path);
-        } catch (const EUninstallException& e) {
-            return e.what();
-        }
-        return "(nothing raised)";
+    auto expectRefused = [&](const std::string& Path, const std::string& Message) {
+        EXPECT_THAT([&] { uninstaller.UnregisterServer(Path); }, ThrowsMessage<EUninstallException>(Message));
     };
     std::string missing = temp.Path() + "missing.ocx";
-    EXPECT_EQ(message(missing), "Couldn't unregister COM server \"" + missing + "\"");
+    expectRefused(missing, "Couldn't unregister COM server \"" + missing + "\"");
     std::string plain = CopyLibrary("verinfo_none.dll", temp.Path() + "plain.dll");
-    EXPECT_EQ(message(plain), "Can't find procedure DllUnregisterServer in library " + plain);
+    expectRefused(plain, "Can't find procedure DllUnregisterServer in library " + plain);
     std::string failing = CopyLibrary("unreg_fail.dll", temp.Path() + "failing.ocx");
-    EXPECT_EQ(message(failing), "Some items not found on DllUnregisterServer in library " + failing);
+    expectRefused(failing, "Some items not found on DllUnregisterServer in library " + failing);
     std::string ok = CopyLibrary("unreg_ok.dll", temp.Path() + "ok.ocx");
     EXPECT_NO_THROW(uninstaller.UnregisterServer(ok));
     for (const std::string& path : {plain, failing, ok}) EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr) << path;
@@ -298,10 +291,11 @@ TEST(Uninstall, AFileInUseStays) {
     std::string busy = install + "busy.txt";
     WriteFileText(busy, "b");
     WriteFileText(install + "install.log", Line(Journal::CreateFolder, install) + Line(Journal::CreateFile, busy));
-    HANDLE open = CreateFileA(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(open, INVALID_HANDLE_VALUE);
-    TUninstaller(install).Uninstall();
-    CloseHandle(open);
+    {
+        TFileHandle open(CreateFileA(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(open);
+        TUninstaller(install).Uninstall();
+    }
     EXPECT_TRUE(FileExists(busy));
     EXPECT_FALSE(FileExists(install + "install.log"));
 }
@@ -358,9 +352,9 @@ TEST(Uninstall, AJournalThatCannotBeReadRaisesAndRemovesNothing) {
     std::string journal = install + "install.log";
     WriteFileText(journal, Line(Journal::CreateFolder, install) + Line(Journal::CreateFile, file));
     // Another program (a running setup) holds the journal open for writing.
-    HANDLE writer = CreateFileA(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    TFileHandle writer(CreateFileA(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
     // The message goes to the log too, when it is on.
     auto log = std::static_pointer_cast<TLog>(GetLog());
     const std::string logFile = log->FileName();
@@ -377,7 +371,7 @@ TEST(Uninstall, AJournalThatCannotBeReadRaisesAndRemovesNothing) {
     GetLocalTime(&after);
     log.reset();
     ReleaseLog();
-    CloseHandle(writer);
+    writer.Reset();
     EXPECT_FALSE(message.empty()) << "no EInstallException";
     std::vector<std::string> logged = SplitCrLf(ReadFileText(logFile));
     DeleteFileA(logFile.c_str());
@@ -422,9 +416,11 @@ TEST(DeleteFolderTree, EmptiesEverythingBelowButNotTheFolderItself) {
     EXPECT_FALSE(FileExists(folder + "\\.dotfile"));
     EXPECT_FALSE(FileExists(folder + "\\noext"));
     EXPECT_EQ(ReadFileText(users.Path() + "letter.txt"), "the user's");
+}
 
-    // A drive's root is refused by the call itself, however it is spelt.
-    TempFolder drive;
+// A drive's root is refused by the call itself, however it is spelt.
+TEST(DeleteFolderTree, ADrivesRootIsRefusedHoweverItIsSpelt) {
+    TempFolder temp, drive;
     MakeFolder(drive.Path() + "Windows");
     WriteFileText(drive.Path() + "Windows\\win.ini", "w");
     WriteFileText(drive.Path() + "boot.ini", "b");
@@ -443,9 +439,9 @@ TEST(Uninstall, AHostileJournalIsReplayedInBoundedTimeAndTouchesNoKeyItDoesNotNa
     key.SetValue("Sub", "kept", "k");
     // An open key of the uninstalling process: a journal root that happens to
     // be its handle must not reach it.
-    HKEY open;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key.Path().c_str(), 0, KEY_ALL_ACCESS, &open), ERROR_SUCCESS);
-    const std::string handle = std::to_string(reinterpret_cast<uintptr_t>(open));
+    TRegKey open;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key.Path().c_str(), 0, KEY_ALL_ACCESS, open.Out()), ERROR_SUCCESS);
+    const std::string handle = std::to_string(reinterpret_cast<uintptr_t>(open.Get()));
     const std::string first = temp.Path() + "first.txt", hidden = temp.Path() + "after the zero.txt";
     WriteFileText(first, "1");
     WriteFileText(hidden, "2");
@@ -470,7 +466,7 @@ TEST(Uninstall, AHostileJournalIsReplayedInBoundedTimeAndTouchesNoKeyItDoesNotNa
     DWORD start = GetTickCount();
     EXPECT_NO_THROW(TUninstaller(temp.Path()).Uninstall());
     DWORD took = GetTickCount() - start;
-    RegCloseKey(open);
+    open.Reset();
     EXPECT_LT(took, 30000u);
     std::printf("[ figures  ] hostile journal of %zu bytes replayed in %lu ms\n", journal.size(),
                 static_cast<unsigned long>(took));

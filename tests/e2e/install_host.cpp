@@ -16,7 +16,6 @@
 // "N|FROM|TO" copies FROM over TO at the N-th keep point, as anyone who may write
 // there could.
 #include <windows.h>
-#include <objbase.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +31,7 @@
 #include "app/Utils.h"
 #include "config/HTTPUnit.h"
 #include "scripted_ui.h"
+#include "wintest_util.h"
 
 namespace {
 
@@ -51,12 +51,12 @@ int main(int argc, char** argv) {
     }
     const std::string kind = argv[3];
     const int stopAt = std::atoi(argv[4]);
-    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[5]);
+    TKernelHandle event(OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[5]));
     if (const char* timeout = std::getenv("ORVAND_HOST_TIMEOUT")) SetDownloadTimeout(std::atoi(timeout));
     const std::string swap = std::getenv("ORVAND_HOST_SWAP") ? std::getenv("ORVAND_HOST_SWAP") : "";
     const size_t from = swap.find('|') + 1, to = swap.find('|', from) + 1;
     const int swapAt = swap.empty() ? 0 : std::atoi(swap.c_str());
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    wintest::ComScope com;
     int lines = 0, blocks = 0, downloads = 0, kept = 0;
     wintest::TScriptedUI ui;
     std::vector<std::string> offered;
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
             if (Step == TInstaller::TStep::BeforeKeep && count == swapAt)
                 CopyFileA(swap.substr(from, to - from - 1).c_str(), swap.substr(to).c_str(), FALSE);
             if (count == stopAt && kind == name) {
-                SetEvent(event);
+                SetEvent(event.Get());
                 Sleep(INFINITE);
             }
         };
