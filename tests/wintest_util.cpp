@@ -256,6 +256,16 @@ void WriteFileText(const std::string& FileName, const std::string& Text) {
     out << Text;
 }
 
+void MakeTree(const std::string& Folder, const std::vector<std::pair<std::string, std::string>>& Files) {
+    CreateDirectoryA(Folder.c_str(), nullptr);
+    for (const auto& [name, text] : Files) {
+        for (size_t at = 0; (at = name.find('\\', at)) != std::string::npos; ++at)
+            CreateDirectoryA((Folder + name.substr(0, at)).c_str(), nullptr);
+        if (name.back() != '\\') WriteFileText(Folder + name, text);
+    }
+    EXPECT_TRUE(FolderExists(Folder)) << Folder;
+}
+
 void RemoveTree(const std::string& Path) {
     std::string base = Path;
     if (!base.empty() && base.back() != '\\') base += '\\';

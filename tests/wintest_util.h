@@ -197,6 +197,8 @@ std::string NumberText(HKEY Root, const std::string& Key, const char* Value);
 
 std::string ReadFileText(const std::string& FileName);
 void WriteFileText(const std::string& FileName, const std::string& Text);
+// Folder and, below it, each file (name, text) with the folders on its way; a name ending in "\" is a folder.
+void MakeTree(const std::string& Folder, const std::vector<std::pair<std::string, std::string>>& Files = {});
 // The program's own questions (support/FileSystem.h).
 using ::FileExists;
 using ::FolderExists;

@@ -10,8 +10,7 @@
 #include "tests/Components/PackageTestUtil.h"
 
 using namespace packtest;
-using ::testing::HasSubstr;
-using ::testing::ThrowsMessage;
+using namespace ::testing;
 
 namespace {
 

@@ -14,8 +14,7 @@
 
 using namespace wintest;
 using namespace packtest;
-using ::testing::HasSubstr;
-using ::testing::ThrowsMessage;
+using namespace ::testing;
 
 namespace {
 

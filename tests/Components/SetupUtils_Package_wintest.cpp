@@ -11,9 +11,7 @@
 
 using namespace wintest;
 using namespace packtest;
-using ::testing::HasSubstr;
-using ::testing::Not;
-using ::testing::ThrowsMessage;
+using namespace ::testing;
 
 namespace {
 
@@ -137,10 +135,8 @@ TEST(Package, BrainsQuestionOnceForYesAndForEveryDatabaseOnNo) {
     for (bool answer : {true, false}) {
         TPackageFixture f(pkg);
         f.UI = TScriptedUI(answer);
-        CreateDirectoryA((f.Target + "data").c_str(), nullptr);
-        WriteFileText(f.Target + "data\\{A1}.db", "old brains 1");
-        WriteFileText(f.Target + "data\\{B2}.DB", "old brains 2");
-        WriteFileText(f.Target + "data\\notes.dbx", "old notes");
+        MakeTree(f.Target, {{"data\\{A1}.db", "old brains 1"}, {"data\\{B2}.DB", "old brains 2"},
+                            {"data\\notes.dbx", "old notes"}});
         f.Installer->ExtractPackage(nullptr, nullptr);
 
         ASSERT_EQ(f.UI.Questions.size(), answer ? 1u : 2u) << answer;
@@ -172,8 +168,7 @@ TEST(Package, BrainsQuestionOnceForYesAndForEveryDatabaseOnNo) {
 TEST(Package, AnEngineWithoutAnInterfaceAsksNobodyAndKeepsTheOldBrains) {
     TPackageFixture unasked(Build(BareExe(), {{".\\data\\", "{A1}.db", Text("new brains 1"), true}}));
     unasked.Installer->SetUI(nullptr);
-    CreateDirectoryA((unasked.Target + "data").c_str(), nullptr);
-    WriteFileText(unasked.Target + "data\\{A1}.db", "old brains 1");
+    MakeTree(unasked.Target, {{"data\\{A1}.db", "old brains 1"}});
     unasked.ExpectExtractionFails(1, "The installer engine was given no user interface.");
     EXPECT_EQ(ReadFileText(unasked.Target + "data\\{A1}.db"), "old brains 1");
 }

@@ -14,9 +14,7 @@
 #include "wintest_util.h"
 
 using namespace wintest;
-using ::testing::Not;
-using ::testing::IsEmpty;
-using ::testing::ThrowsMessage;
+using namespace ::testing;
 
 namespace {
 

@@ -12,8 +12,7 @@
 #include "wintest_util.h"
 
 using namespace wintest;
-using ::testing::HasSubstr;
-using ::testing::ThrowsMessage;
+using namespace ::testing;
 
 namespace {
 
@@ -101,10 +100,7 @@ private:
 TEST(Uninstall, ReplaysEveryRunNewestFirst) {
     TempFolder temp;
     std::string install = temp.Path() + "Orvand\\", x = install + "X\\";
-    MakeFolder(install);
-    MakeFolder(x);
-    WriteFileText(x + "a.txt", "a");
-    WriteFileText(x + "b.txt", "b");
+    MakeTree(install, {{"X\\a.txt", "a"}, {"X\\b.txt", "b"}});
     // Forwards, removing X would fail while it still holds the files.
     std::string first = CopyLibrary("unreg_ok.dll", install + "first.ocx");
     std::string second = CopyLibrary("unreg_ok.dll", install + "second.ocx");
@@ -259,17 +255,10 @@ TEST(Uninstall, ALineThatFailsIsDroppedAndTheReplayGoesOn) {
 TEST(Uninstall, EmptiesAFolderSetupCreatedButKeepsReadOnlyFilesAndTheirFolders) {
     TempFolder temp;
     std::string install = temp.Path() + "Orvand\\";
-    MakeFolder(install);
     // Added later by the product, never journalled.
-    MakeFolder(install + "data");
-    MakeFolder(install + "data\\deep");
-    WriteFileText(install + "data\\deep\\x.txt", "x");
-    WriteFileText(install + "hidden.txt", "h");
+    MakeTree(install, {{"data\\deep\\x.txt", "x"}, {"hidden.txt", "h"}, {"ro\\sub\\r.txt", "r"}});
     SetFileAttributesA((install + "hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    MakeFolder(install + "ro");
-    MakeFolder(install + "ro\\sub");
     std::string readOnly = install + "ro\\sub\\r.txt";
-    WriteFileText(readOnly, "r");
     SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
     // Written without the trailing separator and in other letter case: still this folder.
     std::string spelled = temp.Path() + "ORVAND";
@@ -286,10 +275,8 @@ TEST(Uninstall, EmptiesAFolderSetupCreatedButKeepsReadOnlyFilesAndTheirFolders) 
 
 TEST(Uninstall, AFileInUseStays) {
     TempFolder temp;
-    std::string install = temp.Path() + "Orvand\\";
-    MakeFolder(install);
-    std::string busy = install + "busy.txt";
-    WriteFileText(busy, "b");
+    std::string install = temp.Path() + "Orvand\\", busy = install + "busy.txt";
+    MakeTree(install, {{"busy.txt", "b"}});
     WriteFileText(install + "install.log", Line(Journal::CreateFolder, install) + Line(Journal::CreateFile, busy));
     {
         TFileHandle open(CreateFileA(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -304,19 +291,14 @@ TEST(Uninstall, AFolderSetupDidNotCreateKeepsWhatTheJournalDoesNotName) {
     TempFolder temp;
     // The user typed an existing folder that holds their own files.
     std::string install = temp.Path() + "Documents\\";
-    MakeFolder(install);
-    WriteFileText(install + "letter.doc", "mine");
-    MakeFolder(install + "photos");
-    WriteFileText(install + "photos\\me.jpg", "mine");
-    WriteFileText(install + "orvand.exe", "product");
+    MakeTree(install, {{"letter.doc", "mine"}, {"photos\\me.jpg", "mine"}, {"orvand.exe", "product"}});
     WriteFileText(install + "install.log",
                   Banner() + Line(Journal::CreateFolder, install + "temp\\") +
                       Line(Journal::CreateFile, install + "temp\\setup.xml") +
                       Line(Journal::CreateFile, install + "orvand.exe") +
                       // A folder inside it that setup created does not count for the folder itself.
                       Line(Journal::CreateFolder, install + "data\\"));
-    MakeFolder(install + "temp");
-    WriteFileText(install + "temp\\setup.xml", "x");
+    MakeTree(install, {{"temp\\setup.xml", "x"}});
     TUninstaller(install).Uninstall();
     EXPECT_FALSE(FileExists(install + "orvand.exe"));
     EXPECT_FALSE(FolderExists(install + "temp"));
@@ -344,11 +326,8 @@ TEST(Uninstall, WithoutAJournalOrWithAnEmptyOneNothingIsEmptied) {
 
 TEST(Uninstall, AJournalThatCannotBeReadRaisesAndRemovesNothing) {
     TempFolder temp;
-    std::string install = temp.Path() + "Orvand\\";
-    MakeFolder(install);
-    std::string file = install + "orvand.exe";
-    WriteFileText(file, "p");
-    WriteFileText(install + "extra.txt", "e");
+    std::string install = temp.Path() + "Orvand\\", file = install + "orvand.exe";
+    MakeTree(install, {{"orvand.exe", "p"}, {"extra.txt", "e"}});
     std::string journal = install + "install.log";
     WriteFileText(journal, Line(Journal::CreateFolder, install) + Line(Journal::CreateFile, file));
     // Another program (a running setup) holds the journal open for writing.
@@ -398,12 +377,7 @@ TEST(Uninstall, UnderCPrjTheJournalIsReplayedButTheFolderNotEmptied) {
 TEST(DeleteFolderTree, EmptiesEverythingBelowButNotTheFolderItself) {
     TempFolder temp;
     std::string folder = temp.Path() + "tree";
-    MakeFolder(folder);
-    MakeFolder(folder + "\\a");
-    MakeFolder(folder + "\\a\\b");
-    WriteFileText(folder + "\\a\\b\\f.txt", "f");
-    WriteFileText(folder + "\\.dotfile", "d");
-    WriteFileText(folder + "\\noext", "n");
+    MakeTree(folder + "\\", {{"a\\b\\f.txt", "f"}, {".dotfile", "d"}, {"noext", "n"}});
     // A link inside that someone made to a folder of the user's is not entered: what
     // it points to stays. (Wine cannot remove such a link as a folder; Windows can.)
     TempFolder users;
@@ -421,9 +395,7 @@ TEST(DeleteFolderTree, EmptiesEverythingBelowButNotTheFolderItself) {
 // A drive's root is refused by the call itself, however it is spelt.
 TEST(DeleteFolderTree, ADrivesRootIsRefusedHoweverItIsSpelt) {
     TempFolder temp, drive;
-    MakeFolder(drive.Path() + "Windows");
-    WriteFileText(drive.Path() + "Windows\\win.ini", "w");
-    WriteFileText(drive.Path() + "boot.ini", "b");
+    MakeTree(drive.Path(), {{"Windows\\win.ini", "w"}, {"boot.ini", "b"}});
     MappedDrive q('Q', drive.Path());
     for (std::string root : {q.Root(), std::string("q:"), std::string(" Q:\\ ")}) {
         TUninstaller(temp.Path()).DeleteFolderTree(root);

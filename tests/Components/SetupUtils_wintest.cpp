@@ -13,10 +13,7 @@
 #include "wintest_util.h"
 
 using namespace wintest;
-using ::testing::HasSubstr;
-using ::testing::Not;
-using ::testing::StartsWith;
-using ::testing::ThrowsMessage;
+using namespace ::testing;
 
 namespace {
 

@@ -81,20 +81,16 @@ TEST(SetupForm, ACharacterAlreadyPresentPassesTheCheckWithNothingTicked) {
 
 TEST(SetupForm, TheFinishPageOffersEitherTheProductOrTheRestart) {
     TSetupForm form;
-    form.FRebootNeeded = false;
-    form.ShowDonePage();
-    EXPECT_TRUE(Shown(form.DonePanel));
-    EXPECT_TRUE(Shown(form.RunCheckBox));
-    EXPECT_TRUE(IsChecked(form.RunCheckBox));
-    EXPECT_FALSE(Shown(form.RebootCheckBox));
-    EXPECT_FALSE(IsChecked(form.RebootCheckBox));
-
-    form.FRebootNeeded = true;
-    form.ShowDonePage();
-    EXPECT_FALSE(Shown(form.RunCheckBox));
-    EXPECT_FALSE(IsChecked(form.RunCheckBox));
-    EXPECT_TRUE(Shown(form.RebootCheckBox));
-    EXPECT_TRUE(IsChecked(form.RebootCheckBox));
+    for (bool reboot : {false, true}) {
+        SCOPED_TRACE(reboot ? "restart needed" : "no restart");
+        form.FRebootNeeded = reboot;
+        form.ShowDonePage();
+        EXPECT_TRUE(Shown(form.DonePanel));
+        for (auto [box, offered] : {std::pair{form.RunCheckBox, !reboot}, {form.RebootCheckBox, reboot}}) {
+            EXPECT_EQ(Shown(box), offered);
+            EXPECT_EQ(IsChecked(box), offered);
+        }
+    }
 }
 
 // Finish ends the application, so it runs in a child process of its own; the

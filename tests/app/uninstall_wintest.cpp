@@ -19,12 +19,9 @@ const char* const StillRunningText = "Uninstaller find started Orvand applicatio
 // journalled but the later file.
 struct Installation {
     explicit Installation(const std::string& Folder) : Folder(Folder), Guard(HKEY_CURRENT_USER, MenuKey) {
-        CreateDirectoryA(Folder.c_str(), nullptr);
+        MakeTree(Folder, {{"orvand.exe", "product"}, {"data\\later.acs", "character"}});
         Exe = Folder + "install.exe";
         EXPECT_TRUE(CopyFileA(InstallExePath().c_str(), Exe.c_str(), FALSE));
-        WriteFileText(Folder + "orvand.exe", "product");
-        CreateDirectoryA((Folder + "data").c_str(), nullptr);
-        WriteFileText(Folder + "data\\later.acs", "character");
         RegSetKeyValueA(HKEY_CURRENT_USER, MenuKey, "DisplayName", REG_SZ, "Orvand", 7);
         const std::string key = "2147483649|" + std::string(MenuKey);
         JournalText = FormatJournalBanner("Setup started at 08.12.2026 10:26:45") +

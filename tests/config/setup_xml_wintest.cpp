@@ -9,10 +9,7 @@
 #include "wintest_http.h"
 
 using namespace wintest;
-using ::testing::HasSubstr;
-using ::testing::ThrowsMessage;
-using ::testing::_;
-using ::testing::AllOf;
+using namespace ::testing;
 
 namespace {
 

@@ -14,8 +14,7 @@
 #include "wintest_util.h"
 
 using namespace wintest;
-using ::testing::StartsWith;
-using ::testing::ThrowsMessage;
+using namespace ::testing;
 
 namespace {
 
@@ -120,8 +119,7 @@ TEST(DiskFaults, AJournalLineThatFindsNoRoomStopsTheRunAndLeavesNoTornLine) {
 TEST(DiskFaults, AReadOnlyFileInTheTargetStopsExtractionAndStaysAsItWas) {
     TempFolder temp;
     const std::string target = temp.Path() + "Orvand\\";
-    ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
-    WriteFileText(target + "orvand.chm", "the user's own");
+    MakeTree(target, {{"orvand.chm", "the user's own"}});
     SetFileAttributesA((target + "orvand.chm").c_str(), FILE_ATTRIBUTE_READONLY);
     {
         TEngine engine(target);

@@ -15,10 +15,7 @@
 #include "wintest_http.h"
 
 using namespace wintest;
-using ::testing::AnyOf;
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
-using ::testing::Not;
+using namespace ::testing;
 
 namespace {
 

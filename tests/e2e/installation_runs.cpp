@@ -15,8 +15,7 @@
 
 using namespace e2e;
 using namespace wintest;
-using ::testing::HasSubstr;
-using ::testing::Not;
+using namespace ::testing;
 
 namespace {
 

@@ -93,10 +93,7 @@ TEST(UninstallRoundTrip, AnAdministratorsFolderThatHeldTheUsersFilesKeepsThem) {
     ASSERT_TRUE(FileExists(FixturePath("sample\\install.exe")));
     RoundTrip trip("Orvand Data");
     const std::string& target = trip.Target();
-    ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryA((target + "letters").c_str(), nullptr));
-    WriteFileText(target + "My Notes.txt", "mine");
-    WriteFileText(target + "letters\\to me.txt", "mine too");
+    MakeTree(target, {{"My Notes.txt", "mine"}, {"letters\\to me.txt", "mine too"}});
     trip.Prefix().TakeSnapshot();
     {
         // An administrator made it.

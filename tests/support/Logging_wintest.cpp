@@ -7,9 +7,7 @@
 #include "wintest_util.h"
 
 using namespace wintest;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
-using ::testing::ThrowsMessage;
+using namespace ::testing;
 
 TEST(Log, SwitchedOffWritesNothingAndCreatesNoFile) {
     TempFolder temp;
