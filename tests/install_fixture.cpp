@@ -65,9 +65,9 @@ TPrefixWatch::TPrefixWatch(const std::string& Target) : FTarget(Target), FScope(
     RemoveLeftovers();
     FMenuContainer.emplace(HKEY_CURRENT_USER, MenuContainer);
     TRegKey container;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, MenuContainer, 0, nullptr, 0, KEY_READ, nullptr, container.Out(),
-                              nullptr),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, MenuContainer, 0, nullptr, 0, KEY_READ, nullptr, container.Out(), nullptr),
+        ERROR_SUCCESS);
     TakeSnapshot();
 }
 
@@ -154,8 +154,8 @@ std::string PackSample(const std::string& File, const std::string& Configuration
         manifest += line + "\n";
     }
     WriteFileText(File + ".manifest", manifest);
-    TProcess packer = StartProgram(EnvPath("ORVAND_PACK_EXE"), "-o \"" + File + "\" \"" + InstallExePath() + "\" \"" +
-                                                                   File + ".manifest\"");
+    TProcess packer = StartProgram(EnvPath("ORVAND_PACK_EXE"),
+                                   "-o \"" + File + "\" \"" + InstallExePath() + "\" \"" + File + ".manifest\"");
     if (packer.WaitExit(60000) != 0 || !FileExists(File)) throw std::runtime_error("packing " + File + " failed");
     return File;
 }
@@ -212,7 +212,9 @@ DWORD RunHost(const std::string& Package, const std::string& Target, const char*
 namespace {
 
 bool SameText(const std::string& A, const std::string& B) { return LowerAscii(A) == LowerAscii(B); }
-bool Below(const std::string& Item, const std::string& Prefix) { return LowerAscii(Item).starts_with(LowerAscii(Prefix)); }
+bool Below(const std::string& Item, const std::string& Prefix) {
+    return LowerAscii(Item).starts_with(LowerAscii(Prefix));
+}
 
 std::string RootName(uint32_t Root) {
     switch (Root) {

@@ -143,8 +143,8 @@ public:
         if (RegOpenKeyExW(Root, Path.empty() ? nullptr : Path.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS) return;
         if (!Path.empty()) Add(item, "key");
         DWORD subKeys = 0, maxSubKey = 0, values = 0, maxName = 0, maxData = 0;
-        RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, &maxSubKey, nullptr, &values, &maxName, &maxData,
-                         nullptr, nullptr);
+        RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, &maxSubKey, nullptr, &values, &maxName,
+                         &maxData, nullptr, nullptr);
         std::vector<wchar_t> name(maxName + 2);
         std::vector<BYTE> data(maxData + 2);
         for (DWORD i = 0;; ++i) {

@@ -35,9 +35,10 @@ const std::string TlsFolder = ORVAND_TLS_DIR;
 }  // namespace
 
 THttpServer::THttpServer(const std::string& Address) : FAddress(Address) {
-    StartUnixProgram(ORVAND_PYTHON,
-                     "\"" ORVAND_SOURCE_DIR "/tests/support/http_server.py\" \"" + UnixPath(FRoot.Path()) + "\" 0 " + Address,
-                     FRoot);
+    StartUnixProgram(
+        ORVAND_PYTHON,
+        "\"" ORVAND_SOURCE_DIR "/tests/support/http_server.py\" \"" + UnixPath(FRoot.Path()) + "\" 0 " + Address,
+        FRoot);
     FPort = ReadNumber(FRoot.Path() + "port");
     FClosedPort = ReadNumber(FRoot.Path() + "closed_port");
     if (FPort == 0) throw std::runtime_error("the test HTTP server did not start");
@@ -115,6 +116,12 @@ TTrustedTestAuthority::~TTrustedTestAuthority() {
 
 std::string THttpServer::Url(const std::string& Mode, const std::string& Name) const {
     return "http://" + FAddress + ":" + std::to_string(FPort) + "/" + Mode + "/" + Name;
+}
+
+std::vector<std::string> THttpServer::Paths() const {
+    std::vector<std::string> paths;
+    for (const TRequest& request : Requests()) paths.push_back(request.Path);
+    return paths;
 }
 
 std::string THttpServer::ClosedUrl() const { return "http://" + FAddress + ":" + std::to_string(FClosedPort) + "/"; }

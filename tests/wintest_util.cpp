@@ -73,15 +73,13 @@ void MakeUnixLink(const std::string& Link, const std::string& Target) {
         const DWORD attributes = GetFileAttributesA(Link.c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
     };
-    if (!WaitUntil(linked, 10000))
-        throw std::runtime_error("cannot link " + Link + " to " + Target);
+    if (!WaitUntil(linked, 10000)) throw std::runtime_error("cannot link " + Link + " to " + Target);
 }
 
 std::string RunUnixShell(const std::string& Command, DWORD Milliseconds) {
     TempFolder folder("unix");
     const std::string out = UnixPath(folder.Path() + "out"), end = folder.Path() + "end";
-    StartProgram("Z:\\bin\\sh", "-c \"(" + Command + ") >'" + out + "' 2>&1; echo >'" + UnixPath(end) + "'\"")
-        .Detach();
+    StartProgram("Z:\\bin\\sh", "-c \"(" + Command + ") >'" + out + "' 2>&1; echo >'" + UnixPath(end) + "'\"").Detach();
     // A native program's handle is not one to wait on: the file it writes last is.
     if (!WaitUntil([&] { return FileExists(end); }, Milliseconds)) throw std::runtime_error("no end of " + Command);
     return ReadFileText(folder.Path() + "out");
@@ -140,7 +138,7 @@ std::string ViewText(HKEY Root, const std::string& Key, const char* Value, REGSA
     char buffer[1024];
     DWORD size = sizeof(buffer);
     return RegGetValueA(key.Get(), nullptr, Value, RRF_RT_REG_SZ, nullptr, buffer, &size) == ERROR_SUCCESS ? buffer
-                                                                                                             : "(none)";
+                                                                                                           : "(none)";
 }
 
 std::string NumberText(HKEY Root, const std::string& Key, const char* Value) {
@@ -172,7 +170,8 @@ std::string ReadShortcut(const std::string& File) {
     // Named in UTF-16: a path outside the system's code page arrives whole.
     std::wstring wide(MultiByteToWideChar(CP_ACP, 0, File.c_str(), -1, nullptr, 0), L'\0');
     MultiByteToWideChar(CP_ACP, 0, File.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-    if (FAILED(persist->Load(wide.c_str(), STGM_READ)) || FAILED(link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH)) ||
+    if (FAILED(persist->Load(wide.c_str(), STGM_READ)) ||
+        FAILED(link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH)) ||
         FAILED(link->GetArguments(arguments, sizeof(arguments))) || FAILED(link->GetWorkingDirectory(folder, MAX_PATH)))
         return "(unreadable)";
     return std::string(path) + "|" + arguments + "|" + folder;

@@ -157,7 +157,8 @@ TEST(InstallFolderGuard, EmptiedOnlyWhenTheJournalCreatedThatVeryFolder) {
 
 TEST(InstallFolderGuard, ThePrjRuleLooksAtTheFirstSevenCharacters) {
     for (const char* prj : {"c:\\prj\\", "C:\\PRJ\\Orvand\\"}) EXPECT_TRUE(IsPrjFolder(prj)) << prj;
-    for (const char* other : {"C:\\prj", "C:/prj/Orvand/", "D:\\prj\\Orvand\\", ""}) EXPECT_FALSE(IsPrjFolder(other)) << other;
+    for (const char* other : {"C:\\prj", "C:/prj/Orvand/", "D:\\prj\\Orvand\\", ""})
+        EXPECT_FALSE(IsPrjFolder(other)) << other;
 }
 
 // Who besides the administrators could change an existing destination, or none.

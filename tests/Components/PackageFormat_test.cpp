@@ -22,6 +22,11 @@ Bytes Decode(const Bytes& Package, const TFileData& Entry, int64_t DataEnd = -1)
     return out.Data();
 }
 
+bool Verifies(const Bytes& Package) {
+    TMemoryStream s(Package);
+    return VerifyPackageDigest(s);
+}
+
 TFileDataDynArray Directory(const Bytes& Package) {
     TMemoryStream in(Package);
     return ReadDirectory(in);
@@ -189,10 +194,7 @@ TEST(PackageFormat, HandWrittenPackageIsReadAndDecoded) {
                              {".\\data\\", "notes.txt", notes, 0, notesSize},
                              {".\\data\\", "orvand.dic", zDictionary, FileDataCompressed, 70000},
                              {".\\temp\\", "setup.xml", zSetup, FileDataCompressed, setupSize}});
-    {
-        TMemoryStream s(pkg);
-        EXPECT_TRUE(VerifyPackageDigest(s));
-    }
+    EXPECT_TRUE(Verifies(pkg));
     TFileDataDynArray dir = Directory(pkg);
     ASSERT_EQ(dir.size(), 4u);
     const uint32_t dictionaryAt = 0x105 + notesSize;
@@ -231,24 +233,16 @@ TEST(PackageFormat, HandWrittenPackageIsReadAndDecoded) {
 
 TEST(PackageFormat, DigestCoversEverythingInFrontOfIt) {
     Bytes pkg = Build(BareExe(), {{".\\", "a.txt", Text("hello"), true}});
-    {
-        TMemoryStream s(pkg);
-        EXPECT_TRUE(VerifyPackageDigest(s));
-    }
-    for (size_t i = pkg.size() - 16; i < pkg.size(); ++i) {
+    EXPECT_TRUE(Verifies(pkg));
+    // Every digest byte, and content bytes at the start, inside and right in front of it.
+    std::vector<size_t> changed = {0, 400, pkg.size() - 17};
+    for (size_t i = pkg.size() - 16; i < pkg.size(); ++i) changed.push_back(i);
+    for (size_t i : changed) {
         Bytes bad = pkg;
-        bad[i] ^= 0x01;
-        TMemoryStream s(bad);
-        EXPECT_FALSE(VerifyPackageDigest(s)) << "digest byte " << i;
+        bad[i] ^= 0x81;
+        EXPECT_FALSE(Verifies(bad)) << "byte " << i;
     }
-    for (size_t i : {size_t(0), size_t(400), pkg.size() - 17}) {
-        Bytes bad = pkg;
-        bad[i] ^= 0x80;
-        TMemoryStream s(bad);
-        EXPECT_FALSE(VerifyPackageDigest(s)) << "content byte " << i;
-    }
-    TMemoryStream tiny(Bytes(10, 0));
-    EXPECT_FALSE(VerifyPackageDigest(tiny));
+    EXPECT_FALSE(Verifies(Bytes(10, 0)));
 }
 
 TEST(PackageFormat, CountOutsideZeroTo64IsRejected) {
@@ -486,11 +480,6 @@ Bytes SignLike(Bytes Package, bool Wide, size_t TableSize = 1592) {
     Bytes table = Noise(TableSize, 99);
     Package.insert(Package.end(), table.begin(), table.end());
     return Package;
-}
-
-bool Verifies(const Bytes& Package) {
-    TMemoryStream s(Package);
-    return VerifyPackageDigest(s);
 }
 
 int64_t EndOf(const Bytes& Package) {

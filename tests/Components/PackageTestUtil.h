@@ -20,15 +20,7 @@ struct TFile {
 
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-// Bytes that do not repeat much, so that compressing them gives a long stream.
-inline Bytes Noise(size_t Size, uint32_t Seed) {
-    Bytes b(Size);
-    for (size_t i = 0; i < Size; ++i) {
-        Seed = Seed * 1103515245u + 12345u;
-        b[i] = static_cast<uint8_t>(Seed >> 16);
-    }
-    return b;
-}
+inline Bytes Noise(size_t Size, uint32_t Seed) { return Text(NoiseText(Size, Seed)); }
 
 inline Bytes BareExe() { return Text("MZ bare setup program stand-in\r\n" + std::string(300, 'x')); }
 

@@ -50,9 +50,7 @@ protected:
         Bytes package = Build(BareExe(), Shipped);
         std::string file = Temp.Path() + "setup.exe";
         WriteFileText(file, std::string(package.begin(), package.end()));
-        Target = Temp.Path() + "Orvand\\";
-        CreateDirectoryA(Target.c_str(), nullptr);
-        CreateDirectoryA((Target + "temp\\").c_str(), nullptr);
+        MakeTree(Target, {{"temp\\", ""}});
         Installer = std::make_unique<TInstaller>(file);
         Installer->SetTargetFolder(Target);
         Installer->SetUI(&UI);
@@ -67,19 +65,17 @@ protected:
         }
         return "fetched";
     }
-    std::vector<std::string> RequestPaths() const {
-        std::vector<std::string> paths;
-        for (const THttpServer::TRequest& r : Server.Requests()) paths.push_back(r.Path);
-        return paths;
-    }
     std::string WorkingCopy() const { return Target + "temp\\setup.xml"; }
 
     ComScope Com;
     THttpServer Server;
-    TempFolder Temp;
+    // The stand-ins log their starts into the folder they start in.
+    TScenario Scene{"", "runs.log"};
+    const TempFolder& Temp = Scene.Temp;
+    const std::string Target = Scene.Target;
     TTestHost Host;
     TScriptedUI UI;
-    std::string Target, Packaged;
+    std::string Packaged;
     std::unique_ptr<TInstaller> Installer;
 };
 
@@ -103,7 +99,7 @@ TEST_F(Config, RefreshTakesTheFirstFreshCopyThatParsesAndLaterFetchesUseIt) {
     EXPECT_FALSE(FileExists(WorkingCopy() + ".new"));
     // The packaged copy was extracted and journalled; the fresh one took its place.
     EXPECT_EQ(Journal(), std::vector<std::string>{"CreateFile " + WorkingCopy()});
-    EXPECT_EQ(RequestPaths(), (std::vector<std::string>{"/ok/bad/setup.xml", "/ok/good/setup.xml"}));
+    EXPECT_EQ(Server.Paths(), (std::vector<std::string>{"/ok/bad/setup.xml", "/ok/good/setup.xml"}));
     for (const THttpServer::TRequest& r : Server.Requests()) EXPECT_EQ(r.Agent, "Orvand/2.2.93");
     EXPECT_TRUE(UI.Errors.empty());
 
@@ -115,7 +111,7 @@ TEST_F(Config, RefreshTakesTheFirstFreshCopyThatParsesAndLaterFetchesUseIt) {
     std::string dest = Target + "temp\\extra.bin";
     EXPECT_EQ(Fetch("extra.bin", dest), "fetched");
     EXPECT_EQ(ReadFileText(dest), extra);
-    EXPECT_EQ(RequestPaths().back(), "/ok/new/extra.bin");
+    EXPECT_EQ(Server.Paths().back(), "/ok/new/extra.bin");
 }
 
 TEST_F(Config, UnusableFreshCopiesLeaveThePackagedCopyInForce) {
@@ -134,7 +130,7 @@ TEST_F(Config, UnusableFreshCopiesLeaveThePackagedCopyInForce) {
     for (const std::string& u : urls) wide.push_back(Wide(u));
     EXPECT_EQ(Urls(*Installer->GetConfiguration()), wide);
     // Every distributor was asked once, in document order.
-    EXPECT_EQ(RequestPaths(), (std::vector<std::string>{"/ok/a/setup.xml", "/ok/b/setup.xml", "/short/a/setup.xml",
+    EXPECT_EQ(Server.Paths(), (std::vector<std::string>{"/ok/a/setup.xml", "/ok/b/setup.xml", "/short/a/setup.xml",
                                                         "/ok/none/setup.xml", "/ok/c/setup.xml"}));
     // No unusable copy stays beside it: no journal line would name it.
     EXPECT_FALSE(FileExists(WorkingCopy() + ".new"));
@@ -162,7 +158,7 @@ TEST_F(Config, TheFirstGoodDistributorWinsAfterUnreachableAndSilentOnes) {
     EXPECT_EQ(Journal(), std::vector<std::string>{"CreateFile " + dest});
     EXPECT_EQ(WindowText(Host.Label()), "Downloading: " + good + "MSagent.exe");
     EXPECT_EQ(UI.Pumps, 3);
-    EXPECT_EQ(RequestPaths().back(), "/ok/m/MSagent.exe");
+    EXPECT_EQ(Server.Paths().back(), "/ok/m/MSagent.exe");
     EXPECT_EQ(Host.Positions.front(), 0);
     EXPECT_TRUE(IsWindowVisible(Host.Bar()));
 }
@@ -187,8 +183,8 @@ TEST_F(Config, HttpsDistributorsServePastOnesThatDoNotVerifyOrMoveBackToHttp) {
     const std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     EXPECT_EQ(Fetch("MSagent.exe", dest), "fetched");
     EXPECT_EQ(ReadFileText(dest), agent);
-    EXPECT_EQ(RequestPaths(), (std::vector<std::string>{"/ok/p/setup.xml", "/moved/h/MSagent.exe",
-                                                        "/ok/p/MSagent.exe", "/ok/p/MSagent.exe"}));
+    EXPECT_EQ(Server.Paths(), (std::vector<std::string>{"/ok/p/setup.xml", "/moved/h/MSagent.exe", "/ok/p/MSagent.exe",
+                                                        "/ok/p/MSagent.exe"}));
     EXPECT_TRUE(UI.Errors.empty());
 }
 
@@ -274,8 +270,7 @@ TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
     ASSERT_EQ(Urls(*Installer->GetConfiguration()), std::vector<std::wstring>{Wide(Server.Url("ok", "q/"))});
 
     // The installation run: fetch, then start what was fetched.
-    std::string runLog = Temp.Path() + "run.log";
-    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+    const std::string runLog = Installer->GetTempFolder() + "runs.log";
     std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     auto fetchAndRun = [&] {
         try {
@@ -323,8 +318,9 @@ std::vector<std::string> SwapsLetThrough(const std::string& File, const std::str
     if (MoveFileExA(Impostor.c_str(), File.c_str(), MOVEFILE_REPLACE_EXISTING)) through.push_back("MoveFileEx over it");
     if (MoveFileExA(File.c_str(), (File + ".aside").c_str(), 0)) through.push_back("MoveFileEx away");
     auto opens = [&](DWORD Access, DWORD Disposition) {
-        return static_cast<bool>(TFileHandle(CreateFileA(File.c_str(), Access, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                                         FILE_SHARE_DELETE, nullptr, Disposition, 0, nullptr)));
+        return static_cast<bool>(
+            TFileHandle(CreateFileA(File.c_str(), Access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, Disposition, 0, nullptr)));
     };
     for (DWORD access : {DWORD(GENERIC_WRITE), DWORD(FILE_APPEND_DATA), DWORD(DELETE)})
         if (opens(access, OPEN_EXISTING)) through.push_back("CreateFile for access " + std::to_string(access));
@@ -343,8 +339,6 @@ TEST_F(Config, AFetchedInstallerRunsAsCheckedFromItsOwnFolder) {
     std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     std::string impostor = Temp.Path() + "impostor.exe";
     WriteFileText(impostor, Fixture("spchapi.exe"));
-    // Relative: each stand-in writes it into its current folder.
-    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", "runs.log");
     auto run = [&] {
         try {
             Installer->HoldInstaller(dest);
@@ -366,7 +360,8 @@ TEST_F(Config, AFetchedInstallerRunsAsCheckedFromItsOwnFolder) {
     ASSERT_EQ(Fetch("MSagent.exe", dest), "fetched");
     Installer->HoldInstaller(dest);
     EXPECT_EQ(SwapsLetThrough(dest, impostor), std::vector<std::string>{});
-    EXPECT_TRUE(TFileHandle(CreateFileA(dest.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)));
+    EXPECT_TRUE(
+        TFileHandle(CreateFileA(dest.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)));
     EXPECT_TRUE(ReadFileText(dest) == agent) << "the held file changed";
     EXPECT_EQ(UI.Halts, 1);
 
@@ -400,7 +395,6 @@ TEST_F(Config, AShippedInstallerIsCheckedAgainstThePackagesCopyAndHeldUntilItSta
     ASSERT_EQ(ReadFileText(dest), speech);
     std::string impostor = Temp.Path() + "impostor.exe";
     WriteFileText(impostor, Fixture("MSagent.exe"));
-    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", "runs.log");
 
     // Changed since its extraction: the package's copy tells.
     ASSERT_TRUE(CopyFileA(impostor.c_str(), dest.c_str(), FALSE));
@@ -429,8 +423,8 @@ TEST_F(Config, FetchRefusesNamesThatAreNotBareFileNames) {
     TempFolder elsewhere;
     MakeUnixLink(Target + "data", elsewhere.Path());
     EXPECT_THAT([&] { Installer->FetchFile("Zoe.acs", Target + "data\\Zoe.acs", Host.Label(), Host.Bar()); },
-                ThrowsMessage<EInstallException>("\"" + Target +
-                                                 "data\" is a link inside the target folder; setup does not write through it."));
+                ThrowsMessage<EInstallException>(
+                    "\"" + Target + "data\" is a link inside the target folder; setup does not write through it."));
     EXPECT_FALSE(FileExists(elsewhere.Path() + "Zoe.acs"));
     EXPECT_EQ(Server.Requests().size(), requests);
     EXPECT_TRUE(Journal().empty());

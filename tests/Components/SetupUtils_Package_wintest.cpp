@@ -135,8 +135,9 @@ TEST(Package, BrainsQuestionOnceForYesAndForEveryDatabaseOnNo) {
     for (bool answer : {true, false}) {
         TPackageFixture f(pkg);
         f.UI = TScriptedUI(answer);
-        MakeTree(f.Target, {{"data\\{A1}.db", "old brains 1"}, {"data\\{B2}.DB", "old brains 2"},
-                            {"data\\notes.dbx", "old notes"}});
+        MakeTree(
+            f.Target,
+            {{"data\\{A1}.db", "old brains 1"}, {"data\\{B2}.DB", "old brains 2"}, {"data\\notes.dbx", "old notes"}});
         f.Installer->ExtractPackage(nullptr, nullptr);
 
         ASSERT_EQ(f.UI.Questions.size(), answer ? 1u : 2u) << answer;
@@ -188,8 +189,9 @@ TEST(Package, TheOpenPackageIsHeldAndItsDirectoryReadOnceAndLookedUpByName) {
     EXPECT_TRUE(f.Installer->VerifyPackage());
     // The open package is shared with readers only: nobody writes, renames or deletes it under setup.
     for (DWORD access : {DWORD(GENERIC_WRITE), DWORD(DELETE)})
-        EXPECT_FALSE(TFileHandle(CreateFileA(f.File.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                             FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr)))
+        EXPECT_FALSE(
+            TFileHandle(CreateFileA(f.File.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr)))
             << "opened for " << access;
     EXPECT_FALSE(MoveFileA(f.File.c_str(), (f.File + ".aside").c_str()));
     EXPECT_TRUE(f.Installer->PackageContains("SETUP.XML"));

@@ -88,8 +88,8 @@ private:
     // Native programs give no handle to wait on: the drive's coming or going is.
     void Run(const std::string& Program, const std::string& Arguments, bool Present) {
         StartProgram(Program, Arguments).Detach();
-        EXPECT_TRUE(WaitUntil([&] { return (GetFileAttributesA(FRoot.c_str()) != INVALID_FILE_ATTRIBUTES) == Present; },
-                              10000))
+        EXPECT_TRUE(
+            WaitUntil([&] { return (GetFileAttributesA(FRoot.c_str()) != INVALID_FILE_ATTRIBUTES) == Present; }, 10000))
             << Program << " " << Arguments << " did not take effect";
     }
     std::string FRoot, FLink;

@@ -5,10 +5,19 @@
 // A full stop unless the last character's code is at most that of "." (punctuation, a
 // blank, a line end); a letter above 127 is a letter, not a control character.
 TEST(ExceptionMessageText, AFullStopUnlessTheTextEndsInPunctuationOrIsEmpty) {
-    for (const auto& [text, shown] :
-         {std::pair{"", ""}, {"Disk full", "Disk full."}, {"Done.", "Done."}, {"Oops!", "Oops!"},
-          {"(see log)", "(see log)"}, {"a-", "a-"}, {"line\r\n", "line\r\n"}, {"blank ", "blank "},
-          {"Why?", "Why?."}, {"C:/", "C:/."}, {"C:\\", "C:\\."}, {"3", "3."}, {"Gr\xFC\xDF", "Gr\xFC\xDF."}})
+    for (const auto& [text, shown] : {std::pair{"", ""},
+                                      {"Disk full", "Disk full."},
+                                      {"Done.", "Done."},
+                                      {"Oops!", "Oops!"},
+                                      {"(see log)", "(see log)"},
+                                      {"a-", "a-"},
+                                      {"line\r\n", "line\r\n"},
+                                      {"blank ", "blank "},
+                                      {"Why?", "Why?."},
+                                      {"C:/", "C:/."},
+                                      {"C:\\", "C:\\."},
+                                      {"3", "3."},
+                                      {"Gr\xFC\xDF", "Gr\xFC\xDF."}})
         EXPECT_EQ(ExceptionMessageText(text), shown) << text;
 }
 

@@ -25,10 +25,10 @@ struct Installation {
         RegSetKeyValueA(HKEY_CURRENT_USER, MenuKey, "DisplayName", REG_SZ, "Orvand", 7);
         const std::string key = "2147483649|" + std::string(MenuKey);
         JournalText = FormatJournalBanner("Setup started at 08.12.2026 10:26:45") +
-                  FormatJournalLine(Journal::CreateFolder, Folder) + FormatJournalLine(Journal::CreateFile, Exe) +
-                  FormatJournalLine(Journal::CreateFile, Folder + "orvand.exe") +
-                  FormatJournalLine(Journal::CreateRegKey, key) +
-                  FormatJournalLine(Journal::CreateRegValue, key + "|DisplayName");
+                      FormatJournalLine(Journal::CreateFolder, Folder) + FormatJournalLine(Journal::CreateFile, Exe) +
+                      FormatJournalLine(Journal::CreateFile, Folder + "orvand.exe") +
+                      FormatJournalLine(Journal::CreateRegKey, key) +
+                      FormatJournalLine(Journal::CreateRegValue, key + "|DisplayName");
         WriteFileText(Folder + "install.log", JournalText);
     }
     bool HasKey() const { return KeyExists(HKEY_CURRENT_USER, MenuKey); }

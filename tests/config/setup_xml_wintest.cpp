@@ -188,7 +188,8 @@ TEST_F(SetupXml, AddedCharactersAndFilesAreItemsLikeTheLoadedOnes) {
 }
 
 TEST_F(SetupXml, UnusableDocumentsFailToLoad) {
-    for (const char* text : {"", "<setup><url></setup>", "<setup/><setup/>", "<setup xmlns=\"urn:other\"/>", "<Setup/>"})
+    for (const char* text :
+         {"", "<setup><url></setup>", "<setup/><setup/>", "<setup xmlns=\"urn:other\"/>", "<Setup/>"})
         ExpectRefused(text);
     ExpectRefused("<?xml version=\"1.0\"?><config/>", AllOf(HasSubstr("setup.xml"), HasSubstr("\"setup\"")));
     EXPECT_THAT([&] { LoadSetup(Temp.Path() + "missing.xml"); }, ThrowsMessage<Exception>(HasSubstr("missing.xml")));

@@ -35,12 +35,6 @@ TDistributor::TDistributor() {
     for (const char* character : RemoteCharacters) Server.Put(character, CharacterBytes(character));
 }
 
-std::vector<std::string> TDistributor::Requests() const {
-    std::vector<std::string> paths;
-    for (const auto& request : Server.Requests()) paths.push_back(request.Path);
-    return paths;
-}
-
 bool WalkToLocation(TSetupRun& Run) {
     if (!Run.WaitForm() || !Run.WaitPage("FirstPanel")) return false;
     Run.Click("FirstNexButton");
@@ -194,8 +188,7 @@ std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTi
     return lines;
 }
 
-void ExpectRegistered(const std::string& Target, bool Present, const std::vector<std::string>& Shipped,
-                      bool AllUsers) {
+void ExpectRegistered(const std::string& Target, bool Present, const std::vector<std::string>& Shipped, bool AllUsers) {
     std::string programs = Programs(AllUsers);
     EXPECT_EQ(FileExists(Desktop(AllUsers) + "Orvand.lnk"), Present);
     EXPECT_EQ(FileExists(programs + "Orvand.lnk"), Present);

@@ -42,7 +42,7 @@ public:
     // The base address that serves them in Mode ("ok", or "slow" for a transfer of about two seconds).
     std::string Url(const std::string& Mode = "ok") const { return Server.Url(Mode); }
     // The paths asked for, in order.
-    std::vector<std::string> Requests() const;
+    std::vector<std::string> Requests() const { return Server.Paths(); }
     static std::string CharacterBytes(const std::string& FileName) { return "Orvand character " + FileName + "\r\n"; }
     wintest::THttpServer Server;
 };

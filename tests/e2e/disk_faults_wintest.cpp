@@ -90,7 +90,8 @@ TEST(DiskFaults, AFullDiskStopsExtractionWithItsMessageAndOnlyWholeFilesAreJourn
         TEngine engine(target);
         // Room for the uninstaller copy, not for the product's program after it.
         Filler filler((bare + 4095) / 4096 * 4096 + 65536);
-        engine.ExpectExtractionFails("Cannot write file \"" + target + "orvand.exe\". " + SysErrorMessage(ERROR_DISK_FULL));
+        engine.ExpectExtractionFails("Cannot write file \"" + target + "orvand.exe\". " +
+                                     SysErrorMessage(ERROR_DISK_FULL));
         EXPECT_FALSE(FileExists(target + "orvand.exe"));
         EXPECT_EQ(FileSize(target + "install.exe"), bare);
         EXPECT_EQ(JournalActions(target),

@@ -61,12 +61,6 @@ protected:
         return report;
     }
 
-    static std::vector<std::string> Paths(const THttpServer& Server) {
-        std::vector<std::string> paths;
-        for (const THttpServer::TRequest& r : Server.Requests()) paths.push_back(r.Path);
-        return paths;
-    }
-
     // Another loopback address stands for another host.
     THttpServer Near, Far{"127.0.0.2"};
     const std::string Target = Prefix->Target();
@@ -114,8 +108,8 @@ TEST_F(HostileNetwork, BrokenRepliesAndRedirectsEndInThePinnedInstallerAndOnlyBa
     EXPECT_EQ(Scene.Runs(), "MSagent.exe \r\n");
     EXPECT_EQ(ReadFileText(Target + "temp\\setup.xml"), fresh);
     EXPECT_EQ(ReadFileText(Target + "data\\Pip.acs"), Character);
-    EXPECT_EQ(Paths(Far), (std::vector<std::string>{"/ok/fresh/setup.xml", "/ok/m/MSagent.exe"}));
-    for (const std::string& path : Paths(Near)) EXPECT_THAT(path, Not(HasSubstr("x.acs")));
+    EXPECT_EQ(Far.Paths(), (std::vector<std::string>{"/ok/fresh/setup.xml", "/ok/m/MSagent.exe"}));
+    for (const std::string& path : Near.Paths()) EXPECT_THAT(path, Not(HasSubstr("x.acs")));
     Prefix->ExpectRemoveTakesItBack();
 }
 
@@ -130,7 +124,7 @@ TEST_F(HostileNetwork, AManInTheMiddleServingATamperedConfigurationAndInstallerO
     EXPECT_EQ(Install(SetupXmlText({Near.Url("ok", "mitm/")}, {}, InstallerDigests())),
               (std::vector<std::string>{"error CRC Error.\\r\\nFile: MSagent.exe", "end halted"}));
     EXPECT_FALSE(FileExists(Scene.RunLog)) << Scene.Runs();
-    EXPECT_EQ(Paths(Far), std::vector<std::string>{"/ok/evil/MSagent.exe"});
+    EXPECT_EQ(Far.Paths(), std::vector<std::string>{"/ok/evil/MSagent.exe"});
     Prefix->ExpectRemoveTakesItBack();
 
     // The genuine installer, replaced after its check (at the first file extracted after it) and

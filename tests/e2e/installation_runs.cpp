@@ -104,11 +104,12 @@ void FirstRunInstallsTheAgentAndTwoCharacters(const std::string& Setup, const TS
     EXPECT_EQ(run.Text("InstallLabel"), "Downloading: " + Distributor.Url() + "Zoe.acs");
     ExpectFinishOffers(run, true);
 
-    ExpectJournal(target, Concat({{"CreateFolder " + target, "CreateFolder " + target + "temp\\",
-                                   "CreateFile " + target + "temp\\setup.xml", "CreateFile " + target + "temp\\MSagent.exe"},
-                                  ExtractedLines(target, true, true),
-                                  RegisteredLines(target, true),
-                                  {"CreateFile " + target + "data\\Bramble.acs", "CreateFile " + target + "data\\Zoe.acs"}}));
+    ExpectJournal(target,
+                  Concat({{"CreateFolder " + target, "CreateFolder " + target + "temp\\",
+                           "CreateFile " + target + "temp\\setup.xml", "CreateFile " + target + "temp\\MSagent.exe"},
+                          ExtractedLines(target, true, true),
+                          RegisteredLines(target, true),
+                          {"CreateFile " + target + "data\\Bramble.acs", "CreateFile " + target + "data\\Zoe.acs"}}));
     ExpectRegistered(target, true);
     EXPECT_EQ(ReadFileText(target + "data\\Zoe.acs"), TDistributor::CharacterBytes("Zoe.acs"));
     EXPECT_EQ(Distributor.Requests(),

@@ -37,7 +37,11 @@ TEST(Snapshot, SeesFilesFoldersKeysAndValuesComeGoAndChange) {
     scope.Keys = {{HKEY_CURRENT_USER, key}};
     scope.Ignore = {f + "Ignored", k + "\\ignored"};
 
-    MakeTree(f, {{"size.txt", "abc"}, {"gone.txt", "x"}, {"flags.txt", "x"}, {"Gone\\", ""}, {"Sub\\same.txt", "same"},
+    MakeTree(f, {{"size.txt", "abc"},
+                 {"gone.txt", "x"},
+                 {"flags.txt", "x"},
+                 {"Gone\\", ""},
+                 {"Sub\\same.txt", "same"},
                  {"Ignored\\", ""}});
     SetValue(key, "same", REG_SZ, std::string("same", 5));
     SetValue(key, "data", REG_SZ, std::string("old", 4));

@@ -117,7 +117,8 @@ TEST(UninstallRoundTrip, AProductThatStaysOpenIsAskedToCloseAndYesEndsSetupBefor
     TScriptedUI noThenYes{false, true};
     EXPECT_THROW(trip.Run(noThenYes), THalted);
     product.Terminate();
-    EXPECT_EQ(noThenYes.Questions, std::vector<std::string>(2, "Running Orvand application detected. Terminate setup?"));
+    EXPECT_EQ(noThenYes.Questions,
+              std::vector<std::string>(2, "Running Orvand application detected. Terminate setup?"));
     EXPECT_EQ(noThenYes.Captions, std::vector<std::string>(2, "Confirm"));
     EXPECT_EQ(SplitCrLf(ReadFileText(target + "install.log")).back(), "CreateFile " + target + "temp\\setup.xml");
     EXPECT_FALSE(FileExists(target + "orvand.exe"));

@@ -359,9 +359,9 @@ TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
         SCOPED_TRACE(std::to_string(dpi) + " DPI");
         // The prefix's display setting; each program reads it when it starts.
         ValueGuard logPixels(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels");
-        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,
-                                  sizeof(dpi)),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi, sizeof(dpi)),
+            ERROR_SUCCESS);
         // A folder of its own each time: the one removed before stays with its uninstaller, and
         // Wine reads it as changeable by anyone, which Windows would not.
         const std::string target = scene.Temp.Path() + "Orvand " + std::to_string(dpi) + "\\";

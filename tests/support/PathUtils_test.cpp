@@ -161,10 +161,11 @@ TEST(Utf8Paths, SequencesAreWholeCharactersWhereDoubleByteRulesWouldSwallowSepar
 
 // An opening quotation mark alone is no quoting.
 TEST(QuotedProgram, OnlyAPathWithBlanksIsQuotedAndOnlyOnce) {
-    for (const auto& [path, quoted] :
-         {std::pair{"C:\\Orvand\\install.exe", "C:\\Orvand\\install.exe"},
-          {"C:\\Program Files\\install.exe", "\"C:\\Program Files\\install.exe\""},
-          {"\"C:\\Program Files\\install.exe\"", "\"C:\\Program Files\\install.exe\""},
-          {"\"C:\\Program Files\\install.exe", "\"\"C:\\Program Files\\install.exe\""}, {"\" \"", "\" \""}, {"", ""}})
+    for (const auto& [path, quoted] : {std::pair{"C:\\Orvand\\install.exe", "C:\\Orvand\\install.exe"},
+                                       {"C:\\Program Files\\install.exe", "\"C:\\Program Files\\install.exe\""},
+                                       {"\"C:\\Program Files\\install.exe\"", "\"C:\\Program Files\\install.exe\""},
+                                       {"\"C:\\Program Files\\install.exe", "\"\"C:\\Program Files\\install.exe\""},
+                                       {"\" \"", "\" \""},
+                                       {"", ""}})
         EXPECT_EQ(QuotedProgram(path), quoted) << path;
 }

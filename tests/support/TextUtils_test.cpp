@@ -27,9 +27,12 @@ TEST(Utf8Paths, OnlyWellFormedUtf8IsValid) {
 
 // A lone CR is left alone, and a licence without line ends comes back unchanged.
 TEST(WithCrLf, LoneLineFeedsGainACarriageReturnOthersStay) {
-    for (const auto& [text, fixed] : {std::pair{"one\ntwo\n", "one\r\ntwo\r\n"}, {"\nfirst", "\r\nfirst"},
-                                      {"one\r\ntwo\n\n", "one\r\ntwo\r\n\r\n"}, {"a\rb", "a\rb"},
-                                      {"plain", "plain"}, {"", ""}})
+    for (const auto& [text, fixed] : {std::pair{"one\ntwo\n", "one\r\ntwo\r\n"},
+                                      {"\nfirst", "\r\nfirst"},
+                                      {"one\r\ntwo\n\n", "one\r\ntwo\r\n\r\n"},
+                                      {"a\rb", "a\rb"},
+                                      {"plain", "plain"},
+                                      {"", ""}})
         EXPECT_EQ(WithCrLf(text), fixed) << text;
     EXPECT_EQ(WithCrLf(std::string("a\0\nb", 4)), std::string("a\0\r\nb", 5));
 }

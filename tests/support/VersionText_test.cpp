@@ -13,6 +13,7 @@ TEST(VersionText, VersionNumberCountsWhatIsNoIntegerAsZero) {
     struct {
         const char *Version, *Revision;
         int Number;
-    } cases[] = {{"2.2", "93", 2020093}, {"3", "5", 30005}, {"2.10.1", "7", 2000007}, {"", "", 0}, {"x.2", "beta", 20000}};
+    } cases[] = {
+        {"2.2", "93", 2020093}, {"3", "5", 30005}, {"2.10.1", "7", 2000007}, {"", "", 0}, {"x.2", "beta", 20000}};
     for (const auto& c : cases) EXPECT_EQ(VersionNumberFrom(c.Version, c.Revision), c.Number) << c.Version;
 }
