@@ -217,16 +217,10 @@ bool Below(const std::string& Item, const std::string& Prefix) {
 }
 
 std::string RootName(uint32_t Root) {
-    switch (Root) {
-        case Journal::RootClassesRoot:
-            return "HKCR";
-        case Journal::RootCurrentUser:
-            return "HKCU";
-        case Journal::RootLocalMachine:
-            return "HKLM";
-        default:
-            return "?";
-    }
+    return Root == Journal::RootClassesRoot    ? "HKCR"
+           : Root == Journal::RootCurrentUser  ? "HKCU"
+           : Root == Journal::RootLocalMachine ? "HKLM"
+                                               : "?";
 }
 
 // The snapshot item that a journal line says was made.

@@ -51,32 +51,13 @@ std::string FileDescription(const WIN32_FIND_DATAW& Data) {
     return text + Flags(Data.dwFileAttributes);
 }
 
-const char* TypeName(DWORD Type) {
-    switch (Type) {
-        case REG_SZ:
-            return "REG_SZ";
-        case REG_EXPAND_SZ:
-            return "REG_EXPAND_SZ";
-        case REG_MULTI_SZ:
-            return "REG_MULTI_SZ";
-        case REG_BINARY:
-            return "REG_BINARY";
-        case REG_DWORD:
-            return "REG_DWORD";
-        case REG_QWORD:
-            return "REG_QWORD";
-        case REG_NONE:
-            return "REG_NONE";
-        default:
-            return "REG_TYPE";
-    }
-}
-
 std::string ValueDescription(DWORD Type, const BYTE* Data, DWORD Size) {
-    std::string text = TypeName(Type);
-    if (Type != REG_SZ && Type != REG_EXPAND_SZ && Type != REG_MULTI_SZ && Type != REG_BINARY && Type != REG_DWORD &&
-        Type != REG_QWORD && Type != REG_NONE)
-        text += "(" + std::to_string(Type) + ")";
+    const std::map<DWORD, const char*> names = {
+        {REG_SZ, "REG_SZ"},         {REG_EXPAND_SZ, "REG_EXPAND_SZ"}, {REG_MULTI_SZ, "REG_MULTI_SZ"},
+        {REG_BINARY, "REG_BINARY"}, {REG_DWORD, "REG_DWORD"},         {REG_QWORD, "REG_QWORD"},
+        {REG_NONE, "REG_NONE"}};
+    auto name = names.find(Type);
+    std::string text = name != names.end() ? name->second : "REG_TYPE(" + std::to_string(Type) + ")";
     if ((Type == REG_SZ || Type == REG_EXPAND_SZ || Type == REG_MULTI_SZ) && Size % 2 == 0) {
         std::wstring s(reinterpret_cast<const wchar_t*>(Data), Size / 2);
         std::string shown;

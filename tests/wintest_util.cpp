@@ -346,6 +346,13 @@ void TProcess::Terminate() {
     WaitForSingleObject(Get(), 5000);
 }
 
+TProcess StartProduct(const std::string& Switches) {
+    TProcess p = StartProgram(FixturePath("orvand.exe"), Switches);
+    EXPECT_TRUE(WaitUntil([&] { return FindProcessWindow(p.Id(), "TMainOrvandForm", false) != nullptr; }, 10000, 50))
+        << "the product did not start";
+    return p;
+}
+
 TProcess StartProgram(const std::string& Program, const std::string& Arguments) {
     std::string command = "\"" + Program + "\"" + (Arguments.empty() ? "" : " " + Arguments);
     STARTUPINFOA si{};

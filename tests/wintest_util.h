@@ -225,6 +225,8 @@ std::string InstallExePath();
 std::string FixturePath(const std::string& Name);
 // The stand-in product's main window once it is there, or nullptr.
 HWND WaitProductWindow(DWORD Milliseconds);
+// Starts the stand-in product with Switches and waits for its main window.
+TProcess StartProduct(const std::string& Switches);
 
 // The uninstall confirmation box of the process, checked (caption, text, buttons); nullptr when none came.
 HWND WaitConfirmation(DWORD ProcessId);

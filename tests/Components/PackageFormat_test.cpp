@@ -311,29 +311,17 @@ TEST(PackageFormat, UnsafeNamesAndFoldersAreRejected) {
     for (std::string name : {"", ".", "..", "...", "..\\evil.exe", "a\\b.txt", "a/b.txt", "C:evil.exe", "C:\\evil.exe",
                              "\\evil.exe", "CON", "nul.txt", "com1", "a\tb", "a?b", "a:stream"}) {
         SCOPED_TRACE(name);
-        Bytes bad = pkg;
-        TFileData e = Record(bad, 1);
-        SetField(e.Name, name);
-        SetRecord(bad, 1, e);
-        ExpectDirectoryRefused(bad, HasSubstr("not a plain file name"));
+        ExpectDirectoryRefused(WithEntryTexts(pkg, 1, ".\\", name), HasSubstr("not a plain file name"));
     }
     for (std::string folder :
          {"", ".", "\\", "..\\", ".\\..\\", ".\\data\\..\\..\\", "C:\\", "C:\\Windows\\", "\\Windows\\",
           "\\\\server\\share\\", ".\\\\x\\", ".\\data", "data\\", ".\\a/../..\\", ".\\C:\\", "./", ".\\ \\"}) {
         SCOPED_TRACE(folder);
-        Bytes bad = pkg;
-        TFileData e = Record(bad, 1);
-        SetField(e.Folder, folder);
-        SetRecord(bad, 1, e);
-        ExpectDirectoryRefused(bad, HasSubstr("does not lie inside the target folder"));
+        ExpectDirectoryRefused(WithEntryTexts(pkg, 1, folder, "a.txt"),
+                               HasSubstr("does not lie inside the target folder"));
     }
     // Deeper relative folders and names with dots and blanks are fine for the reader.
-    Bytes ok = pkg;
-    TFileData e = Record(ok, 1);
-    SetField(e.Folder, ".\\data\\sub\\");
-    SetField(e.Name, "read me..txt");
-    SetRecord(ok, 1, e);
-    EXPECT_NO_THROW(Directory(ok));
+    EXPECT_NO_THROW(Directory(WithEntryTexts(pkg, 1, ".\\data\\sub\\", "read me..txt")));
 }
 
 TEST(PackageFormat, OffsetsAndSizesMustPointIntoTheStoredData) {

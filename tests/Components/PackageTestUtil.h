@@ -80,6 +80,15 @@ inline void SetField(uint8_t (&Field)[64], const std::string& Text) {
     std::memcpy(Field + 1, Text.data(), std::min<size_t>(Text.size(), 63));
 }
 
+// The package with entry Index's folder and name fields written raw, invalid texts too.
+inline Bytes WithEntryTexts(Bytes Package, int Index, const std::string& Folder, const std::string& Name) {
+    TFileData e = Record(Package, Index);
+    SetField(e.Folder, Folder);
+    SetField(e.Name, Name);
+    SetRecord(Package, Index, e);
+    return Package;
+}
+
 // Makes the digest match the contents again.
 inline void Reseal(Bytes& Package) {
     TMemoryStream s(Package);

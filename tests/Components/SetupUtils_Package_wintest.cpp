@@ -317,12 +317,9 @@ TEST(Package, HostileEntriesWriteNothingOutsideTheTarget) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Folder + c.Name);
-        Bytes bad = pkg;
-        TFileData e = Record(bad, 1);
-        SetField(e.Folder, c.Folder);
-        SetField(e.Name, c.Name);
-        SetRecord(bad, 1, e);
+        Bytes bad = WithEntryTexts(pkg, 1, c.Folder, c.Name);
         Reseal(bad);
+        const TFileData e = Record(bad, 1);
         TPackageFixture f(bad);
         EXPECT_TRUE(f.Installer->VerifyPackage());
         f.ExpectDirectoryRefused(HasSubstr(c.Message));

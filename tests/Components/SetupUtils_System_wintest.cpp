@@ -65,14 +65,6 @@ DWORD RunFixture(const std::string& Name, const std::string& Arguments) {
 
 // --- the stand-in product ---
 
-// Starts the stand-in product, hidden, and waits for its main window; it is ended with its owner.
-TProcess StartProduct(const std::string& Switches) {
-    TProcess p = StartProgram(FixturePath("orvand.exe"), "-hidden " + Switches);
-    EXPECT_TRUE(WaitUntil([&] { return FindProcessWindow(p.Id(), "TMainOrvandForm", false) != nullptr; }, 10000, 50))
-        << "the product did not start";
-    return p;
-}
-
 DWORD Since(DWORD Start) { return GetTickCount() - Start; }
 
 // The system clock in milliseconds: now, or when a process that has ended ended.
@@ -395,7 +387,7 @@ TEST(CloseRunningInstance, WaitsForAProductThatClosesLate) {
     TScenario scene;
     // Gone 2.25 s after the request: a look every second sees it at the third look. Looks every
     // 500 ms would return after 2.5 s, looks every 2 s 1.75 s after the product ended.
-    TProcess product = StartProduct("-close-delay=2250");
+    TProcess product = StartProduct("-hidden -close-delay=2250");
     const ULONGLONG start = GetTickCount64();
     EXPECT_TRUE(CloseRunningInstance());
     const ULONGLONG took = GetTickCount64() - start, returned = ClockMs();
@@ -409,8 +401,8 @@ TEST(CloseRunningInstance, WaitsForAProductThatClosesLate) {
 
 TEST(CloseRunningInstance, AsksAnotherCopyInTurn) {
     TScenario scene;
-    TProcess first = StartProduct("-close-delay=1000");
-    TProcess second = StartProduct("-close-delay=1000");
+    TProcess first = StartProduct("-hidden -close-delay=1000");
+    TProcess second = StartProduct("-hidden -close-delay=1000");
     DWORD start = GetTickCount();
     EXPECT_TRUE(CloseRunningInstance());
     EXPECT_GE(Since(start), 1900u) << "both copies close one second after their own request";
@@ -423,7 +415,7 @@ TEST(CloseRunningInstance, AsksAnotherCopyInTurn) {
 
 TEST(CloseRunningInstance, GivesUpAfterTenSecondsOnAProductThatStays) {
     TScenario scene;
-    TProcess product = StartProduct("-ignore-close");
+    TProcess product = StartProduct("-hidden -ignore-close");
     DWORD start = GetTickCount();
     EXPECT_FALSE(CloseRunningInstance());
     DWORD took = Since(start);

@@ -82,8 +82,7 @@ TEST(UninstallWindow, AJournalThatCannotBeReadEndsQuietlyAndRemovesNothing) {
 TEST(UninstallWindow, AProductThatClosesOnRequestIsClosedAndThenUninstalled) {
     TempFolder temp;
     Installation installation(temp.Path() + "Orvand\\");
-    TProcess running = StartProgram(FixturePath("orvand.exe"), "-close-delay=2000");
-    ASSERT_NE(WaitProductWindow(10000), nullptr);
+    TProcess running = StartProduct("-close-delay=2000");
     DWORD start = GetTickCount();
     RunUninstaller(installation.Exe, "-remove", IDYES);
     EXPECT_EQ(running.WaitExit(5000), 0u) << "the product was not closed";
@@ -94,8 +93,7 @@ TEST(UninstallWindow, AProductThatClosesOnRequestIsClosedAndThenUninstalled) {
 TEST(UninstallWindow, AProductThatStaysOpenGetsTheMessageAndNothingIsRemoved) {
     TempFolder temp;
     Installation installation(temp.Path() + "Orvand\\");
-    TProcess running = StartProgram(FixturePath("orvand.exe"), "-ignore-close");
-    ASSERT_NE(WaitProductWindow(10000), nullptr);
+    TProcess running = StartProduct("-ignore-close");
     TProcess p = StartProgram(installation.Exe, "-remove");
     HWND box = WaitConfirmation(p.Id());
     ASSERT_NE(box, nullptr);

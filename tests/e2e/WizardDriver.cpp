@@ -102,21 +102,8 @@ TBoxIcon MatchIcon(HWND IconControl) {
 }  // namespace
 
 const char* BoxIconName(TBoxIcon Icon) {
-    switch (Icon) {
-        case TBoxIcon::None:
-            return "none";
-        case TBoxIcon::Error:
-            return "error";
-        case TBoxIcon::Question:
-            return "question";
-        case TBoxIcon::Warning:
-            return "warning";
-        case TBoxIcon::Information:
-            return "information";
-        case TBoxIcon::Unknown:
-            break;
-    }
-    return "unknown";
+    const char* const names[] = {"none", "error", "question", "warning", "information", "unknown"};
+    return names[static_cast<int>(Icon)];
 }
 
 COLORREF TCapture::At(int X, int Y) const {

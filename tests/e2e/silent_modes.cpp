@@ -152,8 +152,7 @@ TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
     EXPECT_THAT(verified, HasSubstr("Subject: /CN=Orvand Test Vendor"));
     // A product that will not close: the removal gives up after the usual wait, removing nothing.
     {
-        TProcess product = StartProgram(FixturePath("orvand.exe"), "-ignore-close -lifetime=60000");
-        ASSERT_NE(WaitProductWindow(10000), nullptr);
+        TProcess product = StartProduct("-ignore-close -lifetime=60000");
         TSetupRun remove(scene.Target + "install.exe", "-remove -silent " + Quoted("-log=", log));
         EXPECT_EQ(WaitSilentExit(remove, 30000), 32u);
         EXPECT_THAT(

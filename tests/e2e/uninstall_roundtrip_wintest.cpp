@@ -112,8 +112,7 @@ TEST(UninstallRoundTrip, AnAdministratorsFolderThatHeldTheUsersFilesKeepsThem) {
 TEST(UninstallRoundTrip, AProductThatStaysOpenIsAskedToCloseAndYesEndsSetupBeforeItExtracts) {
     RoundTrip trip("Orvand Open");
     const std::string& target = trip.Target();
-    TProcess product = StartProgram(FixturePath("orvand.exe"), "-ignore-close -lifetime=60000");
-    ASSERT_NE(WaitProductWindow(10000), nullptr);
+    TProcess product = StartProduct("-ignore-close -lifetime=60000");
     TScriptedUI noThenYes{false, true};
     EXPECT_THROW(trip.Run(noThenYes), THalted);
     product.Terminate();
