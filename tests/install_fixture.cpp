@@ -3,19 +3,131 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "Components/JournalFormat.h"
-#include "Components/PackageFormat.h"
-#include "Components/PackageWriter.h"
 #include "Components/SetupUtils.h"
 #include "config/HTTPUnit.h"
+#include "support/TextUtils.h"
 #include "wintest_http.h"
 
 namespace wintest {
 
+using namespace snapshot;
+
 std::string TargetFolder(const std::string& Name) {
     return GetProgramFilesFolder() + "\\" + Name + "-" + std::to_string(GetCurrentProcessId()) + "\\";
+}
+
+TScenario::TScenario(const std::string& Target, const std::string& RunLog)
+    : Target(Target.empty() ? Temp.Path() + "Orvand\\" : Target),
+      RunLog(RunLog.empty() ? Temp.Path() + "runs.log" : RunLog),
+      LogRuns("ORVAND_FIXTURE_RUNLOG", this->RunLog.c_str()) {}
+
+namespace {
+
+// Where the stand-in speech engines keep what they install.
+std::string EngineFolder() { return SpecialFolder(CSIDL_COMMON_APPDATA) + "OrvandFixtures"; }
+
+}  // namespace
+
+TComponents::TComponents(bool Installed, std::initializer_list<const char*> Which)
+    : FWhich(Which.begin(), Which.end()), FHadEngineFolder(FolderExists(EngineFolder())) {
+    if (FWhich.empty()) FWhich.assign(std::begin(ComponentInstallers), std::end(ComponentInstallers));
+    for (const std::string& installer : FWhich) Set(installer, Installed);
+}
+
+TComponents::~TComponents() { Remove(); }
+
+void TComponents::Remove() {
+    for (const std::string& installer : FWhich) Set(installer, false);
+    if (!FHadEngineFolder) RemoveDirectoryA(EngineFolder().c_str());
+}
+
+void TComponents::Set(const std::string& Installer, bool Installed) {
+    // Neither logged as a run of setup's nor told to skip its work.
+    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", nullptr), noRegister("ORVAND_FIXTURE_NOREGISTER", nullptr);
+    TProcess p = StartProgram(FixturePath(Installer), Installed ? "" : "-unregister");
+    EXPECT_EQ(p.WaitExit(30000), 0u) << "the stand-in installer " << Installer;
+}
+
+void WarmUpWinInet() {
+    THttpServer server;
+    TempFolder temp;
+    server.Put("warm-up", "warm");
+    std::string error;
+    ASSERT_TRUE(DownloadFile(server.Url("ok", "warm-up"), temp.Path() + "warm-up", error, nullptr)) << error;
+}
+
+TPrefixWatch::TPrefixWatch(const std::string& Target) : FTarget(Target), FScope(PrefixScope()) {
+    RemoveLeftovers();
+    FMenuContainer.emplace(HKEY_CURRENT_USER, MenuContainer);
+    TRegKey container;
+    EXPECT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, MenuContainer, 0, nullptr, 0, KEY_READ, nullptr, container.Out(), nullptr),
+        ERROR_SUCCESS);
+    TakeSnapshot();
+}
+
+void TPrefixWatch::TakeSnapshot() { FBefore = TSnapshot::Take(FScope); }
+
+TPrefixWatch::~TPrefixWatch() { RemoveLeftovers(); }
+
+std::vector<TChange> TPrefixWatch::Changes() const { return Compare(FBefore, TSnapshot::Take(FScope)); }
+
+void TPrefixWatch::ExpectOnlyUninstallerLeft(bool FolderMade, const std::vector<std::string>& More) {
+    ExpectLeft(FolderMade, FolderMade, More);
+}
+
+void TPrefixWatch::ExpectLeft(bool FolderNew, bool Deletions, const std::vector<std::string>& More) {
+    const std::vector<std::string> deletions = {FTarget + "install.exe", FTarget.substr(0, FTarget.size() - 1)};
+    EXPECT_EQ(DropRestartDeletions(FTarget), Deletions ? deletions : std::vector<std::string>{});
+    std::vector<std::string> expected = {"+ " + FTarget + "install.exe"};
+    if (FolderNew) expected.push_back("+ " + FTarget);
+    expected.insert(expected.end(), More.begin(), More.end());
+    // In the snapshot's order: by name, letter case aside.
+    std::sort(expected.begin(), expected.end(), [](const std::string& A, const std::string& B) {
+        return LowerAscii(A.substr(2)) < LowerAscii(B.substr(2));
+    });
+    const std::vector<TChange> left = Changes();
+    EXPECT_EQ(Lines(left), expected) << Describe(left);
+}
+
+void TPrefixWatch::ExpectRemoveTakesItBack() {
+    // The uninstaller copy is the first file extracted; a run that died before
+    // it gets one placed by hand.
+    CreateDirectoryA(FTarget.c_str(), nullptr);
+    if (!FileExists(FTarget + "install.exe")) {
+        ASSERT_TRUE(CopyFileA(InstallExePath().c_str(), (FTarget + "install.exe").c_str(), TRUE));
+    }
+    const bool installed = FileExists(FTarget + "install.log");
+    RunUninstaller(FTarget + "install.exe", "-remove", IDYES);
+    ExpectLeft(true, installed, {});
+    RemoveLeftovers();
+}
+
+void TPrefixWatch::RemoveLeftovers() {
+    auto deleteKey = [](HKEY Root, const std::string& Key) {
+        RegDeleteTreeA(Root, Key.c_str());
+        RegDeleteKeyA(Root, Key.c_str());
+    };
+    if (FileExists(FTarget + "bridge.ocx")) {
+        try {
+            TUninstaller(FTarget).UnregisterServer(FTarget + "bridge.ocx");
+        } catch (const std::exception&) {
+        }
+    }
+    deleteKey(HKEY_CLASSES_ROOT, BridgeClassKey);
+    deleteKey(HKEY_CLASSES_ROOT, "Orvand.Bridge");
+    deleteKey(HKEY_LOCAL_MACHINE, UninstallKey);
+    deleteKey(HKEY_CURRENT_USER, MenuKey);
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, RunKey, "Orvand");
+    DeleteFileA((SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk").c_str());
+    RemoveTree(SpecialFolder(CSIDL_PROGRAMS) + "Orvand");
+    RemoveTree(FTarget);
+    DropRestartDeletions(FTarget);
 }
 
 PackageCopy::PackageCopy() : FPath(TestProgramFolder() + "package-" + std::to_string(GetCurrentProcessId()) + ".exe") {
@@ -24,59 +136,91 @@ PackageCopy::PackageCopy() : FPath(TestProgramFolder() + "package-" + std::to_st
 
 PackageCopy::~PackageCopy() { DeleteFileA(FPath.c_str()); }
 
-namespace {
-void DeleteKey(HKEY Root, const std::string& Key) {
-    RegDeleteTreeA(Root, Key.c_str());
-    RegDeleteKeyA(Root, Key.c_str());
-}
-}  // namespace
-
-Leftovers::Leftovers(const std::string& Target) : FTarget(Target) {
-    Remove();
-    FMenuContainer.emplace(HKEY_CURRENT_USER, std::string(MenuExtKey) + MenuText);
-}
-
-Leftovers::~Leftovers() { Remove(); }
-
-void Leftovers::Remove() {
-    if (FileExists(FTarget + "bridge.ocx")) {
-        try {
-            TUninstaller(FTarget).UnregisterServer(FTarget + "bridge.ocx");
-        } catch (const std::exception&) {
-        }
+std::string PackSample(const std::string& File, const std::string& Configuration,
+                       const std::vector<std::string>& Extra) {
+    std::string manifest = ReadFileText(FixturePath("sample\\sample.manifest"));
+    std::vector<std::string> lines = Extra;
+    if (!Configuration.empty()) {
+        WriteFileText(File + ".setup.xml", Configuration);
+        lines.push_back(".\\temp\\ setup.xml \"" + File + ".setup.xml\"");
     }
-    DeleteKey(HKEY_CLASSES_ROOT, BridgeClassKey);
-    DeleteKey(HKEY_CLASSES_ROOT, "Orvand.Bridge");
-    DeleteKey(HKEY_LOCAL_MACHINE, UninstallKey);
-    DeleteKey(HKEY_CURRENT_USER, std::string(MenuExtKey) + MenuText);
-    RegDeleteKeyValueA(HKEY_CURRENT_USER, RunKey, "Orvand");
-    DeleteFileA((SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "Orvand.lnk").c_str());
-    RemoveTree(SpecialFolder(CSIDL_PROGRAMS) + "Orvand");
-    RemoveTree(FTarget);
-    DropRestartDeletions(FTarget);
+    // The build writes Unix paths; here they are read through Wine's drive Z:.
+    for (size_t at = 0; (at = manifest.find("\"/", at)) != std::string::npos; at += 3) manifest.insert(at + 1, "Z:");
+    for (const std::string& line : lines) {
+        // A line for a file the sample has ("FOLDER NAME ...") replaces the sample's.
+        const std::string file = "\n" + line.substr(0, line.find(' ', line.find(' ') + 1) + 1);
+        for (size_t at; (at = manifest.find(file)) != std::string::npos;)
+            manifest.erase(at + 1, manifest.find('\n', at + 1) - at);
+        manifest += line + "\n";
+    }
+    WriteFileText(File + ".manifest", manifest);
+    TProcess packer = StartProgram(EnvPath("ORVAND_PACK_EXE"),
+                                   "-o \"" + File + "\" \"" + InstallExePath() + "\" \"" + File + ".manifest\"");
+    if (packer.WaitExit(60000) != 0 || !FileExists(File)) throw std::runtime_error("packing " + File + " failed");
+    return File;
+}
+
+std::string FixtureLine(const std::string& Folder, const std::string& Name, const std::string& Fixture) {
+    return Folder + " " + Name + " \"" + FixturePath(Fixture.empty() ? Name : Fixture) + "\"";
+}
+
+std::string SampleConfiguration(const std::vector<std::string>& Urls) {
+    std::string text = ReadFileText(FixturePath("sample\\setup.xml"));
+    const std::string open = "<fileDistributors>", close = "</fileDistributors>";
+    size_t from = text.find(open), to = text.find(close);
+    if (from == std::string::npos || to == std::string::npos)
+        throw std::runtime_error("the sample's setup.xml has no distributors");
+    std::string urls;
+    for (const std::string& url : Urls) urls += "<url>" + url + "</url>";
+    return text.substr(0, from + open.size()) + urls + text.substr(to);
+}
+
+std::string SetupXmlText(const std::vector<std::string>& Urls, const TPairs& Characters, const TPairs& Digests,
+                         size_t PadTo) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<setup>\r\n  <fileDistributors>\r\n";
+    for (const std::string& url : Urls) text += "    <url>" + url + "</url>\r\n";
+    text += "  </fileDistributors>\r\n  <agentCharacters>\r\n";
+    for (const auto& [name, file] : Characters)
+        text += "    <character name=\"" + name + "\" fileName=\"" + file + "\"/>\r\n";
+    text += "  </agentCharacters>\r\n  <filesMD5List>\r\n";
+    for (const auto& [name, md5] : Digests) text += "    <file name=\"" + name + "\" MD5=\"" + md5 + "\"/>\r\n";
+    text += "  </filesMD5List>\r\n";
+    if (text.size() + 20 < PadTo) text += "<!--" + std::string(PadTo - text.size() - 20, '.') + "-->\r\n";
+    return text + "</setup>\r\n";
+}
+
+TPairs InstallerDigests() {
+    TPairs digests;
+    for (const char* installer : ComponentInstallers)
+        digests.emplace_back(installer, Md5Text(ReadFileText(FixturePath(installer))));
+    return digests;
+}
+
+DWORD RunHost(const std::string& Package, const std::string& Target, const char* Kind, int N,
+              const std::string& Extra) {
+    const std::string name = "OrvandKillPoint-" + std::to_string(GetCurrentProcessId());
+    TKernelHandle reached(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+    // The target's final "\" doubled before its closing quote.
+    TProcess host = StartProgram(EnvPath("ORVAND_INSTALL_HOST"), "\"" + Package + "\" \"" + Target + "\\\" " + Kind +
+                                                                     " " + std::to_string(N) + " " + name +
+                                                                     (Extra.empty() ? "" : " " + Extra));
+    HANDLE both[2] = {reached.Get(), host.Get()};
+    // Reached: killed as the owner goes. Neither in time: STILL_ACTIVE.
+    return WaitForMultipleObjects(2, both, FALSE, 60000) == WAIT_OBJECT_0 ? Killed : host.WaitExit(0);
 }
 
 namespace {
 
-using namespace snapshot;
-
-bool SameText(const std::string& A, const std::string& B) { return _stricmp(A.c_str(), B.c_str()) == 0; }
-
-bool StartsWith(const std::string& Text, const std::string& Prefix) {
-    return Text.size() >= Prefix.size() && _strnicmp(Text.c_str(), Prefix.c_str(), Prefix.size()) == 0;
+bool SameText(const std::string& A, const std::string& B) { return LowerAscii(A) == LowerAscii(B); }
+bool Below(const std::string& Item, const std::string& Prefix) {
+    return LowerAscii(Item).starts_with(LowerAscii(Prefix));
 }
 
 std::string RootName(uint32_t Root) {
-    switch (Root) {
-        case Journal::RootClassesRoot:
-            return "HKCR";
-        case Journal::RootCurrentUser:
-            return "HKCU";
-        case Journal::RootLocalMachine:
-            return "HKLM";
-        default:
-            return "?";
-    }
+    return Root == Journal::RootClassesRoot    ? "HKCR"
+           : Root == Journal::RootCurrentUser  ? "HKCU"
+           : Root == Journal::RootLocalMachine ? "HKLM"
+                                               : "?";
 }
 
 // The snapshot item that a journal line says was made.
@@ -106,66 +250,19 @@ bool Covers(const TJournalLine& Line, const std::string& Item) {
     std::string named = NamedItem(Line);
     if (named.empty()) return false;
     if (SameText(named, Item)) return true;
-    if (Line.Action == TJournalAction::CreateRegKey)
-        return StartsWith(Item, named + "\\") || StartsWith(Item, named + "|");
+    if (Line.Action == TJournalAction::CreateRegKey) return Below(Item, named + "\\") || Below(Item, named + "|");
     if (Line.Action != TJournalAction::RegisterServer) return false;
-    for (const char* classes : {"HKCR\\", "HKLM\\Software\\Classes\\", "HKCU\\Software\\Classes\\"}) {
-        if (!StartsWith(Item, classes)) continue;
-        std::string rest = Item.substr(std::strlen(classes));
+    for (const std::string classes : {"HKCR\\", "HKLM\\Software\\Classes\\", "HKCU\\Software\\Classes\\"}) {
+        if (!Below(Item, classes)) continue;
+        std::string rest = Item.substr(classes.size());
         // The shipped program registers its class in the 32-bit view.
-        if (ShippedBuild && StartsWith(rest, "Wow6432Node\\")) rest = rest.substr(std::strlen("Wow6432Node\\"));
-        if (StartsWith(rest, BridgeClassKey) || StartsWith(rest, "Orvand.Bridge")) return true;
+        if (ShippedBuild && Below(rest, "Wow6432Node\\")) rest = rest.substr(std::strlen("Wow6432Node\\"));
+        if (Below(rest, BridgeClassKey) || Below(rest, "Orvand.Bridge")) return true;
     }
     return false;
 }
 
 }  // namespace
-
-void WarmUpWinInet() {
-    THttpServer server;
-    TempFolder temp;
-    server.Put("warm-up", "warm");
-    std::string error;
-    ASSERT_TRUE(DownloadFile(server.Url("ok", "warm-up"), temp.Path() + "warm-up", error, nullptr)) << error;
-}
-
-bool MakeMenuContainer() {
-    HKEY container;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, MenuContainer, 0, nullptr, 0, KEY_READ, nullptr, &container, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    RegCloseKey(container);
-    return true;
-}
-
-void SetAgentRuntime(bool Installed) {
-    // Neither logged as a run of setup's nor told to skip its work.
-    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", nullptr), noRegister("ORVAND_FIXTURE_NOREGISTER", nullptr);
-    PROCESS_INFORMATION p = StartProgram(FixturePath("MSagent.exe"), Installed ? "" : "-unregister");
-    EXPECT_EQ(WaitExit(p, 30000), 0u) << "the stand-in Agent runtime installer";
-    CloseHandle(p.hProcess);
-}
-
-DWORD RunHost(const std::string& Package, const std::string& Target, const char* Kind, int N,
-              const std::string& Extra) {
-    std::string name = "OrvandKillPoint-" + std::to_string(GetCurrentProcessId());
-    HANDLE reached = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
-    // The target's final "\" doubled before its closing quote.
-    PROCESS_INFORMATION p = StartProgram(EnvPath("ORVAND_INSTALL_HOST"), "\"" + Package + "\" \"" + Target + "\\\" " +
-                                                                             Kind + " " + std::to_string(N) + " " +
-                                                                             name + (Extra.empty() ? "" : " " + Extra));
-    HANDLE both[2] = {reached, p.hProcess};
-    DWORD which = WaitForMultipleObjects(2, both, FALSE, 60000);
-    DWORD code = Killed;
-    if (which != WAIT_OBJECT_0) code = WaitExit(p, 0);
-    if (code == Killed || code == STILL_ACTIVE) {
-        TerminateProcess(p.hProcess, 1);
-        WaitForSingleObject(p.hProcess, INFINITE);
-    }
-    CloseHandle(p.hProcess);
-    CloseHandle(reached);
-    return code;
-}
 
 void ExpectJournalNamesExactly(const std::vector<TChange>& Changes, const std::string& Target,
                                const std::string& KilledAt) {
@@ -194,66 +291,6 @@ void ExpectJournalNamesExactly(const std::vector<TChange>& Changes, const std::s
         for (const TJournalLine& line : lines) named = named || (change.Kind != '-' && Covers(line, change.Item));
         EXPECT_TRUE(named) << "not in the journal: " << Describe({change});
     }
-}
-
-void ExpectRemoveTakesItBack(const TSnapshot& Before, const TScope& Scope, const std::string& Target, Leftovers& Left) {
-    // The uninstaller copy is the first file extracted; a run that died before
-    // it gets one placed by hand.
-    CreateDirectoryA(Target.c_str(), nullptr);
-    if (!FileExists(Target + "install.exe")) {
-        ASSERT_TRUE(CopyFileA(InstallExePath().c_str(), (Target + "install.exe").c_str(), TRUE));
-    }
-    const bool installed = FileExists(Target + "install.log");
-    EXPECT_EQ(RunUninstaller(Target + "install.exe", "-remove", IDYES), 0u);
-    // The running uninstaller and then its folder go at the next restart, where setup made the folder.
-    const std::vector<std::string> deletions = {Target + "install.exe", Target.substr(0, Target.size() - 1)};
-    EXPECT_EQ(DropRestartDeletions(Target), installed ? deletions : std::vector<std::string>());
-    std::vector<TChange> left = Compare(Before, TSnapshot::Take(Scope));
-    EXPECT_EQ(Lines(left), (std::vector<std::string>{"+ " + Target, "+ " + Target + "install.exe"})) << Describe(left);
-    Left.Remove();
-}
-
-std::string SetupXmlText(const std::vector<std::string>& Urls, const TPairs& Characters, const TPairs& Digests,
-                         size_t PadTo) {
-    std::string text = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<setup>\r\n  <fileDistributors>\r\n";
-    for (const std::string& url : Urls) text += "    <url>" + url + "</url>\r\n";
-    text += "  </fileDistributors>\r\n  <agentCharacters>\r\n";
-    for (const auto& [name, file] : Characters)
-        text += "    <character name=\"" + name + "\" fileName=\"" + file + "\"/>\r\n";
-    text += "  </agentCharacters>\r\n  <filesMD5List>\r\n";
-    for (const auto& [name, md5] : Digests) text += "    <file name=\"" + name + "\" MD5=\"" + md5 + "\"/>\r\n";
-    text += "  </filesMD5List>\r\n";
-    if (text.size() + 20 < PadTo) text += "<!--" + std::string(PadTo - text.size() - 20, '.') + "-->\r\n";
-    return text + "</setup>\r\n";
-}
-
-std::string Md5Text(const std::string& Bytes) {
-    TMD5Context context;
-    MD5Init(context);
-    MD5Update(context, Bytes.data(), static_cast<uint32_t>(Bytes.size()));
-    return DigestToText(MD5Final(context));
-}
-
-void PackSampleWithSetup(const std::string& SetupXml, const std::string& File) {
-    TWinFileStream sample(FixturePath("sample\\install.exe"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-    TFileDataDynArray entries = ReadDirectory(sample);
-    const int64_t dataEnd = PackageDataEnd(sample, entries.size());
-    TMemoryStream out;
-    TPackageWriter writer(out);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        TMemoryStream bytes;
-        if (EntryName(entries[i]) == "setup.xml")
-            bytes.Data().assign(SetupXml.begin(), SetupXml.end());
-        else
-            DecodeEntry(sample, entries[i], dataEnd, bytes);
-        bytes.Seek(0, TSeekOrigin::Beginning);
-        if (i == 0)
-            writer.AddExecutable(bytes);
-        else
-            writer.AddFile(EntryFolder(entries[i]), EntryName(entries[i]), bytes, IsCompressed(entries[i]));
-    }
-    writer.Finish();
-    WriteFileText(File, std::string(out.Data().begin(), out.Data().end()));
 }
 
 }  // namespace wintest

@@ -1,7 +1,9 @@
 #pragma once
 // The engines' user interface for tests: records what would be shown and
 // answers from a script; Halt throws instead of ending the test program.
+#include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -14,11 +16,13 @@ struct THalted {};
 
 class TScriptedUI : public TInstallerUI {
 public:
-    explicit TScriptedUI(bool Answer = true) : FAnswer(Answer) {}
+    // The answers to the questions in turn; the last one stands for all later questions.
+    TScriptedUI(std::initializer_list<bool> Answers = {true}) : FAnswers(Answers) {}
+    explicit TScriptedUI(bool Answer) : FAnswers{Answer} {}
     bool Confirm(const std::string& Text, const std::string& Caption) override {
         Questions.push_back(Text);
         Captions.push_back(Caption);
-        return FAnswer;
+        return FAnswers[std::min(Questions.size(), FAnswers.size()) - 1];
     }
     void ShowError(const std::string& Text, const std::string& Caption) override {
         Errors.push_back(Text);
@@ -43,7 +47,7 @@ public:
     std::function<void()> OnPump;
 
 private:
-    bool FAnswer;
+    std::vector<bool> FAnswers;
 };
 
 }  // namespace wintest

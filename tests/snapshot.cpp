@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <functional>
 
+#include "support/UniqueResource.h"
+
 namespace snapshot {
 
 namespace {
@@ -49,32 +51,13 @@ std::string FileDescription(const WIN32_FIND_DATAW& Data) {
     return text + Flags(Data.dwFileAttributes);
 }
 
-const char* TypeName(DWORD Type) {
-    switch (Type) {
-        case REG_SZ:
-            return "REG_SZ";
-        case REG_EXPAND_SZ:
-            return "REG_EXPAND_SZ";
-        case REG_MULTI_SZ:
-            return "REG_MULTI_SZ";
-        case REG_BINARY:
-            return "REG_BINARY";
-        case REG_DWORD:
-            return "REG_DWORD";
-        case REG_QWORD:
-            return "REG_QWORD";
-        case REG_NONE:
-            return "REG_NONE";
-        default:
-            return "REG_TYPE";
-    }
-}
-
 std::string ValueDescription(DWORD Type, const BYTE* Data, DWORD Size) {
-    std::string text = TypeName(Type);
-    if (Type != REG_SZ && Type != REG_EXPAND_SZ && Type != REG_MULTI_SZ && Type != REG_BINARY && Type != REG_DWORD &&
-        Type != REG_QWORD && Type != REG_NONE)
-        text += "(" + std::to_string(Type) + ")";
+    const std::map<DWORD, const char*> names = {
+        {REG_SZ, "REG_SZ"},         {REG_EXPAND_SZ, "REG_EXPAND_SZ"}, {REG_MULTI_SZ, "REG_MULTI_SZ"},
+        {REG_BINARY, "REG_BINARY"}, {REG_DWORD, "REG_DWORD"},         {REG_QWORD, "REG_QWORD"},
+        {REG_NONE, "REG_NONE"}};
+    auto name = names.find(Type);
+    std::string text = name != names.end() ? name->second : "REG_TYPE(" + std::to_string(Type) + ")";
     if ((Type == REG_SZ || Type == REG_EXPAND_SZ || Type == REG_MULTI_SZ) && Size % 2 == 0) {
         std::wstring s(reinterpret_cast<const wchar_t*>(Data), Size / 2);
         std::string shown;
@@ -103,9 +86,8 @@ public:
 
     void Folder(const std::wstring& Path) {
         WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((Path + L"*").c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE) return;
-        do {
+        TFindHandle find(FindFirstFileW((Path + L"*").c_str(), &data));
+        for (bool more = static_cast<bool>(find); more; more = FindNextFileW(find.Get(), &data)) {
             std::wstring name = data.cFileName;
             if (name == L"." || name == L"..") continue;
             std::wstring item = Path + name;
@@ -118,8 +100,7 @@ public:
             } else if (!Ignored(item)) {
                 Add(item, FileDescription(data));
             }
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
+        }
     }
 
     struct TSubtree {
@@ -139,17 +120,17 @@ public:
         }
         std::wstring item = Path.empty() ? RootName : RootName + L"\\" + Path;
         if (Depth > 64 || Ignored(item)) return;
-        HKEY key;
-        if (RegOpenKeyExW(Root, Path.empty() ? nullptr : Path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+        TRegKey key;
+        if (RegOpenKeyExW(Root, Path.empty() ? nullptr : Path.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS) return;
         if (!Path.empty()) Add(item, "key");
         DWORD subKeys = 0, maxSubKey = 0, values = 0, maxName = 0, maxData = 0;
-        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, &maxSubKey, nullptr, &values, &maxName, &maxData,
-                         nullptr, nullptr);
+        RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, &maxSubKey, nullptr, &values, &maxName,
+                         &maxData, nullptr, nullptr);
         std::vector<wchar_t> name(maxName + 2);
         std::vector<BYTE> data(maxData + 2);
         for (DWORD i = 0;; ++i) {
             DWORD nameSize = static_cast<DWORD>(name.size()), dataSize = static_cast<DWORD>(data.size()), type = 0;
-            LONG r = RegEnumValueW(key, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+            LONG r = RegEnumValueW(key.Get(), i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
             if (r == ERROR_MORE_DATA) {  // grew meanwhile
                 name.resize(name.size() * 2 + 256);
                 data.resize(data.size() * 2 + 256);
@@ -165,7 +146,7 @@ public:
         std::vector<wchar_t> child(maxSubKey + 2 > 256 ? maxSubKey + 2 : 256);
         for (DWORD i = 0;; ++i) {
             DWORD size = static_cast<DWORD>(child.size());
-            LONG r = RegEnumKeyExW(key, i, child.data(), &size, nullptr, nullptr, nullptr, nullptr);
+            LONG r = RegEnumKeyExW(key.Get(), i, child.data(), &size, nullptr, nullptr, nullptr, nullptr);
             if (r == ERROR_MORE_DATA) {
                 child.resize(child.size() * 2);
                 --i;
@@ -174,7 +155,7 @@ public:
             if (r != ERROR_SUCCESS) break;
             children.emplace_back(child.data(), size);
         }
-        RegCloseKey(key);
+        key.Reset();
         for (const std::wstring& c : children) Key(Root, RootName, Path.empty() ? c : Path + L"\\" + c, Depth + 1);
     }
 
@@ -307,15 +288,15 @@ TSnapshot TSnapshot::Take(const TScope& Scope) {
         });
     // The system's threads: under Wine a winpthreads thread starting while another
     // is joined has been seen to wait for it forever.
-    std::vector<HANDLE> threads;
+    std::vector<TKernelHandle> threads;
+    std::vector<HANDLE> handles;
     for (std::function<void()>& job : jobs) {
         if (HANDLE thread = CreateThread(nullptr, 0, RunJob, &job, 0, nullptr))
-            threads.push_back(thread);
+            handles.push_back(threads.emplace_back(thread).Get());
         else
             job();
     }
-    if (!threads.empty()) WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
-    for (HANDLE thread : threads) CloseHandle(thread);
+    if (!handles.empty()) WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, INFINITE);
     for (TSnapshot& part : parts) snapshot.FItems.merge(part.FItems);
     if (derive) DeriveClassesRoot(snapshot, walker);
     return snapshot;

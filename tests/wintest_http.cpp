@@ -17,19 +17,17 @@ int ReadNumber(const std::string& FileName) {
     return text.empty() ? 0 : std::stoi(text);
 }
 
-// A Unix program of this machine, started from Wine with its output dropped.
-void StartUnixProgram(const std::string& Program, std::string Command, const char* What) {
-    std::string path = Program;
-    for (char& c : path)
+// A Unix program of this machine, started from Wine; it ends when its folder Root gets a file "stop".
+void StartUnixProgram(std::string Program, const std::string& Arguments, const TempFolder& Root) {
+    for (char& c : Program)
         if (c == '/') c = '\\';
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(("Z:" + path).c_str(), Command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        throw std::runtime_error(std::string("cannot start ") + What + ": error " + std::to_string(GetLastError()));
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    StartProgram("Z:" + Program, Arguments).Detach();
+    WaitUntil([&] { return FileExists(Root.Path() + "port"); }, 10000, 50);
+}
+
+void Stop(const TempFolder& Root) {
+    WriteFileText(Root.Path() + "stop", "");
+    WaitUntil([&] { return FileExists(Root.Path() + "stopped"); }, 5000, 50);
 }
 
 const std::string TlsFolder = ORVAND_TLS_DIR;
@@ -37,20 +35,16 @@ const std::string TlsFolder = ORVAND_TLS_DIR;
 }  // namespace
 
 THttpServer::THttpServer(const std::string& Address) : FAddress(Address) {
-    std::string root = UnixPath(FRoot.Path());
-    StartUnixProgram(ORVAND_PYTHON,
-                     "python3 \"" ORVAND_SOURCE_DIR "/tests/support/http_server.py\" \"" + root + "\" 0 " + Address,
-                     "the test HTTP server");
-    for (int i = 0; i < 200 && !FileExists(FRoot.Path() + "port"); ++i) Sleep(50);
+    StartUnixProgram(
+        ORVAND_PYTHON,
+        "\"" ORVAND_SOURCE_DIR "/tests/support/http_server.py\" \"" + UnixPath(FRoot.Path()) + "\" 0 " + Address,
+        FRoot);
     FPort = ReadNumber(FRoot.Path() + "port");
     FClosedPort = ReadNumber(FRoot.Path() + "closed_port");
     if (FPort == 0) throw std::runtime_error("the test HTTP server did not start");
 }
 
-THttpServer::~THttpServer() {
-    WriteFileText(FRoot.Path() + "stop", "");
-    for (int i = 0; i < 100 && !FileExists(FRoot.Path() + "stopped"); ++i) Sleep(50);
-}
+THttpServer::~THttpServer() { Stop(FRoot); }
 
 void THttpServer::Put(const std::string& Name, const std::string& Bytes) {
     std::string path = FRoot.Path() + "www\\";
@@ -68,19 +62,15 @@ void THttpServer::Put(const std::string& Name, const std::string& Bytes) {
 TTlsFront::TTlsFront(const THttpServer& Backend, bool Rogue) {
     const std::string name = Rogue ? "rogue" : "server";
     StartUnixProgram(ORVAND_PYTHON,
-                     "python3 \"" ORVAND_SOURCE_DIR "/tests/support/tls_front.py\" \"" + UnixPath(FRoot.Path()) +
-                         "\" \"" + TlsFolder + "/" + name + ".pem\" \"" + TlsFolder + "/" + name + ".key\" " +
+                     "\"" ORVAND_SOURCE_DIR "/tests/support/tls_front.py\" \"" + UnixPath(FRoot.Path()) + "\" \"" +
+                         TlsFolder + "/" + name + ".pem\" \"" + TlsFolder + "/" + name + ".key\" " +
                          std::to_string(Backend.Port()) + " \"" ORVAND_NGINX "\"",
-                     "the HTTPS front");
-    for (int i = 0; i < 200 && !FileExists(FRoot.Path() + "port"); ++i) Sleep(50);
+                     FRoot);
     FPort = ReadNumber(FRoot.Path() + "port");
     if (FPort == 0) throw std::runtime_error("nginx did not start: " + ReadFileText(FRoot.Path() + "error.log"));
 }
 
-TTlsFront::~TTlsFront() {
-    WriteFileText(FRoot.Path() + "stop", "");
-    for (int i = 0; i < 100 && !FileExists(FRoot.Path() + "stopped"); ++i) Sleep(50);
-}
+TTlsFront::~TTlsFront() { Stop(FRoot); }
 
 std::string TTlsFront::Url(const std::string& Mode, const std::string& Name) const {
     return "https://127.0.0.1:" + std::to_string(FPort) + "/" + Mode + "/" + Name;
@@ -126,6 +116,12 @@ TTrustedTestAuthority::~TTrustedTestAuthority() {
 
 std::string THttpServer::Url(const std::string& Mode, const std::string& Name) const {
     return "http://" + FAddress + ":" + std::to_string(FPort) + "/" + Mode + "/" + Name;
+}
+
+std::vector<std::string> THttpServer::Paths() const {
+    std::vector<std::string> paths;
+    for (const TRequest& request : Requests()) paths.push_back(request.Path);
+    return paths;
 }
 
 std::string THttpServer::ClosedUrl() const { return "http://" + FAddress + ":" + std::to_string(FClosedPort) + "/"; }

@@ -32,6 +32,8 @@ public:
         std::vector<std::string> Headers;  // "Name: value", in the order sent
     };
     std::vector<TRequest> Requests() const;
+    // The paths asked for, in order.
+    std::vector<std::string> Paths() const;
     int Port() const { return FPort; }
 
 private:

@@ -4,9 +4,11 @@
 
 #include <objbase.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 
 #include <atomic>
 #include <cctype>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -31,6 +33,13 @@ TempFolder::TempFolder(const std::string& Prefix) {
 }
 
 TempFolder::~TempFolder() { RemoveTree(FPath); }
+
+TRemoveAtEnd::~TRemoveAtEnd() {
+    for (const std::string& path : FPaths) {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileA(path.c_str())) RemoveTree(path);
+    }
+}
 
 PrjFolder::PrjFolder(const std::string& Name) {
     FMadePrj = CreateDirectoryA("C:\\prj", nullptr) != FALSE;
@@ -58,27 +67,22 @@ std::string UnixPath(const std::string& WindowsPath) {
 }
 
 void MakeUnixLink(const std::string& Link, const std::string& Target) {
-    std::string command = "ln -s \"" + UnixPath(Target) + "\" \"" + UnixPath(Link) + "\"";
-    PROCESS_INFORMATION process = StartProgram("Z:\\bin\\ln", command.substr(3));
-    CloseHandle(process.hProcess);
+    StartProgram("Z:\\bin\\ln", "-s \"" + UnixPath(Target) + "\" \"" + UnixPath(Link) + "\"").Detach();
     // A native program's handle is not one to wait on: the link is.
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
-        DWORD attributes = GetFileAttributesA(Link.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
-    }
-    throw std::runtime_error("cannot link " + Link + " to " + Target);
+    auto linked = [&] {
+        const DWORD attributes = GetFileAttributesA(Link.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    };
+    if (!WaitUntil(linked, 10000)) throw std::runtime_error("cannot link " + Link + " to " + Target);
 }
 
 std::string RunUnixShell(const std::string& Command, DWORD Milliseconds) {
     TempFolder folder("unix");
     const std::string out = UnixPath(folder.Path() + "out"), end = folder.Path() + "end";
-    PROCESS_INFORMATION process =
-        StartProgram("Z:\\bin\\sh", "-c \"(" + Command + ") >'" + out + "' 2>&1; echo >'" + UnixPath(end) + "'\"");
-    CloseHandle(process.hProcess);
+    StartProgram("Z:\\bin\\sh", "-c \"(" + Command + ") >'" + out + "' 2>&1; echo >'" + UnixPath(end) + "'\"").Detach();
     // A native program's handle is not one to wait on: the file it writes last is.
-    for (DWORD start = GetTickCount(); GetTickCount() - start < Milliseconds; Sleep(20))
-        if (FileExists(end)) return ReadFileText(folder.Path() + "out");
-    throw std::runtime_error("no end of " + Command);
+    if (!WaitUntil([&] { return FileExists(end); }, Milliseconds)) throw std::runtime_error("no end of " + Command);
+    return ReadFileText(folder.Path() + "out");
 }
 
 std::string LogClock(const SYSTEMTIME& Time) {
@@ -129,13 +133,22 @@ bool RunsUnderWow64() {
 }
 
 std::string ViewText(HKEY Root, const std::string& Key, const char* Value, REGSAM View) {
-    HKEY key;
-    if (RegOpenKeyExA(Root, Key.c_str(), 0, KEY_QUERY_VALUE | View, &key) != ERROR_SUCCESS) return "(none)";
+    TRegKey key;
+    if (RegOpenKeyExA(Root, Key.c_str(), 0, KEY_QUERY_VALUE | View, key.Out()) != ERROR_SUCCESS) return "(none)";
     char buffer[1024];
     DWORD size = sizeof(buffer);
-    LONG r = RegGetValueA(key, nullptr, Value, RRF_RT_REG_SZ, nullptr, buffer, &size);
-    RegCloseKey(key);
-    return r == ERROR_SUCCESS ? buffer : "(none)";
+    return RegGetValueA(key.Get(), nullptr, Value, RRF_RT_REG_SZ, nullptr, buffer, &size) == ERROR_SUCCESS ? buffer
+                                                                                                           : "(none)";
+}
+
+std::string NumberText(HKEY Root, const std::string& Key, const char* Value) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!ReadValue(Root, Key, Value ? Value : "", &type, &data)) return "(none)";
+    if (type != REG_DWORD || data.size() != sizeof(DWORD)) return "(not a number)";
+    DWORD number;
+    std::memcpy(&number, data.data(), sizeof(number));
+    return std::to_string(number);
 }
 
 std::string SpecialFolder(int Id) {
@@ -146,8 +159,23 @@ std::string SpecialFolder(int Id) {
     return folder;
 }
 
-ComScope::ComScope() { CoInitialize(nullptr); }
-ComScope::~ComScope() { CoUninitialize(); }
+std::string ReadShortcut(const std::string& File) {
+    ComScope com;
+    TComRef<IShellLinkA> link;
+    TComRef<IPersistFile> persist;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.OutVoid())) ||
+        FAILED(link->QueryInterface(IID_IPersistFile, persist.OutVoid())))
+        return "(no shell link object)";
+    char path[MAX_PATH] = "", arguments[1024] = "", folder[MAX_PATH] = "";
+    // Named in UTF-16: a path outside the system's code page arrives whole.
+    std::wstring wide(MultiByteToWideChar(CP_ACP, 0, File.c_str(), -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, File.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    if (FAILED(persist->Load(wide.c_str(), STGM_READ)) ||
+        FAILED(link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH)) ||
+        FAILED(link->GetArguments(arguments, sizeof(arguments))) || FAILED(link->GetWorkingDirectory(folder, MAX_PATH)))
+        return "(unreadable)";
+    return std::string(path) + "|" + arguments + "|" + folder;
+}
 
 void OnComThread(const std::function<void()>& Body) {
     std::thread([&] {
@@ -166,21 +194,18 @@ EnvGuard::~EnvGuard() { SetEnvironmentVariableA(FName.c_str(), FHad ? FOld.c_str
 
 void EnvGuard::Set(const char* Value) { SetEnvironmentVariableA(FName.c_str(), Value); }
 
-bool KeyExists(HKEY Root, const std::string& Path) {
-    HKEY key;
-    if (RegOpenKeyExA(Root, Path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+bool KeyExists(HKEY Root, const std::string& Path, REGSAM View) {
+    TRegKey key;
+    return RegOpenKeyExA(Root, Path.c_str(), 0, KEY_READ | View, key.Out()) == ERROR_SUCCESS;
 }
 
 bool ReadValue(HKEY Root, const std::string& Key, const std::string& Name, DWORD* Type, std::vector<BYTE>* Data) {
-    HKEY key;
-    if (RegOpenKeyExA(Root, Key.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    TRegKey key;
+    if (RegOpenKeyExA(Root, Key.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS) return false;
     DWORD size = 0, type = 0;
-    LONG r = RegQueryValueExA(key, Name.c_str(), nullptr, &type, nullptr, &size);
+    LONG r = RegQueryValueExA(key.Get(), Name.c_str(), nullptr, &type, nullptr, &size);
     std::vector<BYTE> data(size);
-    if (r == ERROR_SUCCESS && size) r = RegQueryValueExA(key, Name.c_str(), nullptr, &type, data.data(), &size);
-    RegCloseKey(key);
+    if (r == ERROR_SUCCESS && size) r = RegQueryValueExA(key.Get(), Name.c_str(), nullptr, &type, data.data(), &size);
     if (r != ERROR_SUCCESS) return false;
     data.resize(size);
     if (Type) *Type = type;
@@ -212,13 +237,10 @@ ValueGuard::ValueGuard(HKEY Root, const std::string& Key, const std::string& Nam
 }
 
 ValueGuard::~ValueGuard() {
-    HKEY key;
-    if (RegOpenKeyExA(FRoot, FKey.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
     if (FExisted)
-        RegSetValueExA(key, FName.c_str(), 0, FType, FData.data(), static_cast<DWORD>(FData.size()));
+        RegSetKeyValueA(FRoot, FKey.c_str(), FName.c_str(), FType, FData.data(), static_cast<DWORD>(FData.size()));
     else
-        RegDeleteValueA(key, FName.c_str());
-    RegCloseKey(key);
+        RegDeleteKeyValueA(FRoot, FKey.c_str(), FName.c_str());
 }
 
 std::string ReadFileText(const std::string& FileName) {
@@ -233,25 +255,32 @@ void WriteFileText(const std::string& FileName, const std::string& Text) {
     out << Text;
 }
 
+void MakeTree(const std::string& Folder, const std::vector<std::pair<std::string, std::string>>& Files) {
+    CreateDirectoryA(Folder.c_str(), nullptr);
+    for (const auto& [name, text] : Files) {
+        for (size_t at = 0; (at = name.find('\\', at)) != std::string::npos; ++at)
+            CreateDirectoryA((Folder + name.substr(0, at)).c_str(), nullptr);
+        if (name.back() != '\\') WriteFileText(Folder + name, text);
+    }
+    EXPECT_TRUE(FolderExists(Folder)) << Folder;
+}
+
 void RemoveTree(const std::string& Path) {
     std::string base = Path;
     if (!base.empty() && base.back() != '\\') base += '\\';
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((base + "*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string full = base + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(full);
-            } else {
-                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(full.c_str());
-            }
-        } while (FindNextFileA(find, &data));
-        FindClose(find);
+    TFindHandle find(FindFirstFileA((base + "*").c_str(), &data));
+    for (bool more = static_cast<bool>(find); more; more = FindNextFileA(find.Get(), &data)) {
+        const std::string name = data.cFileName, full = base + name;
+        if (name == "." || name == "..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveTree(full);
+        } else {
+            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(full.c_str());
+        }
     }
+    find.Reset();
     RemoveDirectoryA(base.c_str());
 }
 
@@ -300,52 +329,66 @@ std::string FixturePath(const std::string& Name) {
 }
 
 HWND WaitProductWindow(DWORD Milliseconds) {
-    DWORD start = GetTickCount();
-    do {
-        if (HWND w = FindWindowA("TMainOrvandForm", "Orvand")) return w;
-        Sleep(50);
-    } while (GetTickCount() - start < Milliseconds);
-    return nullptr;
+    HWND window = nullptr;
+    WaitUntil([&] { return (window = FindWindowA("TMainOrvandForm", "Orvand")) != nullptr; }, Milliseconds, 50);
+    return window;
 }
 
-PROCESS_INFORMATION StartProgram(const std::string& Program, const std::string& Arguments) {
+DWORD TProcess::WaitExit(DWORD Milliseconds) const {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(Get(), Milliseconds) == WAIT_OBJECT_0) GetExitCodeProcess(Get(), &code);
+    return code;
+}
+
+void TProcess::Terminate() {
+    if (!FHandle || !Running()) return;
+    TerminateProcess(Get(), 1);
+    WaitForSingleObject(Get(), 5000);
+}
+
+TProcess StartProduct(const std::string& Switches) {
+    TProcess p = StartProgram(FixturePath("orvand.exe"), Switches);
+    EXPECT_TRUE(WaitUntil([&] { return FindProcessWindow(p.Id(), "TMainOrvandForm", false) != nullptr; }, 10000, 50))
+        << "the product did not start";
+    return p;
+}
+
+TProcess StartProgram(const std::string& Program, const std::string& Arguments) {
     std::string command = "\"" + Program + "\"" + (Arguments.empty() ? "" : " " + Arguments);
     STARTUPINFOA si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    BOOL started =
-        CreateProcessA(Program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    auto start = [&] {
+        return CreateProcessA(Program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    };
+    BOOL started = start();
     // A file copied a moment ago can still be held by the copy's last step: one more try.
     if (!started && GetLastError() == ERROR_SHARING_VIOLATION) {
         Sleep(500);
-        started =
-            CreateProcessA(Program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+        started = start();
     }
     if (!started) throw std::runtime_error("cannot start " + Program + ": error " + std::to_string(GetLastError()));
-    CloseHandle(pi.hThread);
-    pi.hThread = nullptr;
-    return pi;
+    TKernelHandle thread(pi.hThread);
+    return TProcess(pi.hProcess, pi.dwProcessId);
 }
 
-DWORD WaitExit(PROCESS_INFORMATION& Process, DWORD Milliseconds) {
-    if (WaitForSingleObject(Process.hProcess, Milliseconds) != WAIT_OBJECT_0) return STILL_ACTIVE;
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(Process.hProcess, &code);
-    return code;
-}
-
-DWORD WaitEnd(PROCESS_INFORMATION& Process, DWORD Milliseconds, int* Boxes, HWND Answered) {
+DWORD WaitEnd(TProcess& Process, DWORD Milliseconds, int* Boxes, HWND Answered) {
     DWORD code = STILL_ACTIVE;
     HWND last = Answered;
     for (DWORD waited = 0; waited < Milliseconds && code == STILL_ACTIVE; waited += 50) {
-        HWND box = FindMessageBox(Process.dwProcessId);
+        HWND box = FindMessageBox(Process.Id());
         if (box && box != last && Boxes) ++*Boxes;
         if (box) last = box;
-        code = WaitExit(Process, 50);
+        code = Process.WaitExit(50);
     }
-    if (code == STILL_ACTIVE) TerminateProcess(Process.hProcess, 1);
-    CloseHandle(Process.hProcess);
+    Process.Terminate();
     return code;
+}
+
+void ExpectQuietExit(TProcess& Process, DWORD Milliseconds, HWND Answered) {
+    int boxes = 0;
+    EXPECT_EQ(WaitEnd(Process, Milliseconds, &boxes, Answered), 0u);
+    EXPECT_EQ(boxes, 0) << "a message box showed on the way out";
 }
 
 const char* const UninstallQuestion = "Are you sure you want to remove Orvand from your computer";
@@ -361,52 +404,52 @@ HWND WaitConfirmation(DWORD ProcessId) {
     return box;
 }
 
-DWORD RunUninstaller(const std::string& Exe, const std::string& Argument, int Answer, int* LaterBoxes) {
-    PROCESS_INFORMATION p = StartProgram(Exe, Argument);
-    HWND box = WaitConfirmation(p.dwProcessId);
+void RunUninstaller(const std::string& Exe, const std::string& Argument, int Answer) {
+    TProcess p = StartProgram(Exe, Argument);
+    HWND box = WaitConfirmation(p.Id());
     EXPECT_NE(box, nullptr) << "no confirmation box";
     if (box) {
         EXPECT_TRUE(PressMessageBoxButton(box, Answer));
     }
-    return WaitEnd(p, 20000, LaterBoxes, box);
+    ExpectQuietExit(p, 20000, box);
 }
 
 namespace {
-struct FindData {
-    DWORD pid;
-    const std::string* cls;
-    bool visibleOnly;
-    HWND found;
+
+struct TWindowSearch {
+    DWORD ProcessId;
+    const std::string& ClassName;
+    bool VisibleOnly;
+    std::vector<HWND> Found;
 };
-BOOL CALLBACK FindProc(HWND wnd, LPARAM lp) {
-    auto* d = reinterpret_cast<FindData*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    if (pid != d->pid) return TRUE;
-    if (d->visibleOnly && !IsWindowVisible(wnd)) return TRUE;
-    if (!d->cls->empty()) {
-        char cls[256];
-        GetClassNameA(wnd, cls, sizeof(cls));
-        if (*d->cls != cls) return TRUE;
-    }
-    d->found = wnd;
-    return FALSE;
+
+BOOL CALLBACK AddProcessWindow(HWND Window, LPARAM Param) {
+    auto& search = *reinterpret_cast<TWindowSearch*>(Param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(Window, &owner);
+    if (owner == search.ProcessId && (!search.VisibleOnly || IsWindowVisible(Window)) &&
+        (search.ClassName.empty() || WindowClass(Window) == search.ClassName))
+        search.Found.push_back(Window);
+    return TRUE;
 }
+
 }  // namespace
 
+std::vector<HWND> ProcessWindows(DWORD ProcessId, const std::string& ClassName, bool VisibleOnly) {
+    TWindowSearch search{ProcessId, ClassName, VisibleOnly, {}};
+    EnumWindows(AddProcessWindow, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
 HWND FindProcessWindow(DWORD ProcessId, const std::string& ClassName, bool VisibleOnly) {
-    FindData d{ProcessId, &ClassName, VisibleOnly, nullptr};
-    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
-    return d.found;
+    std::vector<HWND> windows = ProcessWindows(ProcessId, ClassName, VisibleOnly);
+    return windows.empty() ? nullptr : windows.front();
 }
 
 HWND WaitProcessWindow(DWORD ProcessId, const std::string& ClassName, DWORD Milliseconds) {
-    DWORD start = GetTickCount();
-    do {
-        if (HWND w = FindProcessWindow(ProcessId, ClassName, true)) return w;
-        Sleep(50);
-    } while (GetTickCount() - start < Milliseconds);
-    return nullptr;
+    HWND window = nullptr;
+    WaitUntil([&] { return (window = FindProcessWindow(ProcessId, ClassName, true)) != nullptr; }, Milliseconds, 50);
+    return window;
 }
 
 std::string WindowText(HWND Window) {
@@ -427,22 +470,11 @@ HWND WaitMessageBox(DWORD ProcessId, DWORD Milliseconds) {
     return WaitProcessWindow(ProcessId, "#32770", Milliseconds);
 }
 
-namespace {
-BOOL CALLBACK FindTextProc(HWND child, LPARAM lp) {
-    auto* text = reinterpret_cast<std::string*>(lp);
-    if (WindowClass(child) != "Static") return TRUE;
-    if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) return TRUE;
-    std::string t = WindowText(child);
-    if (t.empty()) return TRUE;
-    *text = t;
-    return FALSE;
-}
-}  // namespace
-
 std::string MessageBoxText(HWND Box) {
-    std::string text;
-    EnumChildWindows(Box, FindTextProc, reinterpret_cast<LPARAM>(&text));
-    return text;
+    for (HWND child = nullptr; (child = FindWindowExA(Box, child, "Static", nullptr));)
+        if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON && !WindowText(child).empty())
+            return WindowText(child);
+    return "";
 }
 
 bool PressMessageBoxButton(HWND Box, int CommandId) {
@@ -451,23 +483,15 @@ bool PressMessageBoxButton(HWND Box, int CommandId) {
     return PostMessageA(Box, WM_COMMAND, MAKEWPARAM(CommandId, BN_CLICKED), reinterpret_cast<LPARAM>(button)) != FALSE;
 }
 
-namespace {
-BOOL CALLBACK FindDefaultProc(HWND child, LPARAM lp) {
-    if (WindowClass(child) != "Button" || !IsWindowVisible(child)) return TRUE;
-    if ((GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK) != BS_DEFPUSHBUTTON) return TRUE;
-    *reinterpret_cast<int*>(lp) = GetDlgCtrlID(child);
-    return FALSE;
-}
-}  // namespace
-
 int DefaultButton(HWND Box) {
     LRESULT r = SendMessageA(Box, DM_GETDEFID, 0, 0);
     // Wine's boxes answer IDOK even when they have no such button; the button
     // drawn as the default then tells.
     if (HIWORD(r) == DC_HASDEFID && GetDlgItem(Box, LOWORD(r))) return LOWORD(r);
-    int id = 0;
-    EnumChildWindows(Box, FindDefaultProc, reinterpret_cast<LPARAM>(&id));
-    return id;
+    for (HWND child = nullptr; (child = FindWindowExA(Box, child, "Button", nullptr));)
+        if (IsWindowVisible(child) && (GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return GetDlgCtrlID(child);
+    return 0;
 }
 
 }  // namespace wintest

@@ -6,6 +6,8 @@
 
 #include <chrono>
 
+#include "tests/test_util.h"
+
 using Lines = std::vector<std::string>;
 
 TEST(JournalFormat, LinesAndBannersEndInCrLf) {
@@ -115,18 +117,16 @@ TEST(JournalFormat, RootIsTheLow32BitsOfASigned64BitNumber) {
     EXPECT_FALSE(ParseRegistryRoot("", root));
     EXPECT_FALSE(ParseRegistryRoot("-", root));
     EXPECT_FALSE(ParseRegistryRoot(" 1", root));
-    // Only the predefined roots are ever undone: 0, a handle-sized number or
-    // the roots' neighbours name no key of the journal's.
+}
+
+// Only the predefined roots are ever undone: 0, a handle-sized number or the roots'
+// neighbours name no key of the journal's.
+TEST(JournalFormat, OnlyThePredefinedRootsNameKeysOfTheJournals) {
     for (uint32_t predefined : {0x80000000u, Journal::RootCurrentUser, Journal::RootLocalMachine, 0x80000005u})
         EXPECT_TRUE(IsPredefinedRoot(predefined)) << predefined;
     for (uint32_t other : {0u, 0x5Cu, 0x7FFFFFFFu, 0x80000006u, 0xFFFFFFFFu})
         EXPECT_FALSE(IsPredefinedRoot(other)) << other;
 }
-
-namespace {
-// Shift-JIS: 0x81-0x9F and 0xE0-0xFC lead a double-byte character.
-bool ShiftJisLead(unsigned char Byte) { return (Byte >= 0x81 && Byte <= 0x9F) || (Byte >= 0xE0 && Byte <= 0xFC); }
-}  // namespace
 
 TEST(InstallFolderGuard, FolderPathsMatchIgnoringAsciiCaseAndOneTrailingSeparator) {
     EXPECT_TRUE(SameFolderPath("C:\\Program Files\\Orvand\\", "c:\\PROGRAM FILES\\orvand", nullptr));
@@ -167,12 +167,9 @@ TEST(InstallFolderGuard, EmptiedOnlyWhenTheJournalCreatedThatVeryFolder) {
 }
 
 TEST(InstallFolderGuard, ThePrjRuleLooksAtTheFirstSevenCharacters) {
-    EXPECT_TRUE(IsPrjFolder("c:\\prj\\"));
-    EXPECT_TRUE(IsPrjFolder("C:\\PRJ\\Orvand\\"));
-    EXPECT_FALSE(IsPrjFolder("C:\\prj"));
-    EXPECT_FALSE(IsPrjFolder("C:/prj/Orvand/"));
-    EXPECT_FALSE(IsPrjFolder("D:\\prj\\Orvand\\"));
-    EXPECT_FALSE(IsPrjFolder(""));
+    for (const char* prj : {"c:\\prj\\", "C:\\PRJ\\Orvand\\"}) EXPECT_TRUE(IsPrjFolder(prj)) << prj;
+    for (const char* other : {"C:\\prj", "C:/prj/Orvand/", "D:\\prj\\Orvand\\", ""})
+        EXPECT_FALSE(IsPrjFolder(other)) << other;
 }
 
 // Who besides the administrators could change an existing destination, or none.

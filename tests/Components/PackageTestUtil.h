@@ -6,6 +6,7 @@
 
 #include "Components/PackagePin.h"
 #include "Components/PackageWriter.h"
+#include "tests/test_util.h"
 
 namespace packtest {
 
@@ -19,15 +20,7 @@ struct TFile {
 
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-// Bytes that do not repeat much, so that compressing them gives a long stream.
-inline Bytes Noise(size_t Size, uint32_t Seed) {
-    Bytes b(Size);
-    for (size_t i = 0; i < Size; ++i) {
-        Seed = Seed * 1103515245u + 12345u;
-        b[i] = static_cast<uint8_t>(Seed >> 16);
-    }
-    return b;
-}
+inline Bytes Noise(size_t Size, uint32_t Seed) { return Text(NoiseText(Size, Seed)); }
 
 inline Bytes BareExe() { return Text("MZ bare setup program stand-in\r\n" + std::string(300, 'x')); }
 
@@ -85,6 +78,15 @@ inline void SetField(uint8_t (&Field)[64], const std::string& Text) {
     std::memset(Field, 0, 64);
     Field[0] = static_cast<uint8_t>(Text.size());
     std::memcpy(Field + 1, Text.data(), std::min<size_t>(Text.size(), 63));
+}
+
+// The package with entry Index's folder and name fields written raw, invalid texts too.
+inline Bytes WithEntryTexts(Bytes Package, int Index, const std::string& Folder, const std::string& Name) {
+    TFileData e = Record(Package, Index);
+    SetField(e.Folder, Folder);
+    SetField(e.Name, Name);
+    SetRecord(Package, Index, e);
+    return Package;
 }
 
 // Makes the digest match the contents again.

@@ -7,42 +7,26 @@
 
 #include "Components/SetupUtils.h"
 #include "config/HTTPUnit.h"
-#include "config/md5.h"
+#include "install_fixture.h"
 #include "scripted_ui.h"
 #include "tests/Components/PackageTestUtil.h"
 #include "wintest_http.h"
 
 using namespace wintest;
 using namespace packtest;
-using ::testing::HasSubstr;
+using namespace ::testing;
 
 namespace {
 
-std::string Md5Of(const std::string& Bytes) {
-    TMD5Context context;
-    MD5Init(context);
-    MD5Update(context, Bytes.data(), static_cast<uint32_t>(Bytes.size()));
-    return DigestToText(MD5Final(context));
-}
-
-std::string Stand_in(const char* Name) {
+std::string Fixture(const char* Name) {
     std::string bytes = ReadFileText(FixturePath(Name));
     if (bytes.empty()) ADD_FAILURE() << Name << " not found; is ORVAND_FIXTURES_DIR set?";
     return bytes;
 }
 
-struct TListed {
-    std::string Name, MD5;
-};
-
-std::string SetupText(const std::vector<std::string>& Urls, const std::vector<TListed>& Files) {
-    std::string text = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<setup>\r\n  <fileDistributors>\r\n";
-    for (const std::string& url : Urls) text += "    <url>" + url + "</url>\r\n";
-    text +=
-        "  </fileDistributors>\r\n  <agentCharacters>\r\n    <character name=\"Zo\xEB\" fileName=\"Zoe.acs\"/>\r\n"
-        "  </agentCharacters>\r\n  <filesMD5List>\r\n";
-    for (const TListed& f : Files) text += "    <file name=\"" + f.Name + "\" MD5=\"" + f.MD5 + "\"/>\r\n";
-    return text + "  </filesMD5List>\r\n</setup>\r\n";
+// A setup.xml with these distributors and digests, and a character named in ISO-8859-1.
+std::string SetupText(const std::vector<std::string>& Urls, const TPairs& Digests) {
+    return SetupXmlText(Urls, {{"Zo\xEB", "Zoe.acs"}}, Digests);
 }
 
 std::vector<std::wstring> Urls(IXMLSetupType& Setup) {
@@ -66,9 +50,7 @@ protected:
         Bytes package = Build(BareExe(), Shipped);
         std::string file = Temp.Path() + "setup.exe";
         WriteFileText(file, std::string(package.begin(), package.end()));
-        Target = Temp.Path() + "Orvand\\";
-        CreateDirectoryA(Target.c_str(), nullptr);
-        CreateDirectoryA((Target + "temp\\").c_str(), nullptr);
+        MakeTree(Target, {{"temp\\", ""}});
         Installer = std::make_unique<TInstaller>(file);
         Installer->SetTargetFolder(Target);
         Installer->SetUI(&UI);
@@ -83,19 +65,17 @@ protected:
         }
         return "fetched";
     }
-    std::vector<std::string> RequestPaths() const {
-        std::vector<std::string> paths;
-        for (const THttpServer::TRequest& r : Server.Requests()) paths.push_back(r.Path);
-        return paths;
-    }
     std::string WorkingCopy() const { return Target + "temp\\setup.xml"; }
 
     ComScope Com;
     THttpServer Server;
-    TempFolder Temp;
+    // The stand-ins log their starts into the folder they start in.
+    TScenario Scene{"", "runs.log"};
+    const TempFolder& Temp = Scene.Temp;
+    const std::string Target = Scene.Target;
     TTestHost Host;
     TScriptedUI UI;
-    std::string Target, Packaged;
+    std::string Packaged;
     std::unique_ptr<TInstaller> Installer;
 };
 
@@ -103,7 +83,7 @@ protected:
 
 TEST_F(Config, RefreshTakesTheFirstFreshCopyThatParsesAndLaterFetchesUseIt) {
     std::string extra = "extra installer bytes";
-    std::string fresh = SetupText({Server.Url("ok", "new/")}, {{"extra.bin", Md5Of(extra)}});
+    std::string fresh = SetupText({Server.Url("ok", "new/")}, {{"extra.bin", Md5Text(extra)}});
     Server.Put("bad/setup.xml", "<setup><fileDistributors>");
     Server.Put("good/setup.xml", fresh);
     Server.Put("later/setup.xml", SetupText({}, {}));
@@ -119,7 +99,7 @@ TEST_F(Config, RefreshTakesTheFirstFreshCopyThatParsesAndLaterFetchesUseIt) {
     EXPECT_FALSE(FileExists(WorkingCopy() + ".new"));
     // The packaged copy was extracted and journalled; the fresh one took its place.
     EXPECT_EQ(Journal(), std::vector<std::string>{"CreateFile " + WorkingCopy()});
-    EXPECT_EQ(RequestPaths(), (std::vector<std::string>{"/ok/bad/setup.xml", "/ok/good/setup.xml"}));
+    EXPECT_EQ(Server.Paths(), (std::vector<std::string>{"/ok/bad/setup.xml", "/ok/good/setup.xml"}));
     for (const THttpServer::TRequest& r : Server.Requests()) EXPECT_EQ(r.Agent, "Orvand/2.2.93");
     EXPECT_TRUE(UI.Errors.empty());
 
@@ -131,7 +111,7 @@ TEST_F(Config, RefreshTakesTheFirstFreshCopyThatParsesAndLaterFetchesUseIt) {
     std::string dest = Target + "temp\\extra.bin";
     EXPECT_EQ(Fetch("extra.bin", dest), "fetched");
     EXPECT_EQ(ReadFileText(dest), extra);
-    EXPECT_EQ(RequestPaths().back(), "/ok/new/extra.bin");
+    EXPECT_EQ(Server.Paths().back(), "/ok/new/extra.bin");
 }
 
 TEST_F(Config, UnusableFreshCopiesLeaveThePackagedCopyInForce) {
@@ -150,7 +130,7 @@ TEST_F(Config, UnusableFreshCopiesLeaveThePackagedCopyInForce) {
     for (const std::string& u : urls) wide.push_back(Wide(u));
     EXPECT_EQ(Urls(*Installer->GetConfiguration()), wide);
     // Every distributor was asked once, in document order.
-    EXPECT_EQ(RequestPaths(), (std::vector<std::string>{"/ok/a/setup.xml", "/ok/b/setup.xml", "/short/a/setup.xml",
+    EXPECT_EQ(Server.Paths(), (std::vector<std::string>{"/ok/a/setup.xml", "/ok/b/setup.xml", "/short/a/setup.xml",
                                                         "/ok/none/setup.xml", "/ok/c/setup.xml"}));
     // No unusable copy stays beside it: no journal line would name it.
     EXPECT_FALSE(FileExists(WorkingCopy() + ".new"));
@@ -160,12 +140,12 @@ TEST_F(Config, UnusableFreshCopiesLeaveThePackagedCopyInForce) {
 
 TEST_F(Config, TheFirstGoodDistributorWinsAfterUnreachableAndSilentOnes) {
     SetDownloadTimeout(1500);
-    std::string agent = Stand_in("MSagent.exe");
+    std::string agent = Fixture("MSagent.exe");
     Server.Put("m/MSagent.exe", agent);
     Server.Put("later/MSagent.exe", agent);
     std::string good = Server.Url("ok", "m/");
     MakeInstaller(SetupText({Server.ClosedUrl(), Server.Url("stall", "m/"), good, Server.Url("ok", "later/")},
-                            {{"MSagent.exe", Md5Of(agent)}}));
+                            {{"MSagent.exe", Md5Text(agent)}}));
     Installer->RefreshConfiguration();
     Installer->TakePendingJournal();
 
@@ -178,17 +158,42 @@ TEST_F(Config, TheFirstGoodDistributorWinsAfterUnreachableAndSilentOnes) {
     EXPECT_EQ(Journal(), std::vector<std::string>{"CreateFile " + dest});
     EXPECT_EQ(WindowText(Host.Label()), "Downloading: " + good + "MSagent.exe");
     EXPECT_EQ(UI.Pumps, 3);
-    EXPECT_EQ(RequestPaths().back(), "/ok/m/MSagent.exe");
+    EXPECT_EQ(Server.Paths().back(), "/ok/m/MSagent.exe");
     EXPECT_EQ(Host.Positions.front(), 0);
     EXPECT_TRUE(IsWindowVisible(Host.Bar()));
 }
 
+// An HTTPS distributor serves the refresh and the installer; one whose certificate does not
+// verify is passed over like any failing one, and so is one that sends the installer on to its
+// plain HTTP twin (the move is seen only after it was followed: the first "/ok/p/MSagent.exe").
+TEST_F(Config, HttpsDistributorsServePastOnesThatDoNotVerifyOrMoveBackToHttp) {
+    const std::string agent = Fixture("MSagent.exe");
+    TTlsFront rogue(Server, true);
+    TTrustedTestAuthority trusted;
+    TTlsFront secure(Server);
+    const TPairs digests = {{"MSagent.exe", Md5Text(agent)}};
+    const std::string fresh =
+        SetupText({rogue.Url("ok", "p/"), secure.Url("moved", "h/"), secure.Url("ok", "p/")}, digests);
+    Server.Put("p/setup.xml", fresh);
+    Server.Put("p/MSagent.exe", agent);
+    Server.Put("h/MSagent.exe", Server.Url("ok", "p/MSagent.exe"));
+    MakeInstaller(SetupText({rogue.Url("ok", "p/"), secure.Url("ok", "p/")}, digests));
+    Installer->RefreshConfiguration();
+    EXPECT_EQ(ReadFileText(WorkingCopy()), fresh);
+    const std::string dest = Installer->GetTempFolder() + "MSagent.exe";
+    EXPECT_EQ(Fetch("MSagent.exe", dest), "fetched");
+    EXPECT_EQ(ReadFileText(dest), agent);
+    EXPECT_EQ(Server.Paths(), (std::vector<std::string>{"/ok/p/setup.xml", "/moved/h/MSagent.exe", "/ok/p/MSagent.exe",
+                                                        "/ok/p/MSagent.exe"}));
+    EXPECT_TRUE(UI.Errors.empty());
+}
+
 TEST_F(Config, TwoCorruptCopiesEndTheProgramWithACrcError) {
-    std::string agent = Stand_in("MSagent.exe");
+    std::string agent = Fixture("MSagent.exe");
     Server.Put("one/MSagent.exe", agent + "tampered");
     Server.Put("two/MSagent.exe", agent.substr(0, agent.size() / 2));
     // Listed in lower case: the lookup ignores ASCII case.
-    MakeInstaller(SetupText({Server.Url("ok", "one/"), Server.Url("ok", "two/")}, {{"msagent.exe", Md5Of(agent)}}));
+    MakeInstaller(SetupText({Server.Url("ok", "one/"), Server.Url("ok", "two/")}, {{"msagent.exe", Md5Text(agent)}}));
     Installer->RefreshConfiguration();
     Installer->TakePendingJournal();
 
@@ -229,7 +234,7 @@ TEST_F(Config, TotalFailureShowsTheLastDistributorsMessage) {
 TEST_F(Config, UnlistedFilesNeedNoDigestButMustArriveWhole) {
     std::string character = std::string(5000, 'c') + "haracter";
     Server.Put("d/Pip.acs", character);
-    MakeInstaller(SetupText({Server.Url("short", "d/"), Server.Url("ok", "d/")}, {{"MSagent.exe", Md5Of("x")}}));
+    MakeInstaller(SetupText({Server.Url("short", "d/"), Server.Url("ok", "d/")}, {{"MSagent.exe", Md5Text("x")}}));
     Installer->RefreshConfiguration();
     Installer->TakePendingJournal();
     CreateDirectoryA((Target + "data\\").c_str(), nullptr);
@@ -250,23 +255,22 @@ TEST_F(Config, UnlistedFilesNeedNoDigestButMustArriveWhole) {
 }
 
 TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
-    std::string agent = Stand_in("MSagent.exe");
-    std::string impostor = Stand_in("spchapi.exe");
+    std::string agent = Fixture("MSagent.exe");
+    std::string impostor = Fixture("spchapi.exe");
     std::string newcomer = "a file the package does not list";
     // The refreshed copy moves the distributors and swaps the digest for the impostor's.
-    Server.Put("p/setup.xml", SetupText({Server.Url("ok", "q/")}, {{"MSagent.exe", Md5Of(impostor)},
-                                                                   {"newcomer.exe", Md5Of(newcomer)},
-                                                                   {"tv_enua.exe", Md5Of(Stand_in("tv_enua.exe"))}}));
-    Server.Put("q/tv_enua.exe", Stand_in("tv_enua.exe"));
+    Server.Put("p/setup.xml", SetupText({Server.Url("ok", "q/")}, {{"MSagent.exe", Md5Text(impostor)},
+                                                                   {"newcomer.exe", Md5Text(newcomer)},
+                                                                   {"tv_enua.exe", Md5Text(Fixture("tv_enua.exe"))}}));
+    Server.Put("q/tv_enua.exe", Fixture("tv_enua.exe"));
     Server.Put("q/MSagent.exe", impostor);
     Server.Put("q/newcomer.exe", newcomer);
-    MakeInstaller(SetupText({Server.Url("ok", "p/")}, {{"MSagent.exe", Md5Of(agent)}}));
+    MakeInstaller(SetupText({Server.Url("ok", "p/")}, {{"MSagent.exe", Md5Text(agent)}}));
     Installer->RefreshConfiguration();
     ASSERT_EQ(Urls(*Installer->GetConfiguration()), std::vector<std::wstring>{Wide(Server.Url("ok", "q/"))});
 
     // The installation run: fetch, then start what was fetched.
-    std::string runLog = Temp.Path() + "run.log";
-    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+    const std::string runLog = Installer->GetTempFolder() + "runs.log";
     std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     auto fetchAndRun = [&] {
         try {
@@ -300,7 +304,7 @@ TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
     EXPECT_EQ(Fetch("tv_enua.exe", engine), "halted");
     EXPECT_EQ(UI.Errors.back(), "CRC Error.\r\nFile: tv_enua.exe");
     EXPECT_EQ(Server.Requests().size(), asked);
-    WriteFileText(engine, Stand_in("tv_enua.exe"));
+    WriteFileText(engine, Fixture("tv_enua.exe"));
     EXPECT_THROW(Installer->HoldInstaller(engine), THalted);
     EXPECT_EQ(UI.Errors.back(), "CRC Error.\r\nFile: tv_enua.exe");
 }
@@ -313,19 +317,14 @@ std::vector<std::string> SwapsLetThrough(const std::string& File, const std::str
     if (DeleteFileA(File.c_str())) through.push_back("DeleteFile");
     if (MoveFileExA(Impostor.c_str(), File.c_str(), MOVEFILE_REPLACE_EXISTING)) through.push_back("MoveFileEx over it");
     if (MoveFileExA(File.c_str(), (File + ".aside").c_str(), 0)) through.push_back("MoveFileEx away");
-    for (DWORD access : {DWORD(GENERIC_WRITE), DWORD(FILE_APPEND_DATA), DWORD(DELETE)}) {
-        HANDLE h = CreateFileA(File.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) continue;
-        through.push_back("CreateFile for access " + std::to_string(access));
-        CloseHandle(h);
-    }
-    HANDLE h = CreateFileA(File.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           CREATE_ALWAYS, 0, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-        through.push_back("CreateFile CREATE_ALWAYS");
-        CloseHandle(h);
-    }
+    auto opens = [&](DWORD Access, DWORD Disposition) {
+        return static_cast<bool>(
+            TFileHandle(CreateFileA(File.c_str(), Access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, Disposition, 0, nullptr)));
+    };
+    for (DWORD access : {DWORD(GENERIC_WRITE), DWORD(FILE_APPEND_DATA), DWORD(DELETE)})
+        if (opens(access, OPEN_EXISTING)) through.push_back("CreateFile for access " + std::to_string(access));
+    if (opens(GENERIC_WRITE, CREATE_ALWAYS)) through.push_back("CreateFile CREATE_ALWAYS");
     return through;
 }
 
@@ -333,15 +332,13 @@ std::vector<std::string> SwapsLetThrough(const std::string& File, const std::str
 
 // Setup runs elevated: between the check and the start nobody may put other bytes there.
 TEST_F(Config, AFetchedInstallerRunsAsCheckedFromItsOwnFolder) {
-    std::string agent = Stand_in("MSagent.exe");
+    std::string agent = Fixture("MSagent.exe");
     Server.Put("m/MSagent.exe", agent);
-    MakeInstaller(SetupText({Server.Url("ok", "m/")}, {{"MSagent.exe", Md5Of(agent)}}));
+    MakeInstaller(SetupText({Server.Url("ok", "m/")}, {{"MSagent.exe", Md5Text(agent)}}));
     Installer->RefreshConfiguration();
     std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     std::string impostor = Temp.Path() + "impostor.exe";
-    WriteFileText(impostor, Stand_in("spchapi.exe"));
-    // Relative: each stand-in writes it into its current folder.
-    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", "runs.log");
+    WriteFileText(impostor, Fixture("spchapi.exe"));
     auto run = [&] {
         try {
             Installer->HoldInstaller(dest);
@@ -363,9 +360,8 @@ TEST_F(Config, AFetchedInstallerRunsAsCheckedFromItsOwnFolder) {
     ASSERT_EQ(Fetch("MSagent.exe", dest), "fetched");
     Installer->HoldInstaller(dest);
     EXPECT_EQ(SwapsLetThrough(dest, impostor), std::vector<std::string>{});
-    HANDLE reader = CreateFileA(dest.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
-    if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+    EXPECT_TRUE(
+        TFileHandle(CreateFileA(dest.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)));
     EXPECT_TRUE(ReadFileText(dest) == agent) << "the held file changed";
     EXPECT_EQ(UI.Halts, 1);
 
@@ -381,24 +377,24 @@ TEST_F(Config, AFetchedInstallerRunsAsCheckedFromItsOwnFolder) {
 
     // Held by another writer, it cannot be checked and so is not run.
     ASSERT_EQ(Fetch("MSagent.exe", dest), "fetched");
-    HANDLE writer = CreateFileA(dest.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                0, nullptr);
-    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-    EXPECT_STREQ(run(), "halted");
-    CloseHandle(writer);
+    {
+        TFileHandle writer(CreateFileA(dest.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(writer);
+        EXPECT_STREQ(run(), "halted");
+    }
     EXPECT_EQ(UI.Errors.back(), "Counld not run " + dest);
     EXPECT_EQ(SplitCrLf(ReadFileText(Installer->GetTempFolder() + "runs.log")).size(), 1u);
 }
 
 TEST_F(Config, AShippedInstallerIsCheckedAgainstThePackagesCopyAndHeldUntilItStarts) {
-    std::string speech = Stand_in("spchapi.exe");
+    std::string speech = Fixture("spchapi.exe");
     MakeInstaller(SetupText({}, {}), {{".\\temp\\", "spchapi.exe", Text(speech), true}});
     Installer->ExtractPackage(nullptr, nullptr);
     std::string dest = Installer->GetTempFolder() + "spchapi.exe";
     ASSERT_EQ(ReadFileText(dest), speech);
     std::string impostor = Temp.Path() + "impostor.exe";
-    WriteFileText(impostor, Stand_in("MSagent.exe"));
-    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", "runs.log");
+    WriteFileText(impostor, Fixture("MSagent.exe"));
 
     // Changed since its extraction: the package's copy tells.
     ASSERT_TRUE(CopyFileA(impostor.c_str(), dest.c_str(), FALSE));
@@ -420,24 +416,15 @@ TEST_F(Config, FetchRefusesNamesThatAreNotBareFileNames) {
     Installer->TakePendingJournal();
     size_t requests = Server.Requests().size();
     for (const std::string name : {"", "..\\evil.exe", "../evil.exe", "sub\\evil.exe", "C:evil.exe", "..",
-                                   "evil.exe:stream", "\\\\host\\share\\evil.exe"}) {
-        try {
-            Installer->FetchFile(name, Target + "data\\" + name, Host.Label(), Host.Bar());
-            ADD_FAILURE() << "fetched " << name;
-        } catch (const EInstallException& e) {
-            EXPECT_THAT(e.Message(), HasSubstr("\"" + name + "\""));
-        }
-    }
+                                   "evil.exe:stream", "\\\\host\\share\\evil.exe"})
+        EXPECT_THAT([&] { Installer->FetchFile(name, Target + "data\\" + name, Host.Label(), Host.Bar()); },
+                    ThrowsMessage<EInstallException>(HasSubstr("\"" + name + "\"")));
     // A bare name, but data\ is a link someone placed in the target: nothing goes through it.
     TempFolder elsewhere;
     MakeUnixLink(Target + "data", elsewhere.Path());
-    try {
-        Installer->FetchFile("Zoe.acs", Target + "data\\Zoe.acs", Host.Label(), Host.Bar());
-        ADD_FAILURE() << "fetched through the link";
-    } catch (const EInstallException& e) {
-        EXPECT_EQ(e.Message(),
-                  "\"" + Target + "data\" is a link inside the target folder; setup does not write through it.");
-    }
+    EXPECT_THAT([&] { Installer->FetchFile("Zoe.acs", Target + "data\\Zoe.acs", Host.Label(), Host.Bar()); },
+                ThrowsMessage<EInstallException>(
+                    "\"" + Target + "data\" is a link inside the target folder; setup does not write through it."));
     EXPECT_FALSE(FileExists(elsewhere.Path() + "Zoe.acs"));
     EXPECT_EQ(Server.Requests().size(), requests);
     EXPECT_TRUE(Journal().empty());
@@ -453,12 +440,8 @@ TEST_F(Config, DigestAndConfigurationErrorsLeaveAsInstallErrors) {
     ASSERT_NE(Installer->GetConfiguration(), nullptr);
 
     Server.Put("y/bad.exe", "bad");
-    try {
-        Installer->FetchFile("bad.exe", Target + "bad.exe", Host.Label(), Host.Bar());
-        ADD_FAILURE() << "no error";
-    } catch (const EInstallException& e) {
-        EXPECT_EQ(e.Message(), "xyz is not a valid MD5 value");
-    }
+    EXPECT_THAT([&] { Installer->FetchFile("bad.exe", Target + "bad.exe", Host.Label(), Host.Bar()); },
+                ThrowsMessage<EInstallException>("xyz is not a valid MD5 value"));
 
     std::string file = Target + "digest.bin";
     WriteFileText(file, "abc");
@@ -469,18 +452,16 @@ TEST_F(Config, DigestAndConfigurationErrorsLeaveAsInstallErrors) {
     // Read beside a virus scanner that reads it too, and after one that held it alone for a moment;
     // never while a writer has it.
     auto open = [&](DWORD Access, DWORD Share) {
-        return CreateFileA(file.c_str(), Access, Share, nullptr, OPEN_EXISTING, 0, nullptr);
+        return TFileHandle(CreateFileA(file.c_str(), Access, Share, nullptr, OPEN_EXISTING, 0, nullptr));
     };
     for (DWORD share : {DWORD(FILE_SHARE_READ), DWORD(0)}) {
-        HANDLE scanner = open(GENERIC_READ, share);
-        std::thread letGo([scanner] {
+        std::thread letGo([scanner = open(GENERIC_READ, share)]() mutable {
             Sleep(500);
-            CloseHandle(scanner);
+            scanner.Reset();
         });
         EXPECT_TRUE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"));
         letGo.join();
     }
-    HANDLE writer = open(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    TFileHandle writer = open(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
     EXPECT_THROW(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"), EInstallException);
-    CloseHandle(writer);
 }

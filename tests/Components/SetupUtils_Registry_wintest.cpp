@@ -2,6 +2,7 @@
 // Wine's real registry, shell links and the fixture COM libraries.
 #include "Components/SetupUtils.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -13,6 +14,7 @@
 #include "wintest_util.h"
 
 using namespace wintest;
+using namespace ::testing;
 
 namespace {
 
@@ -20,68 +22,26 @@ std::string Unique(const std::string& Stem) { return Stem + "-" + std::to_string
 
 std::vector<std::string> Journal(const TInstaller& Installer) { return SplitCrLf(Installer.PendingJournal()); }
 
+// A value's bytes as text, its type in Type; "(missing)" when it is not there.
 std::string StringValue(HKEY Root, const std::string& Key, const std::string& Name, DWORD* Type = nullptr) {
     std::vector<BYTE> data;
     if (!ReadValue(Root, Key, Name, Type, &data)) return "(missing)";
     return std::string(data.begin(), data.end());
 }
 
-// The message of the EInstallException that Body raises.
-template <class F>
-std::string InstallError(F&& Body) {
-    try {
-        Body();
-    } catch (const EInstallException& e) {
-        return e.Message();
-    }
-    return "(nothing raised)";
-}
-
 // A key whose children can only be volatile: creating a lasting key below it fails.
 class VolatileKey {
 public:
-    explicit VolatileKey(const std::string& Path) : FPath(Path), FGuard(HKEY_CURRENT_USER, Path) {
-        HKEY key;
+    explicit VolatileKey(const std::string& Path) : FGuard(HKEY_CURRENT_USER, Path) {
+        TRegKey key;
         EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Path.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
+                                  nullptr, key.Out(), nullptr),
                   ERROR_SUCCESS);
-        RegCloseKey(key);
     }
 
 private:
-    std::string FPath;
     KeyGuard FGuard;
 };
-
-struct TLink {
-    std::string Target, Arguments, WorkingFolder;
-};
-
-TLink ReadLink(const std::string& Path) {
-    TLink link;
-    ComScope com;
-    IShellLinkA* shell = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                reinterpret_cast<void**>(&shell))))
-        return link;
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        if (SUCCEEDED(file->Load(AnsiToWide(Path).c_str(), STGM_READ))) {
-            char text[MAX_PATH * 2] = "";
-            shell->GetPath(text, sizeof(text), nullptr, SLGP_RAWPATH);
-            link.Target = text;
-            text[0] = 0;
-            shell->GetArguments(text, sizeof(text));
-            link.Arguments = text;
-            text[0] = 0;
-            shell->GetWorkingDirectory(text, sizeof(text));
-            link.WorkingFolder = text;
-        }
-        file->Release();
-    }
-    shell->Release();
-    return link;
-}
 
 }  // namespace
 
@@ -92,8 +52,8 @@ TEST(WriteRegistryString, JournalsTheKeyOnlyWhenItCreatedIt) {
     TInstaller installer;
 
     // Missing and not to be created: refused, nothing made.
-    EXPECT_EQ(InstallError([&] { installer.WriteRegistryString(HKEY_CURRENT_USER, key, "Name", "v", false); }),
-              "Couldn't create registry key \"" + key + "\"");
+    EXPECT_THAT([&] { installer.WriteRegistryString(HKEY_CURRENT_USER, key, "Name", "v", false); },
+                ThrowsMessage<EInstallException>("Couldn't create registry key \"" + key + "\""));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key));
 
     installer.WriteRegistryString(HKEY_CURRENT_USER, key, "Name", "first value", true);
@@ -120,17 +80,15 @@ TEST(WriteRegistryString, AFailureJournalsOnlyWhatWasDoneBefore) {
     VolatileKey volatileKey(parent);
     TInstaller installer;
     const std::string child = parent + "\\Child";
-    EXPECT_EQ(InstallError([&] { installer.WriteRegistryString(HKEY_CURRENT_USER, child, "a", "b", true); }),
-              "Couldn't create registry key \"" + child + "\"");
+    EXPECT_THAT([&] { installer.WriteRegistryString(HKEY_CURRENT_USER, child, "a", "b", true); },
+                ThrowsMessage<EInstallException>("Couldn't create registry key \"" + child + "\""));
     EXPECT_EQ(installer.PendingJournal(), "");
 
     // The key is made, then the value is refused (its name is too long): the key stays journalled.
     const std::string key = "Software\\" + Unique("OrvandTest-refused");
     KeyGuard guard(HKEY_CURRENT_USER, key);
-    std::string message = InstallError(
-        [&] { installer.WriteRegistryString(HKEY_CURRENT_USER, key, std::string(20000, 'n'), "b", true); });
-    EXPECT_NE(message, "(nothing raised)");
-    EXPECT_NE(message, "");
+    EXPECT_THAT([&] { installer.WriteRegistryString(HKEY_CURRENT_USER, key, std::string(20000, 'n'), "b", true); },
+                ThrowsMessage<EInstallException>(Not(IsEmpty())));
     EXPECT_EQ(Journal(installer), std::vector<std::string>{"CreteRegKey 2147483649|" + key});
 }
 
@@ -140,14 +98,6 @@ namespace {
 const char* const DetailValues[] = {"DisplayVersion",  "Publisher",     "DisplayIcon",
                                     "InstallLocation", "EstimatedSize", "NoModify",
                                     "NoRepair",        "URLInfoAbout",  "QuietUninstallString"};
-
-DWORD NumberValue(HKEY Root, const std::string& Key, const std::string& Name, DWORD* Type) {
-    std::vector<BYTE> data;
-    if (!ReadValue(Root, Key, Name, Type, &data) || data.size() != sizeof(DWORD)) return 0xFFFFFFFF;
-    DWORD value;
-    memcpy(&value, data.data(), sizeof(value));
-    return value;
-}
 
 }  // namespace
 
@@ -190,11 +140,8 @@ TEST(WriteUninstallEntry, QuotesAPathWithBlanksJournalsTheKeyOnceAndEveryValue) 
     }
     // The list of programs reads these as numbers.
     for (const auto& [name, number] :
-         {std::pair{"EstimatedSize", 70000u}, std::pair{"NoModify", 1u}, std::pair{"NoRepair", 1u}}) {
-        DWORD type = 0;
-        EXPECT_EQ(NumberValue(HKEY_LOCAL_MACHINE, UninstallKey, name, &type), number) << name;
-        EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << name;
-    }
+         {std::pair{"EstimatedSize", "70000"}, std::pair{"NoModify", "1"}, std::pair{"NoRepair", "1"}})
+        EXPECT_EQ(NumberText(HKEY_LOCAL_MACHINE, UninstallKey, name), number) << name;
 
     // The key is there now: only the values; no blank after a path without arguments.
     installer.TakePendingJournal();
@@ -206,8 +153,7 @@ TEST(WriteUninstallEntry, QuotesAPathWithBlanksJournalsTheKeyOnceAndEveryValue) 
     // The quiet command removes all the same: "-silent" alone would install.
     EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString"),
               "C:\\Orvand\\install.exe -remove -silent");
-    DWORD type = 0;
-    EXPECT_EQ(NumberValue(HKEY_LOCAL_MACHINE, UninstallKey, "EstimatedSize", &type), 3u);
+    EXPECT_EQ(NumberText(HKEY_LOCAL_MACHINE, UninstallKey, "EstimatedSize"), "3");
 
     // A path that is quoted already is not quoted twice.
     installer.WriteUninstallEntry("Orvand", "\"C:\\Program Files\\Orvand\\install.exe\"", "-remove", details);
@@ -262,8 +208,9 @@ TEST(AddMenuExtension, JournalsTheKeyEveryTimeAndWritesFourBytesOfContexts) {
     const std::string parent = Unique("OrvandTest-volatile");
     VolatileKey volatileKey(MenuExtKey + parent);
     TInstaller failing;
-    EXPECT_EQ(InstallError([&] { failing.AddMenuExtension(parent + "\\Child", "x", 16); }),
-              "Couldn't open registry key \"" + std::string(MenuExtKey) + parent + "\\Child\"");
+    EXPECT_THAT([&] { failing.AddMenuExtension(parent + "\\Child", "x", 16); },
+                ThrowsMessage<EInstallException>("Couldn't open registry key \"" + std::string(MenuExtKey) + parent +
+                                                 "\\Child\""));
     EXPECT_EQ(failing.PendingJournal(), "");
 }
 
@@ -279,10 +226,9 @@ TEST(CreateShortcut, MakesTheFolderFirstAndTheLinkPointsAtTheTarget) {
     const std::string programs = SpecialFolder(CSIDL_PROGRAMS);
     const std::string folder = programs + sub + "\\";
     ASSERT_FALSE(FolderExists(folder));
-    struct Cleanup {
-        std::string Folder;
-        ~Cleanup() { RemoveTree(Folder); }
-    } cleanup{folder};
+    // Straight into the desktop folder, which exists, below.
+    const std::string desktopLink = SpecialFolder(CSIDL_DESKTOPDIRECTORY) + sub + ".lnk";
+    TRemoveAtEnd cleanup{folder, desktopLink};
 
     TInstaller installer;
     installer.CreateShortcut(CSIDL_PROGRAMS, product + "orvand.exe", "", "Orvand.lnk", sub);
@@ -290,25 +236,15 @@ TEST(CreateShortcut, MakesTheFolderFirstAndTheLinkPointsAtTheTarget) {
     EXPECT_EQ(Journal(installer),
               (std::vector<std::string>{"CreateFolder " + folder, "CreateFile " + folder + "Orvand.lnk",
                                         "CreateFile " + folder + "Uninstall.lnk"}));
-    TLink link = ReadLink(folder + "Orvand.lnk");
-    EXPECT_EQ(link.Target, product + "orvand.exe");
-    EXPECT_EQ(link.Arguments, "");
-    EXPECT_EQ(link.WorkingFolder, product);
-    link = ReadLink(folder + "Uninstall.lnk");
-    EXPECT_EQ(link.Target, product + "install.exe");
-    EXPECT_EQ(link.Arguments, "-remove");
-    EXPECT_EQ(link.WorkingFolder, product);
+    // Target, arguments and working folder.
+    EXPECT_EQ(ReadShortcut(folder + "Orvand.lnk"), product + "orvand.exe||" + product);
+    EXPECT_EQ(ReadShortcut(folder + "Uninstall.lnk"), product + "install.exe|-remove|" + product);
 
-    // Straight into the desktop folder, which exists: only the link is journalled.
-    const std::string desktopLink = SpecialFolder(CSIDL_DESKTOPDIRECTORY) + sub + ".lnk";
-    struct RemoveFile {
-        std::string Path;
-        ~RemoveFile() { DeleteFileA(Path.c_str()); }
-    } removeLink{desktopLink};
+    // Only the link is journalled.
     TInstaller desktop;
     desktop.CreateShortcut(CSIDL_DESKTOPDIRECTORY, product + "orvand.exe", "", sub + ".lnk", "");
     EXPECT_EQ(Journal(desktop), std::vector<std::string>{"CreateFile " + desktopLink});
-    EXPECT_EQ(ReadLink(desktopLink).Target, product + "orvand.exe");
+    EXPECT_EQ(ReadShortcut(desktopLink), product + "orvand.exe||" + product);
 }
 
 TEST(CreateShortcut, FailuresRaiseAndJournalNothing) {
@@ -317,30 +253,52 @@ TEST(CreateShortcut, FailuresRaiseAndJournalNothing) {
     const std::string blocker = Unique("OrvandTest-blocker");
     const std::string programs = SpecialFolder(CSIDL_PROGRAMS);
     WriteFileText(programs + blocker, "a file where the folder should go");
-    struct RemoveFile {
-        std::string Path;
-        ~RemoveFile() { DeleteFileA(Path.c_str()); }
-    } removeBlocker{programs + blocker};
+    TRemoveAtEnd removeBlocker{programs + blocker};
     {
         ComScope com;
         TInstaller installer;
-        EXPECT_EQ(InstallError([&] {
-                      installer.CreateShortcut(CSIDL_PROGRAMS, temp.Path() + "orvand.exe", "", "Orvand.lnk", blocker);
-                  }),
-                  "Couldn't create folder \"" + programs + blocker + "\\\"");
+        EXPECT_THAT(
+            [&] { installer.CreateShortcut(CSIDL_PROGRAMS, temp.Path() + "orvand.exe", "", "Orvand.lnk", blocker); },
+            ThrowsMessage<EInstallException>("Couldn't create folder \"" + programs + blocker + "\\\""));
         EXPECT_EQ(installer.PendingJournal(), "");
     }
     // Without COM on the thread the shell link cannot be made: the platform's error, as EInstallException.
     const std::string sub = Unique("OrvandTest-nocom");
-    std::string message;
     TInstaller installer;
     std::thread([&] {
-        message = InstallError(
-            [&] { installer.CreateShortcut(CSIDL_PROGRAMS, temp.Path() + "orvand.exe", "", "Orvand.lnk", sub); });
+        EXPECT_THROW(installer.CreateShortcut(CSIDL_PROGRAMS, temp.Path() + "orvand.exe", "", "Orvand.lnk", sub),
+                     EInstallException);
     }).join();
-    EXPECT_NE(message, "(nothing raised)");
     EXPECT_EQ(installer.PendingJournal(), "");
     EXPECT_FALSE(FolderExists(programs + sub));
+}
+
+namespace {
+
+bool BridgeProgIdKnown() {
+    CLSID cls;
+    return SUCCEEDED(CLSIDFromProgID(L"Orvand.Bridge", &cls));
+}
+
+}  // namespace
+
+TEST(RegisterComLibrary, ALibraryThatDoesNotRegisterIsNeitherJournalledNorLeftLoaded) {
+    TempFolder temp;
+    KeyGuard classGuard(HKEY_CLASSES_ROOT, BridgeClassKey);
+    KeyGuard progIdGuard(HKEY_CLASSES_ROOT, "Orvand.Bridge");
+    TInstaller installer;
+    const std::string failing = temp.Path() + "bridge_fail.ocx";
+    const std::string noEntry = temp.Path() + "noentry.dll";
+    const std::string missing = temp.Path() + "missing.ocx";
+    ASSERT_TRUE(CopyFileA(FixturePath("bridge_fail.ocx").c_str(), failing.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(FixturePath("noentry.dll").c_str(), noEntry.c_str(), FALSE));
+    for (const std::string& path : {failing, noEntry, missing}) {
+        EXPECT_THAT([&] { installer.RegisterComLibrary(path); },
+                    ThrowsMessage<EInstallException>("Couldn't register \"" + path + "\" as COM server"));
+        EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr) << "left loaded: " << path;
+    }
+    EXPECT_EQ(installer.PendingJournal(), "");
+    EXPECT_FALSE(BridgeProgIdKnown());
 }
 
 TEST(RegisterComLibrary, RegistersTheBridgeAndJournalsItOnlyOnSuccess) {
@@ -348,25 +306,7 @@ TEST(RegisterComLibrary, RegistersTheBridgeAndJournalsItOnlyOnSuccess) {
     TempFolder temp;
     KeyGuard classGuard(HKEY_CLASSES_ROOT, BridgeClassKey);
     KeyGuard progIdGuard(HKEY_CLASSES_ROOT, "Orvand.Bridge");
-    auto progIdKnown = [] {
-        CLSID cls;
-        return SUCCEEDED(CLSIDFromProgID(L"Orvand.Bridge", &cls));
-    };
     TInstaller installer;
-
-    const std::string failing = temp.Path() + "bridge_fail.ocx";
-    const std::string noEntry = temp.Path() + "noentry.dll";
-    const std::string missing = temp.Path() + "missing.ocx";
-    ASSERT_TRUE(CopyFileA(FixturePath("bridge_fail.ocx").c_str(), failing.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA(FixturePath("noentry.dll").c_str(), noEntry.c_str(), FALSE));
-    for (const std::string& path : {failing, noEntry, missing}) {
-        EXPECT_EQ(InstallError([&] { installer.RegisterComLibrary(path); }),
-                  "Couldn't register \"" + path + "\" as COM server");
-        EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr) << "left loaded: " << path;
-    }
-    EXPECT_EQ(installer.PendingJournal(), "");
-    EXPECT_FALSE(progIdKnown());
-
     const std::string bridge = temp.Path() + "bridge.ocx";
     ASSERT_TRUE(CopyFileA(FixturePath("bridge.ocx").c_str(), bridge.c_str(), FALSE));
     {
@@ -377,7 +317,7 @@ TEST(RegisterComLibrary, RegistersTheBridgeAndJournalsItOnlyOnSuccess) {
     installer.RegisterComLibrary(bridge);
     EXPECT_EQ(Journal(installer), (std::vector<std::string>{"RegisterServer " + bridge, "RegisterServer " + bridge}));
     EXPECT_EQ(GetModuleHandleA(bridge.c_str()), nullptr) << "left loaded";
-    EXPECT_TRUE(progIdKnown());
+    EXPECT_TRUE(BridgeProgIdKnown());
     EXPECT_EQ(ReadRegistryString(HKEY_CLASSES_ROOT, std::string(BridgeClassKey) + "\\InprocServer32", ""), bridge);
     // The class works: COM loads the library and makes an object.
     HRESULT created = E_FAIL;
@@ -393,6 +333,6 @@ TEST(RegisterComLibrary, RegistersTheBridgeAndJournalsItOnlyOnSuccess) {
 
     // The journal line undoes it.
     TUninstaller(temp.Path()).UnregisterServer(bridge);
-    EXPECT_FALSE(progIdKnown());
+    EXPECT_FALSE(BridgeProgIdKnown());
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, BridgeClassKey));
 }

@@ -11,8 +11,8 @@
 #include <typeinfo>
 
 #include "app/Utils.h"
+#include "install_fixture.h"
 #include "scripted_ui.h"
-#include "wintest_util.h"
 
 using namespace wintest;
 
@@ -59,48 +59,11 @@ std::array<bool, 4> Detect() {
 }
 
 DWORD RunFixture(const std::string& Name, const std::string& Arguments) {
-    PROCESS_INFORMATION p = StartProgram(FixturePath(Name), Arguments);
+    TProcess p = StartProgram(FixturePath(Name), Arguments);
     return WaitEnd(p, 20000);
 }
 
-std::string EngineFolder() {
-    char data[MAX_PATH] = "";
-    SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, data);
-    return std::string(data) + "\\OrvandFixtures";
-}
-
-// Takes every stand-in registration away again, also when a test fails half-way.
-class ComponentsCleanup {
-public:
-    ComponentsCleanup() : FHadEngineFolder(FolderExists(EngineFolder())) { UnregisterAll(); }
-    ~ComponentsCleanup() {
-        UnregisterAll();
-        if (!FHadEngineFolder) RemoveDirectoryA(EngineFolder().c_str());
-    }
-    static void UnregisterAll() {
-        for (const TComponent& c : Components) EXPECT_EQ(RunFixture(c.Installer, "-unregister"), 0u) << c.Installer;
-    }
-
-private:
-    bool FHadEngineFolder;
-};
-
 // --- the stand-in product ---
-
-// Starts the stand-in product, hidden, and waits for its main window.
-PROCESS_INFORMATION StartProduct(const std::string& Switches) {
-    PROCESS_INFORMATION p = StartProgram(FixturePath("orvand.exe"), "-hidden " + Switches);
-    for (int i = 0; i < 200 && !FindProcessWindow(p.dwProcessId, "TMainOrvandForm", false); ++i) Sleep(50);
-    EXPECT_NE(FindProcessWindow(p.dwProcessId, "TMainOrvandForm", false), nullptr) << "the product did not start";
-    return p;
-}
-
-// Ends a stand-in product that is still there.
-void EndProduct(PROCESS_INFORMATION& Process) {
-    if (WaitExit(Process, 0) == STILL_ACTIVE) TerminateProcess(Process.hProcess, 1);
-    WaitExit(Process, 5000);
-    CloseHandle(Process.hProcess);
-}
 
 DWORD Since(DWORD Start) { return GetTickCount() - Start; }
 
@@ -307,9 +270,8 @@ TEST(ExpandEnvironment, ExpandsDefinedVariablesAndLeavesOthers) {
 
 TEST(Components, DetectedWhileTheStandInInstallersRegistrationLasts) {
     for (const TComponent& c : Components) ASSERT_TRUE(FileExists(FixturePath(c.Installer))) << c.Installer;
-    TempFolder temp;
-    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", (temp.Path() + "runs.txt").c_str());
-    ComponentsCleanup cleanup;
+    TComponents none(false);
+    TScenario scene;
     EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, false, false}));
 
     // Each installer, run as the wizard runs it (no command line), makes its own test true.
@@ -322,19 +284,17 @@ TEST(Components, DetectedWhileTheStandInInstallersRegistrationLasts) {
         expected[i] = true;
         EXPECT_EQ(Detect(), expected) << Components[i].Installer;
     }
-    EXPECT_EQ(SplitCrLf(ReadFileText(temp.Path() + "runs.txt")),
-              (std::vector<std::string>{"MSagent.exe -unregister", "spchapi.exe -unregister", "tv_enua.exe -unregister",
-                                        "lhttseng.exe -unregister", "MSagent.exe ", "spchapi.exe ", "tv_enua.exe ",
-                                        "lhttseng.exe "}));
+    EXPECT_EQ(SplitCrLf(scene.Runs()),
+              (std::vector<std::string>{"MSagent.exe ", "spchapi.exe ", "tv_enua.exe ", "lhttseng.exe "}));
     EXPECT_EQ(ui.Halts, 0);
 
-    ComponentsCleanup::UnregisterAll();
+    none.Remove();
     EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, false, false}));
 
     // An engine whose class only a program of its own serves (a local server) counts as installed.
     for (size_t i = 2; i < 4; ++i) EXPECT_EQ(RunFixture(Components[i].Installer, "-localserver"), 0u);
     EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, true, true}));
-    std::vector<std::string> runs = SplitCrLf(ReadFileText(temp.Path() + "runs.txt"));
+    std::vector<std::string> runs = SplitCrLf(scene.Runs());
     runs.erase(runs.begin(), runs.end() - 2);
     EXPECT_EQ(runs, (std::vector<std::string>{"tv_enua.exe -Embedding", "lhttseng.exe -Embedding"}))
         << "COM did not start the servers";
@@ -424,57 +384,47 @@ TEST(CloseRunningInstance, TrueAtOnceWhenNoProductRuns) {
 }
 
 TEST(CloseRunningInstance, WaitsForAProductThatClosesLate) {
-    TempFolder temp;
-    const std::string log = temp.Path() + "product.log";
-    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", log.c_str());
+    TScenario scene;
     // Gone 2.25 s after the request: a look every second sees it at the third look. Looks every
     // 500 ms would return after 2.5 s, looks every 2 s 1.75 s after the product ended.
-    PROCESS_INFORMATION product = StartProduct("-close-delay=2250");
+    TProcess product = StartProduct("-hidden -close-delay=2250");
     const ULONGLONG start = GetTickCount64();
     EXPECT_TRUE(CloseRunningInstance());
     const ULONGLONG took = GetTickCount64() - start, returned = ClockMs();
     EXPECT_GE(took, 3000u);
     EXPECT_LE(took, 4200u);
-    EXPECT_EQ(WaitExit(product, 2000), 0u);
-    EXPECT_LE(returned - EndedMs(product.hProcess), 1000u) << "the product's end was not seen at the next look";
-    EXPECT_EQ(SplitCrLf(ReadFileText(log)),
+    EXPECT_EQ(product.WaitExit(2000), 0u);
+    EXPECT_LE(returned - EndedMs(product.Get()), 1000u) << "the product's end was not seen at the next look";
+    EXPECT_EQ(SplitCrLf(scene.Runs()),
               (std::vector<std::string>{"orvand.exe -hidden -close-delay=2250", "orvand.exe 0x520 0 0 posted"}));
-    EndProduct(product);
 }
 
 TEST(CloseRunningInstance, AsksAnotherCopyInTurn) {
-    TempFolder temp;
-    const std::string log = temp.Path() + "product.log";
-    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", log.c_str());
-    PROCESS_INFORMATION first = StartProduct("-close-delay=1000");
-    PROCESS_INFORMATION second = StartProduct("-close-delay=1000");
+    TScenario scene;
+    TProcess first = StartProduct("-hidden -close-delay=1000");
+    TProcess second = StartProduct("-hidden -close-delay=1000");
     DWORD start = GetTickCount();
     EXPECT_TRUE(CloseRunningInstance());
     EXPECT_GE(Since(start), 1900u) << "both copies close one second after their own request";
-    EXPECT_EQ(WaitExit(first, 2000), 0u);
-    EXPECT_EQ(WaitExit(second, 2000), 0u);
-    EXPECT_EQ(SplitCrLf(ReadFileText(log)),
+    EXPECT_EQ(first.WaitExit(2000), 0u);
+    EXPECT_EQ(second.WaitExit(2000), 0u);
+    EXPECT_EQ(SplitCrLf(scene.Runs()),
               (std::vector<std::string>{"orvand.exe -hidden -close-delay=1000", "orvand.exe -hidden -close-delay=1000",
                                         "orvand.exe 0x520 0 0 posted", "orvand.exe 0x520 0 0 posted"}));
-    EndProduct(first);
-    EndProduct(second);
 }
 
 TEST(CloseRunningInstance, GivesUpAfterTenSecondsOnAProductThatStays) {
-    TempFolder temp;
-    const std::string log = temp.Path() + "product.log";
-    EnvGuard runLog("ORVAND_FIXTURE_RUNLOG", log.c_str());
-    PROCESS_INFORMATION product = StartProduct("-ignore-close");
+    TScenario scene;
+    TProcess product = StartProduct("-hidden -ignore-close");
     DWORD start = GetTickCount();
     EXPECT_FALSE(CloseRunningInstance());
     DWORD took = Since(start);
     EXPECT_GE(took, 9900u);
     EXPECT_LE(took, 12500u);
-    EXPECT_EQ(WaitExit(product, 0), STILL_ACTIVE);
-    EXPECT_EQ(SplitCrLf(ReadFileText(log)),
+    EXPECT_TRUE(product.Running());
+    EXPECT_EQ(SplitCrLf(scene.Runs()),
               (std::vector<std::string>{"orvand.exe -hidden -ignore-close", "orvand.exe 0x520 0 0 posted"}))
         << "asked once, not at every look";
-    EndProduct(product);
 }
 
 TEST(RebootComputer, EnablesTheShutdownPrivilegeOnNtThenRestarts) {

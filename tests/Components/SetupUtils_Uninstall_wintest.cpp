@@ -12,7 +12,7 @@
 #include "wintest_util.h"
 
 using namespace wintest;
-using ::testing::HasSubstr;
+using namespace ::testing;
 
 namespace {
 
@@ -35,11 +35,10 @@ public:
     std::string Arg(const std::string& Sub = {}) const { return "2147483649|" + Full(Sub); }
     std::string Full(const std::string& Sub) const { return Sub.empty() ? FPath : FPath + "\\" + Sub; }
     void Create(const std::string& Sub) const {
-        HKEY key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Full(Sub).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
+        TRegKey key;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Full(Sub).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  key.Out(), nullptr),
                   ERROR_SUCCESS);
-        RegCloseKey(key);
     }
     void SetValue(const std::string& Sub, const std::string& Name, const std::string& Data) const {
         ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, Full(Sub).c_str(), Name.c_str(), REG_SZ, Data.c_str(),
@@ -66,14 +65,12 @@ std::string CopyLibrary(const char* Name, const std::string& Target) {
 // Points the test libraries' call record at a file for the life of the object.
 class UnregisterLog {
 public:
-    explicit UnregisterLog(const std::string& File) : FFile(File) {
-        SetEnvironmentVariableA("ORVAND_UNREG_LOG", File.c_str());
-    }
-    ~UnregisterLog() { SetEnvironmentVariableA("ORVAND_UNREG_LOG", nullptr); }
+    explicit UnregisterLog(const std::string& File) : FFile(File), FGuard("ORVAND_UNREG_LOG", File.c_str()) {}
     std::vector<std::string> Calls() const { return SplitCrLf(ReadFileText(FFile)); }
 
 private:
     std::string FFile;
+    EnvGuard FGuard;
 };
 
 // Drive Letter: of the prefix, standing for Folder while the object lives.
@@ -90,10 +87,10 @@ public:
 private:
     // Native programs give no handle to wait on: the drive's coming or going is.
     void Run(const std::string& Program, const std::string& Arguments, bool Present) {
-        CloseHandle(StartProgram(Program, Arguments).hProcess);
-        for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20))
-            if ((GetFileAttributesA(FRoot.c_str()) != INVALID_FILE_ATTRIBUTES) == Present) return;
-        ADD_FAILURE() << Program << " " << Arguments << " did not take effect";
+        StartProgram(Program, Arguments).Detach();
+        EXPECT_TRUE(
+            WaitUntil([&] { return (GetFileAttributesA(FRoot.c_str()) != INVALID_FILE_ATTRIBUTES) == Present; }, 10000))
+            << Program << " " << Arguments << " did not take effect";
     }
     std::string FRoot, FLink;
 };
@@ -103,10 +100,7 @@ private:
 TEST(Uninstall, ReplaysEveryRunNewestFirst) {
     TempFolder temp;
     std::string install = temp.Path() + "Orvand\\", x = install + "X\\";
-    MakeFolder(install);
-    MakeFolder(x);
-    WriteFileText(x + "a.txt", "a");
-    WriteFileText(x + "b.txt", "b");
+    MakeTree(install, {{"X\\a.txt", "a"}, {"X\\b.txt", "b"}});
     // Forwards, removing X would fail while it still holds the files.
     std::string first = CopyLibrary("unreg_ok.dll", install + "first.ocx");
     std::string second = CopyLibrary("unreg_ok.dll", install + "second.ocx");
@@ -226,20 +220,15 @@ TEST(Uninstall, UndoesOnlyWhatSetupChangesAndLogsWhatItSkips) {
 TEST(UnregisterServer, RaisesOneMessagePerFailureAndUnloadsTheLibrary) {
     TempFolder temp;
     TUninstaller uninstaller(temp.Path());
-    auto message = [&](const std::string& path) -> std::string {
-        try {
-            uninstaller.UnregisterServer(path);
-        } catch (const EUninstallException& e) {
-            return e.what();
-        }
-        return "(nothing raised)";
+    auto expectRefused = [&](const std::string& Path, const std::string& Message) {
+        EXPECT_THAT([&] { uninstaller.UnregisterServer(Path); }, ThrowsMessage<EUninstallException>(Message));
     };
     std::string missing = temp.Path() + "missing.ocx";
-    EXPECT_EQ(message(missing), "Couldn't unregister COM server \"" + missing + "\"");
+    expectRefused(missing, "Couldn't unregister COM server \"" + missing + "\"");
     std::string plain = CopyLibrary("verinfo_none.dll", temp.Path() + "plain.dll");
-    EXPECT_EQ(message(plain), "Can't find procedure DllUnregisterServer in library " + plain);
+    expectRefused(plain, "Can't find procedure DllUnregisterServer in library " + plain);
     std::string failing = CopyLibrary("unreg_fail.dll", temp.Path() + "failing.ocx");
-    EXPECT_EQ(message(failing), "Some items not found on DllUnregisterServer in library " + failing);
+    expectRefused(failing, "Some items not found on DllUnregisterServer in library " + failing);
     std::string ok = CopyLibrary("unreg_ok.dll", temp.Path() + "ok.ocx");
     EXPECT_NO_THROW(uninstaller.UnregisterServer(ok));
     for (const std::string& path : {plain, failing, ok}) EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr) << path;
@@ -266,17 +255,10 @@ TEST(Uninstall, ALineThatFailsIsDroppedAndTheReplayGoesOn) {
 TEST(Uninstall, EmptiesAFolderSetupCreatedButKeepsReadOnlyFilesAndTheirFolders) {
     TempFolder temp;
     std::string install = temp.Path() + "Orvand\\";
-    MakeFolder(install);
     // Added later by the product, never journalled.
-    MakeFolder(install + "data");
-    MakeFolder(install + "data\\deep");
-    WriteFileText(install + "data\\deep\\x.txt", "x");
-    WriteFileText(install + "hidden.txt", "h");
+    MakeTree(install, {{"data\\deep\\x.txt", "x"}, {"hidden.txt", "h"}, {"ro\\sub\\r.txt", "r"}});
     SetFileAttributesA((install + "hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    MakeFolder(install + "ro");
-    MakeFolder(install + "ro\\sub");
     std::string readOnly = install + "ro\\sub\\r.txt";
-    WriteFileText(readOnly, "r");
     SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
     // Written without the trailing separator and in other letter case: still this folder.
     std::string spelled = temp.Path() + "ORVAND";
@@ -293,15 +275,14 @@ TEST(Uninstall, EmptiesAFolderSetupCreatedButKeepsReadOnlyFilesAndTheirFolders) 
 
 TEST(Uninstall, AFileInUseStays) {
     TempFolder temp;
-    std::string install = temp.Path() + "Orvand\\";
-    MakeFolder(install);
-    std::string busy = install + "busy.txt";
-    WriteFileText(busy, "b");
+    std::string install = temp.Path() + "Orvand\\", busy = install + "busy.txt";
+    MakeTree(install, {{"busy.txt", "b"}});
     WriteFileText(install + "install.log", Line(Journal::CreateFolder, install) + Line(Journal::CreateFile, busy));
-    HANDLE open = CreateFileA(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(open, INVALID_HANDLE_VALUE);
-    TUninstaller(install).Uninstall();
-    CloseHandle(open);
+    {
+        TFileHandle open(CreateFileA(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(open);
+        TUninstaller(install).Uninstall();
+    }
     EXPECT_TRUE(FileExists(busy));
     EXPECT_FALSE(FileExists(install + "install.log"));
 }
@@ -310,19 +291,14 @@ TEST(Uninstall, AFolderSetupDidNotCreateKeepsWhatTheJournalDoesNotName) {
     TempFolder temp;
     // The user typed an existing folder that holds their own files.
     std::string install = temp.Path() + "Documents\\";
-    MakeFolder(install);
-    WriteFileText(install + "letter.doc", "mine");
-    MakeFolder(install + "photos");
-    WriteFileText(install + "photos\\me.jpg", "mine");
-    WriteFileText(install + "orvand.exe", "product");
+    MakeTree(install, {{"letter.doc", "mine"}, {"photos\\me.jpg", "mine"}, {"orvand.exe", "product"}});
     WriteFileText(install + "install.log",
                   Banner() + Line(Journal::CreateFolder, install + "temp\\") +
                       Line(Journal::CreateFile, install + "temp\\setup.xml") +
                       Line(Journal::CreateFile, install + "orvand.exe") +
                       // A folder inside it that setup created does not count for the folder itself.
                       Line(Journal::CreateFolder, install + "data\\"));
-    MakeFolder(install + "temp");
-    WriteFileText(install + "temp\\setup.xml", "x");
+    MakeTree(install, {{"temp\\setup.xml", "x"}});
     TUninstaller(install).Uninstall();
     EXPECT_FALSE(FileExists(install + "orvand.exe"));
     EXPECT_FALSE(FolderExists(install + "temp"));
@@ -350,17 +326,14 @@ TEST(Uninstall, WithoutAJournalOrWithAnEmptyOneNothingIsEmptied) {
 
 TEST(Uninstall, AJournalThatCannotBeReadRaisesAndRemovesNothing) {
     TempFolder temp;
-    std::string install = temp.Path() + "Orvand\\";
-    MakeFolder(install);
-    std::string file = install + "orvand.exe";
-    WriteFileText(file, "p");
-    WriteFileText(install + "extra.txt", "e");
+    std::string install = temp.Path() + "Orvand\\", file = install + "orvand.exe";
+    MakeTree(install, {{"orvand.exe", "p"}, {"extra.txt", "e"}});
     std::string journal = install + "install.log";
     WriteFileText(journal, Line(Journal::CreateFolder, install) + Line(Journal::CreateFile, file));
     // Another program (a running setup) holds the journal open for writing.
-    HANDLE writer = CreateFileA(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    TFileHandle writer(CreateFileA(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
     // The message goes to the log too, when it is on.
     auto log = std::static_pointer_cast<TLog>(GetLog());
     const std::string logFile = log->FileName();
@@ -377,7 +350,7 @@ TEST(Uninstall, AJournalThatCannotBeReadRaisesAndRemovesNothing) {
     GetLocalTime(&after);
     log.reset();
     ReleaseLog();
-    CloseHandle(writer);
+    writer.Reset();
     EXPECT_FALSE(message.empty()) << "no EInstallException";
     std::vector<std::string> logged = SplitCrLf(ReadFileText(logFile));
     DeleteFileA(logFile.c_str());
@@ -404,12 +377,7 @@ TEST(Uninstall, UnderCPrjTheJournalIsReplayedButTheFolderNotEmptied) {
 TEST(DeleteFolderTree, EmptiesEverythingBelowButNotTheFolderItself) {
     TempFolder temp;
     std::string folder = temp.Path() + "tree";
-    MakeFolder(folder);
-    MakeFolder(folder + "\\a");
-    MakeFolder(folder + "\\a\\b");
-    WriteFileText(folder + "\\a\\b\\f.txt", "f");
-    WriteFileText(folder + "\\.dotfile", "d");
-    WriteFileText(folder + "\\noext", "n");
+    MakeTree(folder + "\\", {{"a\\b\\f.txt", "f"}, {".dotfile", "d"}, {"noext", "n"}});
     // A link inside that someone made to a folder of the user's is not entered: what
     // it points to stays. (Wine cannot remove such a link as a folder; Windows can.)
     TempFolder users;
@@ -422,12 +390,12 @@ TEST(DeleteFolderTree, EmptiesEverythingBelowButNotTheFolderItself) {
     EXPECT_FALSE(FileExists(folder + "\\.dotfile"));
     EXPECT_FALSE(FileExists(folder + "\\noext"));
     EXPECT_EQ(ReadFileText(users.Path() + "letter.txt"), "the user's");
+}
 
-    // A drive's root is refused by the call itself, however it is spelt.
-    TempFolder drive;
-    MakeFolder(drive.Path() + "Windows");
-    WriteFileText(drive.Path() + "Windows\\win.ini", "w");
-    WriteFileText(drive.Path() + "boot.ini", "b");
+// A drive's root is refused by the call itself, however it is spelt.
+TEST(DeleteFolderTree, ADrivesRootIsRefusedHoweverItIsSpelt) {
+    TempFolder temp, drive;
+    MakeTree(drive.Path(), {{"Windows\\win.ini", "w"}, {"boot.ini", "b"}});
     MappedDrive q('Q', drive.Path());
     for (std::string root : {q.Root(), std::string("q:"), std::string(" Q:\\ ")}) {
         TUninstaller(temp.Path()).DeleteFolderTree(root);
@@ -443,9 +411,9 @@ TEST(Uninstall, AHostileJournalIsReplayedInBoundedTimeAndTouchesNoKeyItDoesNotNa
     key.SetValue("Sub", "kept", "k");
     // An open key of the uninstalling process: a journal root that happens to
     // be its handle must not reach it.
-    HKEY open;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key.Path().c_str(), 0, KEY_ALL_ACCESS, &open), ERROR_SUCCESS);
-    const std::string handle = std::to_string(reinterpret_cast<uintptr_t>(open));
+    TRegKey open;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key.Path().c_str(), 0, KEY_ALL_ACCESS, open.Out()), ERROR_SUCCESS);
+    const std::string handle = std::to_string(reinterpret_cast<uintptr_t>(open.Get()));
     const std::string first = temp.Path() + "first.txt", hidden = temp.Path() + "after the zero.txt";
     WriteFileText(first, "1");
     WriteFileText(hidden, "2");
@@ -470,7 +438,7 @@ TEST(Uninstall, AHostileJournalIsReplayedInBoundedTimeAndTouchesNoKeyItDoesNotNa
     DWORD start = GetTickCount();
     EXPECT_NO_THROW(TUninstaller(temp.Path()).Uninstall());
     DWORD took = GetTickCount() - start;
-    RegCloseKey(open);
+    open.Reset();
     EXPECT_LT(took, 30000u);
     std::printf("[ figures  ] hostile journal of %zu bytes replayed in %lu ms\n", journal.size(),
                 static_cast<unsigned long>(took));

@@ -13,9 +13,7 @@
 #include "wintest_util.h"
 
 using namespace wintest;
-using ::testing::HasSubstr;
-using ::testing::Not;
-using ::testing::StartsWith;
+using namespace ::testing;
 
 namespace {
 
@@ -40,11 +38,8 @@ struct TFolderAcl {
 };
 
 std::string SidText(PSID Sid) {
-    char* text = nullptr;
-    if (!ConvertSidToStringSidA(Sid, &text)) return "?";
-    std::string result = text;
-    LocalFree(text);
-    return result;
+    TLocalMemory<char> text;
+    return ConvertSidToStringSidA(Sid, text.Out()) ? text.Get() : "?";
 }
 
 TFolderAcl DescriptorAcl(PSECURITY_DESCRIPTOR Descriptor) {
@@ -67,32 +62,28 @@ TFolderAcl DescriptorAcl(PSECURITY_DESCRIPTOR Descriptor) {
 }
 
 TFolderAcl ReadAcl(const std::string& Path) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    TLocalMemory<void> descriptor;
     if (GetNamedSecurityInfoA(Path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                              nullptr, &descriptor) != ERROR_SUCCESS)
+                              nullptr, descriptor.Out()) != ERROR_SUCCESS)
         return {};
-    TFolderAcl acl = DescriptorAcl(descriptor);
-    LocalFree(descriptor);
-    return acl;
+    return DescriptorAcl(descriptor.Get());
 }
 
 bool SetAcl(const std::string& Path, const char* Sddl) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(Sddl, SDDL_REVISION_1, &descriptor, nullptr))
+    TLocalMemory<void> descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(Sddl, SDDL_REVISION_1, descriptor.Out(), nullptr))
         return false;
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
-    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
-    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    GetSecurityDescriptorControl(descriptor.Get(), &control, &revision);
     SECURITY_INFORMATION what =
         DACL_SECURITY_INFORMATION |
         (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    DWORD result =
-        SetNamedSecurityInfoA(const_cast<char*>(Path.c_str()), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
-    LocalFree(descriptor);
-    return result == ERROR_SUCCESS;
+    return SetNamedSecurityInfoA(const_cast<char*>(Path.c_str()), SE_FILE_OBJECT, what, nullptr, nullptr, dacl,
+                                 nullptr) == ERROR_SUCCESS;
 }
 
 const BYTE Inherits = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
@@ -358,13 +349,10 @@ const TFolderSecurity UserMade = {
 const TFolderSecurity AdminsOnly = {
     true, "S-1-5-32-544", true, {{0, 0, FILE_ALL_ACCESS, "S-1-5-32-544"}, {0, 0, ReadExecute, "S-1-5-32-545"}}};
 
-std::string RefusalOf(TInstaller& Installer, const std::string& Folder) {
-    try {
-        PrepareTarget(Installer, Folder);
-    } catch (const ETargetRefused& e) {
-        return e.Message();
-    }
-    return "(accepted)";
+// Folder refused as a destination, with a message that Matcher takes.
+template <class TMatcher>
+void ExpectRefused(TInstaller& Installer, const std::string& Folder, TMatcher Matcher) {
+    EXPECT_THAT([&] { PrepareTarget(Installer, Folder); }, ThrowsMessage<ETargetRefused>(Matcher)) << Folder;
 }
 
 }  // namespace
@@ -376,8 +364,7 @@ TEST(ForceFolder, AnExistingDestinationOthersCanChangeIsRefusedUnlessItsJournalS
     {
         SecuritySeam windows(UserMade);
         TInstaller installer;
-        const std::string refusal = RefusalOf(installer, target);
-        EXPECT_THAT(refusal, HasSubstr("\"" + target + "\": the folder exists already and it belongs to "));
+        ExpectRefused(installer, target, HasSubstr("\"" + target + "\": the folder exists already and it belongs to "));
         EXPECT_FALSE(FileExists(target + "install.log"));
         EXPECT_TRUE(Protected.empty());
     }
@@ -393,7 +380,7 @@ TEST(ForceFolder, AnExistingDestinationOthersCanChangeIsRefusedUnlessItsJournalS
     {
         SecuritySeam windows(owned);
         TInstaller installer;
-        EXPECT_THAT(RefusalOf(installer, target), HasSubstr(" may change it, so not only administrators"));
+        ExpectRefused(installer, target, HasSubstr(" may change it, so not only administrators"));
     }
     // An earlier installation's folder: it and its temp\ get setup's ACL again before anything is written.
     WriteFileText(target + "install.log", FormatJournalLine(Journal::CreateFolder, target));
@@ -415,7 +402,7 @@ TEST(ForceFolder, NothingIsMadeThroughALinkAndALinkedDestinationIsRefused) {
     EXPECT_FALSE(FolderExists(elsewhere.Path() + "Orvand"));
     EXPECT_EQ(installer.PendingJournal(), "");
     for (const std::string& link : {temp.Path() + "linked\\", temp.Path() + "linked\\Orvand\\"})
-        EXPECT_THAT(RefusalOf(installer, link), HasSubstr("\"" + temp.Path() + "linked\" is a link")) << link;
+        ExpectRefused(installer, link, HasSubstr("\"" + temp.Path() + "linked\" is a link"));
     ASSERT_TRUE(CreateDirectoryA((elsewhere.Path() + "sub").c_str(), nullptr));
     EXPECT_THROW(HoldFolder(temp.Path() + "linked\\sub\\"), ETargetRefused) << "its final path is elsewhere";
 
@@ -427,12 +414,9 @@ TEST(ForceFolder, NothingIsMadeThroughALinkAndALinkedDestinationIsRefused) {
     // Nor is a journal opened through one.
     TempFolder other;
     MakeUnixLink(other.Path() + "install.log", elsewhere.Path());
-    try {
-        TInstaller().OpenJournal(other.Path());
-        ADD_FAILURE() << "opened";
-    } catch (const EInstallException& e) {
-        EXPECT_THAT(e.Message(), HasSubstr("install.log\" is a link inside the target folder"));
-    }
+    TInstaller fresh;
+    EXPECT_THAT([&] { fresh.OpenJournal(other.Path()); },
+                ThrowsMessage<EInstallException>(HasSubstr("install.log\" is a link inside the target folder")));
 }
 
 TEST(Journal, PendingLinesFollowTheBannerInOrder) {
@@ -516,13 +500,9 @@ TEST(Journal, ALineTheFileRefusesStopsTheRunAndAFolderItCannotNameIsNotMade) {
     // The file turns away every write, as a lost network drive would.
     installer.ReplaceJournal(std::make_unique<TWinFileStream>(temp.Path() + "install.log", GENERIC_READ,
                                                               FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
-    try {
-        installer.WriteJournal(Journal::CreateFile, temp.Path() + "a.txt");
-        ADD_FAILURE() << "the line was taken";
-    } catch (const EInstallException& e) {
-        EXPECT_THAT(e.Message(),
-                    StartsWith("Couldn't write to the install journal \"" + temp.Path() + "install.log\". "));
-    }
+    EXPECT_THAT([&] { installer.WriteJournal(Journal::CreateFile, temp.Path() + "a.txt"); },
+                ThrowsMessage<EInstallException>(
+                    StartsWith("Couldn't write to the install journal \"" + temp.Path() + "install.log\". ")));
     EXPECT_FALSE(installer.ForceFolder(temp.Path() + "sub\\"));
     EXPECT_FALSE(FolderExists(temp.Path() + "sub\\"));
     EXPECT_EQ(JournalLines(temp.Path()).size(), 1u);
@@ -541,9 +521,10 @@ TEST(Installer, OpensItsOwnExecutableSharedForReadAndWrite) {
     // Another opener may read and even write the file meanwhile.
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    HANDLE other = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-    EXPECT_NE(other, INVALID_HANDLE_VALUE);
-    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    EXPECT_TRUE(TFileHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr)));
+}
+
+TEST(Installer, APackageFileThatIsNotThereRaisesTheStreamError) {
     EXPECT_THROW(TInstaller("C:\\no\\such\\package.exe"), EStreamError);
 }

@@ -2,23 +2,23 @@
 
 #include <gtest/gtest.h>
 
+// A full stop unless the last character's code is at most that of "." (punctuation, a
+// blank, a line end); a letter above 127 is a letter, not a control character.
 TEST(ExceptionMessageText, AFullStopUnlessTheTextEndsInPunctuationOrIsEmpty) {
-    EXPECT_EQ(ExceptionMessageText(""), "");
-    EXPECT_EQ(ExceptionMessageText("Disk full"), "Disk full.");
-    EXPECT_EQ(ExceptionMessageText("Done."), "Done.");
-    // Codes at most that of ".": no full stop.
-    EXPECT_EQ(ExceptionMessageText("Oops!"), "Oops!");
-    EXPECT_EQ(ExceptionMessageText("(see log)"), "(see log)");
-    EXPECT_EQ(ExceptionMessageText("a-"), "a-");
-    EXPECT_EQ(ExceptionMessageText("line\r\n"), "line\r\n");
-    EXPECT_EQ(ExceptionMessageText("blank "), "blank ");
-    // Above it: one is added.
-    EXPECT_EQ(ExceptionMessageText("Why?"), "Why?.");
-    EXPECT_EQ(ExceptionMessageText("C:/"), "C:/.");
-    EXPECT_EQ(ExceptionMessageText("C:\\"), "C:\\.");
-    EXPECT_EQ(ExceptionMessageText("3"), "3.");
-    // A letter above 127 is a letter, not a control character.
-    EXPECT_EQ(ExceptionMessageText("Gr\xFC\xDF"), "Gr\xFC\xDF.");
+    for (const auto& [text, shown] : {std::pair{"", ""},
+                                      {"Disk full", "Disk full."},
+                                      {"Done.", "Done."},
+                                      {"Oops!", "Oops!"},
+                                      {"(see log)", "(see log)"},
+                                      {"a-", "a-"},
+                                      {"line\r\n", "line\r\n"},
+                                      {"blank ", "blank "},
+                                      {"Why?", "Why?."},
+                                      {"C:/", "C:/."},
+                                      {"C:\\", "C:\\."},
+                                      {"3", "3."},
+                                      {"Gr\xFC\xDF", "Gr\xFC\xDF."}})
+        EXPECT_EQ(ExceptionMessageText(text), shown) << text;
 }
 
 TEST(IsAbsoluteFolderPath, OnlyDriveAndSharePathsAreAbsolute) {
@@ -48,11 +48,11 @@ TEST(ListPrerequisites, AgentWhenMissingThenTheTickedComponentsInFixedOrder) {
 
 TEST(ParseCommandLine, TheInteractiveModesGoByTheFirstArgumentAlone) {
     using V = std::vector<std::string>;
-    for (const V& arguments : {V{}, V{"extra"}, V{"-Remove"}, V{"extra", "-silent"}, V{"-SILENT"}, V{"-silent "},
-                               V{"extra", "-remove", "-silent"}})
+    for (const V& arguments : {V{}, V{"extra"}, V{"-Remove"}, V{"-REMOVE"}, V{"-remove "}, V{"extra", "-remove"},
+                               V{"extra", "-silent"}, V{"-SILENT"}, V{"-silent "}, V{"extra", "-remove", "-silent"}})
         EXPECT_EQ(ParseCommandLine(arguments).Mode, TRunMode::Wizard) << arguments.size();
     for (const V& arguments : {V{"-remove"}, V{"-uninstall"}, V{"-remove", "extra"}, V{"-remove", "extra", "-silent"},
-                               V{"-remove", "-Silent"}})
+                               V{"-uninstall", "extra", "-silent"}, V{"-remove", "-Silent"}})
         EXPECT_EQ(ParseCommandLine(arguments).Mode, TRunMode::Uninstall) << arguments.size();
 }
 

@@ -13,7 +13,7 @@
 #include "app/Utils.h"
 #include "support/Exceptions.h"
 #include "support/Logging.h"
-#include "wintest_util.h"
+#include "install_fixture.h"
 
 using namespace wintest;
 using ::testing::HasSubstr;
@@ -81,29 +81,25 @@ TEST(SetupForm, ACharacterAlreadyPresentPassesTheCheckWithNothingTicked) {
 
 TEST(SetupForm, TheFinishPageOffersEitherTheProductOrTheRestart) {
     TSetupForm form;
-    form.FRebootNeeded = false;
-    form.ShowDonePage();
-    EXPECT_TRUE(Shown(form.DonePanel));
-    EXPECT_TRUE(Shown(form.RunCheckBox));
-    EXPECT_TRUE(IsChecked(form.RunCheckBox));
-    EXPECT_FALSE(Shown(form.RebootCheckBox));
-    EXPECT_FALSE(IsChecked(form.RebootCheckBox));
-
-    form.FRebootNeeded = true;
-    form.ShowDonePage();
-    EXPECT_FALSE(Shown(form.RunCheckBox));
-    EXPECT_FALSE(IsChecked(form.RunCheckBox));
-    EXPECT_TRUE(Shown(form.RebootCheckBox));
-    EXPECT_TRUE(IsChecked(form.RebootCheckBox));
+    for (bool reboot : {false, true}) {
+        SCOPED_TRACE(reboot ? "restart needed" : "no restart");
+        form.FRebootNeeded = reboot;
+        form.ShowDonePage();
+        EXPECT_TRUE(Shown(form.DonePanel));
+        for (auto [box, offered] : {std::pair{form.RunCheckBox, !reboot}, {form.RebootCheckBox, reboot}}) {
+            EXPECT_EQ(Shown(box), offered);
+            EXPECT_EQ(IsChecked(box), offered);
+        }
+    }
 }
 
 // Finish ends the application, so it runs in a child process of its own; the
 // restart goes to recording stand-ins for the system calls, never to Windows.
 TEST(SetupFormDeathTest, FinishWithTheRestartBoxRestartsAndStartsNothing) {
-    TempFolder temp;
-    ASSERT_TRUE(CopyFileA(FixturePath("orvand.exe").c_str(), (temp.Path() + "orvand.exe").c_str(), FALSE));
-    const std::string runLog = temp.Path() + "product.log";
-    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
+    TScenario scene;
+    const std::string& temp = scene.Temp.Path();
+    const std::string& runLog = scene.RunLog;
+    ASSERT_TRUE(CopyFileA(FixturePath("orvand.exe").c_str(), (temp + "orvand.exe").c_str(), FALSE));
     EXPECT_EXIT(
         {
             static std::string calls;
@@ -114,7 +110,7 @@ TEST(SetupFormDeathTest, FinishWithTheRestartBoxRestartsAndStartsNothing) {
                 return TRUE;
             };
             TSetupForm form;
-            SetWindowTextA(form.LocationEdit, temp.Path().c_str());
+            SetWindowTextA(form.LocationEdit, temp.c_str());
             form.FRebootNeeded = true;
             form.ShowDonePage();
             // A product box left ticked by hand must not start the product either.
@@ -132,15 +128,15 @@ TEST(SetupFormDeathTest, FinishWithTheRestartBoxRestartsAndStartsNothing) {
 // folder as its current folder. Where no shell answers setup does not start it with
 // its own rights: the log says so, and the Run value starts it at the next logon.
 TEST(StartAsDesktopUser, TheDesktopShellStartsTheProductElseNobodyDoes) {
-    TempFolder temp;
-    const std::string product = temp.Path() + "orvand.exe";
+    TScenario scene;
+    const std::string& temp = scene.Temp.Path();
+    const std::string& runLog = scene.RunLog;
+    const std::string product = temp + "orvand.exe";
     ASSERT_TRUE(CopyFileA(FixturePath("orvand.exe").c_str(), product.c_str(), FALSE));
-    const std::string runLog = temp.Path() + "product.log";
-    EnvGuard logRuns("ORVAND_FIXTURE_RUNLOG", runLog.c_str());
     auto endProduct = [&] {
         HWND window = WaitProductWindow(20000);
         if (window) PostMessageA(window, 0x520, 0, 0);
-        for (DWORD start = GetTickCount(); FindRunningInstance() && GetTickCount() - start < 10000;) Sleep(50);
+        WaitUntil([] { return FindRunningInstance() == nullptr; }, 10000, 50);
         DeleteFileA(runLog.c_str());
         return window != nullptr;
     };
@@ -151,23 +147,23 @@ TEST(StartAsDesktopUser, TheDesktopShellStartsTheProductElseNobodyDoes) {
         return true;
     };
     EXPECT_EQ(StartAsDesktopUser(product), TLaunchPath::DesktopShell);
-    EXPECT_EQ(asked, product + "|" + temp.Path());
+    EXPECT_EQ(asked, product + "|" + temp);
     Sleep(1000);
     EXPECT_FALSE(FileExists(runLog)) << "setup started the product as well";
 
     DesktopShellExecute = [](const std::string&, const std::string&) { return false; };
-    OpenSharedLog(temp.Path() + "setup.log");
+    OpenSharedLog(temp + "setup.log");
     EXPECT_EQ(StartAsDesktopUser(product), TLaunchPath::None);
     ReleaseLog();
     HWND started = WaitProductWindow(3000);
     if (started) PostMessageA(started, 0x520, 0, 0);
     EXPECT_EQ(started, nullptr) << "setup started the product with its own rights";
-    EXPECT_THAT(ReadFileText(temp.Path() + "setup.log"), HasSubstr(product + ", so it was not started"));
+    EXPECT_THAT(ReadFileText(temp + "setup.log"), HasSubstr(product + ", so it was not started"));
     DesktopShellExecute = saved;
 
     // The desktop of this system: where it takes the request, its process starts the product.
     ComScope com;
-    if (DesktopShellExecuteThroughExplorer(product, temp.Path())) {
+    if (DesktopShellExecuteThroughExplorer(product, temp)) {
         EXPECT_TRUE(endProduct()) << "the desktop took the request but started nothing";
     } else {
         Sleep(1000);

@@ -1,6 +1,10 @@
 // The uninstall mode of install.exe, driven from outside as a user would.
+// Windows first: its CreateFile macro renames the journal constant consistently.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
+#include "Components/JournalFormat.h"
 #include "Components/SetupUtils.h"
 #include "wintest_util.h"
 
@@ -10,30 +14,27 @@ namespace {
 
 const char* const StillRunningText = "Uninstaller find started Orvand application. Plase close it and tray again.";
 
-std::string Line(const std::string& Action, const std::string& Argument) { return Action + " " + Argument + "\r\n"; }
-
 // An installation as setup leaves it: the uninstaller's copy, a product file,
 // a file the product added later, the menu extension's key and a value, all
 // journalled but the later file.
 struct Installation {
-    explicit Installation(const std::string& Folder) : Folder(Folder), Guard(HKEY_CURRENT_USER, Key) {
-        CreateDirectoryA(Folder.c_str(), nullptr);
+    explicit Installation(const std::string& Folder) : Folder(Folder), Guard(HKEY_CURRENT_USER, MenuKey) {
+        MakeTree(Folder, {{"orvand.exe", "product"}, {"data\\later.acs", "character"}});
         Exe = Folder + "install.exe";
         EXPECT_TRUE(CopyFileA(InstallExePath().c_str(), Exe.c_str(), FALSE));
-        WriteFileText(Folder + "orvand.exe", "product");
-        CreateDirectoryA((Folder + "data").c_str(), nullptr);
-        WriteFileText(Folder + "data\\later.acs", "character");
-        RegSetKeyValueA(HKEY_CURRENT_USER, Key.c_str(), "DisplayName", REG_SZ, "Orvand", 7);
-        Journal = FormatBanner() + Line("CreateFolder", Folder) + Line("CreateFile", Exe) +
-                  Line("CreateFile", Folder + "orvand.exe") + Line("CreteRegKey", "2147483649|" + Key) +
-                  Line("CreteRegValue", "2147483649|" + Key + "|DisplayName");
-        WriteFileText(Folder + "install.log", Journal);
+        RegSetKeyValueA(HKEY_CURRENT_USER, MenuKey, "DisplayName", REG_SZ, "Orvand", 7);
+        const std::string key = "2147483649|" + std::string(MenuKey);
+        JournalText = FormatJournalBanner("Setup started at 08.12.2026 10:26:45") +
+                      FormatJournalLine(Journal::CreateFolder, Folder) + FormatJournalLine(Journal::CreateFile, Exe) +
+                      FormatJournalLine(Journal::CreateFile, Folder + "orvand.exe") +
+                      FormatJournalLine(Journal::CreateRegKey, key) +
+                      FormatJournalLine(Journal::CreateRegValue, key + "|DisplayName");
+        WriteFileText(Folder + "install.log", JournalText);
     }
-    static std::string FormatBanner() { return "########## Setup started at 08.12.2026 10:26:45 ##########\r\n"; }
-    bool HasKey() const { return KeyExists(HKEY_CURRENT_USER, Key); }
+    bool HasKey() const { return KeyExists(HKEY_CURRENT_USER, MenuKey); }
     // Everything is as setup left it.
     void ExpectUntouched() const {
-        EXPECT_EQ(ReadFileText(Folder + "install.log"), Journal);
+        EXPECT_EQ(ReadFileText(Folder + "install.log"), JournalText);
         EXPECT_TRUE(FileExists(Folder + "orvand.exe"));
         EXPECT_TRUE(FileExists(Folder + "data\\later.acs"));
         EXPECT_TRUE(HasKey());
@@ -48,8 +49,7 @@ struct Installation {
         EXPECT_TRUE(FileExists(Exe));
         EXPECT_TRUE(FolderExists(Folder));
     }
-    std::string Folder, Exe, Journal;
-    const std::string Key = std::string(MenuExtKey) + "&Copy to Orvand";
+    std::string Folder, Exe, JournalText;
     KeyGuard Guard;
 };
 
@@ -58,84 +58,54 @@ struct Installation {
 TEST(UninstallWindow, NoChangesNothingAndYesUninstalls) {
     TempFolder temp;
     Installation installation(temp.Path() + "Orvand\\");
-    int boxes = 0;
-    EXPECT_EQ(RunUninstaller(installation.Exe, "-remove", IDNO, &boxes), 0u);
-    EXPECT_EQ(boxes, 0);
+    RunUninstaller(installation.Exe, "-remove", IDNO);
     installation.ExpectUntouched();
-
-    EXPECT_EQ(RunUninstaller(installation.Exe, "-uninstall", IDYES, &boxes), 0u);
-    EXPECT_EQ(boxes, 0) << "a message after the uninstall";
+    RunUninstaller(installation.Exe, "-uninstall", IDYES);
     installation.ExpectUninstalled();
 }
 
+// The engine's failure is not shown.
 TEST(UninstallWindow, AJournalThatCannotBeReadEndsQuietlyAndRemovesNothing) {
     TempFolder temp;
     Installation installation(temp.Path() + "Orvand\\");
-    HANDLE writer = CreateFileA((installation.Folder + "install.log").c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-    int boxes = 0;
-    EXPECT_EQ(RunUninstaller(installation.Exe, "-remove", IDYES, &boxes), 0u);
-    CloseHandle(writer);
-    EXPECT_EQ(boxes, 0) << "the engine's failure was shown";
+    TFileHandle writer(CreateFileA((installation.Folder + "install.log").c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+    RunUninstaller(installation.Exe, "-remove", IDYES);
+    writer.Reset();
     installation.ExpectUntouched();
-}
-
-TEST(UninstallWindow, UnderCPrjTheJournalIsUndoneButTheFolderKept) {
-    PrjFolder prj("orvand-ui");
-    const std::string& folder = prj.Path();
-    Installation installation(folder);
-    EXPECT_EQ(RunUninstaller(installation.Exe, "-remove", IDYES), 0u);
-    EXPECT_FALSE(FileExists(folder + "install.log"));
-    EXPECT_FALSE(FileExists(folder + "orvand.exe"));
-    EXPECT_FALSE(installation.HasKey());
-    // Not journalled, so only the emptying would have taken it.
-    EXPECT_TRUE(FileExists(folder + "data\\later.acs"));
 }
 
 // The product cases need the stand-in product of the fixtures: it shows the
 // product's main window, ends on the close request unless started with
 // "-ignore-close", and with "-close-delay=MS" ends that long after the request.
 TEST(UninstallWindow, AProductThatClosesOnRequestIsClosedAndThenUninstalled) {
-    std::string product = FixturePath("orvand.exe");
-    if (product.empty() || !FileExists(product)) GTEST_SKIP() << "no stand-in product at fixtures/orvand.exe yet";
     TempFolder temp;
     Installation installation(temp.Path() + "Orvand\\");
-    PROCESS_INFORMATION running = StartProgram(product, "-close-delay=2000");
-    ASSERT_NE(WaitProductWindow(10000), nullptr);
+    TProcess running = StartProduct("-close-delay=2000");
     DWORD start = GetTickCount();
-    EXPECT_EQ(RunUninstaller(installation.Exe, "-remove", IDYES), 0u);
-    EXPECT_EQ(WaitExit(running, 5000), 0u) << "the product was not closed";
+    RunUninstaller(installation.Exe, "-remove", IDYES);
+    EXPECT_EQ(running.WaitExit(5000), 0u) << "the product was not closed";
     EXPECT_GE(GetTickCount() - start, 2000u) << "the uninstall did not wait for the product";
-    CloseHandle(running.hProcess);
     installation.ExpectUninstalled();
 }
 
 TEST(UninstallWindow, AProductThatStaysOpenGetsTheMessageAndNothingIsRemoved) {
-    std::string product = FixturePath("orvand.exe");
-    if (product.empty() || !FileExists(product)) GTEST_SKIP() << "no stand-in product at fixtures/orvand.exe yet";
     TempFolder temp;
     Installation installation(temp.Path() + "Orvand\\");
-    PROCESS_INFORMATION running = StartProgram(product, "-ignore-close");
-    ASSERT_NE(WaitProductWindow(10000), nullptr);
-    PROCESS_INFORMATION p = StartProgram(installation.Exe, "-remove");
-    HWND box = WaitConfirmation(p.dwProcessId);
+    TProcess running = StartProduct("-ignore-close");
+    TProcess p = StartProgram(installation.Exe, "-remove");
+    HWND box = WaitConfirmation(p.Id());
     ASSERT_NE(box, nullptr);
     PressMessageBoxButton(box, IDYES);
     DWORD start = GetTickCount();
     HWND message = nullptr;
-    while (!message && GetTickCount() - start < 20000) {
-        HWND found = FindMessageBox(p.dwProcessId);
-        if (found && found != box) message = found;
-        Sleep(50);
-    }
-    ASSERT_NE(message, nullptr) << "no message about the running product";
+    WaitUntil([&] { return (message = FindMessageBox(p.Id())) && message != box; }, 20000, 50);
+    ASSERT_TRUE(message && message != box) << "no message about the running product";
     EXPECT_GE(GetTickCount() - start, 9000u);
     EXPECT_EQ(MessageBoxText(message), StillRunningText);
     PressMessageBoxButton(message, IDOK);
-    EXPECT_EQ(WaitEnd(p, 10000), 0u);
+    ExpectQuietExit(p, 10000, message);
     installation.ExpectUntouched();
-    EXPECT_EQ(WaitExit(running, 0), STILL_ACTIVE);
-    TerminateProcess(running.hProcess, 0);
-    CloseHandle(running.hProcess);
+    EXPECT_TRUE(running.Running());
 }

@@ -4,20 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "test_util.h"
 #include "wintest_http.h"
 
 using namespace wintest;
 
 namespace {
-
-std::string Noise(size_t Size, unsigned Seed) {
-    std::string s(Size, '\0');
-    for (char& c : s) {
-        Seed = Seed * 1103515245u + 12345u;
-        c = static_cast<char>(Seed >> 16);
-    }
-    return s;
-}
 
 class Download : public ::testing::Test {
 protected:
@@ -33,7 +25,7 @@ protected:
 }  // namespace
 
 TEST_F(Download, FetchesTheWholeBodyWithProgressAndTheProductsUserAgent) {
-    std::string body = Noise(4096, 1);
+    std::string body = NoiseText(4096, 1);
     Server.Put("a.bin", body);
     // An existing, longer file is replaced, not appended to.
     WriteFileText(Dest, std::string(9000, 'x'));
@@ -62,7 +54,7 @@ TEST_F(Download, ProgressCountsReadsOfAtMost2048Bytes) {
     EXPECT_EQ(Host.Positions, (std::vector<int>{0, 0}));
 
     // 10,000 bytes: five reads, from 0 to 82 (8,192 of 10,000 before the last).
-    std::string body = Noise(10000, 2);
+    std::string body = NoiseText(10000, 2);
     Server.Put("b.bin", body);
     Host.Positions.clear();
     EXPECT_TRUE(DownloadFile(Server.Url("redirect", "b.bin"), Dest, Error, Host.Bar()));
@@ -75,7 +67,7 @@ TEST_F(Download, ProgressCountsReadsOfAtMost2048Bytes) {
 }
 
 TEST_F(Download, RefusedRepliesCreateNoFile) {
-    Server.Put("c.bin", Noise(3000, 3));
+    Server.Put("c.bin", NoiseText(3000, 3));
     Server.Put("empty.bin", "");
 
     std::string url = Server.Url("ok", "missing.bin");
@@ -113,7 +105,7 @@ TEST_F(Download, RefusedRepliesCreateNoFile) {
 }
 
 TEST_F(Download, ABodyCutShortFailsAndLeavesNoPartialFile) {
-    Server.Put("d.bin", Noise(6000, 4));
+    Server.Put("d.bin", NoiseText(6000, 4));
     WriteFileText(Dest, "old");
     std::string url = Server.Url("short", "d.bin");
     EXPECT_FALSE(DownloadFile(url, Dest, Error, Host.Bar()));
@@ -122,7 +114,7 @@ TEST_F(Download, ABodyCutShortFailsAndLeavesNoPartialFile) {
 }
 
 TEST_F(Download, OverHttpsOnlyFromServersTheMachineTrustsAndHttpMayMoveThereButNotBack) {
-    const std::string body = Noise(5000, 5);
+    const std::string body = NoiseText(5000, 5);
     Server.Put("e.bin", body);
     TTlsFront rogue(Server, true);
     TTrustedTestAuthority trusted;
@@ -160,7 +152,7 @@ TEST_F(Download, OverHttpsOnlyFromServersTheMachineTrustsAndHttpMayMoveThereButN
 
 TEST_F(Download, ASilentServerFailsInBoundedTime) {
     SetDownloadTimeout(1500);
-    Server.Put("e.bin", Noise(6000, 5));
+    Server.Put("e.bin", NoiseText(6000, 5));
 
     // Accepts the connection and never answers.
     std::string url = Server.Url("stall", "e.bin");

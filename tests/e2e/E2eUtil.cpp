@@ -1,101 +1,38 @@
 #include "E2eUtil.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
 #include <algorithm>
 #include <stdexcept>
 
 #include "app/SetupLayout.h"
-#include "install_fixture.h"
+
+using namespace wintest;
 
 namespace e2e {
 
-std::string SampleSetup() { return wintest::EnvPath("ORVAND_SAMPLE_EXE"); }
-
 std::string CopySample(const std::string& Folder) {
     std::string copy = Folder + "install.exe";
-    if (!CopyFileA(SampleSetup().c_str(), copy.c_str(), FALSE)) throw std::runtime_error("cannot copy the sample");
+    if (!CopyFileA(FixturePath("sample\\install.exe").c_str(), copy.c_str(), FALSE))
+        throw std::runtime_error("cannot copy the sample");
     return copy;
 }
 
-namespace {
-
-std::string SampleFolder() {
-    std::string manifest = wintest::EnvPath("ORVAND_SAMPLE_MANIFEST");
-    return manifest.substr(0, manifest.find_last_of('\\') + 1);
-}
-
-}  // namespace
-
-std::string SampleConfiguration(const std::vector<std::string>& Urls) {
-    std::string text = wintest::ReadFileText(SampleFolder() + "setup.xml");
-    const std::string open = "<fileDistributors>", close = "</fileDistributors>";
-    size_t from = text.find(open), to = text.find(close);
-    if (from == std::string::npos || to == std::string::npos)
-        throw std::runtime_error("the sample's setup.xml has no distributors");
-    std::string urls;
-    for (const std::string& url : Urls) urls += "<url>" + url + "</url>";
-    return text.substr(0, from + open.size()) + urls + text.substr(to);
-}
-
-std::vector<std::pair<std::string, std::string>> InstallerDigests() {
-    std::vector<std::pair<std::string, std::string>> digests;
-    for (const char* installer : ComponentInstallers)
-        digests.emplace_back(installer, wintest::Md5Text(wintest::ReadFileText(Fixture(installer))));
-    return digests;
+void Damage(const std::string& Setup, bool Resealed) {
+    std::string bytes = ReadFileText(Setup);
+    bytes[bytes.size() - 4000] ^= 0x20;
+    if (Resealed) {
+        const TMD5Digest digest = Md5Digest(std::string_view(bytes).substr(0, bytes.size() - 16));
+        bytes.replace(bytes.size() - 16, 16, reinterpret_cast<const char*>(digest.data()), 16);
+    }
+    WriteFileText(Setup, bytes);
 }
 
 TDistributor::TDistributor() {
-    for (const char* installer : ComponentInstallers) Server.Put(installer, wintest::ReadFileText(Fixture(installer)));
+    for (const char* installer : ComponentInstallers) Server.Put(installer, ReadFileText(FixturePath(installer)));
     for (const char* character : RemoteCharacters) Server.Put(character, CharacterBytes(character));
-}
-
-std::vector<std::string> TDistributor::Requests() const {
-    std::vector<std::string> paths;
-    for (const auto& request : Server.Requests()) paths.push_back(request.Path);
-    return paths;
-}
-
-std::string PackSample(const std::string& Folder, const std::vector<std::string>& ExtraLines,
-                       const std::string& Configuration) {
-    std::string manifest = wintest::ReadFileText(wintest::EnvPath("ORVAND_SAMPLE_MANIFEST"));
-    if (!Configuration.empty()) {
-        // The line of the sample's setup.xml is the last one.
-        size_t line = manifest.rfind(".\\temp\\ setup.xml");
-        if (line == std::string::npos) throw std::runtime_error("the sample manifest has no setup.xml");
-        manifest.erase(line, manifest.find('\n', line) - line + 1);
-        wintest::WriteFileText(Folder + "setup.xml", Configuration);
-        manifest += ".\\temp\\ setup.xml \"" + Folder + "setup.xml\"\n";
-    }
-    // The build writes Unix paths; here they are read through Wine's drive Z:.
-    for (size_t at = 0; (at = manifest.find("\"/", at)) != std::string::npos; at += 3) manifest.insert(at + 1, "Z:");
-    for (const std::string& line : ExtraLines) {
-        // A line for a file the sample has ("FOLDER NAME ...") replaces the sample's.
-        const std::string file = "\n" + line.substr(0, line.find(' ', line.find(' ') + 1) + 1);
-        for (size_t at; (at = manifest.find(file)) != std::string::npos;)
-            manifest.erase(at + 1, manifest.find('\n', at + 1) - at);
-        manifest += line + "\n";
-    }
-    wintest::WriteFileText(Folder + "sample.manifest", manifest);
-    std::string output = Folder + "install.exe";
-    std::string arguments =
-        "-o \"" + output + "\" \"" + wintest::EnvPath("ORVAND_BARE_EXE") + "\" \"" + Folder + "sample.manifest\"";
-    PROCESS_INFORMATION packer = wintest::StartProgram(wintest::EnvPath("ORVAND_PACK_EXE"), arguments);
-    DWORD code = wintest::WaitExit(packer, 60000);
-    CloseHandle(packer.hProcess);
-    if (code != 0 || !wintest::FileExists(output)) throw std::runtime_error("packing failed");
-    return output;
-}
-
-std::string Fixture(const std::string& Name) { return wintest::EnvPath("ORVAND_FIXTURES_DIR") + "\\" + Name; }
-
-void SetComponent(const std::string& Installer, bool Installed) {
-    PROCESS_INFORMATION p = wintest::StartProgram(Fixture(Installer), Installed ? "" : "-unregister");
-    DWORD code = wintest::WaitExit(p, 30000);
-    CloseHandle(p.hProcess);
-    if (code != 0) throw std::runtime_error(Installer + " failed");
-}
-
-void SetAllComponents(bool Installed) {
-    for (const char* installer : ComponentInstallers) SetComponent(installer, Installed);
 }
 
 bool WalkToLocation(TSetupRun& Run) {
@@ -112,6 +49,198 @@ bool WalkToComponents(TSetupRun& Run, const std::string& Destination) {
     Run.TypeText("LocationEdit", Destination);
     Run.Click("LocationNextButton");
     return Run.WaitPage("ComponentsPanel");
+}
+
+std::string Joined(const std::vector<std::string>& Lines) {
+    std::string text;
+    for (const std::string& line : Lines) text += line + "\n";
+    return text;
+}
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> Parts) {
+    std::vector<std::string> all;
+    for (const auto& part : Parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+void AnswerCloseQuestion(TSetupRun& Run, int Answer) {
+    auto box = Run.WaitBox();
+    ASSERT_TRUE(box) << "no close question";
+    EXPECT_EQ(box->Title, "Confirm");
+    EXPECT_EQ(box->Text, CloseQuestion);
+    EXPECT_EQ(box->Icon, TBoxIcon::Question) << BoxIconName(box->Icon);
+    EXPECT_EQ(box->Buttons, (std::vector<int>{IDYES, IDNO}));
+    Run.Answer(*box, Answer);
+}
+
+void ExpectRebootNotice(TSetupRun& Run) {
+    auto notice = Run.WaitBox();
+    ASSERT_TRUE(notice) << "no reboot notice";
+    EXPECT_EQ(notice->Title, "Information");
+    EXPECT_EQ(notice->Icon, TBoxIcon::Information) << BoxIconName(notice->Icon);
+    EXPECT_EQ(notice->Text, RebootNotice);
+    EXPECT_EQ(notice->Buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(Run.VisiblePage(), "ComponentsPanel") << "the notice comes before the install page";
+    Run.Answer(*notice, IDOK);
+}
+
+bool WaitText(TSetupRun& Run, const char* Control, const std::string& Text, DWORD Milliseconds) {
+    return WaitUntil([&] { return Run.Caption(Control) == Text; }, Milliseconds);
+}
+
+void CancelDuringTransfer(TSetupRun& Run, const std::string& Status, const std::string& Next, int Answer) {
+    ASSERT_TRUE(WaitText(Run, "InstallLabel", Status)) << Run.Caption("InstallLabel");
+    // Past the look at the messages that follows the status text: the run blocks in the transfer.
+    ASSERT_TRUE(WaitUntil([&] { return !Run.Responding(); }, 10000)) << "the run never blocked in the transfer";
+    Run.Click("InstallCancelButton");
+    auto box = Run.WaitBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->Text, CloseQuestion);
+    EXPECT_EQ(Run.Text("InstallLabel"), Next);
+    Run.Answer(*box, Answer);
+}
+
+void ExpectQuietExit(TSetupRun& Run, DWORD Milliseconds) { wintest::ExpectQuietExit(Run.Process(), Milliseconds); }
+
+void ExpectFinishOffers(TSetupRun& Run, bool Restart) {
+    EXPECT_EQ(Run.Visible("RebootCheckBox"), Restart);
+    EXPECT_EQ(Run.Checked("RebootCheckBox"), Restart);
+    EXPECT_EQ(Run.Visible("RunCheckBox"), !Restart);
+    EXPECT_EQ(Run.Checked("RunCheckBox"), !Restart);
+}
+
+void ExpectNothingStarted(const std::string& RunLog, const char* What) {
+    Sleep(500);
+    EXPECT_FALSE(FileExists(RunLog)) << What;
+}
+
+void UninstallAtEnd::Now() {
+    if (Target.empty() || !FileExists(Target + "install.exe")) return;
+    RunUninstaller(Target + "install.exe", "-remove", IDYES);
+    Target.clear();
+}
+
+std::vector<std::string> Journal(const std::string& Target) { return SplitCrLf(ReadFileText(Target + "install.log")); }
+
+void ExpectJournal(const std::string& Target, const std::vector<std::string>& Lines) {
+    const std::vector<std::string> journal = Journal(Target);
+    ASSERT_FALSE(journal.empty());
+    EXPECT_THAT(journal[0], ::testing::StartsWith(Banner));
+    EXPECT_EQ(Joined(std::vector<std::string>(journal.begin() + 1, journal.end())), Joined(Lines));
+}
+
+std::vector<std::string> ExtractedLines(const std::string& Target, bool FirstTime, bool BrainsWritten,
+                                        const std::vector<std::string>& Shipped) {
+    std::vector<std::string> lines;
+    for (const char* name : {"install.exe", "orvand.exe", "bridge.ocx", "orvand.chm"})
+        lines.push_back("CreateFile " + Target + name);
+    if (FirstTime) lines.push_back("CreateFolder " + Target + "data\\");
+    for (const char* name : {"Vela.acs", "orvand.dic", Brains, "script.htm"})
+        if (BrainsWritten || std::string(name) != Brains) lines.push_back("CreateFile " + Target + "data\\" + name);
+    for (const std::string& name : Shipped) lines.push_back("CreateFile " + Target + "temp\\" + name);
+    return lines;
+}
+
+namespace {
+
+// The uninstall entry's values, in the order they are written.
+const char* const UninstallValues[] = {"DisplayName", "UninstallString", "DisplayVersion",      "Publisher",
+                                       "DisplayIcon", "InstallLocation", "EstimatedSize",       "NoModify",
+                                       "NoRepair",    "URLInfoAbout",    "QuietUninstallString"};
+
+HKEY RunRoot(bool AllUsers) { return AllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+
+// KiB of the files a first extraction writes into Target, Shipped installers (in temp\) included.
+DWORD ExtractedKiB(const std::string& Target, const std::vector<std::string>& Shipped) {
+    uint64_t bytes = 0;
+    for (const std::string& line : ExtractedLines(Target, true, true, Shipped)) {
+        if (line.rfind("CreateFile ", 0) != 0) continue;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        EXPECT_TRUE(GetFileAttributesExA(line.substr(11).c_str(), GetFileExInfoStandard, &data)) << line;
+        bytes += (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+    return static_cast<DWORD>((bytes + 1023) / 1024);
+}
+
+}  // namespace
+
+std::string Desktop(bool AllUsers) {
+    return SpecialFolder(AllUsers ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY);
+}
+
+std::string Programs(bool AllUsers) {
+    return SpecialFolder(AllUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS) + "Orvand\\";
+}
+
+std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTime, bool AllUsers) {
+    std::string programs = Programs(AllUsers);
+    std::string uninstall = "2147483650|" + std::string(UninstallKey);
+    std::vector<std::string> lines = {"CreateFile " + Desktop(AllUsers) + "Orvand.lnk"};
+    if (FirstTime) lines.push_back("CreateFolder " + programs);
+    lines.push_back("CreateFile " + programs + "Orvand.lnk");
+    lines.push_back("CreateFile " + programs + "Uninstall.lnk");
+    if (FirstTime) lines.push_back("CreteRegKey " + uninstall);
+    for (const char* value : UninstallValues) lines.push_back("CreteRegValue " + uninstall + "|" + value);
+    for (const std::string& line :
+         {"CreteRegValue " + std::string(AllUsers ? "2147483650|" : "2147483649|") + RunKey + "|Orvand",
+          "CreteRegKey 2147483649|" + std::string(MenuKey), "RegisterServer " + Target + "bridge.ocx"})
+        lines.push_back(line);
+    return lines;
+}
+
+void ExpectRegistered(const std::string& Target, bool Present, const std::vector<std::string>& Shipped, bool AllUsers) {
+    std::string programs = Programs(AllUsers);
+    EXPECT_EQ(FileExists(Desktop(AllUsers) + "Orvand.lnk"), Present);
+    EXPECT_EQ(FileExists(programs + "Orvand.lnk"), Present);
+    EXPECT_EQ(FileExists(programs + "Uninstall.lnk"), Present);
+    EXPECT_FALSE(FileExists(Desktop(!AllUsers) + "Orvand.lnk"));
+    EXPECT_FALSE(FolderExists(Programs(!AllUsers)));
+    EXPECT_EQ(ViewText(RunRoot(!AllUsers), RunKey, "Orvand", ProductView), "(none)");
+    auto expect = [&](const std::string& Text) { return Present ? Text : std::string("(none)"); };
+    // A program path with blanks is quoted in a command line.
+    auto program = [&](const std::string& Name) {
+        return Target.find(' ') == std::string::npos ? Target + Name : "\"" + Target + Name + "\"";
+    };
+    auto entry = [](const char* Value) { return ViewText(HKEY_LOCAL_MACHINE, UninstallKey, Value); };
+    EXPECT_EQ(entry("DisplayName"), expect("Orvand"));
+    EXPECT_EQ(entry("UninstallString"), expect(program("install.exe") + " -remove"));
+    // The rest of the entry, for the system's list of programs.
+    EXPECT_EQ(entry("QuietUninstallString"), expect(program("install.exe") + " -remove -silent"));
+    EXPECT_EQ(entry("DisplayVersion"), expect("2.2.93"));
+    EXPECT_EQ(entry("Publisher"), expect("Orvand Software"));
+    EXPECT_EQ(entry("DisplayIcon"), expect(Target + "orvand.exe"));
+    EXPECT_EQ(entry("InstallLocation"), expect(Target));
+    EXPECT_EQ(entry("URLInfoAbout"), expect("http://www.orvand.example/"));
+    EXPECT_EQ(NumberText(HKEY_LOCAL_MACHINE, UninstallKey, "EstimatedSize"),
+              Present ? std::to_string(ExtractedKiB(Target, Shipped)) : "(none)");
+    for (const char* flag : {"NoModify", "NoRepair"})
+        EXPECT_EQ(NumberText(HKEY_LOCAL_MACHINE, UninstallKey, flag), expect("1")) << flag;
+    EXPECT_EQ(ViewText(RunRoot(AllUsers), RunKey, "Orvand"), expect(program("orvand.exe") + " -hidden"));
+    EXPECT_EQ(ViewText(HKEY_CURRENT_USER, MenuKey, nullptr), expect(Target + "data\\script.htm"));
+    EXPECT_EQ(ViewText(HKEY_CLASSES_ROOT, BridgeKey, nullptr) != "(none)", Present);
+    // Where 64-bit Windows keeps them: the uninstall entry and the class in this build's
+    // registry view (a 64-bit "reg query" finds the shipped program's under Wow6432Node),
+    // nothing in the other view, and the Run value where a 64-bit Explorer reads it.
+    const std::string wow6432Entry = "SOFTWARE\\Wow6432Node\\" + std::string(UninstallKey).substr(9);
+    EXPECT_EQ(ViewText(HKEY_LOCAL_MACHINE, wow6432Entry, "DisplayName", KEY_WOW64_64KEY),
+              ShippedBuild ? expect("Orvand") : "(none)");
+    EXPECT_EQ(ViewText(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName", OtherView), "(none)");
+    EXPECT_EQ(ViewText(HKEY_CLASSES_ROOT, BridgeKey, nullptr, ProductView) != "(none)", Present);
+    EXPECT_EQ(ViewText(HKEY_CLASSES_ROOT, BridgeKey, nullptr, OtherView), "(none)");
+    // The computer's Run key is redirected like the uninstall entry, and a 64-bit Explorer reads both views.
+    const std::string wow6432Run = "Software\\Wow6432Node\\" + std::string(RunKey).substr(9);
+    EXPECT_EQ(ViewText(RunRoot(AllUsers), AllUsers && ShippedBuild ? wow6432Run : RunKey, "Orvand", KEY_WOW64_64KEY),
+              expect(program("orvand.exe") + " -hidden"));
+    if (!Present) return;
+    // What each shortcut starts, with what, and where; the browser entry's contexts.
+    EXPECT_EQ(ReadShortcut(Desktop(AllUsers) + "Orvand.lnk"), Target + "orvand.exe||" + Target);
+    EXPECT_EQ(ReadShortcut(programs + "Orvand.lnk"), Target + "orvand.exe||" + Target);
+    EXPECT_EQ(ReadShortcut(programs + "Uninstall.lnk"), Target + "install.exe|-remove|" + Target);
+    DWORD type = 0;
+    std::vector<BYTE> contexts;
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, MenuKey, "Contexts", &type, &contexts));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(contexts, (std::vector<BYTE>{0x10, 0, 0, 0}));
 }
 
 namespace {
@@ -139,16 +268,14 @@ std::wstring Utf16(const std::string& Text) {
 }
 
 int CaptionWidth(const TControlDef& Def, const std::string& Text, int Dpi) {
-    HDC dc = GetDC(nullptr);
-    HFONT font = CreateFontA(-MulDiv(8, Dpi, 72), 0, 0, 0, (Def.Flags & cfBold) ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                             FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
-    HGDIOBJ old = SelectObject(dc, font);
+    TWindowDC dc(nullptr);
+    TGdiObject<HFONT> font(CreateFontA(-MulDiv(8, Dpi, 72), 0, 0, 0, (Def.Flags & cfBold) ? FW_BOLD : FW_NORMAL, FALSE,
+                                       FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                       DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif"));
+    HGDIOBJ old = SelectObject(dc.Get(), font.Get());
     RECT r{0, 0, 0, 0};
-    DrawTextW(dc, Utf16(Text).c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
-    SelectObject(dc, old);
-    DeleteObject(font);
-    ReleaseDC(nullptr, dc);
+    DrawTextW(dc.Get(), Utf16(Text).c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
+    SelectObject(dc.Get(), old);
     return r.right;
 }
 

@@ -1,29 +1,35 @@
 #pragma once
-// What the end-to-end scenarios share: private copies of the packed sample,
-// packages with extra files, the stand-in prerequisites, walking to a page.
+// What the end-to-end scenarios share: private copies of the packed sample, the
+// local distributor, walking to a page, the boxes and pages every story meets, the
+// journal and registrations an installation leaves, and the checks of the layout.
 #include <string>
 #include <vector>
 
 #include "WizardDriver.h"
 #include "app/SetupLayout.h"
+#include "install_fixture.h"
 #include "wintest_http.h"
 #include "wintest_util.h"
 
 namespace e2e {
 
-inline const char* const ComponentInstallers[] = {"MSagent.exe", "spchapi.exe", "tv_enua.exe", "lhttseng.exe"};
+inline const char* const CloseQuestion = "Are you sure you want to quit Orvand setup?";
+inline const char* const RebootNotice =
+    "During the installation process the program may ask to reboot. \r\n"
+    "Please, DO NOT REBOOT until you see \"ORVAND SETUP COMPLETED SUCCESSFULLY\"";
+inline const char* const BrainsQuestion =
+    "The brains of your previous Orvand have been found in the target folder.\r\n"
+    "Would you like to replace them with new brains?";
+// The sample's brains, a data file that a later installation keeps when asked to.
+inline const char* const Brains = "{3F2A8C41-7B6E-4D19-9A05-C2E8B1D4F670}.db";
+inline const char* const BridgeKey = "CLSID\\{7F3C2A91-5B4E-4D6A-9C1F-2E8B0D4A6C35}\\InprocServer32";
+inline const char* const Banner = "########## Setup started at ";
 
-// The packed sample from the build.
-std::string SampleSetup();
 // A private copy of the packed sample in Folder, as "install.exe".
 std::string CopySample(const std::string& Folder);
-// Packs the sample product plus Extra manifest lines ("FOLDER NAME SOURCE") into Folder\install.exe,
-// a line for a file the sample has in place of the sample's; a Configuration given is packed as its
-// setup.xml in place of the sample's.
-std::string PackSample(const std::string& Folder, const std::vector<std::string>& ExtraLines,
-                       const std::string& Configuration = "");
-// The sample's setup.xml as the build wrote it (the stand-in installers' digests), with Urls as its distributors.
-std::string SampleConfiguration(const std::vector<std::string>& Urls);
+// One byte of the product's data changed; Resealed: the trailing digest made again
+// to match, as by someone who swaps in a package of their own beside the program.
+void Damage(const std::string& Setup, bool Resealed);
 
 // The characters of the sample configuration that the package does not hold, by file name.
 inline const char* const RemoteCharacters[] = {"Bramble.acs", "Zoe.acs",     "Tock.acs",  "Pip.acs",
@@ -36,22 +42,60 @@ public:
     // The base address that serves them in Mode ("ok", or "slow" for a transfer of about two seconds).
     std::string Url(const std::string& Mode = "ok") const { return Server.Url(Mode); }
     // The paths asked for, in order.
-    std::vector<std::string> Requests() const;
+    std::vector<std::string> Requests() const { return Server.Paths(); }
     static std::string CharacterBytes(const std::string& FileName) { return "Orvand character " + FileName + "\r\n"; }
     wintest::THttpServer Server;
 };
-// A stand-in prerequisite installer of the build.
-std::string Fixture(const std::string& Name);
-// The four stand-ins' names and digests, as a setup.xml must list them: setup runs no installer without.
-std::vector<std::pair<std::string, std::string>> InstallerDigests();
-// Runs a stand-in installer (registering its component) or, with Unregister, removes the component.
-void SetComponent(const std::string& Installer, bool Installed);
-void SetAllComponents(bool Installed);
 
 // Starts the wizard and walks it to the location page; false when it did not get there.
 bool WalkToLocation(TSetupRun& Run);
 // On to the components page with Destination typed in.
 bool WalkToComponents(TSetupRun& Run, const std::string& Destination);
+
+std::string Joined(const std::vector<std::string>& Lines);
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> Parts);
+
+// Answers the close question; checks that it is the close question.
+void AnswerCloseQuestion(TSetupRun& Run, int Answer);
+// Answers the notice that installers will run, shown before the install page.
+void ExpectRebootNotice(TSetupRun& Run);
+// Read without the program's help: it may be busy.
+bool WaitText(TSetupRun& Run, const char* Control, const std::string& Text, DWORD Milliseconds = 30000);
+// Clicks the install page's Cancel while the run blocks in a transfer shown as Status:
+// the close question comes at the next point where the run lets messages in, which
+// shows Next; answered with Answer.
+void CancelDuringTransfer(TSetupRun& Run, const std::string& Status, const std::string& Next, int Answer);
+// The program ends with exit code 0 and shows no box on the way out.
+void ExpectQuietExit(TSetupRun& Run, DWORD Milliseconds = 20000);
+// The finish page offers the restart (ticked) and not the product, or the other way round.
+void ExpectFinishOffers(TSetupRun& Run, bool Restart);
+// After the end of a run: no stand-in program wrote to RunLog. A program would
+// start within moments of the end, and nothing shows that it will not.
+void ExpectNothingStarted(const std::string& RunLog, const char* What = "something was started");
+
+// Whatever a scenario installed into Target is taken back by its own uninstaller.
+struct UninstallAtEnd {
+    explicit UninstallAtEnd(std::string Target) : Target(std::move(Target)) {}
+    ~UninstallAtEnd() { Now(); }
+    void Now();
+    std::string Target;
+};
+
+std::vector<std::string> Journal(const std::string& Target);
+// The journal in Target is a banner, then Lines.
+void ExpectJournal(const std::string& Target, const std::vector<std::string>& Lines);
+// What extraction writes into Target: the sample's files in package order, then Shipped (in temp\).
+std::vector<std::string> ExtractedLines(const std::string& Target, bool FirstTime, bool BrainsWritten,
+                                        const std::vector<std::string>& Shipped = {});
+// What the shortcuts and registrations write; keys and folders that exist already get no line.
+std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTime, bool AllUsers = false);
+// Where the shortcuts go: the user's, or (AllUsers) the computer's.
+std::string Desktop(bool AllUsers);
+std::string Programs(bool AllUsers);
+// The changes a finished first run leaves, present or (after the uninstaller) all gone;
+// AllUsers: the shortcuts and the Run value for every user, none in the user's own places.
+void ExpectRegistered(const std::string& Target, bool Present, const std::vector<std::string>& Shipped = {},
+                      bool AllUsers = false);
 
 // This program's 8-bit texts, UTF-8 like setup's, as a Unicode program names them (GDI would read
 // 8-bit text in the system's code page).

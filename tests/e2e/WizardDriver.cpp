@@ -13,6 +13,29 @@ namespace {
 
 const DWORD SendTimeout = 10000;
 
+// A 32-bit top-down bitmap to draw into, selected into a memory DC of its own.
+class TDibSection {
+public:
+    TDibSection(int Width, int Height) : FDC(CreateCompatibleDC(nullptr)) {
+        BITMAPINFO bi{};
+        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), Width, -Height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        FBitmap.Reset(CreateDIBSection(FDC, &bi, DIB_RGB_COLORS, &FBits, nullptr, 0));
+        FOld = SelectObject(FDC, FBitmap.Get());
+    }
+    ~TDibSection() {
+        SelectObject(FDC, FOld);
+        DeleteDC(FDC);
+    }
+    HDC DC() const { return FDC; }
+    const DWORD* Bits() const { return static_cast<const DWORD*>(FBits); }
+
+private:
+    HDC FDC;
+    void* FBits = nullptr;
+    TGdiObject<HBITMAP> FBitmap;
+    HGDIOBJ FOld;
+};
+
 std::set<ULONG_PTR> CompletedClicks;
 ULONG_PTR NextClick = 1;
 
@@ -58,26 +81,15 @@ TBoxIcon MatchIcon(HWND IconControl) {
     TBoxIcon best = TBoxIcon::Unknown;
     size_t bestDiff = shown.Pixels.size();
     for (const auto& [kind, id] : candidates) {
-        HICON icon = LoadIconA(nullptr, id);
-        BITMAPINFO bi{};
-        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), shown.Width, -shown.Height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        void* bits = nullptr;
-        HDC dc = CreateCompatibleDC(nullptr);
-        HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-        HGDIOBJ old = SelectObject(dc, bmp);
-        HBRUSH back = CreateSolidBrush(shown.At(0, 0));
+        TDibSection drawn(shown.Width, shown.Height);
+        TGdiObject<HBRUSH> back(CreateSolidBrush(shown.At(0, 0)));
         RECT all{0, 0, shown.Width, shown.Height};
-        FillRect(dc, &all, back);
-        DeleteObject(back);
-        DrawIconEx(dc, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+        FillRect(drawn.DC(), &all, back.Get());
+        DrawIconEx(drawn.DC(), 0, 0, LoadIconA(nullptr, id), 0, 0, 0, nullptr, DI_NORMAL);
         GdiFlush();
         size_t diff = 0;
-        auto* drawn = static_cast<const DWORD*>(bits);
         for (size_t i = 0; i < shown.Pixels.size(); ++i)
-            if ((drawn[i] & 0xFFFFFF) != shown.Pixels[i]) ++diff;
-        SelectObject(dc, old);
-        DeleteObject(bmp);
-        DeleteDC(dc);
+            if ((drawn.Bits()[i] & 0xFFFFFF) != shown.Pixels[i]) ++diff;
         if (diff < bestDiff) {
             bestDiff = diff;
             best = kind;
@@ -90,21 +102,8 @@ TBoxIcon MatchIcon(HWND IconControl) {
 }  // namespace
 
 const char* BoxIconName(TBoxIcon Icon) {
-    switch (Icon) {
-        case TBoxIcon::None:
-            return "none";
-        case TBoxIcon::Error:
-            return "error";
-        case TBoxIcon::Question:
-            return "question";
-        case TBoxIcon::Warning:
-            return "warning";
-        case TBoxIcon::Information:
-            return "information";
-        case TBoxIcon::Unknown:
-            break;
-    }
-    return "unknown";
+    const char* const names[] = {"none", "error", "question", "warning", "information", "unknown"};
+    return names[static_cast<int>(Icon)];
 }
 
 COLORREF TCapture::At(int X, int Y) const {
@@ -147,22 +146,12 @@ TCapture CaptureScreen(const RECT& Area) {
     capture.Width = Area.right - Area.left;
     capture.Height = Area.bottom - Area.top;
     if (capture.Width <= 0 || capture.Height <= 0) return TCapture{};
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), capture.Width, -capture.Height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, bmp);
-    BitBlt(dc, 0, 0, capture.Width, capture.Height, screen, Area.left, Area.top, SRCCOPY);
+    TWindowDC screen(nullptr);
+    TDibSection copy(capture.Width, capture.Height);
+    BitBlt(copy.DC(), 0, 0, capture.Width, capture.Height, screen.Get(), Area.left, Area.top, SRCCOPY);
     GdiFlush();
-    auto* p = static_cast<const DWORD*>(bits);
-    capture.Pixels.assign(p, p + static_cast<size_t>(capture.Width) * capture.Height);
+    capture.Pixels.assign(copy.Bits(), copy.Bits() + static_cast<size_t>(capture.Width) * capture.Height);
     for (DWORD& pixel : capture.Pixels) pixel &= 0xFFFFFF;
-    SelectObject(dc, old);
-    DeleteObject(bmp);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
     return capture;
 }
 
@@ -185,27 +174,16 @@ TMessageBox ReadMessageBox(HWND Box) {
     return box;
 }
 
-TSetupRun::TSetupRun(const std::string& Exe, const std::string& Arguments) {
-    FProcess = wintest::StartProgram(Exe, Arguments);
-}
-
-TSetupRun::~TSetupRun() {
-    if (FProcess.hProcess) {
-        if (WaitForSingleObject(FProcess.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(FProcess.hProcess, 1);
-            WaitForSingleObject(FProcess.hProcess, 5000);
-        }
-        CloseHandle(FProcess.hProcess);
-    }
-}
+TSetupRun::TSetupRun(const std::string& Exe, const std::string& Arguments)
+    : FProcess(wintest::StartProgram(Exe, Arguments)) {}
 
 HWND TSetupRun::WaitForm(DWORD Milliseconds) {
-    FForm = wintest::WaitProcessWindow(FProcess.dwProcessId, "TSetupForm", Milliseconds);
+    FForm = wintest::WaitProcessWindow(FProcess.Id(), "TSetupForm", Milliseconds);
     return FForm;
 }
 
 std::string TSetupRun::ApplicationTitle() const {
-    HWND app = wintest::FindProcessWindow(FProcess.dwProcessId, "TApplication", false);
+    HWND app = wintest::FindProcessWindow(FProcess.Id(), "TApplication", false);
     return app ? wintest::WindowText(app) : std::string();
 }
 
@@ -256,6 +234,11 @@ std::string TSetupRun::VisiblePage() const {
 
 bool TSetupRun::WaitPage(std::string_view Page, DWORD Milliseconds) const {
     return WaitUntil([&] { return VisiblePage() == Page; }, Milliseconds, 50);
+}
+
+bool TSetupRun::Responding(DWORD Milliseconds) const {
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutA(FForm, WM_NULL, 0, 0, SMTO_NORMAL, Milliseconds, &ignored) != 0;
 }
 
 std::string TSetupRun::FocusName() const {
@@ -359,10 +342,10 @@ void TSetupRun::AltF4() {
 
 void TSetupRun::CloseBox() { PostMessageA(FForm, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
-bool TSetupRun::BoxShowing() const { return wintest::FindMessageBox(FProcess.dwProcessId) != nullptr; }
+bool TSetupRun::BoxShowing() const { return wintest::FindMessageBox(FProcess.Id()) != nullptr; }
 
 std::optional<TMessageBox> TSetupRun::WaitBox(DWORD Milliseconds) const {
-    HWND box = wintest::WaitMessageBox(FProcess.dwProcessId, Milliseconds);
+    HWND box = wintest::WaitMessageBox(FProcess.Id(), Milliseconds);
     if (!box) return std::nullopt;
     Sleep(300);  // painted, so that its icon can be read: another process paints it, unannounced
     return ReadMessageBox(box);
@@ -373,27 +356,6 @@ void TSetupRun::Answer(const TMessageBox& Box, int CommandId) {
         throw EDriverError("the box \"" + Box.Text + "\" has no such button");
     if (WaitUntil([&] { return !IsWindow(Box.Handle); }, 10000)) return;
     throw EDriverError("the box \"" + Box.Text + "\" stays");
-}
-
-DWORD TSetupRun::WaitExit(DWORD Milliseconds) {
-    if (WaitForSingleObject(FProcess.hProcess, Milliseconds) != WAIT_OBJECT_0) return STILL_ACTIVE;
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(FProcess.hProcess, &code);
-    return code;
-}
-
-bool TSetupRun::Running() const { return WaitForSingleObject(FProcess.hProcess, 0) == WAIT_TIMEOUT; }
-
-DWORD TSetupRun::WaitExitCountingBoxes(DWORD Milliseconds, int& Boxes) {
-    HWND last = nullptr;
-    for (DWORD start = GetTickCount(); GetTickCount() - start < Milliseconds;) {
-        HWND box = wintest::FindMessageBox(FProcess.dwProcessId);
-        if (box && box != last) ++Boxes;
-        if (box) last = box;
-        DWORD code = WaitExit(50);
-        if (code != STILL_ACTIVE) return code;
-    }
-    return STILL_ACTIVE;
 }
 
 RECT TSetupRun::WindowArea(const TMessageBox* Box) const {

@@ -20,17 +20,7 @@ class EDriverError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Asks Holds every Interval milliseconds until it answers true or Milliseconds have
-// passed; whether it did. Waits on what can be seen, not on a guess of how long it takes.
-template <typename Condition>
-bool WaitUntil(Condition&& Holds, DWORD Milliseconds, DWORD Interval = 20) {
-    const DWORD start = GetTickCount();
-    while (!Holds()) {
-        if (GetTickCount() - start >= Milliseconds) return false;
-        Sleep(Interval);
-    }
-    return true;
-}
+using wintest::WaitUntil;
 
 enum class TBoxIcon { None, Error, Question, Warning, Information, Unknown };
 const char* BoxIconName(TBoxIcon Icon);
@@ -56,11 +46,9 @@ class TSetupRun {
 public:
     // Starts the program; it is ended at destruction if it still runs.
     explicit TSetupRun(const std::string& Exe, const std::string& Arguments = "");
-    ~TSetupRun();
-    TSetupRun(const TSetupRun&) = delete;
-    TSetupRun& operator=(const TSetupRun&) = delete;
 
-    DWORD ProcessId() const { return FProcess.dwProcessId; }
+    wintest::TProcess& Process() { return FProcess; }
+    DWORD ProcessId() const { return FProcess.Id(); }
     // The visible wizard window, waited for; nullptr when it never came.
     HWND WaitForm(DWORD Milliseconds = 30000);
     HWND Form() const { return FForm; }
@@ -80,6 +68,8 @@ public:
     std::set<COLORREF> PaintedColors(std::string_view Name) const;
     std::string VisiblePage() const;
     bool WaitPage(std::string_view Page, DWORD Milliseconds = 20000) const;
+    // Whether the wizard's thread takes a message within Milliseconds: not while a run blocks in a transfer.
+    bool Responding(DWORD Milliseconds = 100) const;
     // The control that has the keyboard, by layout name, or "".
     std::string FocusName() const;
 
@@ -107,19 +97,16 @@ public:
     bool BoxShowing() const;
 
     // Waits for the end of the program: its exit code, or STILL_ACTIVE.
-    DWORD WaitExit(DWORD Milliseconds = 20000);
-    bool Running() const;
-    // Counts the message boxes that showed until the program ended.
-    DWORD WaitExitCountingBoxes(DWORD Milliseconds, int& Boxes);
+    DWORD WaitExit(DWORD Milliseconds = 20000) { return FProcess.WaitExit(Milliseconds); }
+    bool Running() const { return FProcess.Running(); }
 
     // The wizard window's outline on the screen, and the union with a box when one shows.
     RECT WindowArea(const TMessageBox* Box = nullptr) const;
 
 private:
     ULONG_PTR SendClick(std::string_view Name);
-    PROCESS_INFORMATION FProcess{};
+    wintest::TProcess FProcess;
     HWND FForm = nullptr;
-    std::set<HWND> FAnswered;
 };
 
 // Reads a message box: its title, text, icon and buttons.

@@ -14,7 +14,7 @@
 #include "wintest_util.h"
 
 using namespace wintest;
-using ::testing::StartsWith;
+using namespace ::testing;
 
 namespace {
 
@@ -34,14 +34,14 @@ uint64_t FreeBytes() {
 class Filler {
 public:
     explicit Filler(uint64_t Left) {
-        HANDLE file = CreateFileA(FPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        TFileHandle file(CreateFileA(FPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         std::vector<char> block(65536, 'f');
         for (DWORD size : {65536u, 4096u, 1u}) {
             DWORD done = 0;
-            while (FreeBytes() >= Left + size && WriteFile(file, block.data(), size, &done, nullptr) && done == size) {
+            while (FreeBytes() >= Left + size && WriteFile(file.Get(), block.data(), size, &done, nullptr) &&
+                   done == size) {
             }
         }
-        CloseHandle(file);
     }
     ~Filler() { DeleteFileA(FPath); }
 
@@ -62,21 +62,17 @@ std::vector<std::string> JournalActions(const std::string& Target) {
     return actions;
 }
 
-std::string ExtractError(TInstaller& Installer) {
-    try {
-        Installer.ExtractPackage(nullptr, nullptr);
-    } catch (const EInstallException& e) {
-        return e.Message();
-    }
-    return "(extracted)";
-}
-
 // An engine on the sample package, its journal open in Target.
 struct TEngine {
     explicit TEngine(const std::string& Target) : Installer(Package.Path()) {
         Installer.SetUI(&UI);
         EXPECT_TRUE(Installer.ForceFolder(Target));
         Installer.OpenJournal(Target);
+    }
+    // Extraction stops with a message that Matcher takes.
+    template <class TMatcher>
+    void ExpectExtractionFails(TMatcher Matcher) {
+        EXPECT_THAT([&] { Installer.ExtractPackage(nullptr, nullptr); }, ThrowsMessage<EInstallException>(Matcher));
     }
     PackageCopy Package;
     TScriptedUI UI;
@@ -94,8 +90,8 @@ TEST(DiskFaults, AFullDiskStopsExtractionWithItsMessageAndOnlyWholeFilesAreJourn
         TEngine engine(target);
         // Room for the uninstaller copy, not for the product's program after it.
         Filler filler((bare + 4095) / 4096 * 4096 + 65536);
-        EXPECT_EQ(ExtractError(engine.Installer),
-                  "Cannot write file \"" + target + "orvand.exe\". " + SysErrorMessage(ERROR_DISK_FULL));
+        engine.ExpectExtractionFails("Cannot write file \"" + target + "orvand.exe\". " +
+                                     SysErrorMessage(ERROR_DISK_FULL));
         EXPECT_FALSE(FileExists(target + "orvand.exe"));
         EXPECT_EQ(FileSize(target + "install.exe"), bare);
         EXPECT_EQ(JournalActions(target),
@@ -113,13 +109,9 @@ TEST(DiskFaults, AJournalLineThatFindsNoRoomStopsTheRunAndLeavesNoTornLine) {
         Filler filler(0);
         // Cut short, this line would name the parent key and take its whole tree.
         std::string key = "Software\\Orvand Test\\" + std::string(6000, 'k');
-        try {
-            engine.Installer.WriteJournal(Journal::CreateRegKey, "2147483649|" + key);
-            ADD_FAILURE() << "the line was taken";
-        } catch (const EInstallException& e) {
-            EXPECT_THAT(e.Message(),
-                        StartsWith("Couldn't write to the install journal \"" + target + "install.log\". "));
-        }
+        EXPECT_THAT([&] { engine.Installer.WriteJournal(Journal::CreateRegKey, "2147483649|" + key); },
+                    ThrowsMessage<EInstallException>(
+                        StartsWith("Couldn't write to the install journal \"" + target + "install.log\". ")));
         EXPECT_EQ(ReadFileText(target + "install.log"), before);
     }
     RemoveTree(target);
@@ -128,13 +120,11 @@ TEST(DiskFaults, AJournalLineThatFindsNoRoomStopsTheRunAndLeavesNoTornLine) {
 TEST(DiskFaults, AReadOnlyFileInTheTargetStopsExtractionAndStaysAsItWas) {
     TempFolder temp;
     const std::string target = temp.Path() + "Orvand\\";
-    ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
-    WriteFileText(target + "orvand.chm", "the user's own");
+    MakeTree(target, {{"orvand.chm", "the user's own"}});
     SetFileAttributesA((target + "orvand.chm").c_str(), FILE_ATTRIBUTE_READONLY);
     {
         TEngine engine(target);
-        std::string error = ExtractError(engine.Installer);
-        EXPECT_THAT(error, StartsWith("Cannot create file \"" + target + "orvand.chm\". "));
+        engine.ExpectExtractionFails(StartsWith("Cannot create file \"" + target + "orvand.chm\". "));
         EXPECT_EQ(JournalActions(target), (std::vector<std::string>{"CreateFile " + target + "install.exe",
                                                                     "CreateFile " + target + "orvand.exe",
                                                                     "CreateFile " + target + "bridge.ocx"}));

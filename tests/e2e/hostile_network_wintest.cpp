@@ -12,28 +12,12 @@
 #include <memory>
 
 #include "install_fixture.h"
-#include "snapshot.h"
 #include "wintest_http.h"
-#include "wintest_util.h"
 
 using namespace wintest;
-using namespace snapshot;
-using ::testing::HasSubstr;
-using ::testing::Not;
+using namespace ::testing;
 
 namespace {
-
-const std::string Brains =
-    "The brains of your previous Orvand have been found in the target folder.\\r\\n"
-    "Would you like to replace them with new brains?";
-
-bool StartsWith(const std::string& Text, const std::string& Prefix) {
-    return Text.size() >= Prefix.size() && _strnicmp(Text.c_str(), Prefix.c_str(), Prefix.size()) == 0;
-}
-
-bool EndsWith(const std::string& Text, const std::string& Suffix) {
-    return Text.size() >= Suffix.size() && _stricmp(Text.c_str() + Text.size() - Suffix.size(), Suffix.c_str()) == 0;
-}
 
 class HostileNetwork : public ::testing::Test {
 protected:
@@ -41,21 +25,18 @@ protected:
     static void SetUpTestSuite() {
         // Trusted before the snapshot: the store is the machine's, not setup's.
         Authority = std::make_unique<TTrustedTestAuthority>();
-        Container = std::make_unique<KeyGuard>(HKEY_CURRENT_USER, MenuContainer);
-        MakeMenuContainer();
         WarmUpWinInet();
-        Before = std::make_unique<TSnapshot>(TSnapshot::Take(PrefixScope()));
+        Prefix = std::make_unique<TPrefixWatch>(TargetFolder("Orvand Hostile"));
     }
     static void TearDownTestSuite() {
-        Before.reset();
-        Container.reset();
+        Prefix.reset();
         Authority.reset();
     }
     void SetUp() override {
         ASSERT_FALSE(EnvPath("ORVAND_INSTALL_HOST").empty());
         ASSERT_GT(Agent.size(), 20000u);
         ASSERT_NE(Agent, Impostor);
-        ASSERT_TRUE(KeyExists(HKEY_CURRENT_USER, MenuContainer));
+        Prefix->RemoveLeftovers();
     }
 
     // Packs the sample with Packaged as its setup.xml and runs the host to its
@@ -63,47 +44,35 @@ protected:
     // exactly what changed, and outside the target only the shortcuts may be new.
     // The Agent runtime that the pinned installer registers is taken away first.
     std::vector<std::string> Install(const std::string& Packaged) {
-        PackSampleWithSetup(Packaged, Package);
-        DeleteFileA(RunLog.c_str());
+        PackSample(Package, Packaged);
+        DeleteFileA(Scene.RunLog.c_str());
         RunHost(Package, Target, "none", 0, "--net \"" + Report + "\"");
-        SetAgentRuntime(false);
+        TComponents::Set("MSagent.exe", false);
         std::vector<std::string> report;
         for (const std::string& line : SplitCrLf(ReadFileText(Report)))
-            if (!StartsWith(line, "downloads ")) report.push_back(line);
-        std::vector<TChange> changes = Compare(*Before, TSnapshot::Take(Scope));
+            if (!line.starts_with("downloads ")) report.push_back(line);
+        std::vector<snapshot::TChange> changes = Prefix->Changes();
         ExpectJournalNamesExactly(changes, Target);
-        for (const TChange& change : changes) {
-            if (StartsWith(change.Item, "C:\\") && !StartsWith(change.Item, Target)) {
-                EXPECT_TRUE(EndsWith(change.Item, ".lnk") || EndsWith(change.Item, "\\Orvand\\")) << change.Item;
+        for (const snapshot::TChange& change : changes) {
+            if (change.Item.starts_with("C:\\") && !change.Item.starts_with(Target)) {
+                EXPECT_THAT(change.Item, AnyOf(EndsWith(".lnk"), EndsWith("\\Orvand\\")));
             }
         }
         return report;
     }
-    void ExpectRemoved() { ExpectRemoveTakesItBack(*Before, Scope, Target, Left); }
-
-    static std::vector<std::string> Paths(const THttpServer& Server) {
-        std::vector<std::string> paths;
-        for (const THttpServer::TRequest& r : Server.Requests()) paths.push_back(r.Path);
-        return paths;
-    }
 
     // Another loopback address stands for another host.
     THttpServer Near, Far{"127.0.0.2"};
-    TempFolder Temp;
-    const std::string Package = Temp.Path() + "setup.exe", Report = Temp.Path() + "report.txt",
-                      RunLog = Temp.Path() + "run.log";
-    EnvGuard LogRuns{"ORVAND_FIXTURE_RUNLOG", RunLog.c_str()};
+    const std::string Target = Prefix->Target();
+    TScenario Scene{Target};
+    const std::string Package = Scene.Temp.Path() + "setup.exe", Report = Scene.Temp.Path() + "report.txt";
     EnvGuard Timeout{"ORVAND_HOST_TIMEOUT", "1500"};
     const std::string Agent = ReadFileText(FixturePath("MSagent.exe"));
     // Another installer under the genuine one's name.
     const std::string Impostor = ReadFileText(FixturePath("spchapi.exe"));
     const std::string Character = "Pip, as the genuine distributor serves him";
-    const std::string Target = TargetFolder("Orvand Hostile");
-    Leftovers Left{Target};
-    const TScope Scope = PrefixScope();
     static inline std::unique_ptr<TTrustedTestAuthority> Authority;
-    static inline std::unique_ptr<KeyGuard> Container;
-    static inline std::unique_ptr<TSnapshot> Before;
+    static inline std::unique_ptr<TPrefixWatch> Prefix;
 };
 
 }  // namespace
@@ -134,40 +103,14 @@ TEST_F(HostileNetwork, BrokenRepliesAndRedirectsEndInThePinnedInstallerAndOnlyBa
 
     const std::string packaged = SetupXmlText(
         {Near.Url("fail", "p/"), Near.Url("short", "p/"), Near.Url("stall", "p/"), Near.Url("moved", "r/")},
-        {{"Vela", "Vela.acs"}}, {{"MSagent.exe", Md5Text(Agent)}});
+        {{"Vela", "Vela.acs"}}, InstallerDigests());
     EXPECT_EQ(Install(packaged), (std::vector<std::string>{"offered Pip.acs", "end done"}));
-    EXPECT_EQ(ReadFileText(RunLog), "MSagent.exe \r\n");
+    EXPECT_EQ(Scene.Runs(), "MSagent.exe \r\n");
     EXPECT_EQ(ReadFileText(Target + "temp\\setup.xml"), fresh);
     EXPECT_EQ(ReadFileText(Target + "data\\Pip.acs"), Character);
-    EXPECT_EQ(Paths(Far), (std::vector<std::string>{"/ok/fresh/setup.xml", "/ok/m/MSagent.exe"}));
-    for (const std::string& path : Paths(Near)) EXPECT_THAT(path, Not(HasSubstr("x.acs")));
-    ExpectRemoved();
-}
-
-TEST_F(HostileNetwork, OverHttpsEverythingArrivesPastADistributorWhoseCertificateDoesNotVerify) {
-    // Both fronts pass requests on to Near; only the one with the trusted
-    // certificate gets any through.
-    TTlsFront rogue(Near, true), secure(Near);
-    // The second sends the installer on to its plain HTTP twin: refused, the third serves it.
-    const std::string fresh = SetupXmlText({rogue.Url("ok", "p/"), secure.Url("moved", "h/"), secure.Url("ok", "p/")},
-                                           {{"Pip", "Pip.acs"}}, {{"MSagent.exe", Md5Text(Agent)}});
-    Near.Put("h/MSagent.exe", Near.Url("ok", "p/MSagent.exe"));
-    Near.Put("p/setup.xml", fresh);
-    Near.Put("p/MSagent.exe", Agent);
-    Near.Put("p/Pip.acs", Character);
-    // The packaged distributors: the rogue one, then one that moved to HTTPS.
-    Near.Put("r/setup.xml", secure.Url("ok", "p/setup.xml"));
-    const std::string packaged = SetupXmlText({rogue.Url("ok", "p/"), Near.Url("moved", "r/")}, {{"Vela", "Vela.acs"}},
-                                              {{"MSagent.exe", Md5Text(Agent)}});
-    EXPECT_EQ(Install(packaged), (std::vector<std::string>{"offered Pip.acs", "end done"}));
-    EXPECT_EQ(ReadFileText(RunLog), "MSagent.exe \r\n");
-    EXPECT_EQ(ReadFileText(Target + "temp\\setup.xml"), fresh);
-    EXPECT_EQ(ReadFileText(Target + "data\\Pip.acs"), Character);
-    // The move to the twin is seen only after it was followed (the second "/ok/p/MSagent.exe").
-    EXPECT_EQ(Paths(Near), (std::vector<std::string>{"/moved/r/setup.xml", "/ok/p/setup.xml", "/moved/h/MSagent.exe",
-                                                     "/ok/p/MSagent.exe", "/ok/p/MSagent.exe", "/moved/h/Pip.acs",
-                                                     "/ok/p/Pip.acs"}));
-    ExpectRemoved();
+    EXPECT_EQ(Far.Paths(), (std::vector<std::string>{"/ok/fresh/setup.xml", "/ok/m/MSagent.exe"}));
+    for (const std::string& path : Near.Paths()) EXPECT_THAT(path, Not(HasSubstr("x.acs")));
+    Prefix->ExpectRemoveTakesItBack();
 }
 
 TEST_F(HostileNetwork, AManInTheMiddleServingATamperedConfigurationAndInstallerOrASwapBeforeTheRunGetsACrcError) {
@@ -178,68 +121,40 @@ TEST_F(HostileNetwork, AManInTheMiddleServingATamperedConfigurationAndInstallerO
     Far.Put("evil/MSagent.exe", Impostor);
     Near.Put("evil/MSagent.exe", Impostor);
 
-    EXPECT_EQ(Install(SetupXmlText({Near.Url("ok", "mitm/")}, {}, {{"MSagent.exe", Md5Text(Agent)}})),
+    EXPECT_EQ(Install(SetupXmlText({Near.Url("ok", "mitm/")}, {}, InstallerDigests())),
               (std::vector<std::string>{"error CRC Error.\\r\\nFile: MSagent.exe", "end halted"}));
-    EXPECT_FALSE(FileExists(RunLog)) << ReadFileText(RunLog);
-    EXPECT_EQ(Paths(Far), std::vector<std::string>{"/ok/evil/MSagent.exe"});
-    ExpectRemoved();
+    EXPECT_FALSE(FileExists(Scene.RunLog)) << Scene.Runs();
+    EXPECT_EQ(Far.Paths(), std::vector<std::string>{"/ok/evil/MSagent.exe"});
+    Prefix->ExpectRemoveTakesItBack();
 
     // The genuine installer, replaced after its check (at the first file extracted after it) and
     // before its run: checked again as it is held for the run, it never runs.
     Near.Put("p/MSagent.exe", Agent);
     EnvGuard swap("ORVAND_HOST_SWAP", ("3|" + FixturePath("spchapi.exe") + "|" + Target + "temp\\MSagent.exe").c_str());
-    EXPECT_EQ(Install(SetupXmlText({Near.Url("ok", "p/")}, {}, {{"MSagent.exe", Md5Text(Agent)}})),
+    EXPECT_EQ(Install(SetupXmlText({Near.Url("ok", "p/")}, {}, InstallerDigests())),
               (std::vector<std::string>{"error CRC Error.\\r\\nFile: MSagent.exe", "end halted"}));
-    EXPECT_FALSE(FileExists(RunLog)) << ReadFileText(RunLog);
-    ExpectRemoved();
+    EXPECT_FALSE(FileExists(Scene.RunLog)) << Scene.Runs();
+    Prefix->ExpectRemoveTakesItBack();
 }
 
-TEST_F(HostileNetwork, FreshCopiesWithADtdAnEntityBombOrExternalEntitiesAreRefused) {
-    const std::string evilDtd = Far.Url("ok", "evil.dtd");
-    const std::string body = "<setup><fileDistributors><url>" + Far.Url("ok", "evil/") +
-                             "</url></fileDistributors><agentCharacters><character name=\"E\" fileName=\"&e;\"/>"
-                             "</agentCharacters></setup>";
-    Far.Put("evil.dtd", "<!ENTITY e \"Evil.acs\">");
-    Near.Put("dtd/setup.xml", "<?xml version=\"1.0\"?><!DOCTYPE setup SYSTEM \"" + evilDtd + "\">" + body);
-    std::string bomb = "<?xml version=\"1.0\"?><!DOCTYPE setup [<!ENTITY l0 \"lol\">";
-    for (int i = 1; i <= 9; ++i) {
-        bomb += "<!ENTITY l" + std::to_string(i) + " \"";
-        for (int j = 0; j < 10; ++j) bomb += "&l" + std::to_string(i - 1) + ";";
-        bomb += "\">";
-    }
-    Near.Put("bomb/setup.xml", bomb + "<!ENTITY e \"&l9;\">]>" + body);
-    Near.Put("ext/setup.xml",
-             "<?xml version=\"1.0\"?><!DOCTYPE setup [<!ENTITY e SYSTEM \"file:///C:/windows/win.ini\">"
-             "<!ENTITY % d SYSTEM \"" +
-                 evilDtd + "\"> %d;]>" + body);
-    Near.Put("p/MSagent.exe", Agent);
-    Near.Put("p/Pip.acs", Character);
-
-    const std::string packaged =
-        SetupXmlText({Near.Url("ok", "dtd/"), Near.Url("ok", "bomb/"), Near.Url("ok", "ext/"), Near.Url("ok", "p/")},
-                     {{"Vela", "Vela.acs"}, {"Pip", "Pip.acs"}}, {{"MSagent.exe", Md5Text(Agent)}});
-    EXPECT_EQ(Install(packaged), (std::vector<std::string>{"offered Pip.acs", "end done"}));
-    // The packaged copy stays in force; the refused ones are gone.
-    EXPECT_EQ(ReadFileText(Target + "temp\\setup.xml"), packaged);
-    EXPECT_FALSE(FileExists(Target + "temp\\setup.xml.new"));
-    EXPECT_EQ(ReadFileText(RunLog), "MSagent.exe \r\n");
-    // Neither their DTD nor their distributors were ever asked.
-    EXPECT_TRUE(Paths(Far).empty());
-    // Again into the same folder: Pip is in data\ now and is not offered again.
-    EXPECT_EQ(Install(packaged), (std::vector<std::string>{"question " + Brains, "end done"}));
-    ExpectRemoved();
-}
-
+// Before anything is extracted, and whatever the last one is: one that answers, or nobody.
 TEST_F(HostileNetwork, WhenNoDistributorDeliversTheLastOnesMessageEndsTheRunAndNoPartFileStays) {
     Near.Put("p/MSagent.exe", Agent);
     // A redirect to itself.
     Near.Put("loop/MSagent.exe", Near.Url("moved", "loop/MSagent.exe"));
     const std::string last = Near.Url("fail", "p/");
-
-    EXPECT_EQ(Install(SetupXmlText({Near.Url("short", "p/"), Near.Url("moved", "loop/"), last}, {},
-                                   {{"MSagent.exe", Md5Text(Agent)}})),
-              (std::vector<std::string>{"error Could not download file " + last + "MSagent.exe", "end halted"}));
-    EXPECT_FALSE(FileExists(Target + "temp\\MSagent.exe"));
-    EXPECT_FALSE(FileExists(RunLog));
-    ExpectRemoved();
+    const TPairs digests = InstallerDigests();
+    for (const auto& [distributors, message] :
+         {std::pair{std::vector<std::string>{Near.Url("short", "p/"), Near.Url("moved", "loop/"), last},
+                    "Could not download file " + last + "MSagent.exe"},
+          std::pair{std::vector<std::string>{Near.Url("ok", "none/"), Near.ClosedUrl()},
+                    std::string("Could not connect to host")}}) {
+        SCOPED_TRACE(message);
+        EXPECT_EQ(Install(SetupXmlText(distributors, {}, digests)),
+                  (std::vector<std::string>{"error " + message, "end halted"}));
+        EXPECT_FALSE(FileExists(Target + "temp\\MSagent.exe"));
+        EXPECT_FALSE(FileExists(Target + "install.exe")) << "extracted";
+        EXPECT_FALSE(FileExists(Scene.RunLog));
+        Prefix->ExpectRemoveTakesItBack();
+    }
 }

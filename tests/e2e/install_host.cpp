@@ -16,7 +16,6 @@
 // "N|FROM|TO" copies FROM over TO at the N-th keep point, as anyone who may write
 // there could.
 #include <windows.h>
-#include <objbase.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +31,7 @@
 #include "app/Utils.h"
 #include "config/HTTPUnit.h"
 #include "scripted_ui.h"
+#include "wintest_util.h"
 
 namespace {
 
@@ -51,13 +51,15 @@ int main(int argc, char** argv) {
     }
     const std::string kind = argv[3];
     const int stopAt = std::atoi(argv[4]);
-    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[5]);
+    TKernelHandle event(OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[5]));
     if (const char* timeout = std::getenv("ORVAND_HOST_TIMEOUT")) SetDownloadTimeout(std::atoi(timeout));
     const std::string swap = std::getenv("ORVAND_HOST_SWAP") ? std::getenv("ORVAND_HOST_SWAP") : "";
     const size_t from = swap.find('|') + 1, to = swap.find('|', from) + 1;
     const int swapAt = swap.empty() ? 0 : std::atoi(swap.c_str());
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int lines = 0, blocks = 0, downloads = 0, kept = 0;
+    wintest::ComScope com;
+    // Journal lines, extraction blocks, downloaded blocks and keeps, in the order of TInstaller::TStep.
+    int counts[4] = {};
+    const char* const kinds[] = {"line", "block", "download", "keep"};
     wintest::TScriptedUI ui;
     std::vector<std::string> offered;
     std::string end = "done";
@@ -66,18 +68,11 @@ int main(int argc, char** argv) {
         TInstaller installer(argv[1]);
         installer.SetUI(&ui);
         installer.OnStep = [&](TInstaller::TStep Step) {
-            const char* name = Step == TInstaller::TStep::JournalLine ? "line"
-                               : Step == TInstaller::TStep::Block     ? "block"
-                               : Step == TInstaller::TStep::Download  ? "download"
-                                                                      : "keep";
-            int count = Step == TInstaller::TStep::JournalLine ? ++lines
-                        : Step == TInstaller::TStep::Block     ? ++blocks
-                        : Step == TInstaller::TStep::Download  ? ++downloads
-                                                               : ++kept;
+            const int i = static_cast<int>(Step), count = ++counts[i];
             if (Step == TInstaller::TStep::BeforeKeep && count == swapAt)
                 CopyFileA(swap.substr(from, to - from - 1).c_str(), swap.substr(to).c_str(), FALSE);
-            if (count == stopAt && kind == name) {
-                SetEvent(event);
+            if (count == stopAt && kind == kinds[i]) {
+                SetEvent(event.Get());
                 Sleep(INFINITE);
             }
         };
@@ -90,7 +85,7 @@ int main(int argc, char** argv) {
             // A user who ticks every box.
             if (net) run.FetchCharacter(*character);
         }
-        code = lines + 65536 * blocks;
+        code = counts[0] + 65536 * counts[1];
     } catch (const wintest::THalted&) {
         end = "halted";
         code = -1;
@@ -106,7 +101,7 @@ int main(int argc, char** argv) {
     for (const std::string& question : ui.Questions) report << "question " << Escaped(question) << "\r\n";
     for (const std::string& name : offered) report << "offered " << name << "\r\n";
     for (const std::string& error : ui.Errors) report << "error " << Escaped(error) << "\r\n";
-    report << "downloads " << downloads << "\r\n"
+    report << "downloads " << counts[2] << "\r\n"
            << "end " << Escaped(end) << "\r\n";
     return code;
 }

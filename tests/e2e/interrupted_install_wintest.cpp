@@ -10,24 +10,18 @@
 #include <cstdio>
 
 #include "install_fixture.h"
-#include "snapshot.h"
 #include "wintest_http.h"
-#include "wintest_util.h"
 
 using namespace wintest;
-using namespace snapshot;
 
 TEST(InterruptedInstallation, AfterEveryKillTheJournalNamesWhatWasDoneAndRemoveTakesItBack) {
     ASSERT_FALSE(EnvPath("ORVAND_INSTALL_HOST").empty());
     PackageCopy package;
-    const std::string target = TargetFolder("Orvand Killed");
-    Leftovers leftovers(target);
-    ASSERT_TRUE(MakeMenuContainer());
     // No installer to fetch; the refresh only finds the sample's distributors closed.
-    AgentRuntime agent;
+    TComponents agent(true, {"MSagent.exe"});
     WarmUpWinInet();
-    const TScope scope = PrefixScope();
-    const TSnapshot before = TSnapshot::Take(scope);
+    TPrefixWatch prefix(TargetFolder("Orvand Killed"));
+    const std::string& target = prefix.Target();
 
     // A whole run counts the points; its removal is the last round trip.
     DWORD counts = RunHost(package.Path(), target, "none", 0);
@@ -53,8 +47,8 @@ TEST(InterruptedInstallation, AfterEveryKillTheJournalNamesWhatWasDoneAndRemoveT
         } else {
             ASSERT_EQ(RunHost(package.Path(), target, kind, k), counts);
         }
-        ExpectJournalNamesExactly(Compare(before, TSnapshot::Take(scope)), target, kind);
-        ExpectRemoveTakesItBack(before, scope, target, leftovers);
+        ExpectJournalNamesExactly(prefix.Changes(), target, kind);
+        prefix.ExpectRemoveTakesItBack();
         if (HasFatalFailure()) return;
     }
     std::printf("[ figures  ] kill points tried: %d (%d journal lines, %d of %d extraction blocks, 3 keeps)\n", tried,
@@ -74,15 +68,12 @@ TEST(InterruptedInstallation, KilledInsideADownloadNoPartFileStaysAndRemoveTakes
     server.Put("d/setup.xml", fresh);
     server.Put("d/MSagent.exe", agent);
     server.Put("d/Pip.acs", character);
-    const std::string package = temp.Path() + "net.exe", report = temp.Path() + "report.txt";
-    PackSampleWithSetup(SetupXmlText({server.Url("ok", "d/")}, {}, {{"MSagent.exe", Md5Text(agent)}}), package);
-
-    const std::string target = TargetFolder("Orvand Killed Download");
-    Leftovers leftovers(target);
-    ASSERT_TRUE(MakeMenuContainer());
+    const std::string report = temp.Path() + "report.txt";
+    const std::string package =
+        PackSample(temp.Path() + "net.exe", SetupXmlText({server.Url("ok", "d/")}, {}, InstallerDigests()));
     WarmUpWinInet();
-    const TScope scope = PrefixScope();
-    const TSnapshot before = TSnapshot::Take(scope);
+    TPrefixWatch prefix(TargetFolder("Orvand Killed Download"));
+    const std::string& target = prefix.Target();
 
     // Whole runs are in HostileNetwork.*. Reads of 2,048 bytes: 3 blocks of the
     // refresh, then the installer's, then 3 of the character. Killed inside the
@@ -99,9 +90,9 @@ TEST(InterruptedInstallation, KilledInsideADownloadNoPartFileStaysAndRemoveTakes
         SCOPED_TRACE(std::string("killed at ") + kind + " " + std::to_string(k));
         ASSERT_EQ(RunHost(package, target, kind, k, "--net \"" + report + "\""), Killed);
         // Killed inside the character, the Agent runtime's installer has run.
-        SetAgentRuntime(false);
-        ExpectJournalNamesExactly(Compare(before, TSnapshot::Take(scope)), target, kind);
-        ExpectRemoveTakesItBack(before, scope, target, leftovers);
+        TComponents::Set("MSagent.exe", false);
+        ExpectJournalNamesExactly(prefix.Changes(), target, kind);
+        prefix.ExpectRemoveTakesItBack();
         if (HasFatalFailure()) return;
     }
     std::printf("[ figures  ] download kill points tried: %zu (of %d downloaded blocks, 2 keeps)\n", points.size(),

@@ -37,13 +37,12 @@ TEST(Snapshot, SeesFilesFoldersKeysAndValuesComeGoAndChange) {
     scope.Keys = {{HKEY_CURRENT_USER, key}};
     scope.Ignore = {f + "Ignored", k + "\\ignored"};
 
-    WriteFileText(f + "size.txt", "abc");
-    WriteFileText(f + "gone.txt", "x");
-    WriteFileText(f + "flags.txt", "x");
-    ASSERT_TRUE(CreateDirectoryA((f + "Gone").c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryA((f + "Sub").c_str(), nullptr));
-    WriteFileText(f + "Sub\\same.txt", "same");
-    ASSERT_TRUE(CreateDirectoryA((f + "Ignored").c_str(), nullptr));
+    MakeTree(f, {{"size.txt", "abc"},
+                 {"gone.txt", "x"},
+                 {"flags.txt", "x"},
+                 {"Gone\\", ""},
+                 {"Sub\\same.txt", "same"},
+                 {"Ignored\\", ""}});
     SetValue(key, "same", REG_SZ, std::string("same", 5));
     SetValue(key, "data", REG_SZ, std::string("old", 4));
     SetValue(key, "type", REG_SZ, std::string("1234", 4));

@@ -4,10 +4,7 @@
 
 #include "Components/SetupPaths.h"
 #include "support/PathUtils.h"
-
-namespace {
-bool ShiftJisLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-}  // namespace
+#include "tests/test_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     std::string path(reinterpret_cast<const char*>(Data), Size);

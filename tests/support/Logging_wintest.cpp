@@ -7,8 +7,7 @@
 #include "wintest_util.h"
 
 using namespace wintest;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
+using namespace ::testing;
 
 TEST(Log, SwitchedOffWritesNothingAndCreatesNoFile) {
     TempFolder temp;
@@ -79,11 +78,12 @@ TEST(Log, TimestampFollowsTheUsersTimeSeparator) {
 }
 
 TEST(Log, KeepsClearOfTheJournalBesideTheUninstaller) {
-    EXPECT_EQ(LogFileNameFor("C:\\Program Files\\Orvand\\install.exe"), "C:\\Program Files\\Orvand\\install-setup.log");
-    EXPECT_EQ(LogFileNameFor("C:\\Program Files\\Orvand\\INSTALL.EXE"), "C:\\Program Files\\Orvand\\INSTALL-setup.log");
-    EXPECT_EQ(LogFileNameFor("D:\\Setup\\orvand.exe"), "D:\\Setup\\orvand.log");
-    EXPECT_EQ(LogFileNameFor("D:\\my.dir\\setup"), "D:\\my.dir\\setup.log");
-    EXPECT_EQ(LogFileNameFor("C:prog"), "C:prog.log");
+    for (const auto& [program, log] : {std::pair{"C:\\Orvand\\install.exe", "C:\\Orvand\\install-setup.log"},
+                                       {"C:\\Orvand\\INSTALL.EXE", "C:\\Orvand\\INSTALL-setup.log"},
+                                       {"D:\\Setup\\orvand.exe", "D:\\Setup\\orvand.log"},
+                                       {"D:\\my.dir\\setup", "D:\\my.dir\\setup.log"},
+                                       {"C:prog", "C:prog.log"}})
+        EXPECT_EQ(LogFileNameFor(program), log);
 }
 
 // An elevated setup writes its log wherever -log names: a link there is refused, not
@@ -93,10 +93,6 @@ TEST(Log, ALinkAtItsNameIsRefusedNotFollowed) {
     MakeUnixLink(temp.Path() + "x.log", elsewhere.Path());
     TLog log(temp.Path() + "x.log");
     log.SetEnabled(true);
-    try {
-        log.Debug("x");
-        ADD_FAILURE() << "written";
-    } catch (const EStreamError& e) {
-        EXPECT_THAT(e.Message(), HasSubstr("x.log\" is a link; setup does not write its log through it."));
-    }
+    EXPECT_THAT([&] { log.Debug("x"); },
+                ThrowsMessage<EStreamError>(HasSubstr("x.log\" is a link; setup does not write its log through it.")));
 }

@@ -1,16 +1,18 @@
 #include "support/PathUtils.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "Components/SetupPaths.h"
 #include "support/Exceptions.h"
+#include "tests/test_util.h"
+
+using ::testing::ThrowsMessage;
 
 namespace {
 bool NoLeadBytes(unsigned char) { return false; }
-// Lead bytes of code page 932 (Shift-JIS).
-bool ShiftJisLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 }  // namespace
 
 TEST(NormalizeFolderPath, TrimsBlanksAndControlsAndEnsuresOneSeparator) {
@@ -58,12 +60,8 @@ TEST(ExtractParentFolder, EitherSeparatorAndNoSeparator) {
             EXPECT_EQ(ExtractParentFolderWith(c.Path, lead), c.Parent) << c.Path;
     }
     EXPECT_THROW(ExtractParentFolder(""), Exception);
-    try {
-        ExtractParentFolderWith("", ShiftJisLead);
-        ADD_FAILURE() << "an empty path was taken";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "Assertion failed (support/PathUtils): Path must not be empty");
-    }
+    EXPECT_THAT([] { ExtractParentFolderWith("", ShiftJisLead); },
+                ThrowsMessage<Exception>("Assertion failed (support/PathUtils): Path must not be empty"));
 }
 
 TEST(ExtractParentFolder, DoubleByteCharacterEndingIn5CIsNoSeparator) {
@@ -161,12 +159,13 @@ TEST(Utf8Paths, SequencesAreWholeCharactersWhereDoubleByteRulesWouldSwallowSepar
     EXPECT_EQ(utf8.Next("\xE2\x82", 0), 1u);
 }
 
+// An opening quotation mark alone is no quoting.
 TEST(QuotedProgram, OnlyAPathWithBlanksIsQuotedAndOnlyOnce) {
-    EXPECT_EQ(QuotedProgram("C:\\Orvand\\install.exe"), "C:\\Orvand\\install.exe");
-    EXPECT_EQ(QuotedProgram("C:\\Program Files\\Orvand\\install.exe"), "\"C:\\Program Files\\Orvand\\install.exe\"");
-    EXPECT_EQ(QuotedProgram("\"C:\\Program Files\\install.exe\""), "\"C:\\Program Files\\install.exe\"");
-    // An opening quotation mark alone is no quoting.
-    EXPECT_EQ(QuotedProgram("\"C:\\Program Files\\install.exe"), "\"\"C:\\Program Files\\install.exe\"");
-    EXPECT_EQ(QuotedProgram("\" \""), "\" \"");
-    EXPECT_EQ(QuotedProgram(""), "");
+    for (const auto& [path, quoted] : {std::pair{"C:\\Orvand\\install.exe", "C:\\Orvand\\install.exe"},
+                                       {"C:\\Program Files\\install.exe", "\"C:\\Program Files\\install.exe\""},
+                                       {"\"C:\\Program Files\\install.exe\"", "\"C:\\Program Files\\install.exe\""},
+                                       {"\"C:\\Program Files\\install.exe", "\"\"C:\\Program Files\\install.exe\""},
+                                       {"\" \"", "\" \""},
+                                       {"", ""}})
+        EXPECT_EQ(QuotedProgram(path), quoted) << path;
 }

@@ -25,13 +25,14 @@ TEST(Utf8Paths, OnlyWellFormedUtf8IsValid) {
         EXPECT_FALSE(IsValidUtf8(bad)) << bad;
 }
 
+// A lone CR is left alone, and a licence without line ends comes back unchanged.
 TEST(WithCrLf, LoneLineFeedsGainACarriageReturnOthersStay) {
-    EXPECT_EQ(WithCrLf("one\ntwo\n"), "one\r\ntwo\r\n");
-    EXPECT_EQ(WithCrLf("\nfirst"), "\r\nfirst");
-    EXPECT_EQ(WithCrLf("one\r\ntwo\n\n"), "one\r\ntwo\r\n\r\n");
-    // A lone CR is left alone, and a licence without line ends comes back unchanged.
-    EXPECT_EQ(WithCrLf("a\rb"), "a\rb");
-    EXPECT_EQ(WithCrLf("plain"), "plain");
-    EXPECT_EQ(WithCrLf(""), "");
+    for (const auto& [text, fixed] : {std::pair{"one\ntwo\n", "one\r\ntwo\r\n"},
+                                      {"\nfirst", "\r\nfirst"},
+                                      {"one\r\ntwo\n\n", "one\r\ntwo\r\n\r\n"},
+                                      {"a\rb", "a\rb"},
+                                      {"plain", "plain"},
+                                      {"", ""}})
+        EXPECT_EQ(WithCrLf(text), fixed) << text;
     EXPECT_EQ(WithCrLf(std::string("a\0\nb", 4)), std::string("a\0\r\nb", 5));
 }

@@ -96,8 +96,9 @@ TEST(UniqueResource, AFilledInOwnerClosesWhatItHeldFirst) {
         DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), slot, 0, FALSE, DUPLICATE_SAME_ACCESS));
     EXPECT_TRUE(IsOpen(owner.Get()));
     CloseHandle(source);
+}
 
-    // A VARIANT is cleared before it is filled.
+TEST(UniqueResource, AVariantIsClearedBeforeItIsFilled) {
     TVariant value(SysAllocString(L"held"));
     VARIANT* filled = value.Out();
     EXPECT_EQ(filled->vt, VT_EMPTY);

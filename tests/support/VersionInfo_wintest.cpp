@@ -20,10 +20,9 @@ TEST(VersionInfo, ReadsTheProgramsOwnResource) {
     EXPECT_EQ(info.GetValue("ProductRevision"), "$Revision: 93$");
     EXPECT_EQ(info.GetFileDescription(), "Orvand");
     EXPECT_EQ(info.GetFileVersion(), "2.2");
-    EXPECT_FALSE(info.GetCompanyName().empty());
-    EXPECT_FALSE(info.GetLegalCopyright().empty());
-    EXPECT_FALSE(info.GetProductName().empty());
-    EXPECT_FALSE(info.GetProductHomepage().empty());
+    for (const std::string& text :
+         {info.GetCompanyName(), info.GetLegalCopyright(), info.GetProductName(), info.GetProductHomepage()})
+        EXPECT_FALSE(text.empty());
     EXPECT_EQ(info.GetValue("NoSuchValue"), "");
     TFixedFileInfo fixed = info.GetFixedFileInfo();
     EXPECT_EQ(fixed.Signature, 0xFEEF04BDu);

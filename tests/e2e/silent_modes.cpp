@@ -1,0 +1,182 @@
+// The silent modes of the packed install.exe, as deployment tools run them: no window,
+// every message and answer in the log, and an exit code for each outcome.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "E2eUtil.h"
+
+using namespace e2e;
+using namespace wintest;
+using ::testing::HasSubstr;
+
+namespace {
+
+// Waits for the end of a silent run, watching that it never shows a window; its exit code.
+DWORD WaitSilentExit(TSetupRun& Run, DWORD Milliseconds = 120000) {
+    std::set<std::string> shown;
+    WaitUntil(
+        [&] {
+            for (HWND window : ProcessWindows(Run.ProcessId()))
+                shown.insert(WindowText(window) + " (" + WindowClass(window) + ")");
+            return !Run.Running();
+        },
+        Milliseconds);
+    EXPECT_EQ(Joined(std::vector<std::string>(shown.begin(), shown.end())), "") << "windows shown";
+    return Run.WaitExit(0);
+}
+
+// "-dir=" and "-log=" arguments; a folder without its last "\", which would escape the quotation mark.
+std::string Quoted(const std::string& Option, std::string Path) {
+    if (Path.size() > 3 && Path.back() == '\\') Path.pop_back();
+    return "\"" + Option + Path + "\"";
+}
+
+// A whole line of the log, after its time: "...][KIND] TEXT".
+std::string LogLine(const std::string& Kind, const std::string& Text) { return "][" + Kind + "] " + Text + "\r\n"; }
+
+}  // namespace
+
+// For every user (-allusers): the common desktop and Start menu, the computer's Run key.
+TEST(Silent, InstallsForAllUsersIntoTheProposedFolderLikeTheWizardAndRemovesWithoutAWindow) {
+    TComponents none(false);
+    TScenario scene(std::string(BuildProgramFiles) + "Orvand\\");
+    const std::string& target = scene.Target;
+    TDistributor distributor;
+    std::string setup = PackSample(scene.Temp.Path() + "install.exe", SampleConfiguration({distributor.Url()}));
+    ASSERT_FALSE(FolderExists(target)) << "left by an earlier run";
+    const std::string log = scene.Temp.Path() + "setup log.txt";
+    WarmUpWinInet();
+    // The shell caches where the desktop and Start menu are whenever it is asked: asked now, an earlier
+    // scenario's moved folders are not taken for a change of this one.
+    for (bool allUsers : {false, true}) {
+        Desktop(allUsers);
+        Programs(allUsers);
+    }
+    TPrefixWatch prefix(target);
+    UninstallAtEnd cleanup(target);
+    {
+        TSetupRun run(setup, "-silent -allusers " + Quoted("-log=", log));
+        // Every component the components page would tick was installed: a restart is due.
+        EXPECT_EQ(WaitSilentExit(run), 3010u);
+    }
+    std::vector<std::string> fetched;
+    for (const char* name : ComponentInstallers) fetched.push_back("CreateFile " + target + "temp\\" + name);
+    ExpectJournal(target, Concat({{"CreateFolder " + target, "CreateFolder " + target + "temp\\",
+                                   "CreateFile " + target + "temp\\setup.xml"},
+                                  fetched,
+                                  ExtractedLines(target, true, true),
+                                  RegisteredLines(target, true, true)}));
+    ExpectRegistered(target, true, {}, true);
+    // The installers ran in the wizard's order; no character was fetched, nothing else started.
+    EXPECT_EQ(scene.Runs(), "MSagent.exe \r\nspchapi.exe \r\ntv_enua.exe \r\nlhttseng.exe \r\n");
+    EXPECT_EQ(distributor.Requests(), (std::vector<std::string>{"/ok/setup.xml", "/ok/MSagent.exe", "/ok/spchapi.exe",
+                                                                "/ok/tv_enua.exe", "/ok/lhttseng.exe"}));
+    EXPECT_EQ(FindWindowA("TMainOrvandForm", "Orvand"), nullptr) << "the product started";
+    // The notice a box would have shown, in one line.
+    const std::string text = ReadFileText(log);
+    EXPECT_THAT(text, HasSubstr(LogLine("DEBUG",
+                                        "Information: During the installation process the program may ask "
+                                        "to reboot.  Please, DO NOT REBOOT until you see \"ORVAND SETUP "
+                                        "COMPLETED SUCCESSFULLY\"")));
+    EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Installing into " + target + " for all users")));
+    EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Character not downloaded: Bramble")));
+    EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Exit code 3010")));
+
+    // The system's quiet command, as a deployment tool runs it; without -log the log goes to the
+    // user's temp folder, not into the folder removed.
+    const std::string quiet = ViewText(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString");
+    ASSERT_EQ(quiet, "\"" + target + "install.exe\" -remove -silent");
+    char temp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, temp);
+    const std::string removalLog = std::string(temp) + "install-setup.log";
+    DeleteFileA(removalLog.c_str());
+    {
+        TSetupRun remove(target + "install.exe", quiet.substr(target.size() + 14));
+        EXPECT_EQ(WaitSilentExit(remove), 0u);
+    }
+    ExpectRegistered(target, false, {}, true);
+    EXPECT_THAT(ReadFileText(removalLog), HasSubstr(LogLine("DEBUG", "Exit code 0")));
+    DeleteFileA(removalLog.c_str());
+    none.Remove();
+    prefix.ExpectOnlyUninstallerLeft();
+}
+
+// On the sample released as a vendor signs it, whose uninstaller keeps the vendor's signature.
+TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
+    TComponents all(true);
+    TScenario scene;
+    const std::string setup = scene.Temp.Path() + "install.exe";
+    ASSERT_TRUE(CopyFileA(FixturePath("sample\\install-signed.exe").c_str(), setup.c_str(), FALSE));
+    const std::string log = scene.Temp.Path() + "silent.log";
+    UninstallAtEnd cleanup(scene.Target);
+    // Refused before anything is made.
+    {
+        TSetupRun run(setup, "-silent -dir=Orvand " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(run, 20000), 1639u);
+        EXPECT_THAT(
+            ReadFileText(log),
+            HasSubstr(LogLine("ERROR", "-dir needs a full path such as C:\\Program Files\\Orvand, not \"Orvand\".")));
+        EXPECT_FALSE(FolderExists(scene.Target));
+    }
+    // A package swapped in beside the program, its digest made again: refused. Without
+    // -log nothing is written beside the program, in a folder others can change.
+    {
+        CreateDirectoryA((scene.Temp.Path() + "swapped").c_str(), nullptr);
+        const std::string swapped = CopySample(scene.Temp.Path() + "swapped\\");
+        Damage(swapped, true);
+        TSetupRun run(swapped, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(run, 20000), 1603u);
+        EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("ERROR", "The Orvand distributive was damaged")));
+        TSetupRun unlogged(swapped, "-silent " + Quoted("-dir=", scene.Target));
+        EXPECT_EQ(WaitSilentExit(unlogged, 20000), 1603u);
+        EXPECT_FALSE(FileExists(scene.Temp.Path() + "swapped\\install-setup.log"));
+        EXPECT_FALSE(FolderExists(scene.Target));
+    }
+    // Everything present: nothing to run, nothing to restart for; no product start either.
+    // The log goes into the destination, once that is held and only administrators can change it.
+    {
+        TSetupRun run(setup, "-silent " + Quoted("-dir=", scene.Target));
+        EXPECT_EQ(WaitSilentExit(run), 0u);
+    }
+    EXPECT_THAT(ReadFileText(scene.Target + "install-setup.log"), HasSubstr(LogLine("DEBUG", "Exit code 0")));
+    EXPECT_FALSE(FileExists(scene.Temp.Path() + "install-setup.log"));
+    ExpectRegistered(scene.Target, true);
+    ExpectNothingStarted(scene.RunLog);
+    EXPECT_EQ(ReadFileText(scene.Target + "install.exe"), ReadFileText(FixturePath("sample\\signing\\install.exe")));
+    const std::string verified =
+        RunUnixShell(ORVAND_OSSLSIGNCODE " verify -CAfile '" + UnixPath(FixturePath("sample\\signing\\ca.pem")) +
+                     "' -in '" + UnixPath(scene.Target + "install.exe") + "'");
+    EXPECT_THAT(verified, HasSubstr("Signature verification: ok"));
+    EXPECT_THAT(verified, HasSubstr("Subject: /CN=Orvand Test Vendor"));
+    // A product that will not close: the removal gives up after the usual wait, removing nothing.
+    {
+        TProcess product = StartProduct("-ignore-close -lifetime=60000");
+        TSetupRun remove(scene.Target + "install.exe", "-remove -silent " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(remove, 30000), 32u);
+        EXPECT_THAT(
+            ReadFileText(log),
+            HasSubstr(LogLine("ERROR", "Uninstaller find started Orvand application. Plase close it and tray again.")));
+        ExpectRegistered(scene.Target, true);
+        // Setup asks a running product to close as well; it ends with the same code.
+        TSetupRun again(setup, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(again, 60000), 32u);
+        EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("DEBUG",
+                                                         "Confirm: Running Orvand application detected. "
+                                                         "Terminate setup? Answered: Yes")));
+    }
+    {
+        TSetupRun remove(scene.Target + "install.exe", "-uninstall -silent " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(remove), 0u);
+    }
+    ExpectRegistered(scene.Target, false);
+    // Removed already: nothing to remove is no success.
+    {
+        TSetupRun remove(scene.Target + "install.exe", "-remove -silent " + Quoted("-log=", log));
+        EXPECT_EQ(WaitSilentExit(remove, 20000), 1603u);
+        EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("ERROR", "There is no installation in " + scene.Target +
+                                                                      ": its install.log is missing.")));
+    }
+    RemoveTree(scene.Target);
+}
