@@ -213,6 +213,12 @@ bool ReadValue(HKEY Root, const std::string& Key, const std::string& Name, DWORD
     return true;
 }
 
+void SetValue(HKEY Root, const std::string& Key, const char* Name, const std::string& Data, DWORD Type) {
+    ASSERT_EQ(RegSetKeyValueA(Root, Key.c_str(), Name, Type, Data.data(), static_cast<DWORD>(Data.size())),
+              ERROR_SUCCESS)
+        << Key << "|" << (Name ? Name : "");
+}
+
 KeyGuard::KeyGuard(HKEY Root, const std::string& Path) : FRoot(Root) {
     size_t end = 0;
     do {

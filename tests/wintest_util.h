@@ -189,6 +189,11 @@ private:
 bool KeyExists(HKEY Root, const std::string& Path, REGSAM View = 0);
 // A value's type and bytes; false when it is missing.
 bool ReadValue(HKEY Root, const std::string& Key, const std::string& Name, DWORD* Type, std::vector<BYTE>* Data);
+inline bool HasValue(HKEY Root, const std::string& Key, const std::string& Name) {
+    return ReadValue(Root, Key, Name, nullptr, nullptr);
+}
+// Writes a value (Name nullptr: the unnamed one) with Data's bytes as they are: a string's zero is the caller's.
+void SetValue(HKEY Root, const std::string& Key, const char* Name, const std::string& Data, DWORD Type = REG_SZ);
 // A string value's text read in the given view (KEY_WOW64_32KEY or _64KEY, 0 for the
 // program's own; Value nullptr for the unnamed one), or "(none)".
 std::string ViewText(HKEY Root, const std::string& Key, const char* Value, REGSAM View = 0);

@@ -55,6 +55,12 @@ protected:
         Installer->SetTargetFolder(Target);
         Installer->SetUI(&UI);
     }
+    // The engine as a run has it once the configuration is refreshed, its journal taken.
+    void Prepare(const std::string& PackagedSetup) {
+        MakeInstaller(PackagedSetup);
+        Installer->RefreshConfiguration();
+        Installer->TakePendingJournal();
+    }
     std::vector<std::string> Journal() const { return SplitCrLf(Installer->PendingJournal()); }
     // "fetched", or "halted" after the error box.
     std::string Fetch(const std::string& Name, const std::string& Dest) {
@@ -64,6 +70,20 @@ protected:
             return "halted";
         }
         return "fetched";
+    }
+    // The installation run's step: Dest fetched as Fetched, or else checked and held, then
+    // started with Arguments; "ran", or "halted" after the error box.
+    std::string Run(const std::string& Dest, const std::string& Arguments, const char* Fetched = nullptr) {
+        try {
+            if (Fetched)
+                Installer->FetchFile(Fetched, Dest, Host.Label(), Host.Bar());
+            else
+                Installer->HoldInstaller(Dest);
+            Installer->RunAndWait(Dest, "\"" + Dest + "\" " + Arguments);
+        } catch (const THalted&) {
+            return "halted";
+        }
+        return "ran";
     }
     std::string WorkingCopy() const { return Target + "temp\\setup.xml"; }
 
@@ -144,10 +164,8 @@ TEST_F(Config, TheFirstGoodDistributorWinsAfterUnreachableAndSilentOnes) {
     Server.Put("m/MSagent.exe", agent);
     Server.Put("later/MSagent.exe", agent);
     std::string good = Server.Url("ok", "m/");
-    MakeInstaller(SetupText({Server.ClosedUrl(), Server.Url("stall", "m/"), good, Server.Url("ok", "later/")},
-                            {{"MSagent.exe", Md5Text(agent)}}));
-    Installer->RefreshConfiguration();
-    Installer->TakePendingJournal();
+    Prepare(SetupText({Server.ClosedUrl(), Server.Url("stall", "m/"), good, Server.Url("ok", "later/")},
+                      {{"MSagent.exe", Md5Text(agent)}}));
 
     std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     DWORD start = GetTickCount();
@@ -177,8 +195,7 @@ TEST_F(Config, HttpsDistributorsServePastOnesThatDoNotVerifyOrMoveBackToHttp) {
     Server.Put("p/setup.xml", fresh);
     Server.Put("p/MSagent.exe", agent);
     Server.Put("h/MSagent.exe", Server.Url("ok", "p/MSagent.exe"));
-    MakeInstaller(SetupText({rogue.Url("ok", "p/"), secure.Url("ok", "p/")}, digests));
-    Installer->RefreshConfiguration();
+    Prepare(SetupText({rogue.Url("ok", "p/"), secure.Url("ok", "p/")}, digests));
     EXPECT_EQ(ReadFileText(WorkingCopy()), fresh);
     const std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     EXPECT_EQ(Fetch("MSagent.exe", dest), "fetched");
@@ -193,9 +210,7 @@ TEST_F(Config, TwoCorruptCopiesEndTheProgramWithACrcError) {
     Server.Put("one/MSagent.exe", agent + "tampered");
     Server.Put("two/MSagent.exe", agent.substr(0, agent.size() / 2));
     // Listed in lower case: the lookup ignores ASCII case.
-    MakeInstaller(SetupText({Server.Url("ok", "one/"), Server.Url("ok", "two/")}, {{"msagent.exe", Md5Text(agent)}}));
-    Installer->RefreshConfiguration();
-    Installer->TakePendingJournal();
+    Prepare(SetupText({Server.Url("ok", "one/"), Server.Url("ok", "two/")}, {{"msagent.exe", Md5Text(agent)}}));
 
     std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     EXPECT_EQ(Fetch("MSagent.exe", dest), "halted");
@@ -207,16 +222,12 @@ TEST_F(Config, TwoCorruptCopiesEndTheProgramWithACrcError) {
 
 TEST_F(Config, TotalFailureShowsTheLastDistributorsMessage) {
     std::string missing = Server.Url("ok", "none/");
-    MakeInstaller(SetupText({missing, Server.ClosedUrl()}, {}));
-    Installer->RefreshConfiguration();
-    Installer->TakePendingJournal();
+    Prepare(SetupText({missing, Server.ClosedUrl()}, {}));
     std::string dest = Target + "Pip.acs";
     EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
     EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not connect to host"});
 
-    MakeInstaller(SetupText({Server.ClosedUrl(), missing}, {}));
-    Installer->RefreshConfiguration();
-    Installer->TakePendingJournal();
+    Prepare(SetupText({Server.ClosedUrl(), missing}, {}));
     UI.Errors.clear();
     EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
     EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not download file " + missing + "Pip.acs"});
@@ -224,8 +235,7 @@ TEST_F(Config, TotalFailureShowsTheLastDistributorsMessage) {
     EXPECT_TRUE(Journal().empty());
 
     // No distributors at all: an empty error box.
-    MakeInstaller(SetupText({}, {}));
-    Installer->RefreshConfiguration();
+    Prepare(SetupText({}, {}));
     UI.Errors.clear();
     EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
     EXPECT_EQ(UI.Errors, std::vector<std::string>{""});
@@ -234,9 +244,7 @@ TEST_F(Config, TotalFailureShowsTheLastDistributorsMessage) {
 TEST_F(Config, UnlistedFilesNeedNoDigestButMustArriveWhole) {
     std::string character = std::string(5000, 'c') + "haracter";
     Server.Put("d/Pip.acs", character);
-    MakeInstaller(SetupText({Server.Url("short", "d/"), Server.Url("ok", "d/")}, {{"MSagent.exe", Md5Text("x")}}));
-    Installer->RefreshConfiguration();
-    Installer->TakePendingJournal();
+    Prepare(SetupText({Server.Url("short", "d/"), Server.Url("ok", "d/")}, {{"MSagent.exe", Md5Text("x")}}));
     CreateDirectoryA((Target + "data\\").c_str(), nullptr);
     std::string dest = Target + "data\\Pip.acs";
     EXPECT_EQ(Fetch("Pip.acs", dest), "fetched");
@@ -244,9 +252,7 @@ TEST_F(Config, UnlistedFilesNeedNoDigestButMustArriveWhole) {
     // The copy cut short was neither kept nor journalled.
     EXPECT_EQ(Journal(), std::vector<std::string>{"CreateFile " + dest});
 
-    MakeInstaller(SetupText({Server.Url("short", "d/")}, {}));
-    Installer->RefreshConfiguration();
-    Installer->TakePendingJournal();
+    Prepare(SetupText({Server.Url("short", "d/")}, {}));
     DeleteFileA(dest.c_str());
     EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
     EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not download file " + Server.Url("short", "d/Pip.acs")});
@@ -265,29 +271,19 @@ TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
     Server.Put("q/tv_enua.exe", Fixture("tv_enua.exe"));
     Server.Put("q/MSagent.exe", impostor);
     Server.Put("q/newcomer.exe", newcomer);
-    MakeInstaller(SetupText({Server.Url("ok", "p/")}, {{"MSagent.exe", Md5Text(agent)}}));
-    Installer->RefreshConfiguration();
+    Prepare(SetupText({Server.Url("ok", "p/")}, {{"MSagent.exe", Md5Text(agent)}}));
     ASSERT_EQ(Urls(*Installer->GetConfiguration()), std::vector<std::wstring>{Wide(Server.Url("ok", "q/"))});
 
     // The installation run: fetch, then start what was fetched.
     const std::string runLog = Installer->GetTempFolder() + "runs.log";
     std::string dest = Installer->GetTempFolder() + "MSagent.exe";
-    auto fetchAndRun = [&] {
-        try {
-            Installer->FetchFile("MSagent.exe", dest, Host.Label(), Host.Bar());
-            Installer->RunAndWait(dest, "\"" + dest + "\" -noregister");
-        } catch (const THalted&) {
-            return "halted";
-        }
-        return "ran";
-    };
-    EXPECT_STREQ(fetchAndRun(), "halted");
+    EXPECT_EQ(Run(dest, "-noregister", "MSagent.exe"), "halted");
     EXPECT_EQ(UI.Errors, std::vector<std::string>{"CRC Error.\r\nFile: MSagent.exe"});
     EXPECT_FALSE(FileExists(runLog));
 
     // The genuine installer passes although the refreshed copy lists another digest.
     Server.Put("q/MSagent.exe", agent);
-    EXPECT_STREQ(fetchAndRun(), "ran");
+    EXPECT_EQ(Run(dest, "-noregister", "MSagent.exe"), "ran");
     EXPECT_EQ(ReadFileText(runLog).substr(0, 12), "MSagent.exe ");
 
     // A file only the refreshed copy lists is checked against its digest there.
@@ -334,25 +330,15 @@ std::vector<std::string> SwapsLetThrough(const std::string& File, const std::str
 TEST_F(Config, AFetchedInstallerRunsAsCheckedFromItsOwnFolder) {
     std::string agent = Fixture("MSagent.exe");
     Server.Put("m/MSagent.exe", agent);
-    MakeInstaller(SetupText({Server.Url("ok", "m/")}, {{"MSagent.exe", Md5Text(agent)}}));
-    Installer->RefreshConfiguration();
+    Prepare(SetupText({Server.Url("ok", "m/")}, {{"MSagent.exe", Md5Text(agent)}}));
     std::string dest = Installer->GetTempFolder() + "MSagent.exe";
     std::string impostor = Temp.Path() + "impostor.exe";
     WriteFileText(impostor, Fixture("spchapi.exe"));
-    auto run = [&] {
-        try {
-            Installer->HoldInstaller(dest);
-            Installer->RunAndWait(dest, "\"" + dest + "\" -noregister");
-        } catch (const THalted&) {
-            return "halted";
-        }
-        return "ran";
-    };
 
     // Swapped after the download's check, before the run's: nothing starts.
     ASSERT_EQ(Fetch("MSagent.exe", dest), "fetched");
     ASSERT_TRUE(CopyFileA(impostor.c_str(), dest.c_str(), FALSE));
-    EXPECT_STREQ(run(), "halted");
+    EXPECT_EQ(Run(dest, "-noregister"), "halted");
     EXPECT_EQ(UI.Errors, std::vector<std::string>{"CRC Error.\r\nFile: MSagent.exe"});
     EXPECT_FALSE(FileExists(Installer->GetTempFolder() + "runs.log"));
 
@@ -381,7 +367,7 @@ TEST_F(Config, AFetchedInstallerRunsAsCheckedFromItsOwnFolder) {
         TFileHandle writer(CreateFileA(dest.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                        OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(writer);
-        EXPECT_STREQ(run(), "halted");
+        EXPECT_EQ(Run(dest, "-noregister"), "halted");
     }
     EXPECT_EQ(UI.Errors.back(), "Counld not run " + dest);
     EXPECT_EQ(SplitCrLf(ReadFileText(Installer->GetTempFolder() + "runs.log")).size(), 1u);
@@ -411,9 +397,7 @@ TEST_F(Config, AShippedInstallerIsCheckedAgainstThePackagesCopyAndHeldUntilItSta
 
 TEST_F(Config, FetchRefusesNamesThatAreNotBareFileNames) {
     Server.Put("x/evil.exe", "evil");
-    MakeInstaller(SetupText({Server.Url("ok", "x/")}, {}));
-    Installer->RefreshConfiguration();
-    Installer->TakePendingJournal();
+    Prepare(SetupText({Server.Url("ok", "x/")}, {}));
     size_t requests = Server.Requests().size();
     for (const std::string name : {"", "..\\evil.exe", "../evil.exe", "sub\\evil.exe", "C:evil.exe", "..",
                                    "evil.exe:stream", "\\\\host\\share\\evil.exe"})

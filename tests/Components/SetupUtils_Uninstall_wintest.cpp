@@ -40,15 +40,12 @@ public:
                                   key.Out(), nullptr),
                   ERROR_SUCCESS);
     }
-    void SetValue(const std::string& Sub, const std::string& Name, const std::string& Data) const {
-        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, Full(Sub).c_str(), Name.c_str(), REG_SZ, Data.c_str(),
-                                  DWORD(Data.size() + 1)),
-                  ERROR_SUCCESS);
+    void SetValue(const std::string& Sub, const char* Name, const std::string& Data) const {
+        wintest::SetValue(HKEY_CURRENT_USER, Full(Sub), Name, Data + '\0');
     }
     bool HasKey(const std::string& Sub) const { return KeyExists(HKEY_CURRENT_USER, Full(Sub)); }
     bool HasValue(const std::string& Sub, const std::string& Name) const {
-        return RegGetValueA(HKEY_CURRENT_USER, Full(Sub).c_str(), Name.c_str(), RRF_RT_ANY, nullptr, nullptr,
-                            nullptr) == ERROR_SUCCESS;
+        return wintest::HasValue(HKEY_CURRENT_USER, Full(Sub), Name);
     }
 
 private:
@@ -146,12 +143,7 @@ TEST(Uninstall, RegistryKeysGoWithTheirTreesAndValuesByTheirFullName) {
     const std::string menu = std::string(MenuExtKey) + "&Copy to Orvand", run = RunKey, entry = UninstallKey;
     KeyGuard menuGuard(HKEY_CURRENT_USER, menu), entryGuard(HKEY_LOCAL_MACHINE, entry);
     ValueGuard orvand(HKEY_CURRENT_USER, run, "Orvand"), other(HKEY_CURRENT_USER, run, "Other");
-    auto set = [](HKEY Root, const std::string& Key, const char* Name) {
-        ASSERT_EQ(RegSetKeyValueA(Root, Key.c_str(), Name, REG_SZ, "x", 2), ERROR_SUCCESS) << Key << "|" << Name;
-    };
-    auto has = [](HKEY Root, const std::string& Key, const char* Name) {
-        return RegGetValueA(Root, Key.c_str(), Name, RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    };
+    auto set = [](HKEY Root, const std::string& Key, const char* Name) { SetValue(Root, Key, Name, "x"); };
     set(HKEY_CURRENT_USER, menu + "\\sub\\deeper", "x");
     for (const char* name : {"DisplayName", "with|bar", "", "Keep"}) set(HKEY_LOCAL_MACHINE, entry, name);
     set(HKEY_CURRENT_USER, run, "Orvand");
@@ -165,10 +157,11 @@ TEST(Uninstall, RegistryKeysGoWithTheirTreesAndValuesByTheirFullName) {
                       Line(Journal::CreateRegValue, "2147483650|" + entry + "|DisplayName"));
     TUninstaller(temp.Path()).Uninstall();
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, menu));
-    EXPECT_FALSE(has(HKEY_CURRENT_USER, run, "Orvand"));
-    EXPECT_TRUE(has(HKEY_CURRENT_USER, run, "Other"));
-    for (const char* name : {"DisplayName", "with|bar", ""}) EXPECT_FALSE(has(HKEY_LOCAL_MACHINE, entry, name)) << name;
-    EXPECT_TRUE(has(HKEY_LOCAL_MACHINE, entry, "Keep"));
+    EXPECT_FALSE(HasValue(HKEY_CURRENT_USER, run, "Orvand"));
+    EXPECT_TRUE(HasValue(HKEY_CURRENT_USER, run, "Other"));
+    for (const char* name : {"DisplayName", "with|bar", ""})
+        EXPECT_FALSE(HasValue(HKEY_LOCAL_MACHINE, entry, name)) << name;
+    EXPECT_TRUE(HasValue(HKEY_LOCAL_MACHINE, entry, "Keep"));
     WriteFileText(temp.Path() + "install.log", Line(Journal::CreateRegValue, "2147483649|" + menu + "|Keep"));
     TUninstaller(temp.Path()).Uninstall();
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, menu)) << "opening a key to delete a value must not create it";

@@ -19,11 +19,6 @@ std::vector<std::string> Sorted(std::vector<std::string> Lines) {
     return Lines;
 }
 
-void SetValue(const std::string& Key, const char* Name, DWORD Type, const std::string& Data) {
-    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, Key.c_str(), Name, Type, Data.data(), static_cast<DWORD>(Data.size())),
-              ERROR_SUCCESS);
-}
-
 }  // namespace
 
 TEST(Snapshot, SeesFilesFoldersKeysAndValuesComeGoAndChange) {
@@ -43,12 +38,12 @@ TEST(Snapshot, SeesFilesFoldersKeysAndValuesComeGoAndChange) {
                  {"Gone\\", ""},
                  {"Sub\\same.txt", "same"},
                  {"Ignored\\", ""}});
-    SetValue(key, "same", REG_SZ, std::string("same", 5));
-    SetValue(key, "data", REG_SZ, std::string("old", 4));
-    SetValue(key, "type", REG_SZ, std::string("1234", 4));
-    SetValue(key, "gone", REG_DWORD, std::string("\1\0\0\0", 4));
-    SetValue(key, nullptr, REG_SZ, std::string("default", 8));
-    SetValue(key + "\\Gone\\Deeper", "x", REG_SZ, std::string("x", 2));
+    SetValue(HKEY_CURRENT_USER, key, "same", std::string("same", 5));
+    SetValue(HKEY_CURRENT_USER, key, "data", std::string("old", 4));
+    SetValue(HKEY_CURRENT_USER, key, "type", std::string("1234", 4));
+    SetValue(HKEY_CURRENT_USER, key, "gone", std::string("\1\0\0\0", 4), REG_DWORD);
+    SetValue(HKEY_CURRENT_USER, key, nullptr, std::string("default", 8));
+    SetValue(HKEY_CURRENT_USER, key + "\\Gone\\Deeper", "x", std::string("x", 2));
 
     const TSnapshot before = TSnapshot::Take(scope);
     EXPECT_TRUE(Compare(before, TSnapshot::Take(scope)).empty()) << "an unchanged scope differs from itself";
@@ -62,14 +57,14 @@ TEST(Snapshot, SeesFilesFoldersKeysAndValuesComeGoAndChange) {
     RemoveDirectoryA((f + "Gone").c_str());
     ASSERT_TRUE(CreateDirectoryA((f + "New").c_str(), nullptr));
     WriteFileText(f + "Ignored\\noise.txt", "n");
-    SetValue(key, "data", REG_SZ, std::string("new", 4));
-    SetValue(key, "type", REG_BINARY, std::string("1234", 4));
+    SetValue(HKEY_CURRENT_USER, key, "data", std::string("new", 4));
+    SetValue(HKEY_CURRENT_USER, key, "type", std::string("1234", 4), REG_BINARY);
     RegDeleteKeyValueA(HKEY_CURRENT_USER, key.c_str(), "gone");
-    SetValue(key, "new", REG_SZ, std::string("n", 2));
+    SetValue(HKEY_CURRENT_USER, key, "new", std::string("n", 2));
     RegDeleteTreeA(HKEY_CURRENT_USER, (key + "\\Gone").c_str());
     RegDeleteKeyA(HKEY_CURRENT_USER, (key + "\\Gone").c_str());
-    SetValue(key + "\\New", nullptr, REG_SZ, std::string("n", 2));
-    SetValue(key + "\\Ignored", nullptr, REG_SZ, std::string("n", 2));
+    SetValue(HKEY_CURRENT_USER, key + "\\New", nullptr, std::string("n", 2));
+    SetValue(HKEY_CURRENT_USER, key + "\\Ignored", nullptr, std::string("n", 2));
 
     const TSnapshot after = TSnapshot::Take(scope);
     std::vector<TChange> changes = Compare(before, after);
@@ -110,8 +105,8 @@ TEST(Snapshot, DerivedClassesRootMatchesTheWalkedOne) {
     const std::string viaRoot = "OrvandTest.ViaRoot." + id, viaUser = "Software\\Classes\\OrvandTest.ViaUser." + id;
     KeyGuard rootGuard(HKEY_CLASSES_ROOT, viaRoot);
     KeyGuard userGuard(HKEY_CURRENT_USER, viaUser);
-    ASSERT_EQ(RegSetKeyValueA(HKEY_CLASSES_ROOT, (viaRoot + "\\Sub").c_str(), "v", REG_SZ, "r", 2), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, viaUser.c_str(), nullptr, REG_SZ, "u", 2), ERROR_SUCCESS);
+    SetValue(HKEY_CLASSES_ROOT, viaRoot + "\\Sub", "v", std::string("r", 2));
+    SetValue(HKEY_CURRENT_USER, viaUser, nullptr, std::string("u", 2));
 
     const TScope derivedScope = PrefixScope();
     TScope walkedScope = derivedScope;
