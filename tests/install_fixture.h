@@ -13,6 +13,11 @@
 
 namespace wintest {
 
+// Asked before an installation writes over the brains (.db files) a previous one left.
+inline const char* const BrainsText =
+    "The brains of your previous Orvand have been found in the target folder.\r\n"
+    "Would you like to replace them with new brains?";
+
 // A target folder with a blank in its path, in the Program Files folder.
 std::string TargetFolder(const std::string& Name);
 

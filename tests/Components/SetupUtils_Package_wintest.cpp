@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "Components/SetupUtils.h"
+#include "install_fixture.h"
 #include "scripted_ui.h"
 #include "tests/Components/PackageTestUtil.h"
 #include "wintest_http.h"
@@ -14,10 +15,6 @@ using namespace packtest;
 using namespace ::testing;
 
 namespace {
-
-const char* const Brains =
-    "The brains of your previous Orvand have been found in the target folder.\r\n"
-    "Would you like to replace them with new brains?";
 
 Bytes ReadBytes(const std::string& FileName) {
     std::string text = ReadFileText(FileName);
@@ -142,7 +139,7 @@ TEST(Package, BrainsQuestionOnceForYesAndForEveryDatabaseOnNo) {
 
         ASSERT_EQ(f.UI.Questions.size(), answer ? 1u : 2u) << answer;
         for (size_t i = 0; i < f.UI.Questions.size(); ++i) {
-            EXPECT_EQ(f.UI.Questions[i], Brains);
+            EXPECT_EQ(f.UI.Questions[i], BrainsText);
             EXPECT_EQ(f.UI.Captions[i], "Confirm");
         }
         EXPECT_EQ(f.Installer->ReplacesBrains(), answer);

@@ -429,7 +429,7 @@ TEST(RebootComputer, EnablesTheShutdownPrivilegeOnNtThenRestarts) {
         EXPECT_EQ(RebootOutcome(), "");
         // Outside the NT family (2 and up) there are no privileges to touch.
         EXPECT_EQ(Script.Calls, platform >= 2 ? Plus(PrivilegeCalls, "ExitWindowsEx 0x12")
-                                              : std::vector<std::string>{"PlatformId", "ExitWindowsEx 0x12"})
+                                              : (std::vector<std::string>{"PlatformId", "ExitWindowsEx 0x12"}))
             << platform;
     }
 }

@@ -14,11 +14,11 @@ namespace {
 
 const char* const StillRunningText = "Uninstaller find started Orvand application. Plase close it and tray again.";
 
-// An installation as setup leaves it: the uninstaller's copy, a product file,
-// a file the product added later, the menu extension's key and a value, all
-// journalled but the later file.
+// An installation as setup leaves it, in a folder of its own: the uninstaller's copy, a product
+// file, a file the product added later, the menu extension's key and a value, all journalled but
+// the later file.
 struct Installation {
-    explicit Installation(const std::string& Folder) : Folder(Folder), Guard(HKEY_CURRENT_USER, MenuKey) {
+    Installation() : Folder(Temp.Path() + "Orvand\\"), Guard(HKEY_CURRENT_USER, MenuKey) {
         MakeTree(Folder, {{"orvand.exe", "product"}, {"data\\later.acs", "character"}});
         Exe = Folder + "install.exe";
         EXPECT_TRUE(CopyFileA(InstallExePath().c_str(), Exe.c_str(), FALSE));
@@ -49,6 +49,7 @@ struct Installation {
         EXPECT_TRUE(FileExists(Exe));
         EXPECT_TRUE(FolderExists(Folder));
     }
+    TempFolder Temp;
     std::string Folder, Exe, JournalText;
     KeyGuard Guard;
 };
@@ -56,8 +57,7 @@ struct Installation {
 }  // namespace
 
 TEST(UninstallWindow, NoChangesNothingAndYesUninstalls) {
-    TempFolder temp;
-    Installation installation(temp.Path() + "Orvand\\");
+    Installation installation;
     RunUninstaller(installation.Exe, "-remove", IDNO);
     installation.ExpectUntouched();
     RunUninstaller(installation.Exe, "-uninstall", IDYES);
@@ -66,8 +66,7 @@ TEST(UninstallWindow, NoChangesNothingAndYesUninstalls) {
 
 // The engine's failure is not shown.
 TEST(UninstallWindow, AJournalThatCannotBeReadEndsQuietlyAndRemovesNothing) {
-    TempFolder temp;
-    Installation installation(temp.Path() + "Orvand\\");
+    Installation installation;
     TFileHandle writer(CreateFileA((installation.Folder + "install.log").c_str(), GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(writer);
@@ -80,8 +79,7 @@ TEST(UninstallWindow, AJournalThatCannotBeReadEndsQuietlyAndRemovesNothing) {
 // product's main window, ends on the close request unless started with
 // "-ignore-close", and with "-close-delay=MS" ends that long after the request.
 TEST(UninstallWindow, AProductThatClosesOnRequestIsClosedAndThenUninstalled) {
-    TempFolder temp;
-    Installation installation(temp.Path() + "Orvand\\");
+    Installation installation;
     TProcess running = StartProduct("-close-delay=2000");
     DWORD start = GetTickCount();
     RunUninstaller(installation.Exe, "-remove", IDYES);
@@ -91,8 +89,7 @@ TEST(UninstallWindow, AProductThatClosesOnRequestIsClosedAndThenUninstalled) {
 }
 
 TEST(UninstallWindow, AProductThatStaysOpenGetsTheMessageAndNothingIsRemoved) {
-    TempFolder temp;
-    Installation installation(temp.Path() + "Orvand\\");
+    Installation installation;
     TProcess running = StartProduct("-ignore-close");
     TProcess p = StartProgram(installation.Exe, "-remove");
     HWND box = WaitConfirmation(p.Id());

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "test_util.h"
 #include "wintest_http.h"
 
@@ -70,26 +72,16 @@ TEST_F(Download, RefusedRepliesCreateNoFile) {
     Server.Put("c.bin", NoiseText(3000, 3));
     Server.Put("empty.bin", "");
 
-    std::string url = Server.Url("ok", "missing.bin");
-    EXPECT_FALSE(DownloadFile(url, Dest, Error, Host.Bar()));
-    EXPECT_EQ(Error, "Could not download file " + url);
-    EXPECT_FALSE(FileExists(Dest));
-
-    url = Server.Url("chunked", "c.bin");
-    EXPECT_FALSE(DownloadFile(url, Dest, Error, Host.Bar()));
-    EXPECT_EQ(Error, "Could not retrieve file size " + url);
-    EXPECT_FALSE(FileExists(Dest));
-
-    // Success, but not 200: the body is not taken.
-    url = Server.Url("203", "c.bin");
-    EXPECT_FALSE(DownloadFile(url, Dest, Error, Host.Bar()));
-    EXPECT_EQ(Error, "Could not download file " + url);
-    EXPECT_FALSE(FileExists(Dest));
-
-    url = Server.Url("ok", "empty.bin");
-    EXPECT_FALSE(DownloadFile(url, Dest, Error, nullptr));
-    EXPECT_EQ(Error, "Could not retrieve file size " + url);
-    EXPECT_FALSE(FileExists(Dest));
+    // "203": success, but not 200: the body is not taken.
+    for (const auto& [mode, file, error, bar] : {std::tuple{"ok", "missing.bin", "Could not download file ", true},
+                                                 {"chunked", "c.bin", "Could not retrieve file size ", true},
+                                                 {"203", "c.bin", "Could not download file ", true},
+                                                 {"ok", "empty.bin", "Could not retrieve file size ", false}}) {
+        const std::string url = Server.Url(mode, file);
+        EXPECT_FALSE(DownloadFile(url, Dest, Error, bar ? Host.Bar() : nullptr)) << url;
+        EXPECT_EQ(Error, error + url);
+        EXPECT_FALSE(FileExists(Dest)) << url;
+    }
 
     EXPECT_FALSE(DownloadFile(Server.ClosedUrl() + "c.bin", Dest, Error, nullptr));
     EXPECT_EQ(Error, "Could not connect to host");

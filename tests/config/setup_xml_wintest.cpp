@@ -36,6 +36,13 @@ std::vector<std::wstring> Urls(IXMLFiledistributorsType& List) {
     return urls;
 }
 
+// ASCII text as a UTF-16 file holds it, after its byte order mark.
+std::string Utf16File(const std::string& Ascii) {
+    std::string bytes = "\xFF\xFE";
+    for (char c : Ascii) bytes += {c, '\0'};
+    return bytes;
+}
+
 }  // namespace
 
 TEST_F(SetupXml, ReadsThePackagedSampleInIso88591) {
@@ -217,21 +224,10 @@ TEST_F(SetupXml, DocumentsWithADtdAreRefused) {
     ExpectRefused("<?xml version=\"1.0\"?><!DOCTYPE setup [<!ENTITY % d SYSTEM \"" + dtd + "\"> %d;]><setup/>",
                   HasSubstr("document type"));
     EXPECT_TRUE(server.Requests().empty());
-    // UTF-16 hides nothing.
-    std::string wide = "\xFF\xFE";
-    for (char c :
-         std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?><!DOCTYPE setup [<!ENTITY a \"x\">]><setup/>")) {
-        wide += c;
-        wide += '\0';
-    }
-    ExpectRefused(wide);
-    // While a UTF-16 document without one loads.
-    std::string plain = "\xFF\xFE";
-    for (char c : std::string("<setup><fileDistributors><url>http://w/</url></fileDistributors></setup>")) {
-        plain += c;
-        plain += '\0';
-    }
-    EXPECT_EQ(Load(plain)->FileDistributors()->Url(0), L"http://w/");
+    // UTF-16 hides nothing, while a UTF-16 document without one loads.
+    ExpectRefused(Utf16File("<?xml version=\"1.0\" encoding=\"UTF-16\"?><!DOCTYPE setup [<!ENTITY a \"x\">]><setup/>"));
+    auto wide = Load(Utf16File("<setup><fileDistributors><url>http://w/</url></fileDistributors></setup>"));
+    EXPECT_EQ(wide->FileDistributors()->Url(0), L"http://w/");
 }
 
 TEST_F(SetupXml, OnlyCharactersWithBareFileNamesMayBeOffered) {

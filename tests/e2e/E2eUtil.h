@@ -17,9 +17,6 @@ inline const char* const CloseQuestion = "Are you sure you want to quit Orvand s
 inline const char* const RebootNotice =
     "During the installation process the program may ask to reboot. \r\n"
     "Please, DO NOT REBOOT until you see \"ORVAND SETUP COMPLETED SUCCESSFULLY\"";
-inline const char* const BrainsQuestion =
-    "The brains of your previous Orvand have been found in the target folder.\r\n"
-    "Would you like to replace them with new brains?";
 // The sample's brains, a data file that a later installation keeps when asked to.
 inline const char* const Brains = "{3F2A8C41-7B6E-4D19-9A05-C2E8B1D4F670}.db";
 inline const char* const BridgeKey = "CLSID\\{7F3C2A91-5B4E-4D6A-9C1F-2E8B0D4A6C35}\\InprocServer32";

@@ -132,7 +132,7 @@ void SecondRunKeepsTheBrainsAndStartsNothing(const std::string& Setup, const std
     auto brains = run.WaitBox(60000);
     ASSERT_TRUE(brains);
     EXPECT_EQ(brains->Title, "Confirm");
-    EXPECT_EQ(brains->Text, BrainsQuestion);
+    EXPECT_EQ(brains->Text, BrainsText);
     EXPECT_EQ(brains->Icon, TBoxIcon::Question) << BoxIconName(brains->Icon);
     EXPECT_EQ(brains->Buttons, (std::vector<int>{IDYES, IDNO}));
     run.Answer(*brains, IDNO);
