@@ -69,15 +69,16 @@ public:
     TTrustedTestAuthority& operator=(const TTrustedTestAuthority&) = delete;
 };
 
-// A small top-level window with the two controls the wizard hands to the
-// engine: a STATIC status label and a progress bar (hidden at first) that
-// records every position it is sent.
+// A small visible top-level window, standing in for the wizard's, with the two
+// controls the wizard hands to the engine: a STATIC status label and a progress
+// bar (hidden at first) that records every position it is sent.
 class TTestHost {
 public:
     TTestHost();
     ~TTestHost();
     TTestHost(const TTestHost&) = delete;
     TTestHost& operator=(const TTestHost&) = delete;
+    HWND Window() const { return FWindow; }
     HWND Label() const { return FLabel; }
     HWND Bar() const { return FBar; }
     std::vector<int> Positions;

@@ -13,6 +13,7 @@
 #include "app/Utils.h"
 #include "install_fixture.h"
 #include "scripted_ui.h"
+#include "wintest_http.h"
 
 using namespace wintest;
 
@@ -89,20 +90,6 @@ int ForeignHandles() {
     }
     return count;
 }
-
-// A visible top-level window standing in for the wizard.
-class MainWindow {
-public:
-    MainWindow() {
-        FWindow = CreateWindowA("STATIC", "wizard", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
-                                nullptr, nullptr);
-    }
-    ~MainWindow() { DestroyWindow(FWindow); }
-    HWND Handle() const { return FWindow; }
-
-private:
-    HWND FWindow;
-};
 
 // --- restart seam ---
 
@@ -295,14 +282,14 @@ TEST(Components, DetectedWhileTheStandInInstallersRegistrationLasts) {
 }
 
 TEST(RunAndWait, HidesTheMainWindowWhileTheProgramRunsAndWaitsForItsEnd) {
-    MainWindow main;
-    ASSERT_TRUE(IsWindowVisible(main.Handle()));
+    TTestHost main;
+    ASSERT_TRUE(IsWindowVisible(main.Window()));
     TScriptedUI ui;
-    ui.Main = main.Handle();
+    ui.Main = main.Window();
     int visiblePumps = 0;
     std::vector<ULONGLONG> pumpedAt;
     ui.OnPump = [&] {
-        visiblePumps += IsWindowVisible(main.Handle()) ? 1 : 0;
+        visiblePumps += IsWindowVisible(main.Window()) ? 1 : 0;
         pumpedAt.push_back(GetTickCount64());
     };
     TInstaller installer;
@@ -332,7 +319,7 @@ TEST(RunAndWait, HidesTheMainWindowWhileTheProgramRunsAndWaitsForItsEnd) {
     std::sort(waits.begin(), waits.end());
     EXPECT_GE(waits[waits.size() / 2], 40u);
     EXPECT_LE(waits[waits.size() / 2], 90u);
-    EXPECT_TRUE(IsWindowVisible(main.Handle()));
+    EXPECT_TRUE(IsWindowVisible(main.Window()));
     EXPECT_EQ(ui.Halts, 0);
     installer.RunAndWait(product, "\"" + product + "\" -hidden -lifetime=10");
     const int handlesAfter = ForeignHandles();
@@ -341,9 +328,9 @@ TEST(RunAndWait, HidesTheMainWindowWhileTheProgramRunsAndWaitsForItsEnd) {
 
 TEST(RunAndWait, AProgramThatCannotStartShowsTheErrorAndHalts) {
     TempFolder temp;
-    MainWindow main;
+    TTestHost main;
     TScriptedUI ui;
-    ui.Main = main.Handle();
+    ui.Main = main.Window();
     TInstaller installer;
     installer.SetUI(&ui);
     const std::string missing = temp.Path() + "missing.exe";
@@ -351,7 +338,7 @@ TEST(RunAndWait, AProgramThatCannotStartShowsTheErrorAndHalts) {
     EXPECT_EQ(ui.Errors, std::vector<std::string>{"Counld not run " + missing});
     EXPECT_EQ(ui.ErrorCaptions, std::vector<std::string>{"Error"});
     EXPECT_EQ(ui.Halts, 1);
-    EXPECT_FALSE(IsWindowVisible(main.Handle())) << "the main window came back";
+    EXPECT_FALSE(IsWindowVisible(main.Window())) << "the main window came back";
 }
 
 TEST(RunAndWait, ATerminateRequestDuringTheWaitHalts) {

@@ -63,23 +63,25 @@ std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> 
     return all;
 }
 
+void ExpectBox(const TMessageBox& Box, const std::string& Title, const ::testing::Matcher<const std::string&>& Text,
+               TBoxIcon Icon, const std::vector<int>& Buttons) {
+    EXPECT_EQ(Box.Title, Title);
+    EXPECT_THAT(Box.Text, Text);
+    EXPECT_EQ(Box.Icon, Icon) << BoxIconName(Box.Icon);
+    EXPECT_EQ(Box.Buttons, Buttons);
+}
+
 void AnswerCloseQuestion(TSetupRun& Run, int Answer) {
     auto box = Run.WaitBox();
     ASSERT_TRUE(box) << "no close question";
-    EXPECT_EQ(box->Title, "Confirm");
-    EXPECT_EQ(box->Text, CloseQuestion);
-    EXPECT_EQ(box->Icon, TBoxIcon::Question) << BoxIconName(box->Icon);
-    EXPECT_EQ(box->Buttons, (std::vector<int>{IDYES, IDNO}));
+    ExpectBox(*box, "Confirm", CloseQuestion, TBoxIcon::Question, {IDYES, IDNO});
     Run.Answer(*box, Answer);
 }
 
 void ExpectRebootNotice(TSetupRun& Run) {
     auto notice = Run.WaitBox();
     ASSERT_TRUE(notice) << "no reboot notice";
-    EXPECT_EQ(notice->Title, "Information");
-    EXPECT_EQ(notice->Icon, TBoxIcon::Information) << BoxIconName(notice->Icon);
-    EXPECT_EQ(notice->Text, RebootNotice);
-    EXPECT_EQ(notice->Buttons, std::vector<int>{IDOK});
+    ExpectBox(*notice, "Information", RebootNotice, TBoxIcon::Information, {IDOK});
     EXPECT_EQ(Run.VisiblePage(), "ComponentsPanel") << "the notice comes before the install page";
     Run.Answer(*notice, IDOK);
 }

@@ -2,6 +2,8 @@
 // What the end-to-end scenarios share: private copies of the packed sample, the
 // local distributor, walking to a page, the boxes and pages every story meets, the
 // journal and registrations an installation leaves, and the checks of the layout.
+#include <gmock/gmock.h>
+
 #include <string>
 #include <vector>
 
@@ -52,6 +54,9 @@ bool WalkToComponents(TSetupRun& Run, const std::string& Destination);
 std::string Joined(const std::vector<std::string>& Lines);
 std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> Parts);
 
+// The box has that title, a text Text takes, that icon and those buttons (command ids, in order).
+void ExpectBox(const TMessageBox& Box, const std::string& Title, const ::testing::Matcher<const std::string&>& Text,
+               TBoxIcon Icon, const std::vector<int>& Buttons);
 // Answers the close question; checks that it is the close question.
 void AnswerCloseQuestion(TSetupRun& Run, int Answer);
 // Answers the notice that installers will run, shown before the install page.

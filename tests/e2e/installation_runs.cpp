@@ -131,10 +131,7 @@ void SecondRunKeepsTheBrainsAndStartsNothing(const std::string& Setup, const std
     run.Click("ComponentsNextButton");
     auto brains = run.WaitBox(60000);
     ASSERT_TRUE(brains);
-    EXPECT_EQ(brains->Title, "Confirm");
-    EXPECT_EQ(brains->Text, BrainsText);
-    EXPECT_EQ(brains->Icon, TBoxIcon::Question) << BoxIconName(brains->Icon);
-    EXPECT_EQ(brains->Buttons, (std::vector<int>{IDYES, IDNO}));
+    ExpectBox(*brains, "Confirm", BrainsText, TBoxIcon::Question, {IDYES, IDNO});
     run.Answer(*brains, IDNO);
     ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
     EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Captain Tock", "Pip", "Marlow", "Juniper",
@@ -295,10 +292,9 @@ TEST(Wizard, AnAgentInstallerThatInstallsNothingStopsSetupBeforeAnyRegistration)
     ExpectRebootNotice(run);
     auto box = run.WaitBox(60000);
     ASSERT_TRUE(box);
-    EXPECT_EQ(box->Title, "Error");
-    EXPECT_EQ(box->Text,
-              "Microsoft Agent Runtime is required, but not found on your computer. Please install Orvand again.");
-    EXPECT_EQ(box->Icon, TBoxIcon::Error) << BoxIconName(box->Icon);
+    ExpectBox(*box, "Error",
+              "Microsoft Agent Runtime is required, but not found on your computer. Please install Orvand again.",
+              TBoxIcon::Error, {IDOK});
     run.Answer(*box, IDOK);
     ExpectQuietExit(run);
     // Extracted, but nothing registered yet.
