@@ -63,15 +63,17 @@ struct TCase {
         }
         return files;
     }
-    Bytes Pack(unsigned Jobs) {
+    // Through counted scratch streams, or (Scratch false) none: the writer's memory.
+    Bytes Pack(unsigned Jobs, bool Scratch = true) {
         TMemoryStream out;
         TPackageWriter writer(out);
         TMemoryStream exe(BareExe());
         writer.AddExecutable(exe);
-        writer.AddFiles(PackFiles(), Jobs, [this]() -> std::unique_ptr<TStream> {
+        TScratchFactory counted = [this]() -> std::unique_ptr<TStream> {
             ++Made;
             return std::make_unique<TCountedStream>(Alive);
-        });
+        };
+        writer.AddFiles(PackFiles(), Jobs, Scratch ? counted : TScratchFactory{});
         writer.Finish();
         return out.Data();
     }
@@ -118,13 +120,7 @@ TEST(PackageWriter, AnyNumberOfJobsWritesTheBytesOfOneFileAtATime) {
         }
     }
     // Without a scratch factory the files wait in memory, with the same result.
-    TMemoryStream out;
-    TPackageWriter writer(out);
-    TMemoryStream exe(BareExe());
-    writer.AddExecutable(exe);
-    writer.AddFiles(c.PackFiles(), 4);
-    writer.Finish();
-    EXPECT_EQ(out.Data(), sequential);
+    EXPECT_EQ(c.Pack(4, false), sequential);
 }
 
 TEST(PackageWriter, RefusedFilesAreFoundBeforeAnythingIsCompressed) {
