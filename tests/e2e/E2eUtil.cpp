@@ -86,12 +86,8 @@ void ExpectRebootNotice(TSetupRun& Run) {
     Run.Answer(*notice, IDOK);
 }
 
-bool WaitText(TSetupRun& Run, const char* Control, const std::string& Text, DWORD Milliseconds) {
-    return WaitUntil([&] { return Run.Caption(Control) == Text; }, Milliseconds);
-}
-
 void CancelDuringTransfer(TSetupRun& Run, const std::string& Status, const std::string& Next, int Answer) {
-    ASSERT_TRUE(WaitText(Run, "InstallLabel", Status)) << Run.Caption("InstallLabel");
+    ASSERT_TRUE(WaitUntil([&] { return Run.Caption("InstallLabel") == Status; }, 30000)) << Run.Caption("InstallLabel");
     // Past the look at the messages that follows the status text: the run blocks in the transfer.
     ASSERT_TRUE(WaitUntil([&] { return !Run.Responding(); }, 10000)) << "the run never blocked in the transfer";
     Run.Click("InstallCancelButton");

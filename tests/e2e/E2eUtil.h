@@ -61,8 +61,6 @@ void ExpectBox(const TMessageBox& Box, const std::string& Title, const ::testing
 void AnswerCloseQuestion(TSetupRun& Run, int Answer);
 // Answers the notice that installers will run, shown before the install page.
 void ExpectRebootNotice(TSetupRun& Run);
-// Read without the program's help: it may be busy.
-bool WaitText(TSetupRun& Run, const char* Control, const std::string& Text, DWORD Milliseconds = 30000);
 // Clicks the install page's Cancel while the run blocks in a transfer shown as Status:
 // the close question comes at the next point where the run lets messages in, which
 // shows Next; answered with Answer.
