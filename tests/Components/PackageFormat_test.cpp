@@ -203,13 +203,11 @@ TEST(PackageFormat, HandWrittenPackageIsReadAndDecoded) {
         uint8_t Flags;
         uint32_t Offset, Size;
         const Bytes& Data;
-    } want[] = {
-        {".\\", "install.exe", 0, 0, 0x105, exe},
-        {".\\data\\", "notes.txt", 0, 0x105, notesSize, notes},
-        {".\\data\\", "orvand.dic", FileDataCompressed, dictionaryAt, 70000, dictionary},
-        {".\\temp\\", "setup.xml", FileDataCompressed, dictionaryAt + static_cast<uint32_t>(zDictionary.size()),
-         setupSize, setup},
-    };
+    } want[] = {{".\\", "install.exe", 0, 0, 0x105, exe},
+                {".\\data\\", "notes.txt", 0, 0x105, notesSize, notes},
+                {".\\data\\", "orvand.dic", FileDataCompressed, dictionaryAt, 70000, dictionary},
+                {".\\temp\\", "setup.xml", FileDataCompressed, dictionaryAt + static_cast<uint32_t>(zDictionary.size()),
+                 setupSize, setup}};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(EntryFolder(dir[i]), want[i].Folder) << i;
         EXPECT_EQ(EntryName(dir[i]), want[i].Name) << i;
@@ -533,22 +531,20 @@ TEST(PackageFormat, ASignedPackageEndsWhereItsCertificateTableStarts) {
             size_t At;
             bool Verifies;
             const char* What;
-        } changes[] = {
-            {CheckSumAt, true, "checksum"},
-            {CheckSumAt + 3, true, "checksum"},
-            {CheckSumAt - 1, false, "byte in front of the checksum"},
-            {CheckSumAt + 4, false, "byte behind the checksum"},
-            {TableEntryAt(wide) - 1, false, "byte in front of the entry"},
-            {TableEntryAt(wide) + 8, false, "byte behind the entry"},
-            {0x80, false, "header"},
-            {static_cast<size_t>(dir[1].Offset) + 500, false, "uninstaller"},
-            {static_cast<size_t>(dir[2].Offset) + 500, false, "payload"},
-            {static_cast<size_t>(dir[3].Offset), false, "plain payload"},
-            {pkg.size() - 30, false, "directory"},
-            {pkg.size() - 1, false, "digest"},
-            {pkg.size(), true, "table"},
-            {signedPkg.size() - 1, true, "table"},
-        };
+        } changes[] = {{CheckSumAt, true, "checksum"},
+                       {CheckSumAt + 3, true, "checksum"},
+                       {CheckSumAt - 1, false, "byte in front of the checksum"},
+                       {CheckSumAt + 4, false, "byte behind the checksum"},
+                       {TableEntryAt(wide) - 1, false, "byte in front of the entry"},
+                       {TableEntryAt(wide) + 8, false, "byte behind the entry"},
+                       {0x80, false, "header"},
+                       {static_cast<size_t>(dir[1].Offset) + 500, false, "uninstaller"},
+                       {static_cast<size_t>(dir[2].Offset) + 500, false, "payload"},
+                       {static_cast<size_t>(dir[3].Offset), false, "plain payload"},
+                       {pkg.size() - 30, false, "directory"},
+                       {pkg.size() - 1, false, "digest"},
+                       {pkg.size(), true, "table"},
+                       {signedPkg.size() - 1, true, "table"}};
         for (const auto& c : changes) {
             Bytes bad = signedPkg;
             bad[c.At] ^= 0x40;
@@ -614,14 +610,12 @@ TEST(PackageFormat, CertificateEntriesThatDoNotEndTheFileAreNotTrusted) {
         uint32_t Value;
         int Width;
         const char* What;
-    } headers[] = {
-        {0, 'X', 1, "no MZ"},
-        {0x3C, 0xFFFFFFF0u, 4, "header past the end"},
-        {0x82, 'X', 1, "no PE signature"},
-        {0x98, 0x10C, 2, "unknown optional header"},
-        {0x94, 135, 2, "optional header without the entry"},
-        {0x98 + 92, 4, 4, "four directories"},
-    };
+    } headers[] = {{0, 'X', 1, "no MZ"},
+                   {0x3C, 0xFFFFFFF0u, 4, "header past the end"},
+                   {0x82, 'X', 1, "no PE signature"},
+                   {0x98, 0x10C, 2, "unknown optional header"},
+                   {0x94, 135, 2, "optional header without the entry"},
+                   {0x98 + 92, 4, 4, "four directories"}};
     for (const auto& h : headers) {
         Bytes bad = signedPkg;
         for (int i = 0; i < h.Width; ++i) bad[h.At + i] = static_cast<uint8_t>(h.Value >> (8 * i));
