@@ -79,15 +79,11 @@ TEST(Package, ExtractPackageWritesEveryEntryButSetupXmlAndJournalsInOrder) {
     f.Installer->ExtractPackage(label, bar);
 
     const std::string& t = f.Target;
-    EXPECT_EQ(f.Journal(), (std::vector<std::string>{
-                               "CreateFile " + t + "install.exe",
-                               "CreateFile " + t + "orvand.exe",
-                               "CreateFile " + t + "readme.txt",
-                               "CreateFolder " + t + "data\\",
-                               "CreateFile " + t + "data\\orvand.dic",
-                               "CreateFile " + t + "data\\empty.txt",
-                               "CreateFile " + t + "data\\empty-plain.txt",
-                           }));
+    EXPECT_EQ(f.Journal(),
+              (std::vector<std::string>{"CreateFile " + t + "install.exe", "CreateFile " + t + "orvand.exe",
+                                        "CreateFile " + t + "readme.txt", "CreateFolder " + t + "data\\",
+                                        "CreateFile " + t + "data\\orvand.dic", "CreateFile " + t + "data\\empty.txt",
+                                        "CreateFile " + t + "data\\empty-plain.txt"}));
     // install.exe is the bare program: the first S bytes of the setup file.
     EXPECT_EQ(ReadBytes(t + "install.exe"), exe);
     EXPECT_EQ(ReadBytes(t + "orvand.exe"), big);
