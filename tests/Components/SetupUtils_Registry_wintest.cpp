@@ -60,13 +60,10 @@ TEST(WriteRegistryString, JournalsTheKeyOnlyWhenItCreatedIt) {
     installer.WriteRegistryString(HKEY_CURRENT_USER, key, "Other", "x", true);
     installer.WriteRegistryString(HKEY_CURRENT_USER, key, "Name", "second", false);
     installer.WriteRegistryString(HKEY_CURRENT_USER, key, "", "default", false);
-    EXPECT_EQ(Journal(installer), (std::vector<std::string>{
-                                      "CreteRegKey " + arg,
-                                      "CreteRegValue " + arg + "|Name",
-                                      "CreteRegValue " + arg + "|Other",
-                                      "CreteRegValue " + arg + "|Name",
-                                      "CreteRegValue " + arg + "|",
-                                  }));
+    EXPECT_EQ(Journal(installer),
+              (std::vector<std::string>{"CreteRegKey " + arg, "CreteRegValue " + arg + "|Name",
+                                        "CreteRegValue " + arg + "|Other", "CreteRegValue " + arg + "|Name",
+                                        "CreteRegValue " + arg + "|"}));
     DWORD type = 0;
     // A zero-terminated string value, overwritten by the later write.
     EXPECT_EQ(StringValue(HKEY_CURRENT_USER, key, "Name", &type), std::string("second") + '\0');
