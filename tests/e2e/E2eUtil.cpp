@@ -76,6 +76,7 @@ void AnswerCloseQuestion(TSetupRun& Run, int Answer) {
     ASSERT_TRUE(box) << "no close question";
     ExpectBox(*box, "Confirm", CloseQuestion, TBoxIcon::Question, {IDYES, IDNO});
     Run.Answer(*box, Answer);
+    if (Answer == IDYES) ExpectQuietExit(Run);
 }
 
 void ExpectRebootNotice(TSetupRun& Run) {
@@ -105,6 +106,12 @@ void ExpectFinishOffers(TSetupRun& Run, bool Restart) {
     EXPECT_EQ(Run.Checked("RebootCheckBox"), Restart);
     EXPECT_EQ(Run.Visible("RunCheckBox"), !Restart);
     EXPECT_EQ(Run.Checked("RunCheckBox"), !Restart);
+}
+
+void FinishWithoutTheProduct(TSetupRun& Run, DWORD Milliseconds) {
+    Run.Click("RunCheckBox");
+    Run.Click("FinishButton");
+    ExpectQuietExit(Run, Milliseconds);
 }
 
 void ExpectNothingStarted(const std::string& RunLog, const char* What) {
