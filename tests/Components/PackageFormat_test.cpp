@@ -291,10 +291,7 @@ TEST(PackageFormat, TextFieldsNeverReadPastTheirSixtyFourBytes) {
     Bytes pkg = Build(BareExe(), {{".\\", "a.txt", Text("a"), true}});
     for (int which = 0; which < 2; ++which) {
         SCOPED_TRACE(which ? "folder" : "name");
-        Bytes bad = pkg;
-        TFileData e = Record(bad, 1);
-        (which ? e.Folder : e.Name)[0] = 64;
-        SetRecord(bad, 1, e);
+        Bytes bad = WithRecord(pkg, 1, [&](TFileData& e) { (which ? e.Folder : e.Name)[0] = 64; });
         ExpectDirectoryRefused(bad, HasSubstr("longer than 63"));
     }
 }
@@ -332,20 +329,15 @@ TEST(PackageFormat, OffsetsAndSizesMustPointIntoTheStoredData) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.Offset) + " " + std::to_string(c.Size));
-        Bytes bad = pkg;
-        TFileData e = Record(bad, c.Index);
-        e.Offset = c.Offset;
-        e.Size = c.Size;
-        SetRecord(bad, c.Index, e);
+        Bytes bad = WithRecord(pkg, c.Index, [&](TFileData& e) {
+            e.Offset = c.Offset;
+            e.Size = c.Size;
+        });
         ExpectDirectoryRefused(bad, HasSubstr(c.What));
-        ExpectDecodeRefused(bad, e, HasSubstr(c.What));
+        ExpectDecodeRefused(bad, Record(bad, c.Index), HasSubstr(c.What));
     }
     // Exactly up to the directory is allowed.
-    Bytes edge = pkg;
-    TFileData e = Record(edge, 1);
-    e.Offset = dataEnd - 10;
-    SetRecord(edge, 1, e);
-    EXPECT_NO_THROW(Directory(edge));
+    EXPECT_NO_THROW(Directory(WithRecord(pkg, 1, [&](TFileData& e) { e.Offset = dataEnd - 10; })));
 }
 
 TEST(PackageFormat, StoredDataThatEndsEarlyOrIsCorruptFails) {
