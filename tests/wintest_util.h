@@ -97,6 +97,8 @@ class TempFolder {
 public:
     explicit TempFolder(const std::string& Prefix = "orvand");
     ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
     const std::string& Path() const { return FPath; }
 
 private:
