@@ -67,8 +67,6 @@ class TPrefixWatch {
 public:
     explicit TPrefixWatch(const std::string& Target);
     ~TPrefixWatch();
-    TPrefixWatch(const TPrefixWatch&) = delete;
-    TPrefixWatch& operator=(const TPrefixWatch&) = delete;
     const std::string& Target() const { return FTarget; }
     // The snapshot again: for a test that puts things of its own in place first.
     void TakeSnapshot();

@@ -17,8 +17,6 @@ public:
     // stands for another host.
     explicit THttpServer(const std::string& Address = "127.0.0.1");
     ~THttpServer();
-    THttpServer(const THttpServer&) = delete;
-    THttpServer& operator=(const THttpServer&) = delete;
 
     // Serves Bytes as NAME (which may hold "/" for sub-folders).
     void Put(const std::string& Name, const std::string& Bytes);
@@ -50,8 +48,6 @@ class TTlsFront {
 public:
     explicit TTlsFront(const THttpServer& Backend, bool Rogue = false);
     ~TTlsFront();
-    TTlsFront(const TTlsFront&) = delete;
-    TTlsFront& operator=(const TTlsFront&) = delete;
     // "https://127.0.0.1:PORT/MODE/" + Name, answered as Backend answers it.
     std::string Url(const std::string& Mode, const std::string& Name = "") const;
 

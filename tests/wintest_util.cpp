@@ -85,7 +85,8 @@ std::string RunUnixShell(const std::string& Command, DWORD Milliseconds) {
     return ReadFileText(folder.Path() + "out");
 }
 
-std::string LogClock(const SYSTEMTIME& Time) {
+// The log's "yyyy-mm-dd hh:nn:ss.zzz" for Time, with the user's time separator.
+static std::string LogClock(const SYSTEMTIME& Time) {
     char separator[8] = ":";
     GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, sizeof(separator));
     char text[64];
@@ -397,6 +398,18 @@ void ExpectQuietExit(TProcess& Process, DWORD Milliseconds, HWND Answered) {
     EXPECT_EQ(boxes, 0) << "a message box showed on the way out";
 }
 
+// The command id of the box's default button.
+static int DefaultButton(HWND Box) {
+    LRESULT r = SendMessageA(Box, DM_GETDEFID, 0, 0);
+    // Wine's boxes answer IDOK even when they have no such button; the button
+    // drawn as the default then tells.
+    if (HIWORD(r) == DC_HASDEFID && GetDlgItem(Box, LOWORD(r))) return LOWORD(r);
+    for (HWND child = nullptr; (child = FindWindowExA(Box, child, "Button", nullptr));)
+        if (IsWindowVisible(child) && (GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return GetDlgCtrlID(child);
+    return 0;
+}
+
 const char* const UninstallQuestion = "Are you sure you want to remove Orvand from your computer";
 
 HWND WaitConfirmation(DWORD ProcessId) {
@@ -487,17 +500,6 @@ bool PressMessageBoxButton(HWND Box, int CommandId) {
     HWND button = GetDlgItem(Box, CommandId);
     if (!button) return false;
     return PostMessageA(Box, WM_COMMAND, MAKEWPARAM(CommandId, BN_CLICKED), reinterpret_cast<LPARAM>(button)) != FALSE;
-}
-
-int DefaultButton(HWND Box) {
-    LRESULT r = SendMessageA(Box, DM_GETDEFID, 0, 0);
-    // Wine's boxes answer IDOK even when they have no such button; the button
-    // drawn as the default then tells.
-    if (HIWORD(r) == DC_HASDEFID && GetDlgItem(Box, LOWORD(r))) return LOWORD(r);
-    for (HWND child = nullptr; (child = FindWindowExA(Box, child, "Button", nullptr));)
-        if (IsWindowVisible(child) && (GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
-            return GetDlgCtrlID(child);
-    return 0;
 }
 
 }  // namespace wintest

@@ -97,6 +97,8 @@ class TempFolder {
 public:
     explicit TempFolder(const std::string& Prefix = "orvand");
     ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
     const std::string& Path() const { return FPath; }
 
 private:
@@ -212,8 +214,6 @@ std::vector<std::string> SplitCrLf(const std::string& Text);
 
 // Texts with the clock in them, checked whole against the clock read before and
 // after the call that wrote them.
-// The log's "yyyy-mm-dd hh:nn:ss.zzz" for Time, with the user's time separator.
-std::string LogClock(const SYSTEMTIME& Time);
 // Line is "[" + the log's clock at a moment from Before to After + "]" + Rest.
 bool IsStampedLine(const std::string& Line, const SYSTEMTIME& Before, const SYSTEMTIME& After, const std::string& Rest);
 // Line is Head + the user's short date + " " + time of a second from Before to After + Tail.
@@ -255,7 +255,5 @@ HWND WaitMessageBox(DWORD ProcessId, DWORD Milliseconds);
 std::string MessageBoxText(HWND Box);
 // Presses the box's button with that command id (IDOK, IDYES, IDNO, ...) through window messages.
 bool PressMessageBoxButton(HWND Box, int CommandId);
-// The command id of the box's default button.
-int DefaultButton(HWND Box);
 
 }  // namespace wintest

@@ -203,13 +203,11 @@ TEST(PackageFormat, HandWrittenPackageIsReadAndDecoded) {
         uint8_t Flags;
         uint32_t Offset, Size;
         const Bytes& Data;
-    } want[] = {
-        {".\\", "install.exe", 0, 0, 0x105, exe},
-        {".\\data\\", "notes.txt", 0, 0x105, notesSize, notes},
-        {".\\data\\", "orvand.dic", FileDataCompressed, dictionaryAt, 70000, dictionary},
-        {".\\temp\\", "setup.xml", FileDataCompressed, dictionaryAt + static_cast<uint32_t>(zDictionary.size()),
-         setupSize, setup},
-    };
+    } want[] = {{".\\", "install.exe", 0, 0, 0x105, exe},
+                {".\\data\\", "notes.txt", 0, 0x105, notesSize, notes},
+                {".\\data\\", "orvand.dic", FileDataCompressed, dictionaryAt, 70000, dictionary},
+                {".\\temp\\", "setup.xml", FileDataCompressed, dictionaryAt + static_cast<uint32_t>(zDictionary.size()),
+                 setupSize, setup}};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(EntryFolder(dir[i]), want[i].Folder) << i;
         EXPECT_EQ(EntryName(dir[i]), want[i].Name) << i;
@@ -293,10 +291,7 @@ TEST(PackageFormat, TextFieldsNeverReadPastTheirSixtyFourBytes) {
     Bytes pkg = Build(BareExe(), {{".\\", "a.txt", Text("a"), true}});
     for (int which = 0; which < 2; ++which) {
         SCOPED_TRACE(which ? "folder" : "name");
-        Bytes bad = pkg;
-        TFileData e = Record(bad, 1);
-        (which ? e.Folder : e.Name)[0] = 64;
-        SetRecord(bad, 1, e);
+        Bytes bad = WithRecord(pkg, 1, [&](TFileData& e) { (which ? e.Folder : e.Name)[0] = 64; });
         ExpectDirectoryRefused(bad, HasSubstr("longer than 63"));
     }
 }
@@ -334,20 +329,15 @@ TEST(PackageFormat, OffsetsAndSizesMustPointIntoTheStoredData) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.Offset) + " " + std::to_string(c.Size));
-        Bytes bad = pkg;
-        TFileData e = Record(bad, c.Index);
-        e.Offset = c.Offset;
-        e.Size = c.Size;
-        SetRecord(bad, c.Index, e);
+        Bytes bad = WithRecord(pkg, c.Index, [&](TFileData& e) {
+            e.Offset = c.Offset;
+            e.Size = c.Size;
+        });
         ExpectDirectoryRefused(bad, HasSubstr(c.What));
-        ExpectDecodeRefused(bad, e, HasSubstr(c.What));
+        ExpectDecodeRefused(bad, Record(bad, c.Index), HasSubstr(c.What));
     }
     // Exactly up to the directory is allowed.
-    Bytes edge = pkg;
-    TFileData e = Record(edge, 1);
-    e.Offset = dataEnd - 10;
-    SetRecord(edge, 1, e);
-    EXPECT_NO_THROW(Directory(edge));
+    EXPECT_NO_THROW(Directory(WithRecord(pkg, 1, [&](TFileData& e) { e.Offset = dataEnd - 10; })));
 }
 
 TEST(PackageFormat, StoredDataThatEndsEarlyOrIsCorruptFails) {
@@ -533,22 +523,20 @@ TEST(PackageFormat, ASignedPackageEndsWhereItsCertificateTableStarts) {
             size_t At;
             bool Verifies;
             const char* What;
-        } changes[] = {
-            {CheckSumAt, true, "checksum"},
-            {CheckSumAt + 3, true, "checksum"},
-            {CheckSumAt - 1, false, "byte in front of the checksum"},
-            {CheckSumAt + 4, false, "byte behind the checksum"},
-            {TableEntryAt(wide) - 1, false, "byte in front of the entry"},
-            {TableEntryAt(wide) + 8, false, "byte behind the entry"},
-            {0x80, false, "header"},
-            {static_cast<size_t>(dir[1].Offset) + 500, false, "uninstaller"},
-            {static_cast<size_t>(dir[2].Offset) + 500, false, "payload"},
-            {static_cast<size_t>(dir[3].Offset), false, "plain payload"},
-            {pkg.size() - 30, false, "directory"},
-            {pkg.size() - 1, false, "digest"},
-            {pkg.size(), true, "table"},
-            {signedPkg.size() - 1, true, "table"},
-        };
+        } changes[] = {{CheckSumAt, true, "checksum"},
+                       {CheckSumAt + 3, true, "checksum"},
+                       {CheckSumAt - 1, false, "byte in front of the checksum"},
+                       {CheckSumAt + 4, false, "byte behind the checksum"},
+                       {TableEntryAt(wide) - 1, false, "byte in front of the entry"},
+                       {TableEntryAt(wide) + 8, false, "byte behind the entry"},
+                       {0x80, false, "header"},
+                       {static_cast<size_t>(dir[1].Offset) + 500, false, "uninstaller"},
+                       {static_cast<size_t>(dir[2].Offset) + 500, false, "payload"},
+                       {static_cast<size_t>(dir[3].Offset), false, "plain payload"},
+                       {pkg.size() - 30, false, "directory"},
+                       {pkg.size() - 1, false, "digest"},
+                       {pkg.size(), true, "table"},
+                       {signedPkg.size() - 1, true, "table"}};
         for (const auto& c : changes) {
             Bytes bad = signedPkg;
             bad[c.At] ^= 0x40;
@@ -614,14 +602,12 @@ TEST(PackageFormat, CertificateEntriesThatDoNotEndTheFileAreNotTrusted) {
         uint32_t Value;
         int Width;
         const char* What;
-    } headers[] = {
-        {0, 'X', 1, "no MZ"},
-        {0x3C, 0xFFFFFFF0u, 4, "header past the end"},
-        {0x82, 'X', 1, "no PE signature"},
-        {0x98, 0x10C, 2, "unknown optional header"},
-        {0x94, 135, 2, "optional header without the entry"},
-        {0x98 + 92, 4, 4, "four directories"},
-    };
+    } headers[] = {{0, 'X', 1, "no MZ"},
+                   {0x3C, 0xFFFFFFF0u, 4, "header past the end"},
+                   {0x82, 'X', 1, "no PE signature"},
+                   {0x98, 0x10C, 2, "unknown optional header"},
+                   {0x94, 135, 2, "optional header without the entry"},
+                   {0x98 + 92, 4, 4, "four directories"}};
     for (const auto& h : headers) {
         Bytes bad = signedPkg;
         for (int i = 0; i < h.Width; ++i) bad[h.At + i] = static_cast<uint8_t>(h.Value >> (8 * i));

@@ -73,6 +73,15 @@ inline void SetRecord(Bytes& Package, int Index, const TFileData& Entry) {
 
 inline void SetCount(Bytes& Package, int32_t N) { std::memcpy(Package.data() + Package.size() - 20, &N, 4); }
 
+// The package with entry Index's record changed by Change.
+template <class TChange>
+Bytes WithRecord(Bytes Package, int Index, TChange&& Change) {
+    TFileData e = Record(Package, Index);
+    Change(e);
+    SetRecord(Package, Index, e);
+    return Package;
+}
+
 // Writes a raw length-prefixed field, so that invalid texts can be stored too.
 inline void SetField(uint8_t (&Field)[64], const std::string& Text) {
     std::memset(Field, 0, 64);
@@ -81,12 +90,11 @@ inline void SetField(uint8_t (&Field)[64], const std::string& Text) {
 }
 
 // The package with entry Index's folder and name fields written raw, invalid texts too.
-inline Bytes WithEntryTexts(Bytes Package, int Index, const std::string& Folder, const std::string& Name) {
-    TFileData e = Record(Package, Index);
-    SetField(e.Folder, Folder);
-    SetField(e.Name, Name);
-    SetRecord(Package, Index, e);
-    return Package;
+inline Bytes WithEntryTexts(const Bytes& Package, int Index, const std::string& Folder, const std::string& Name) {
+    return WithRecord(Package, Index, [&](TFileData& e) {
+        SetField(e.Folder, Folder);
+        SetField(e.Name, Name);
+    });
 }
 
 // Makes the digest match the contents again.

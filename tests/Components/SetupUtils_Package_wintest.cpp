@@ -62,10 +62,7 @@ TEST(Package, ExtractPackageWritesEveryEntryButSetupXmlAndJournalsInOrder) {
                             {".\\data\\", "empty.txt", {}, true},
                             {".\\data\\", "empty-plain.txt", {}, false}});
     // Capital letters in setup.xml do not make it an ordinary entry.
-    TFileData setup = Record(pkg, 6);
-    SetField(setup.Name, "SETUP.XML");
-    SetRecord(pkg, 6, setup);
-    TPackageFixture f(pkg);
+    TPackageFixture f(WithRecord(pkg, 6, [](TFileData& e) { SetField(e.Name, "SETUP.XML"); }));
 
     TTestHost host;
     HWND label = host.Label(), bar = host.Bar();
@@ -79,15 +76,11 @@ TEST(Package, ExtractPackageWritesEveryEntryButSetupXmlAndJournalsInOrder) {
     f.Installer->ExtractPackage(label, bar);
 
     const std::string& t = f.Target;
-    EXPECT_EQ(f.Journal(), (std::vector<std::string>{
-                               "CreateFile " + t + "install.exe",
-                               "CreateFile " + t + "orvand.exe",
-                               "CreateFile " + t + "readme.txt",
-                               "CreateFolder " + t + "data\\",
-                               "CreateFile " + t + "data\\orvand.dic",
-                               "CreateFile " + t + "data\\empty.txt",
-                               "CreateFile " + t + "data\\empty-plain.txt",
-                           }));
+    EXPECT_EQ(f.Journal(),
+              (std::vector<std::string>{"CreateFile " + t + "install.exe", "CreateFile " + t + "orvand.exe",
+                                        "CreateFile " + t + "readme.txt", "CreateFolder " + t + "data\\",
+                                        "CreateFile " + t + "data\\orvand.dic", "CreateFile " + t + "data\\empty.txt",
+                                        "CreateFile " + t + "data\\empty-plain.txt"}));
     // install.exe is the bare program: the first S bytes of the setup file.
     EXPECT_EQ(ReadBytes(t + "install.exe"), exe);
     EXPECT_EQ(ReadBytes(t + "orvand.exe"), big);
@@ -355,11 +348,8 @@ TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
         EXPECT_EQ(f.Journal(), std::vector<std::string>{"CreateFolder " + f.Target + "data\\"});
     }
     // A Size larger than the stream holds.
-    Bytes early = pkg;
-    big.Size += 10;
-    SetRecord(early, 2, big);
     {
-        TPackageFixture f(early);
+        TPackageFixture f(WithRecord(pkg, 2, [](TFileData& e) { e.Size += 10; }));
         f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[1]);
         const std::string error = "ends after 100000 of 100010 bytes";
         f.ExpectExtractionFails(2, HasSubstr(error));

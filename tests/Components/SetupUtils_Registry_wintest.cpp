@@ -60,13 +60,10 @@ TEST(WriteRegistryString, JournalsTheKeyOnlyWhenItCreatedIt) {
     installer.WriteRegistryString(HKEY_CURRENT_USER, key, "Other", "x", true);
     installer.WriteRegistryString(HKEY_CURRENT_USER, key, "Name", "second", false);
     installer.WriteRegistryString(HKEY_CURRENT_USER, key, "", "default", false);
-    EXPECT_EQ(Journal(installer), (std::vector<std::string>{
-                                      "CreteRegKey " + arg,
-                                      "CreteRegValue " + arg + "|Name",
-                                      "CreteRegValue " + arg + "|Other",
-                                      "CreteRegValue " + arg + "|Name",
-                                      "CreteRegValue " + arg + "|",
-                                  }));
+    EXPECT_EQ(Journal(installer),
+              (std::vector<std::string>{"CreteRegKey " + arg, "CreteRegValue " + arg + "|Name",
+                                        "CreteRegValue " + arg + "|Other", "CreteRegValue " + arg + "|Name",
+                                        "CreteRegValue " + arg + "|"}));
     DWORD type = 0;
     // A zero-terminated string value, overwritten by the later write.
     EXPECT_EQ(StringValue(HKEY_CURRENT_USER, key, "Name", &type), std::string("second") + '\0');
@@ -113,13 +110,9 @@ TEST(WriteUninstallEntry, QuotesAPathWithBlanksJournalsTheKeyOnceAndEveryValue) 
         for (const char* name : DetailValues) lines.push_back("CreteRegValue " + arg + "|" + name);
         return lines;
     };
-    TUninstallDetails details;
-    details.DisplayVersion = "2.2.93";
-    details.Publisher = "Orvand Software";
-    details.DisplayIcon = "C:\\Program Files\\Orvand\\orvand.exe";
-    details.InstallLocation = "C:\\Program Files\\Orvand\\";
-    details.EstimatedSizeKiB = 70000;
-    details.URLInfoAbout = "http://www.orvand.example/";
+    TUninstallDetails details{
+        "2.2.93", "Orvand Software",           "C:\\Program Files\\Orvand\\orvand.exe", "C:\\Program Files\\Orvand\\",
+        70000,    "http://www.orvand.example/"};
     TInstaller installer;
     installer.WriteUninstallEntry("Orvand", "C:\\Program Files\\Orvand\\install.exe", "-remove", details);
     std::vector<std::string> expected = valueLines();
@@ -189,10 +182,8 @@ TEST(AddMenuExtension, JournalsTheKeyEveryTimeAndWritesFourBytesOfContexts) {
     TInstaller installer;
     installer.AddMenuExtension(text, "C:\\Program Files\\Orvand\\data\\script.htm", 16);
     DWORD type = 0;
-    std::vector<BYTE> contexts;
-    ASSERT_TRUE(ReadValue(HKEY_CURRENT_USER, key, "Contexts", &type, &contexts));
+    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, key, "Contexts", &type), std::string("\x10\0\0\0", 4));
     EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
-    EXPECT_EQ(contexts, (std::vector<BYTE>{16, 0, 0, 0}));
     EXPECT_EQ(StringValue(HKEY_CURRENT_USER, key, "", &type),
               std::string("C:\\Program Files\\Orvand\\data\\script.htm") + '\0');
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
@@ -201,8 +192,7 @@ TEST(AddMenuExtension, JournalsTheKeyEveryTimeAndWritesFourBytesOfContexts) {
     installer.AddMenuExtension(text, "D:\\s.htm", -2);
     const std::string line = "CreteRegKey 2147483649|" + key;
     EXPECT_EQ(Journal(installer), (std::vector<std::string>{line, line}));
-    ASSERT_TRUE(ReadValue(HKEY_CURRENT_USER, key, "Contexts", &type, &contexts));
-    EXPECT_EQ(contexts, (std::vector<BYTE>{0xFE, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, key, "Contexts"), "\xFE\xFF\xFF\xFF");
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, ""), "D:\\s.htm");
 
     const std::string parent = Unique("OrvandTest-volatile");

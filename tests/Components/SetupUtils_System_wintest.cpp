@@ -36,12 +36,10 @@ struct TComponent {
     bool (TInstaller::*Test)();
 };
 
-const TComponent Components[] = {
-    {"MSagent.exe", &TInstaller::IsAgentRuntimeInstalled},
-    {"spchapi.exe", &TInstaller::IsSpeechApiInstalled},
-    {"tv_enua.exe", &TInstaller::IsTruVoiceEngineInstalled},
-    {"lhttseng.exe", &TInstaller::IsTts3000EngineInstalled},
-};
+const TComponent Components[] = {{"MSagent.exe", &TInstaller::IsAgentRuntimeInstalled},
+                                 {"spchapi.exe", &TInstaller::IsSpeechApiInstalled},
+                                 {"tv_enua.exe", &TInstaller::IsTruVoiceEngineInstalled},
+                                 {"lhttseng.exe", &TInstaller::IsTts3000EngineInstalled}};
 
 // The four answers, asked on a COM thread of their own so that no engine library stays loaded.
 std::array<bool, 4> Detect() {
@@ -51,11 +49,6 @@ std::array<bool, 4> Detect() {
         for (size_t i = 0; i < 4; ++i) found[i] = (installer.*Components[i].Test)();
     });
     return found;
-}
-
-DWORD RunFixture(const std::string& Name, const std::string& Arguments) {
-    TProcess p = StartProgram(FixturePath(Name), Arguments);
-    return WaitEnd(p, 20000);
 }
 
 // --- the stand-in product ---
@@ -172,11 +165,6 @@ const std::vector<std::string> PrivilegeCalls = {"PlatformId",
                                                  "GetLastError",
                                                  "CloseHandle 0x1234"};
 
-std::vector<std::string> Plus(std::vector<std::string> Calls, const std::string& Last) {
-    Calls.push_back(Last);
-    return Calls;
-}
-
 }  // namespace
 
 TEST(GetProgramFilesFolder, IsTheFolderOfThisBuildOn64BitWindows) {
@@ -216,23 +204,22 @@ TEST(ReadRegistryString, TextUpToTheFirstZeroWhateverTheType) {
     const std::string key = "Software\\OrvandTest-read-" + std::to_string(GetCurrentProcessId());
     KeyGuard guard(HKEY_CURRENT_USER, key);
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "x"), "");
-    SetValue(HKEY_CURRENT_USER, key, "plain", Z("C:\\Program Files"));
-    SetValue(HKEY_CURRENT_USER, key, "", Z("default"));
-    SetValue(HKEY_CURRENT_USER, key, "binary", std::string("ab\0cd", 5), REG_BINARY);
-    SetValue(HKEY_CURRENT_USER, key, "unterminated", "abc", REG_BINARY);
-    SetValue(HKEY_CURRENT_USER, key, "expand", Z("%ProgramFiles%"), REG_EXPAND_SZ);
-    SetValue(HKEY_CURRENT_USER, key, "dword", std::string("ABC\0", 4), REG_DWORD);
-    SetValue(HKEY_CURRENT_USER, key, "empty", "", REG_SZ);
     const std::string long_(10000, 'L');
-    SetValue(HKEY_CURRENT_USER, key, "long", Z(long_));
-    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "plain"), "C:\\Program Files");
-    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, ""), "default");
-    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "binary"), "ab");
-    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "unterminated"), "abc");
-    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "expand"), "%ProgramFiles%");
-    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "dword"), "ABC");
-    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "empty"), "");
-    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "long"), long_);
+    const struct {
+        const char* Name;
+        std::string Data;
+        DWORD Type;
+        std::string Text;
+    } values[] = {{"plain", Z("C:\\Program Files"), REG_SZ, "C:\\Program Files"},
+                  {"", Z("default"), REG_SZ, "default"},
+                  {"binary", std::string("ab\0cd", 5), REG_BINARY, "ab"},
+                  {"unterminated", "abc", REG_BINARY, "abc"},
+                  {"expand", Z("%ProgramFiles%"), REG_EXPAND_SZ, "%ProgramFiles%"},
+                  {"dword", std::string("ABC\0", 4), REG_DWORD, "ABC"},
+                  {"empty", "", REG_SZ, ""},
+                  {"long", Z(long_), REG_SZ, long_}};
+    for (const auto& v : values) SetValue(HKEY_CURRENT_USER, key, v.Name, v.Data, v.Type);
+    for (const auto& v : values) EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, v.Name), v.Text) << v.Name;
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "missing"), "");
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key + "\\missing", "plain"), "");
 }
@@ -273,7 +260,10 @@ TEST(Components, DetectedWhileTheStandInInstallersRegistrationLasts) {
     EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, false, false}));
 
     // An engine whose class only a program of its own serves (a local server) counts as installed.
-    for (size_t i = 2; i < 4; ++i) EXPECT_EQ(RunFixture(Components[i].Installer, "-localserver"), 0u);
+    for (size_t i = 2; i < 4; ++i) {
+        TProcess server = StartProgram(FixturePath(Components[i].Installer), "-localserver");
+        EXPECT_EQ(WaitEnd(server, 20000), 0u);
+    }
     EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, true, true}));
     std::vector<std::string> runs = SplitCrLf(scene.Runs());
     runs.erase(runs.begin(), runs.end() - 2);
@@ -415,9 +405,9 @@ TEST(RebootComputer, EnablesTheShutdownPrivilegeOnNtThenRestarts) {
         RebootSeam seam(script);
         EXPECT_EQ(RebootOutcome(), "");
         // Outside the NT family (2 and up) there are no privileges to touch.
-        EXPECT_EQ(Script.Calls, platform >= 2 ? Plus(PrivilegeCalls, "ExitWindowsEx 0x12")
-                                              : (std::vector<std::string>{"PlatformId", "ExitWindowsEx 0x12"}))
-            << platform;
+        std::vector<std::string> calls = platform >= 2 ? PrivilegeCalls : std::vector<std::string>{"PlatformId"};
+        calls.push_back("ExitWindowsEx 0x12");
+        EXPECT_EQ(Script.Calls, calls) << platform;
     }
 }
 

@@ -98,6 +98,13 @@ std::vector<TAce> OwnAcl(BYTE Flags) {
             {ACCESS_ALLOWED_ACE_TYPE, Flags, ReadExecute, "S-1-15-2-1"}};
 }
 
+// Acl was read, protected from its parent's entries or not, and holds these entries.
+void ExpectAcl(const TFolderAcl& Acl, bool Protected, const std::vector<TAce>& Aces) {
+    EXPECT_TRUE(Acl.Read);
+    EXPECT_EQ(Acl.Protected, Protected);
+    EXPECT_EQ(Acl.Aces, Aces);
+}
+
 // Whether this file system keeps a folder's DACL as set: Wine keeps it beside
 // the Unix file only where extended attributes work. Empty when it does.
 std::string AclsNotKept(const std::string& Scratch) {
@@ -220,28 +227,18 @@ TEST(ForceFolder, TheTopmostFolderMadeForTheTargetGetsSetupsOwnProtectedAcl) {
     EXPECT_EQ(after.Protected, before.Protected);
     EXPECT_EQ(after.Aces, before.Aces) << "the existing parent's ACL changed";
 
-    // Its own three entries, passed on to files and folders below, nothing from the parent.
-    TFolderAcl own = ReadAcl(top);
-    ASSERT_TRUE(own.Read);
-    EXPECT_TRUE(own.Protected) << "the parent's entries would flow in";
-    EXPECT_EQ(own.Aces, OwnAcl(Inherits));
-
-    // The folder made below it, and a file there, take them over as inherited entries.
-    TFolderAcl sub = ReadAcl(target);
-    ASSERT_TRUE(sub.Read);
-    EXPECT_FALSE(sub.Protected) << "made with an ACL of its own instead of inheriting";
-    EXPECT_EQ(sub.Aces, OwnAcl(Inherits | INHERITED_ACE));
+    // Its own entries, passed on to files and folders below, protected from the parent's flowing in.
+    ExpectAcl(ReadAcl(top), true, OwnAcl(Inherits));
+    // The folder made below it, and a file there, take them over as inherited entries,
+    // not as an ACL of their own.
+    ExpectAcl(ReadAcl(target), false, OwnAcl(Inherits | INHERITED_ACE));
     WriteFileText(target + "file.txt", "x");
-    TFolderAcl file = ReadAcl(target + "file.txt");
-    ASSERT_TRUE(file.Read);
-    EXPECT_EQ(file.Aces, OwnAcl(INHERITED_ACE));
+    ExpectAcl(ReadAcl(target + "file.txt"), false, OwnAcl(INHERITED_ACE));
 
     // Later folders inside the target the journal names inherit too.
     installer.SetTargetFolder(target);
     ASSERT_TRUE(installer.ForceFolder(target + "temp\\"));
-    TFolderAcl temps = ReadAcl(target + "temp\\");
-    EXPECT_FALSE(temps.Protected);
-    EXPECT_EQ(temps.Aces, OwnAcl(Inherits | INHERITED_ACE));
+    ExpectAcl(ReadAcl(target + "temp\\"), false, OwnAcl(Inherits | INHERITED_ACE));
     // So does a folder outside it (a Start menu group): it is no folder of setup's own.
     std::string elsewhere = existing + "Group\\";
     ASSERT_TRUE(installer.ForceFolder(elsewhere));
@@ -265,9 +262,7 @@ TEST(ForceFolder, OnlyTheTopmostFolderMadeForTheTargetIsMadeWithSetupsAcl) {
     // The ACL comes with the creation itself: no moment with the parent's entries.
     ASSERT_EQ(Creations.size(), 2u);
     EXPECT_EQ(Creations[0].Path, top);
-    EXPECT_TRUE(Creations[0].Acl.Read) << "made without an ACL of its own";
-    EXPECT_TRUE(Creations[0].Acl.Protected);
-    EXPECT_EQ(Creations[0].Acl.Aces, OwnAcl(Inherits));
+    ExpectAcl(Creations[0].Acl, true, OwnAcl(Inherits));
     EXPECT_EQ(Creations[1].Path, target);
     EXPECT_FALSE(Creations[1].Acl.Read) << "below the topmost folder the ACL is inherited";
 
@@ -283,8 +278,7 @@ TEST(ForceFolder, OnlyTheTopmostFolderMadeForTheTargetIsMadeWithSetupsAcl) {
     RemoveDirectoryA(target.c_str());
     ASSERT_TRUE(installer.ForceFolder(target));
     ASSERT_EQ(Creations.size(), 5u);
-    EXPECT_TRUE(Creations[4].Acl.Protected);
-    EXPECT_EQ(Creations[4].Acl.Aces, OwnAcl(Inherits));
+    ExpectAcl(Creations[4].Acl, true, OwnAcl(Inherits));
 }
 
 TEST(ForceFolder, ShortPathsAreNeverADestination) {
@@ -442,11 +436,11 @@ TEST(Journal, PendingLinesFollowTheBannerInOrder) {
     std::vector<std::string> lines = SplitCrLf(text);
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_TRUE(IsBanner(lines[0])) << lines[0];
-    EXPECT_EQ(lines[1], "CreateFolder " + target);
-    EXPECT_EQ(lines[2], "CreateFolder " + target + "temp\\");
-    EXPECT_EQ(lines[3], "CreateFile " + target + "read me.txt");
-    EXPECT_EQ(lines[4],
-              "CreteRegValue 2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand|DisplayName");
+    EXPECT_EQ(
+        std::vector<std::string>(lines.begin() + 1, lines.end()),
+        (std::vector<std::string>{
+            "CreateFolder " + target, "CreateFolder " + target + "temp\\", "CreateFile " + target + "read me.txt",
+            "CreteRegValue 2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand|DisplayName"}));
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
     EXPECT_THAT(text, Not(HasSubstr("\n\n")));
 
@@ -476,9 +470,8 @@ TEST(Journal, SecondRunAppendsItsBannerAfterTheOldLines) {
     ASSERT_EQ(text.compare(0, old.size(), old), 0);
     std::vector<std::string> lines = SplitCrLf(text);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_TRUE(IsBanner(lines[0]));
+    EXPECT_TRUE(IsBanner(lines[0]) && IsBanner(lines[2])) << text;
     EXPECT_EQ(lines[1], "CreateFolder " + temp.Path() + "a\\");
-    EXPECT_TRUE(IsBanner(lines[2]));
     EXPECT_EQ(lines[3], "CreateFile " + temp.Path() + "b c");
 }
 

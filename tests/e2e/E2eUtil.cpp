@@ -76,6 +76,7 @@ void AnswerCloseQuestion(TSetupRun& Run, int Answer) {
     ASSERT_TRUE(box) << "no close question";
     ExpectBox(*box, "Confirm", CloseQuestion, TBoxIcon::Question, {IDYES, IDNO});
     Run.Answer(*box, Answer);
+    if (Answer == IDYES) ExpectQuietExit(Run);
 }
 
 void ExpectRebootNotice(TSetupRun& Run) {
@@ -86,12 +87,8 @@ void ExpectRebootNotice(TSetupRun& Run) {
     Run.Answer(*notice, IDOK);
 }
 
-bool WaitText(TSetupRun& Run, const char* Control, const std::string& Text, DWORD Milliseconds) {
-    return WaitUntil([&] { return Run.Caption(Control) == Text; }, Milliseconds);
-}
-
 void CancelDuringTransfer(TSetupRun& Run, const std::string& Status, const std::string& Next, int Answer) {
-    ASSERT_TRUE(WaitText(Run, "InstallLabel", Status)) << Run.Caption("InstallLabel");
+    ASSERT_TRUE(WaitUntil([&] { return Run.Caption("InstallLabel") == Status; }, 30000)) << Run.Caption("InstallLabel");
     // Past the look at the messages that follows the status text: the run blocks in the transfer.
     ASSERT_TRUE(WaitUntil([&] { return !Run.Responding(); }, 10000)) << "the run never blocked in the transfer";
     Run.Click("InstallCancelButton");
@@ -109,6 +106,12 @@ void ExpectFinishOffers(TSetupRun& Run, bool Restart) {
     EXPECT_EQ(Run.Checked("RebootCheckBox"), Restart);
     EXPECT_EQ(Run.Visible("RunCheckBox"), !Restart);
     EXPECT_EQ(Run.Checked("RunCheckBox"), !Restart);
+}
+
+void FinishWithoutTheProduct(TSetupRun& Run, DWORD Milliseconds) {
+    Run.Click("RunCheckBox");
+    Run.Click("FinishButton");
+    ExpectQuietExit(Run, Milliseconds);
 }
 
 void ExpectNothingStarted(const std::string& RunLog, const char* What) {

@@ -57,12 +57,10 @@ std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> 
 // The box has that title, a text Text takes, that icon and those buttons (command ids, in order).
 void ExpectBox(const TMessageBox& Box, const std::string& Title, const ::testing::Matcher<const std::string&>& Text,
                TBoxIcon Icon, const std::vector<int>& Buttons);
-// Answers the close question; checks that it is the close question.
+// Answers the close question; checks that it is the close question. Yes: the program ends quietly.
 void AnswerCloseQuestion(TSetupRun& Run, int Answer);
 // Answers the notice that installers will run, shown before the install page.
 void ExpectRebootNotice(TSetupRun& Run);
-// Read without the program's help: it may be busy.
-bool WaitText(TSetupRun& Run, const char* Control, const std::string& Text, DWORD Milliseconds = 30000);
 // Clicks the install page's Cancel while the run blocks in a transfer shown as Status:
 // the close question comes at the next point where the run lets messages in, which
 // shows Next; answered with Answer.
@@ -71,6 +69,8 @@ void CancelDuringTransfer(TSetupRun& Run, const std::string& Status, const std::
 void ExpectQuietExit(TSetupRun& Run, DWORD Milliseconds = 20000);
 // The finish page offers the restart (ticked) and not the product, or the other way round.
 void ExpectFinishOffers(TSetupRun& Run, bool Restart);
+// Clears the finish page's box that starts the product, presses Finish and expects a quiet exit.
+void FinishWithoutTheProduct(TSetupRun& Run, DWORD Milliseconds = 20000);
 // After the end of a run: no stand-in program wrote to RunLog. A program would
 // start within moments of the end, and nothing shows that it will not.
 void ExpectNothingStarted(const std::string& RunLog, const char* What = "something was started");

@@ -66,7 +66,12 @@ BOOL CALLBACK FindByIdProc(HWND Window, LPARAM Data) {
     return FALSE;
 }
 
-DWORD ThreadOf(HWND Window) { return GetWindowThreadProcessId(Window, nullptr); }
+// The window of the form's thread that has the keyboard, or nullptr.
+HWND FocusOf(HWND Form) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(Form, nullptr), &info) ? info.hwndFocus : nullptr;
+}
 
 // The standard icons a message box may show, drawn here the way the box draws them.
 TBoxIcon MatchIcon(HWND IconControl) {
@@ -155,7 +160,8 @@ TCapture CaptureScreen(const RECT& Area) {
     return capture;
 }
 
-TMessageBox ReadMessageBox(HWND Box) {
+// Reads a message box: its title, text, icon and buttons.
+static TMessageBox ReadMessageBox(HWND Box) {
     TMessageBox box;
     box.Handle = Box;
     box.Title = wintest::WindowText(Box);
@@ -164,13 +170,11 @@ TMessageBox ReadMessageBox(HWND Box) {
         HWND button = GetDlgItem(Box, id);
         if (button && IsWindowVisible(button)) box.Buttons.push_back(id);
     }
-    HWND child = nullptr;
-    while ((child = FindWindowExA(Box, child, "Static", nullptr))) {
+    for (HWND child = nullptr; (child = FindWindowExA(Box, child, "Static", nullptr));)
         if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child)) {
             box.Icon = MatchIcon(child);
             break;
         }
-    }
     return box;
 }
 
@@ -242,18 +246,22 @@ bool TSetupRun::Responding(DWORD Milliseconds) const {
 }
 
 std::string TSetupRun::FocusName() const {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    if (!GetGUIThreadInfo(ThreadOf(FForm), &info) || !info.hwndFocus || !IsChild(FForm, info.hwndFocus)) return "";
-    const TControlDef* def = FindSetupControl(GetDlgCtrlID(info.hwndFocus));
+    HWND focus = FocusOf(FForm);
+    if (!focus || !IsChild(FForm, focus)) return "";
+    const TControlDef* def = FindSetupControl(GetDlgCtrlID(focus));
     return def ? def->Name : "";
 }
 
-ULONG_PTR TSetupRun::SendClick(std::string_view Name) {
+HWND TSetupRun::Clickable(std::string_view Name) const {
     HWND control = Control(Name);
     if (BoxShowing()) throw EDriverError("a message box is in the way of " + std::string(Name));
     if (!IsWindowVisible(control) || !IsWindowEnabled(control) || !IsWindowEnabled(FForm))
         throw EDriverError(std::string(Name) + " cannot be clicked now");
+    return control;
+}
+
+ULONG_PTR TSetupRun::SendClick(std::string_view Name) {
+    HWND control = Clickable(Name);
     // Never restart the machine the tests run on.
     if (Name == "FinishButton" && Checked("RebootCheckBox"))
         throw EDriverError("Finish with the restart box ticked would restart the computer");
@@ -306,10 +314,7 @@ bool TSetupRun::ItemChecked(std::string_view Name, int Index) const {
 }
 
 void TSetupRun::TickItem(std::string_view Name, int Index) {
-    HWND list = Control(Name);
-    if (BoxShowing()) throw EDriverError("a message box is in the way of " + std::string(Name));
-    if (!IsWindowVisible(list) || !IsWindowEnabled(list))
-        throw EDriverError(std::string(Name) + " cannot be clicked now");
+    HWND list = Clickable(Name);
     LRESULT top = SendTo(list, LB_GETTOPINDEX, 0, 0);
     LRESULT height = SendTo(list, LB_GETITEMHEIGHT, 0, 0);
     RECT client;
@@ -322,22 +327,12 @@ void TSetupRun::TickItem(std::string_view Name, int Index) {
     SendTo(list, WM_LBUTTONUP, 0, at);
 }
 
-void TSetupRun::PressKey(UINT VirtualKey) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    HWND target = GetGUIThreadInfo(ThreadOf(FForm), &info) && info.hwndFocus ? info.hwndFocus : FForm;
-    LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(VirtualKey, MAPVK_VK_TO_VSC)) << 16;
-    PostMessageA(target, WM_KEYDOWN, VirtualKey, scan | 1);
-    PostMessageA(target, WM_KEYUP, VirtualKey, scan | 0xC0000001);
-}
-
-void TSetupRun::AltF4() {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    HWND target = GetGUIThreadInfo(ThreadOf(FForm), &info) && info.hwndFocus ? info.hwndFocus : FForm;
-    LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(VK_F4, MAPVK_VK_TO_VSC)) << 16;
-    PostMessageA(target, WM_SYSKEYDOWN, VK_F4, scan | (1 << 29) | 1);
-    PostMessageA(target, WM_SYSKEYUP, VK_F4, scan | (1 << 29) | 0xC0000001);
+void TSetupRun::PressKey(UINT VirtualKey, bool Alt) {
+    HWND target = FocusOf(FForm) ? FocusOf(FForm) : FForm;
+    // With Alt held down the key comes as a system key, its context bit set.
+    LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(VirtualKey, MAPVK_VK_TO_VSC)) << 16 | (Alt ? 1 << 29 : 0);
+    PostMessageA(target, Alt ? WM_SYSKEYDOWN : WM_KEYDOWN, VirtualKey, scan | 1);
+    PostMessageA(target, Alt ? WM_SYSKEYUP : WM_KEYUP, VirtualKey, scan | 0xC0000001);
 }
 
 void TSetupRun::CloseBox() { PostMessageA(FForm, WM_SYSCOMMAND, SC_CLOSE, 0); }
@@ -361,14 +356,10 @@ void TSetupRun::Answer(const TMessageBox& Box, int CommandId) {
 RECT TSetupRun::WindowArea(const TMessageBox* Box) const {
     RECT area{0, 0, 0, 0};
     if (FForm && IsWindowVisible(FForm)) GetWindowRect(FForm, &area);
-    if (Box && IsWindow(Box->Handle)) {
-        RECT box;
-        GetWindowRect(Box->Handle, &box);
-        if (IsRectEmpty(&area))
-            area = box;
-        else
-            UnionRect(&area, &area, &box);
-    }
+    RECT box{0, 0, 0, 0};
+    // An empty rectangle adds nothing to a union.
+    if (Box && IsWindow(Box->Handle)) GetWindowRect(Box->Handle, &box);
+    UnionRect(&area, &area, &box);
     return area;
 }
 

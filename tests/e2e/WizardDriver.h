@@ -86,8 +86,8 @@ public:
     // Clicks the check box of a list's item, as the mouse does.
     void TickItem(std::string_view Name, int Index);
     // A key press on the control that has the keyboard.
-    void PressKey(UINT VirtualKey);
-    void AltF4();
+    void PressKey(UINT VirtualKey, bool Alt = false);
+    void AltF4() { PressKey(VK_F4, true); }
     void CloseBox();
 
     std::optional<TMessageBox> WaitBox(DWORD Milliseconds = 20000) const;
@@ -104,12 +104,11 @@ public:
     RECT WindowArea(const TMessageBox* Box = nullptr) const;
 
 private:
+    // The control, when a user could click it now.
+    HWND Clickable(std::string_view Name) const;
     ULONG_PTR SendClick(std::string_view Name);
     wintest::TProcess FProcess;
     HWND FForm = nullptr;
 };
-
-// Reads a message box: its title, text, icon and buttons.
-TMessageBox ReadMessageBox(HWND Box);
 
 }  // namespace e2e

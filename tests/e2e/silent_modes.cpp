@@ -13,18 +13,19 @@ using ::testing::HasSubstr;
 
 namespace {
 
-// Waits for the end of a silent run, watching that it never shows a window; its exit code.
-DWORD WaitSilentExit(TSetupRun& Run, DWORD Milliseconds = 120000) {
+// Runs Exe silently with Arguments to its end, watching that it never shows a window; its exit code.
+DWORD RunSilent(const std::string& Exe, const std::string& Arguments, DWORD Milliseconds = 120000) {
+    TSetupRun run(Exe, Arguments);
     std::set<std::string> shown;
     WaitUntil(
         [&] {
-            for (HWND window : ProcessWindows(Run.ProcessId()))
+            for (HWND window : ProcessWindows(run.ProcessId()))
                 shown.insert(WindowText(window) + " (" + WindowClass(window) + ")");
-            return !Run.Running();
+            return !run.Running();
         },
         Milliseconds);
     EXPECT_EQ(Joined(std::vector<std::string>(shown.begin(), shown.end())), "") << "windows shown";
-    return Run.WaitExit(0);
+    return run.WaitExit(0);
 }
 
 // "-dir=" and "-log=" arguments; a folder without its last "\", which would escape the quotation mark.
@@ -56,11 +57,8 @@ TEST(Silent, InstallsForAllUsersIntoTheProposedFolderLikeTheWizardAndRemovesWith
     }
     TPrefixWatch prefix(target);
     UninstallAtEnd cleanup(target);
-    {
-        TSetupRun run(setup, "-silent -allusers " + Quoted("-log=", log));
-        // Every component the components page would tick was installed: a restart is due.
-        EXPECT_EQ(WaitSilentExit(run), 3010u);
-    }
+    // Every component the components page would tick was installed: a restart is due.
+    EXPECT_EQ(RunSilent(setup, "-silent -allusers " + Quoted("-log=", log)), 3010u);
     std::vector<std::string> fetched;
     for (const char* name : ComponentInstallers) fetched.push_back("CreateFile " + target + "temp\\" + name);
     ExpectJournal(target, Concat({{"CreateFolder " + target, "CreateFolder " + target + "temp\\",
@@ -92,10 +90,7 @@ TEST(Silent, InstallsForAllUsersIntoTheProposedFolderLikeTheWizardAndRemovesWith
     GetTempPathA(MAX_PATH, temp);
     const std::string removalLog = std::string(temp) + "install-setup.log";
     DeleteFileA(removalLog.c_str());
-    {
-        TSetupRun remove(target + "install.exe", quiet.substr(target.size() + 14));
-        EXPECT_EQ(WaitSilentExit(remove), 0u);
-    }
+    EXPECT_EQ(RunSilent(target + "install.exe", quiet.substr(target.size() + 14)), 0u);
     ExpectRegistered(target, false, {}, true);
     EXPECT_THAT(ReadFileText(removalLog), HasSubstr(LogLine("DEBUG", "Exit code 0")));
     DeleteFileA(removalLog.c_str());
@@ -112,34 +107,25 @@ TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
     const std::string log = scene.Temp.Path() + "silent.log";
     UninstallAtEnd cleanup(scene.Target);
     // Refused before anything is made.
-    {
-        TSetupRun run(setup, "-silent -dir=Orvand " + Quoted("-log=", log));
-        EXPECT_EQ(WaitSilentExit(run, 20000), 1639u);
-        EXPECT_THAT(
-            ReadFileText(log),
-            HasSubstr(LogLine("ERROR", "-dir needs a full path such as C:\\Program Files\\Orvand, not \"Orvand\".")));
-        EXPECT_FALSE(FolderExists(scene.Target));
-    }
+    EXPECT_EQ(RunSilent(setup, "-silent -dir=Orvand " + Quoted("-log=", log), 20000), 1639u);
+    EXPECT_THAT(
+        ReadFileText(log),
+        HasSubstr(LogLine("ERROR", "-dir needs a full path such as C:\\Program Files\\Orvand, not \"Orvand\".")));
+    EXPECT_FALSE(FolderExists(scene.Target));
     // A package swapped in beside the program, its digest made again: refused. Without
     // -log nothing is written beside the program, in a folder others can change.
-    {
-        CreateDirectoryA((scene.Temp.Path() + "swapped").c_str(), nullptr);
-        const std::string swapped = CopySample(scene.Temp.Path() + "swapped\\");
-        Damage(swapped, true);
-        TSetupRun run(swapped, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log));
-        EXPECT_EQ(WaitSilentExit(run, 20000), 1603u);
-        EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("ERROR", "The Orvand distributive was damaged")));
-        TSetupRun unlogged(swapped, "-silent " + Quoted("-dir=", scene.Target));
-        EXPECT_EQ(WaitSilentExit(unlogged, 20000), 1603u);
-        EXPECT_FALSE(FileExists(scene.Temp.Path() + "swapped\\install-setup.log"));
-        EXPECT_FALSE(FolderExists(scene.Target));
-    }
+    CreateDirectoryA((scene.Temp.Path() + "swapped").c_str(), nullptr);
+    const std::string swapped = CopySample(scene.Temp.Path() + "swapped\\");
+    Damage(swapped, true);
+    EXPECT_EQ(RunSilent(swapped, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log), 20000),
+              1603u);
+    EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("ERROR", "The Orvand distributive was damaged")));
+    EXPECT_EQ(RunSilent(swapped, "-silent " + Quoted("-dir=", scene.Target), 20000), 1603u);
+    EXPECT_FALSE(FileExists(scene.Temp.Path() + "swapped\\install-setup.log"));
+    EXPECT_FALSE(FolderExists(scene.Target));
     // Everything present: nothing to run, nothing to restart for; no product start either.
     // The log goes into the destination, once that is held and only administrators can change it.
-    {
-        TSetupRun run(setup, "-silent " + Quoted("-dir=", scene.Target));
-        EXPECT_EQ(WaitSilentExit(run), 0u);
-    }
+    EXPECT_EQ(RunSilent(setup, "-silent " + Quoted("-dir=", scene.Target)), 0u);
     EXPECT_THAT(ReadFileText(scene.Target + "install-setup.log"), HasSubstr(LogLine("DEBUG", "Exit code 0")));
     EXPECT_FALSE(FileExists(scene.Temp.Path() + "install-setup.log"));
     ExpectRegistered(scene.Target, true);
@@ -153,30 +139,23 @@ TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
     // A product that will not close: the removal gives up after the usual wait, removing nothing.
     {
         TProcess product = StartProduct("-ignore-close -lifetime=60000");
-        TSetupRun remove(scene.Target + "install.exe", "-remove -silent " + Quoted("-log=", log));
-        EXPECT_EQ(WaitSilentExit(remove, 30000), 32u);
+        EXPECT_EQ(RunSilent(scene.Target + "install.exe", "-remove -silent " + Quoted("-log=", log), 30000), 32u);
         EXPECT_THAT(
             ReadFileText(log),
             HasSubstr(LogLine("ERROR", "Uninstaller find started Orvand application. Plase close it and tray again.")));
         ExpectRegistered(scene.Target, true);
         // Setup asks a running product to close as well; it ends with the same code.
-        TSetupRun again(setup, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log));
-        EXPECT_EQ(WaitSilentExit(again, 60000), 32u);
+        EXPECT_EQ(RunSilent(setup, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log), 60000),
+                  32u);
         EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("DEBUG",
                                                          "Confirm: Running Orvand application detected. "
                                                          "Terminate setup? Answered: Yes")));
     }
-    {
-        TSetupRun remove(scene.Target + "install.exe", "-uninstall -silent " + Quoted("-log=", log));
-        EXPECT_EQ(WaitSilentExit(remove), 0u);
-    }
+    EXPECT_EQ(RunSilent(scene.Target + "install.exe", "-uninstall -silent " + Quoted("-log=", log)), 0u);
     ExpectRegistered(scene.Target, false);
     // Removed already: nothing to remove is no success.
-    {
-        TSetupRun remove(scene.Target + "install.exe", "-remove -silent " + Quoted("-log=", log));
-        EXPECT_EQ(WaitSilentExit(remove, 20000), 1603u);
-        EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("ERROR", "There is no installation in " + scene.Target +
-                                                                      ": its install.log is missing.")));
-    }
+    EXPECT_EQ(RunSilent(scene.Target + "install.exe", "-remove -silent " + Quoted("-log=", log), 20000), 1603u);
+    EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("ERROR", "There is no installation in " + scene.Target +
+                                                                  ": its install.log is missing.")));
     RemoveTree(scene.Target);
 }

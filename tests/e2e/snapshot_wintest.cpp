@@ -69,23 +69,11 @@ TEST(Snapshot, SeesFilesFoldersKeysAndValuesComeGoAndChange) {
     const TSnapshot after = TSnapshot::Take(scope);
     std::vector<TChange> changes = Compare(before, after);
     SetFileAttributesA((f + "flags.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(Sorted(Lines(changes)), Sorted({
-                                          "~ " + f + "size.txt",
-                                          "+ " + f + "new.txt",
-                                          "- " + f + "gone.txt",
-                                          "~ " + f + "flags.txt",
-                                          "- " + f + "Gone\\",
-                                          "+ " + f + "New\\",
-                                          "~ " + k + "|data",
-                                          "~ " + k + "|type",
-                                          "- " + k + "|gone",
-                                          "+ " + k + "|new",
-                                          "- " + k + "\\Gone",
-                                          "- " + k + "\\Gone\\Deeper",
-                                          "- " + k + "\\Gone\\Deeper|x",
-                                          "+ " + k + "\\New",
-                                          "+ " + k + "\\New|(default)",
-                                      }))
+    EXPECT_EQ(Sorted(Lines(changes)),
+              Sorted({"~ " + f + "size.txt", "+ " + f + "new.txt", "- " + f + "gone.txt", "~ " + f + "flags.txt",
+                      "- " + f + "Gone\\", "+ " + f + "New\\", "~ " + k + "|data", "~ " + k + "|type",
+                      "- " + k + "|gone", "+ " + k + "|new", "- " + k + "\\Gone", "- " + k + "\\Gone\\Deeper",
+                      "- " + k + "\\Gone\\Deeper|x", "+ " + k + "\\New", "+ " + k + "\\New|(default)"}))
         << Describe(changes);
     const std::string text = Describe(changes);
     EXPECT_THAT(text, HasSubstr("~ " + k + "|data  REG_SZ \"old\\0\" -> REG_SZ \"new\\0\"\n"));

@@ -40,19 +40,17 @@ TEST(NormalizeFolderPath, DoubleByteCharacterEndingIn5CIsNoSeparator) {
 TEST(ExtractParentFolder, EitherSeparatorAndNoSeparator) {
     struct {
         const char *Path, *Parent;
-    } cases[] = {
-        {"C:\\Program Files\\Orvand\\", "C:\\Program Files\\"},
-        {"C:\\Program Files\\Orvand", "C:\\Program Files\\"},
-        {"C:\\a/b/", "C:\\a/"},
-        {"C:\\", "C:\\"},
-        {"data", "data"},
-        {"\\", "\\"},
-        {"/", "/"},
-        {"\\\\", "\\"},
-        {"a\\b\\c", "a\\b\\"},
-        // Bytes above 127: plain characters, or lead bytes whose trail is no separator.
-        {"C:\\\xE0x\\\x81", "C:\\\xE0x\\"},
-    };
+    } cases[] = {{"C:\\Program Files\\Orvand\\", "C:\\Program Files\\"},
+                 {"C:\\Program Files\\Orvand", "C:\\Program Files\\"},
+                 {"C:\\a/b/", "C:\\a/"},
+                 {"C:\\", "C:\\"},
+                 {"data", "data"},
+                 {"\\", "\\"},
+                 {"/", "/"},
+                 {"\\\\", "\\"},
+                 {"a\\b\\c", "a\\b\\"},
+                 // Bytes above 127: plain characters, or lead bytes whose trail is no separator.
+                 {"C:\\\xE0x\\\x81", "C:\\\xE0x\\"}};
     for (const auto& c : cases) {
         EXPECT_EQ(ExtractParentFolder(c.Path), c.Parent) << c.Path;
         // Where no trail byte is a separator, the lead-byte rule changes nothing.

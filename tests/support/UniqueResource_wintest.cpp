@@ -26,6 +26,13 @@ bool IsOpen(HANDLE Handle) {
     return GetHandleInformation(Handle, &flags) != FALSE;
 }
 
+// Handle, once an owner of kind TOwner has held it and gone.
+template <class TOwner, class THandle>
+THandle ClosedBy(THandle Handle) {
+    EXPECT_TRUE(TOwner(Handle));
+    return Handle;
+}
+
 // A COM object that only counts its references.
 struct TCountedUnknown : IUnknown {
     ULONG Refs = 1;
@@ -132,21 +139,13 @@ TEST(UniqueResource, EachKindKnowsItsOwnNothing) {
 TEST(UniqueResource, EachKindClosesWithItsOwnCall) {
     TempFolder temp;
     WIN32_FIND_DATAA data;
-    HANDLE find;
-    {
-        TFindHandle owner(FindFirstFileA((temp.Path() + "*").c_str(), &data));
-        ASSERT_TRUE(owner);
-        find = owner.Get();
-    }
+    HANDLE find = ClosedBy<TFindHandle>(FindFirstFileA((temp.Path() + "*").c_str(), &data));
     EXPECT_FALSE(FindNextFileA(find, &data));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
-    HKEY key;
-    {
-        TRegKey owner;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, owner.Out()), ERROR_SUCCESS);
-        key = owner.Get();
-    }
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), ERROR_SUCCESS);
+    ClosedBy<TRegKey>(key);
     EXPECT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                nullptr, nullptr),
               ERROR_INVALID_HANDLE);
@@ -164,23 +163,14 @@ TEST(UniqueResource, EachKindClosesWithItsOwnCall) {
     }
     EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr);
 
-    HFONT font;
-    {
-        TGdiObject<HFONT> owner(
-            CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, "Tahoma"));
-        ASSERT_TRUE(owner);
-        font = owner.Get();
-    }
+    HFONT font = ClosedBy<TGdiObject<HFONT>>(
+        CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, "Tahoma"));
     LOGFONTA description;
     EXPECT_EQ(GetObjectA(font, sizeof(description), &description), 0);
 
     // WinInet's close is found in the loaded module, not imported.
-    HINTERNET session;
-    {
-        TInternetHandle owner(InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-        ASSERT_TRUE(owner);
-        session = owner.Get();
-    }
+    HINTERNET session =
+        ClosedBy<TInternetHandle>(InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     DWORD timeout = 0, size = sizeof(timeout);
     EXPECT_FALSE(InternetQueryOptionA(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, &size));
 }
