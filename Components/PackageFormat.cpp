@@ -104,27 +104,47 @@ size_t ReadAt(TStream& File, int64_t Position, int64_t Length, uint8_t* Buffer, 
 
 }  // namespace
 
-TSignatureFields ReadSignatureFields(TStream& File) {
+uint32_t Le16(const std::vector<uint8_t>& Bytes, size_t At) {
+    return At + 2 <= Bytes.size() ? uint32_t(Bytes[At]) | uint32_t(Bytes[At + 1]) << 8 : 0;
+}
+uint32_t Le32(const std::vector<uint8_t>& Bytes, size_t At) {
+    return At + 4 <= Bytes.size() ? Le16(Bytes, At) | Le16(Bytes, At + 2) << 16 : 0;
+}
+
+TPeImage ReadPeImage(TStream& File) {
+    TPeImage image;
     const int64_t length = File.Size();
     uint8_t dos[64];
-    if (ReadAt(File, 0, length, dos, sizeof(dos)) < sizeof(dos) || dos[0] != 'M' || dos[1] != 'Z') return {};
-    const int64_t pe = GetLE32(dos + 0x3C);
-    // "PE\0\0", the file header, and the optional header as far as PE32+ has its certificate entry.
-    uint8_t head[24 + 152];
-    size_t got = ReadAt(File, pe, length, head, sizeof(head));
-    if (got < 26 || std::memcmp(head, "PE\0\0", 4) != 0) return {};
-    const uint8_t* optional = head + 24;
-    const uint16_t magic = static_cast<uint16_t>(optional[0] | optional[1] << 8);
-    size_t directories = magic == 0x10B ? 96 : magic == 0x20B ? 112 : 0;  // PE32, PE32+
-    if (directories == 0) return {};
-    const size_t entryEnd = directories + 5 * 8;  // the fifth directory is the certificate table
-    const size_t optionalSize = static_cast<size_t>(head[20] | head[21] << 8);
-    if (got < 24 + entryEnd || optionalSize < entryEnd || GetLE32(optional + directories - 4) < 5) return {};
+    if (ReadAt(File, 0, length, dos, sizeof(dos)) < sizeof(dos) || dos[0] != 'M' || dos[1] != 'Z') return image;
+    const int64_t header = GetLE32(dos + 0x3C);
+    // "PE\0\0", the file header, the largest optional header and up to 96 sections.
+    std::vector<uint8_t> head(24 + 240 + 96 * 40);
+    head.resize(ReadAt(File, header, length, head.data(), head.size()));
+    if (head.size() < 26 || std::memcmp(head.data(), "PE\0\0", 4) != 0) return image;
+    const uint32_t magic = Le16(head, 24);
+    const size_t directories = magic == 0x10B ? 96 : magic == 0x20B ? 112 : 0;  // PE32, PE32+
+    if (directories == 0) return image;
+    image.Header = header;
+    image.Machine = Le16(head, 4);
+    image.Directories = 24 + directories;
+    image.Sections = 24 + Le16(head, 20);
+    image.SectionCount = std::min<size_t>(Le16(head, 6), 96);
+    image.Head = std::move(head);
+    return image;
+}
+
+TSignatureFields ReadSignatureFields(TStream& File) {
+    const TPeImage image = ReadPeImage(File);
+    if (image.Header < 0) return {};
+    const std::vector<uint8_t>& head = image.Head;
+    const size_t entry = image.Directories + 4 * 8;  // the fifth directory is the certificate table
+    const size_t optionalSize = Le16(head, 20);
+    if (head.size() < entry + 8 || 24 + optionalSize < entry + 8 || Le32(head, image.Directories - 4) < 5) return {};
     TSignatureFields fields;
-    fields.CheckSumAt = pe + 24 + 64;
-    fields.TableEntryAt = pe + 24 + static_cast<int64_t>(directories) + 4 * 8;
-    fields.TableStart = GetLE32(optional + directories + 4 * 8);
-    fields.TableSize = GetLE32(optional + directories + 4 * 8 + 4);
+    fields.CheckSumAt = image.Header + 24 + 64;
+    fields.TableEntryAt = image.Header + static_cast<int64_t>(entry);
+    fields.TableStart = Le32(head, entry);
+    fields.TableSize = Le32(head, entry + 4);
     return fields;
 }
 

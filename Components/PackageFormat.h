@@ -41,6 +41,19 @@ void ValidateEntry(const TFileData& Entry, int64_t DataEnd);
 
 // The two PE header fields a code-signing tool rewrites: the checksum (4 bytes)
 // and the certificate-table entry (8 bytes: the table's file position and length).
+// A PE program's headers as its file holds them: where its data directories and
+// sections are. Header is -1 where the file is no PE32 or PE32+ program.
+struct TPeImage {
+    int64_t Header = -1;        // "PE\0\0"
+    std::vector<uint8_t> Head;  // from Header: the file and optional headers and the section table
+    uint32_t Machine = 0;
+    size_t Directories = 0, Sections = 0, SectionCount = 0;  // offsets into Head, and the count
+};
+TPeImage ReadPeImage(TStream& File);
+// The little-endian field of Bytes at At; 0 where it would reach past their end.
+uint32_t Le16(const std::vector<uint8_t>& Bytes, size_t At);
+uint32_t Le32(const std::vector<uint8_t>& Bytes, size_t At);
+
 struct TSignatureFields {
     int64_t CheckSumAt = -1;  // -1: the file is no PE program
     int64_t TableEntryAt = -1;

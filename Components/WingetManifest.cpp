@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "Components/PackageFormat.h"
 #include "config/sha256.h"
 #include "support/Exceptions.h"
 #include "support/VersionText.h"
@@ -19,13 +20,6 @@ const char* const DisplayName = "Orvand";
 const uint32_t MaxVersionBlock = 1 << 20;
 const uint32_t MaxResourceDirectory = 16 << 20;
 
-uint32_t Le16(const std::vector<uint8_t>& Bytes, size_t At) {
-    return At + 2 <= Bytes.size() ? uint32_t(Bytes[At]) | uint32_t(Bytes[At + 1]) << 8 : 0;
-}
-uint32_t Le32(const std::vector<uint8_t>& Bytes, size_t At) {
-    return At + 4 <= Bytes.size() ? Le16(Bytes, At) | Le16(Bytes, At + 2) << 16 : 0;
-}
-
 // Count bytes at Position, or fewer where the file ends.
 std::vector<uint8_t> ReadAt(TStream& File, int64_t Position, size_t Count) {
     std::vector<uint8_t> bytes;
@@ -39,33 +33,6 @@ std::vector<uint8_t> ReadAt(TStream& File, int64_t Position, size_t Count) {
 
 [[noreturn]] void NoVersion(const std::string& Why) {
     throw EPackageError("The program has no version resource to describe it by: " + Why);
-}
-
-// A PE program's headers: where its data directories and sections are.
-struct TPeImage {
-    int64_t Header = -1;        // "PE\0\0"
-    std::vector<uint8_t> Head;  // from Header: the file and optional headers and the section table
-    uint32_t Machine = 0;
-    size_t Directories = 0, Sections = 0, SectionCount = 0;
-};
-
-TPeImage ReadPeImage(TStream& File) {
-    TPeImage image;
-    std::vector<uint8_t> dos = ReadAt(File, 0, 64);
-    if (dos.size() < 64 || dos[0] != 'M' || dos[1] != 'Z') return image;
-    const int64_t header = Le32(dos, 0x3C);
-    std::vector<uint8_t> head = ReadAt(File, header, 24 + 240 + 96 * 40);
-    if (head.size() < 24 + 2 || head[0] != 'P' || head[1] != 'E' || head[2] != 0 || head[3] != 0) return image;
-    const uint32_t magic = Le16(head, 24);
-    const size_t directories = magic == 0x10B ? 96 : magic == 0x20B ? 112 : 0;  // PE32, PE32+
-    if (directories == 0) return image;
-    image.Header = header;
-    image.Machine = Le16(head, 4);
-    image.Directories = 24 + directories;
-    image.Sections = 24 + Le16(head, 20);
-    image.SectionCount = std::min<size_t>(Le16(head, 6), 96);
-    image.Head = std::move(head);
-    return image;
 }
 
 // The file position of Count bytes at Rva, which one section must hold whole.
