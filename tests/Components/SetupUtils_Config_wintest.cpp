@@ -29,13 +29,15 @@ std::string SetupText(const std::vector<std::string>& Urls, const TPairs& Digest
     return SetupXmlText(Urls, {{"Zo\xEB", "Zoe.acs"}}, Digests);
 }
 
-std::vector<std::wstring> Urls(IXMLSetupType& Setup) {
-    std::vector<std::wstring> urls;
-    for (int i = 0; i < Setup.FileDistributors()->Count(); ++i) urls.push_back(Setup.FileDistributors()->Url(i));
+// The distributors' addresses, which the tests keep to ASCII.
+std::vector<std::string> Urls(IXMLSetupType& Setup) {
+    std::vector<std::string> urls;
+    for (int i = 0; i < Setup.FileDistributors()->Count(); ++i) {
+        const std::wstring url = Setup.FileDistributors()->Url(i);
+        urls.emplace_back(url.begin(), url.end());
+    }
     return urls;
 }
-
-std::wstring Wide(const std::string& Ascii) { return std::wstring(Ascii.begin(), Ascii.end()); }
 
 class Config : public ::testing::Test {
 protected:
@@ -55,8 +57,9 @@ protected:
         Installer->SetTargetFolder(Target);
         Installer->SetUI(&UI);
     }
-    // The engine as a run has it once the configuration is refreshed, its journal taken.
+    // The engine as a run has it once the configuration is refreshed, its journal taken, no error shown.
     void Prepare(const std::string& PackagedSetup) {
+        UI.Errors.clear();
         MakeInstaller(PackagedSetup);
         Installer->RefreshConfiguration();
         Installer->TakePendingJournal();
@@ -127,7 +130,7 @@ TEST_F(Config, RefreshTakesTheFirstFreshCopyThatParsesAndLaterFetchesUseIt) {
     auto after = Installer->GetConfiguration();
     EXPECT_NE(after, before);
     EXPECT_EQ(Installer->GetConfiguration(), after);
-    EXPECT_EQ(Urls(*after), std::vector<std::wstring>{Wide(Server.Url("ok", "new/"))});
+    EXPECT_EQ(Urls(*after), std::vector<std::string>{Server.Url("ok", "new/")});
     std::string dest = Target + "temp\\extra.bin";
     EXPECT_EQ(Fetch("extra.bin", dest), "fetched");
     EXPECT_EQ(ReadFileText(dest), extra);
@@ -146,9 +149,7 @@ TEST_F(Config, UnusableFreshCopiesLeaveThePackagedCopyInForce) {
 
     Installer->RefreshConfiguration();
     EXPECT_EQ(ReadFileText(WorkingCopy()), Packaged);
-    std::vector<std::wstring> wide;
-    for (const std::string& u : urls) wide.push_back(Wide(u));
-    EXPECT_EQ(Urls(*Installer->GetConfiguration()), wide);
+    EXPECT_EQ(Urls(*Installer->GetConfiguration()), urls);
     // Every distributor was asked once, in document order.
     EXPECT_EQ(Server.Paths(), (std::vector<std::string>{"/ok/a/setup.xml", "/ok/b/setup.xml", "/short/a/setup.xml",
                                                         "/ok/none/setup.xml", "/ok/c/setup.xml"}));
@@ -221,24 +222,18 @@ TEST_F(Config, TwoCorruptCopiesEndTheProgramWithACrcError) {
 }
 
 TEST_F(Config, TotalFailureShowsTheLastDistributorsMessage) {
-    std::string missing = Server.Url("ok", "none/");
-    Prepare(SetupText({missing, Server.ClosedUrl()}, {}));
-    std::string dest = Target + "Pip.acs";
-    EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
-    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not connect to host"});
-
-    Prepare(SetupText({Server.ClosedUrl(), missing}, {}));
-    UI.Errors.clear();
-    EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
-    EXPECT_EQ(UI.Errors, std::vector<std::string>{"Could not download file " + missing + "Pip.acs"});
-    EXPECT_FALSE(FileExists(dest));
-    EXPECT_TRUE(Journal().empty());
-
+    const std::string missing = Server.Url("ok", "none/"), dest = Target + "Pip.acs";
     // No distributors at all: an empty error box.
-    Prepare(SetupText({}, {}));
-    UI.Errors.clear();
-    EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
-    EXPECT_EQ(UI.Errors, std::vector<std::string>{""});
+    for (const auto& [urls, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{missing, Server.ClosedUrl()}, "Could not connect to host"},
+             {{Server.ClosedUrl(), missing}, "Could not download file " + missing + "Pip.acs"},
+             {{}, ""}}) {
+        Prepare(SetupText(urls, {}));
+        EXPECT_EQ(Fetch("Pip.acs", dest), "halted");
+        EXPECT_EQ(UI.Errors, std::vector<std::string>{message});
+        EXPECT_FALSE(FileExists(dest));
+        EXPECT_TRUE(Journal().empty());
+    }
 }
 
 TEST_F(Config, UnlistedFilesNeedNoDigestButMustArriveWhole) {
@@ -272,7 +267,7 @@ TEST_F(Config, PackagedDigestsStandAgainstARefreshedCopy) {
     Server.Put("q/MSagent.exe", impostor);
     Server.Put("q/newcomer.exe", newcomer);
     Prepare(SetupText({Server.Url("ok", "p/")}, {{"MSagent.exe", Md5Text(agent)}}));
-    ASSERT_EQ(Urls(*Installer->GetConfiguration()), std::vector<std::wstring>{Wide(Server.Url("ok", "q/"))});
+    ASSERT_EQ(Urls(*Installer->GetConfiguration()), std::vector<std::string>{Server.Url("ok", "q/")});
 
     // The installation run: fetch, then start what was fetched.
     const std::string runLog = Installer->GetTempFolder() + "runs.log";
@@ -427,12 +422,11 @@ TEST_F(Config, DigestAndConfigurationErrorsLeaveAsInstallErrors) {
     EXPECT_THAT([&] { Installer->FetchFile("bad.exe", Target + "bad.exe", Host.Label(), Host.Bar()); },
                 ThrowsMessage<EInstallException>("xyz is not a valid MD5 value"));
 
-    std::string file = Target + "digest.bin";
+    const std::string file = Target + "digest.bin", abc = "900150983cd24fb0d6963f7d28e17f72";
     WriteFileText(file, "abc");
     EXPECT_TRUE(Installer->CheckFileDigest(file, "900150983CD24FB0D6963F7D28E17F72"));
     EXPECT_FALSE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f73"));
-    EXPECT_THROW(Installer->CheckFileDigest(Target + "missing.bin", "900150983cd24fb0d6963f7d28e17f72"),
-                 EInstallException);
+    EXPECT_THROW(Installer->CheckFileDigest(Target + "missing.bin", abc), EInstallException);
     // Read beside a virus scanner that reads it too, and after one that held it alone for a moment;
     // never while a writer has it.
     auto open = [&](DWORD Access, DWORD Share) {
@@ -443,9 +437,9 @@ TEST_F(Config, DigestAndConfigurationErrorsLeaveAsInstallErrors) {
             Sleep(500);
             scanner.Reset();
         });
-        EXPECT_TRUE(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"));
+        EXPECT_TRUE(Installer->CheckFileDigest(file, abc));
         letGo.join();
     }
     TFileHandle writer = open(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    EXPECT_THROW(Installer->CheckFileDigest(file, "900150983cd24fb0d6963f7d28e17f72"), EInstallException);
+    EXPECT_THROW(Installer->CheckFileDigest(file, abc), EInstallException);
 }

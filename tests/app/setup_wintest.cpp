@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
+#include <future>
 
 #include "app/DesktopLaunch.h"
 #include "app/_setup.h"
@@ -20,34 +20,16 @@ using ::testing::HasSubstr;
 
 namespace {
 
-// Answers the first message box of this process with OK and keeps its text.
-class BoxAnswerer {
-public:
-    BoxAnswerer()
-        : FThread([this] {
-              HWND box = WaitMessageBox(GetCurrentProcessId(), 10000);
-              if (!box) return;
-              FText = MessageBoxText(box);
-              FTitle = WindowText(box);
-              PressMessageBoxButton(box, IDOK);
-          }) {}
-    ~BoxAnswerer() { Join(); }
-    void Join() {
-        if (FThread.joinable()) FThread.join();
-    }
-    std::string Text() {
-        Join();
-        return FText;
-    }
-    std::string Title() {
-        Join();
-        return FTitle;
-    }
-
-private:
-    std::string FText, FTitle;
-    std::thread FThread;
-};
+// Answers the first message box of this process with OK: its caption and text, empty when none came.
+std::future<std::vector<std::string>> AnswerBox() {
+    return std::async(std::launch::async, [] {
+        HWND box = WaitMessageBox(GetCurrentProcessId(), 10000);
+        if (!box) return std::vector<std::string>{};
+        std::vector<std::string> shown = {WindowText(box), MessageBoxText(box)};
+        PressMessageBoxButton(box, IDOK);
+        return shown;
+    });
+}
 
 // Shown on its page: the form itself stays hidden here.
 bool Shown(HWND Window) { return (GetWindowLongA(Window, GWL_STYLE) & WS_VISIBLE) != 0; }
@@ -60,12 +42,10 @@ TEST(SetupForm, NothingPresentAndNothingTickedKeepsTheCharactersPage) {
     form.FCharacterCount = 0;
     CheckListAdd(form.CharactersListBox, "Vela", nullptr);
     CheckListAdd(form.CharactersListBox, "Aster", nullptr);
-    {
-        BoxAnswerer answer;
-        form.CharactersNextButtonClick();
-        EXPECT_EQ(answer.Title(), "Error");
-        EXPECT_EQ(answer.Text(), "At least one of Orvand Character should be installed");
-    }
+    auto answer = AnswerBox();
+    form.CharactersNextButtonClick();
+    EXPECT_EQ(answer.get(),
+              (std::vector<std::string>{"Error", "At least one of Orvand Character should be installed"}));
     EXPECT_TRUE(Shown(form.CharactersPanel));
     EXPECT_EQ(form.FCharacterCount, 0);
 }
