@@ -196,6 +196,15 @@ TPairs InstallerDigests() {
     return digests;
 }
 
+std::vector<std::string> DistributorUrls(IXMLFiledistributorsType& List) {
+    std::vector<std::string> urls;
+    for (int i = 0; i < List.Count(); ++i) {
+        const std::wstring url = List.Url(i);
+        urls.emplace_back(url.begin(), url.end());
+    }
+    return urls;
+}
+
 DWORD RunHost(const std::string& Package, const std::string& Target, const char* Kind, int N,
               const std::string& Extra) {
     const std::string name = "OrvandKillPoint-" + std::to_string(GetCurrentProcessId());
@@ -211,7 +220,6 @@ DWORD RunHost(const std::string& Package, const std::string& Target, const char*
 
 namespace {
 
-bool SameText(const std::string& A, const std::string& B) { return LowerAscii(A) == LowerAscii(B); }
 bool Below(const std::string& Item, const std::string& Prefix) {
     return LowerAscii(Item).starts_with(LowerAscii(Prefix));
 }
@@ -249,7 +257,7 @@ std::string NamedItem(const TJournalLine& Line) {
 bool Covers(const TJournalLine& Line, const std::string& Item) {
     std::string named = NamedItem(Line);
     if (named.empty()) return false;
-    if (SameText(named, Item)) return true;
+    if (SameTextAscii(named, Item)) return true;
     if (Line.Action == TJournalAction::CreateRegKey) return Below(Item, named + "\\") || Below(Item, named + "|");
     if (Line.Action != TJournalAction::RegisterServer) return false;
     for (const std::string classes : {"HKCR\\", "HKLM\\Software\\Classes\\", "HKCU\\Software\\Classes\\"}) {
@@ -281,13 +289,14 @@ void ExpectJournalNamesExactly(const std::vector<TChange>& Changes, const std::s
     EXPECT_TRUE(KilledAt != "keep" || !gone.empty()) << "killed before a keep, the last line names a whole file";
     for (const TJournalLine& line : lines) {
         std::string named = NamedItem(line);
-        bool there = line.Action == TJournalAction::CreateFile && SameText(line.Argument, gone);
-        for (const TChange& change : Changes) there = there || (change.Kind == '+' && SameText(change.Item, named));
+        bool there = line.Action == TJournalAction::CreateFile && SameTextAscii(line.Argument, gone);
+        for (const TChange& change : Changes)
+            there = there || (change.Kind == '+' && SameTextAscii(change.Item, named));
         EXPECT_TRUE(there) << "journalled but not made: " << line.Keyword << " " << line.Argument;
     }
     for (const TChange& change : Changes) {
-        bool named = change.Kind != '-' && SameText(change.Item, journalPath);
-        named = named || (change.Kind == '+' && SameText(change.Item, Target) && !FileExists(journalPath));
+        bool named = change.Kind != '-' && SameTextAscii(change.Item, journalPath);
+        named = named || (change.Kind == '+' && SameTextAscii(change.Item, Target) && !FileExists(journalPath));
         for (const TJournalLine& line : lines) named = named || (change.Kind != '-' && Covers(line, change.Item));
         EXPECT_TRUE(named) << "not in the journal: " << Describe({change});
     }

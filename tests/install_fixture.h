@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/setup_xml.h"
 #include "snapshot.h"
 #include "test_util.h"
 #include "wintest_util.h"
@@ -122,6 +123,8 @@ std::string SetupXmlText(const std::vector<std::string>& Urls, const TPairs& Cha
                          size_t PadTo = 0);
 // The four stand-in installers' names and digests, as a setup.xml must list them: setup runs no installer without.
 TPairs InstallerDigests();
+// A loaded setup.xml's distributors, whose addresses the tests keep to ASCII.
+std::vector<std::string> DistributorUrls(IXMLFiledistributorsType& List);
 
 // The exit code RunHost gives for a host it killed.
 inline constexpr DWORD Killed = 0xDEAD;

@@ -24,6 +24,13 @@ inline std::string NoiseText(size_t Size, uint32_t Seed) {
     return bytes;
 }
 
+// The bytes of ASCII text in UTF-16, little- or big-endian, with or without its byte order mark.
+inline std::string Utf16Bytes(const std::string& Ascii, bool LittleEndian = true, bool Bom = true) {
+    std::string out = Bom ? (LittleEndian ? "\xFF\xFE" : "\xFE\xFF") : "";
+    for (char c : Ascii) out += LittleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+    return out;
+}
+
 // Code page 932 (Shift-JIS): 0x81-0x9F and 0xE0-0xFC lead a double-byte character.
 inline bool ShiftJisLead(unsigned char Byte) {
     return (Byte >= 0x81 && Byte <= 0x9F) || (Byte >= 0xE0 && Byte <= 0xFC);

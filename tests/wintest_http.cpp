@@ -19,8 +19,7 @@ int ReadNumber(const std::string& FileName) {
 
 // A Unix program of this machine, started from Wine; it ends when its folder Root gets a file "stop".
 void StartUnixProgram(std::string Program, const std::string& Arguments, const TempFolder& Root) {
-    for (char& c : Program)
-        if (c == '/') c = '\\';
+    std::replace(Program.begin(), Program.end(), '/', '\\');
     StartProgram("Z:" + Program, Arguments).Detach();
     WaitUntil([&] { return FileExists(Root.Path() + "port"); }, 10000, 50);
 }
@@ -128,21 +127,10 @@ std::string THttpServer::ClosedUrl() const { return "http://" + FAddress + ":" +
 
 std::vector<THttpServer::TRequest> THttpServer::Requests() const {
     std::vector<TRequest> requests;
-    std::string text = ReadFileText(FRoot.Path() + "requests.log");
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        std::vector<std::string> fields;
-        for (size_t from = 0, tab;; from = tab + 1) {
-            tab = line.find('\t', from);
-            fields.push_back(line.substr(from, tab == std::string::npos ? std::string::npos : tab - from));
-            if (tab == std::string::npos) break;
-        }
+    for (const std::string& line : SplitText(ReadFileText(FRoot.Path() + "requests.log"), "\n")) {
+        std::vector<std::string> fields = SplitText(line, "\t");
         fields.resize(std::max<size_t>(fields.size(), 2));
         requests.push_back({fields[0], fields[1], std::vector<std::string>(fields.begin() + 2, fields.end())});
-        start = end + 1;
     }
     return requests;
 }

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstring>
@@ -291,18 +292,13 @@ void RemoveTree(const std::string& Path) {
     RemoveDirectoryA(base.c_str());
 }
 
-std::vector<std::string> SplitCrLf(const std::string& Text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (;;) {
-        size_t end = Text.find("\r\n", start);
-        if (end == std::string::npos) {
-            if (start < Text.size()) lines.push_back(Text.substr(start));
-            return lines;
-        }
-        lines.push_back(Text.substr(start, end - start));
-        start = end + 2;
+std::vector<std::string> SplitText(const std::string& Text, const std::string& Separator) {
+    std::vector<std::string> parts;
+    for (size_t from = 0, at; from < Text.size(); from = at + Separator.size()) {
+        at = std::min(Text.find(Separator, from), Text.size());
+        parts.push_back(Text.substr(from, at - from));
     }
+    return parts;
 }
 
 std::string TestProgramFolder() {
@@ -321,8 +317,7 @@ std::string Env(const char* Name) {
 std::string EnvPath(const char* Name) {
     std::string path = Env(Name);
     if (!path.empty() && path[0] == '/') {
-        for (char& c : path)
-            if (c == '/') c = '\\';
+        std::replace(path.begin(), path.end(), '/', '\\');
         path = "Z:" + path;
     }
     return path;

@@ -210,7 +210,9 @@ void MakeTree(const std::string& Folder, const std::vector<std::pair<std::string
 using ::FileExists;
 using ::FolderExists;
 void RemoveTree(const std::string& Path);
-std::vector<std::string> SplitCrLf(const std::string& Text);
+// Text cut at each Separator; a last Separator ends the last piece and starts none.
+std::vector<std::string> SplitText(const std::string& Text, const std::string& Separator);
+inline std::vector<std::string> SplitCrLf(const std::string& Text) { return SplitText(Text, "\r\n"); }
 
 // Texts with the clock in them, checked whole against the clock read before and
 // after the call that wrote them.

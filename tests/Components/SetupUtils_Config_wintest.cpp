@@ -29,15 +29,7 @@ std::string SetupText(const std::vector<std::string>& Urls, const TPairs& Digest
     return SetupXmlText(Urls, {{"Zo\xEB", "Zoe.acs"}}, Digests);
 }
 
-// The distributors' addresses, which the tests keep to ASCII.
-std::vector<std::string> Urls(IXMLSetupType& Setup) {
-    std::vector<std::string> urls;
-    for (int i = 0; i < Setup.FileDistributors()->Count(); ++i) {
-        const std::wstring url = Setup.FileDistributors()->Url(i);
-        urls.emplace_back(url.begin(), url.end());
-    }
-    return urls;
-}
+std::vector<std::string> Urls(IXMLSetupType& Setup) { return DistributorUrls(*Setup.FileDistributors()); }
 
 class Config : public ::testing::Test {
 protected:

@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/Exceptions.h"
+#include "install_fixture.h"
 #include "wintest_http.h"
 
 using namespace wintest;
@@ -30,28 +33,14 @@ protected:
     TempFolder Temp;
 };
 
-std::vector<std::wstring> Urls(IXMLFiledistributorsType& List) {
-    std::vector<std::wstring> urls;
-    for (int i = 0; i < List.Count(); ++i) urls.push_back(List.Url(i));
-    return urls;
-}
-
-// ASCII text as a UTF-16 file holds it, after its byte order mark.
-std::string Utf16File(const std::string& Ascii) {
-    std::string bytes = "\xFF\xFE";
-    for (char c : Ascii) bytes += {c, '\0'};
-    return bytes;
-}
-
 }  // namespace
 
 TEST_F(SetupXml, ReadsThePackagedSampleInIso88591) {
     std::string sample = std::string("Z:") + ORVAND_SOURCE_DIR + "\\fixtures\\setup.xml";
-    for (char& c : sample)
-        if (c == '/') c = '\\';
+    std::replace(sample.begin(), sample.end(), '/', '\\');
     auto setup = LoadSetup(sample);
-    EXPECT_EQ(Urls(*setup->FileDistributors()),
-              (std::vector<std::wstring>{L"http://127.0.0.1:18080/orvand/", L"http://127.0.0.1:18081/mirror/orvand/"}));
+    EXPECT_EQ(DistributorUrls(*setup->FileDistributors()),
+              (std::vector<std::string>{"http://127.0.0.1:18080/orvand/", "http://127.0.0.1:18081/mirror/orvand/"}));
     auto characters = setup->AgentCharacters();
     ASSERT_EQ(characters->Count(), 9);
     EXPECT_EQ(characters->Character(0)->Name(), L"Vela");
@@ -91,7 +80,7 @@ TEST_F(SetupXml, ItemsAreTheChildElementsWithTheItemTagOnly) {
         "  <agentCharacters><character/><character name=\"Pip\"><description>Small</description></character>"
         "</agentCharacters>\n</setup>");
     // The lists are found by name, in any order under setup.
-    EXPECT_EQ(Urls(*setup->FileDistributors()), (std::vector<std::wstring>{L"http://one/", L"http://two/"}));
+    EXPECT_EQ(DistributorUrls(*setup->FileDistributors()), (std::vector<std::string>{"http://one/", "http://two/"}));
     EXPECT_EQ(setup->FilesMD5List()->Count(), 3);
     EXPECT_EQ(setup->FilesMD5List()->File(2)->MD5(), L"");
     auto characters = setup->AgentCharacters();
@@ -142,8 +131,8 @@ TEST_F(SetupXml, EditingKeepsTheListsAndTheTreeInStep) {
     urls->Insert(0, L"http://first/");
     urls->Add(L"http://last/");
     urls->Insert(2, L"http://middle/");
-    EXPECT_EQ(Urls(*urls), (std::vector<std::wstring>{L"http://first/", L"http://a/", L"http://middle/", L"http://b/",
-                                                      L"http://last/"}));
+    EXPECT_EQ(DistributorUrls(*urls),
+              (std::vector<std::string>{"http://first/", "http://a/", "http://middle/", "http://b/", "http://last/"}));
     // In the tree an inserted item goes right before the item it displaces.
     EXPECT_EQ(urls->Text(), L"http://first/http://a/upperhttp://middle/http://b/http://last/");
     EXPECT_EQ(urls->Node(2)->NodeName(), L"url");
@@ -153,7 +142,7 @@ TEST_F(SetupXml, EditingKeepsTheListsAndTheTreeInStep) {
     EXPECT_EQ(urls->Remove(b), -1);
     EXPECT_EQ(urls->Remove(setup->ChildNode(L"agentCharacters")), -1);
     urls->Delete(0);
-    EXPECT_EQ(Urls(*urls), (std::vector<std::wstring>{L"http://a/", L"http://middle/", L"http://last/"}));
+    EXPECT_EQ(DistributorUrls(*urls), (std::vector<std::string>{"http://a/", "http://middle/", "http://last/"}));
     urls->Clear();
     EXPECT_EQ(urls->Count(), 0);
     EXPECT_EQ(urls->Text(), L"upper");
@@ -225,8 +214,9 @@ TEST_F(SetupXml, DocumentsWithADtdAreRefused) {
                   HasSubstr("document type"));
     EXPECT_TRUE(server.Requests().empty());
     // UTF-16 hides nothing, while a UTF-16 document without one loads.
-    ExpectRefused(Utf16File("<?xml version=\"1.0\" encoding=\"UTF-16\"?><!DOCTYPE setup [<!ENTITY a \"x\">]><setup/>"));
-    auto wide = Load(Utf16File("<setup><fileDistributors><url>http://w/</url></fileDistributors></setup>"));
+    ExpectRefused(
+        Utf16Bytes("<?xml version=\"1.0\" encoding=\"UTF-16\"?><!DOCTYPE setup [<!ENTITY a \"x\">]><setup/>"));
+    auto wide = Load(Utf16Bytes("<setup><fileDistributors><url>http://w/</url></fileDistributors></setup>"));
     EXPECT_EQ(wide->FileDistributors()->Url(0), L"http://w/");
 }
 
