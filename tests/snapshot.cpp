@@ -329,12 +329,8 @@ std::string Describe(const std::vector<TChange>& Changes) {
     std::string text;
     for (const TChange& c : Changes) {
         text += std::string(1, c.Kind) + " " + c.Item + "  ";
-        if (c.Kind == '+')
-            text += "(" + Cut(c.After) + ")";
-        else if (c.Kind == '-')
-            text += "(" + Cut(c.Before) + ")";
-        else
-            text += Cut(c.Before) + " -> " + Cut(c.After);
+        text +=
+            c.Kind == '~' ? Cut(c.Before) + " -> " + Cut(c.After) : "(" + Cut(c.Kind == '+' ? c.After : c.Before) + ")";
         text += "\n";
     }
     return text;

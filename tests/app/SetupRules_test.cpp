@@ -30,20 +30,18 @@ TEST(IsAbsoluteFolderPath, OnlyDriveAndSharePathsAreAbsolute) {
 }
 
 TEST(ListPrerequisites, AgentWhenMissingThenTheTickedComponentsInFixedOrder) {
-    auto shipped = [](const std::string& Name) { return Name == "tv_enua.exe"; };
-    auto list = ListPrerequisites({false, true, true, true}, shipped);
-    ASSERT_EQ(list.size(), 4u);
-    EXPECT_EQ(list[0].InstallerName, "MSagent.exe");
-    EXPECT_EQ(list[1].InstallerName, "spchapi.exe");
-    EXPECT_EQ(list[2].InstallerName, "tv_enua.exe");
-    EXPECT_EQ(list[3].InstallerName, "lhttseng.exe");
-    EXPECT_FALSE(list[0].InPackage);
-    EXPECT_TRUE(list[2].InPackage);
-
-    EXPECT_TRUE(ListPrerequisites({true, false, false, false}, shipped).empty());
-    list = ListPrerequisites({true, false, false, true}, shipped);
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].InstallerName, "lhttseng.exe");
+    using V = std::vector<std::string>;
+    auto listed = [](const TComponentChoice& Choice) {
+        V names;
+        for (const TPrerequisite& p :
+             ListPrerequisites(Choice, [](const std::string& Name) { return Name == "tv_enua.exe"; }))
+            names.push_back(p.InstallerName + (p.InPackage ? " (packaged)" : ""));
+        return names;
+    };
+    EXPECT_EQ(listed({false, true, true, true}),
+              (V{"MSagent.exe", "spchapi.exe", "tv_enua.exe (packaged)", "lhttseng.exe"}));
+    EXPECT_EQ(listed({true, false, false, false}), V{});
+    EXPECT_EQ(listed({true, false, false, true}), V{"lhttseng.exe"});
 }
 
 TEST(ParseCommandLine, TheInteractiveModesGoByTheFirstArgumentAlone) {

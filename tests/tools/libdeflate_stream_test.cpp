@@ -31,13 +31,9 @@ Bytes Words(size_t Size) {
         const std::string& w = words[((r & 0x3FF) * ((r >> 10) & 0x3FF) >> 10) % words.size()];
         b.insert(b.end(), w.begin(), w.end());
         column += static_cast<uint32_t>(w.size()) + 1;
-        if (column > 72) {
-            b.push_back('\r');
-            b.push_back('\n');
-            column = 0;
-        } else {
-            b.push_back(' ');
-        }
+        const std::string gap = column > 72 ? "\r\n" : " ";
+        b.insert(b.end(), gap.begin(), gap.end());
+        if (column > 72) column = 0;
     }
     b.resize(Size);
     return b;
