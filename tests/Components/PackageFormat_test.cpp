@@ -78,10 +78,7 @@ std::string Mismatch(const Bytes& Got, const Bytes& Want) {
     return "byte " + std::to_string(i) + ": " + std::to_string(Got[i]) + ", expected " + std::to_string(Want[i]);
 }
 
-Bytes RecordBytes(const Bytes& Package, int Index) {
-    auto at = Package.begin() + static_cast<ptrdiff_t>(RecordPosition(Package, Index));
-    return Bytes(at, at + 137);
-}
+Bytes RecordBytes(const Bytes& Package, int Index) { return Slice(Package, RecordPosition(Package, Index), 137); }
 
 struct THandEntry {
     std::string Folder, Name;
@@ -235,11 +232,7 @@ TEST(PackageFormat, DigestCoversEverythingInFrontOfIt) {
     // Every digest byte, and content bytes at the start, inside and right in front of it.
     std::vector<size_t> changed = {0, 400, pkg.size() - 17};
     for (size_t i = pkg.size() - 16; i < pkg.size(); ++i) changed.push_back(i);
-    for (size_t i : changed) {
-        Bytes bad = pkg;
-        bad[i] ^= 0x81;
-        EXPECT_FALSE(Verifies(bad)) << "byte " << i;
-    }
+    for (size_t i : changed) EXPECT_FALSE(Verifies(Flipped(pkg, i, 0x81))) << "byte " << i;
     EXPECT_FALSE(Verifies(Bytes(10, 0)));
 }
 
@@ -354,17 +347,14 @@ TEST(PackageFormat, StoredDataThatEndsEarlyOrIsCorruptFails) {
     ExpectDecodeRefused(pkg, dir[1], HasSubstr("ends after"), dir[1].Offset + 1000);
 
     // The file itself is shorter than the directory claims (plain and zlib).
-    Bytes cut(pkg.begin(), pkg.begin() + dir[2].Offset + 2);
-    ExpectDecodeRefused(cut, dir[2], HasSubstr("ends after 2 of 5"), static_cast<int64_t>(pkg.size()));
-    Bytes cut2(pkg.begin(), pkg.begin() + dir[1].Offset + 500);
-    ExpectDecodeRefused(cut2, dir[1], HasSubstr("ends after"), static_cast<int64_t>(pkg.size()));
+    const int64_t claimed = static_cast<int64_t>(pkg.size());
+    ExpectDecodeRefused(Slice(pkg, 0, dir[2].Offset + 2), dir[2], HasSubstr("ends after 2 of 5"), claimed);
+    ExpectDecodeRefused(Slice(pkg, 0, dir[1].Offset + 500), dir[1], HasSubstr("ends after"), claimed);
 
     // Corrupt deflate data, a wrong header and a wrong Adler-32 check.
     for (size_t at : {size_t(2), size_t(0), size_t(dir[2].Offset - 1 - dir[1].Offset)}) {
         SCOPED_TRACE(at);
-        Bytes bad = pkg;
-        bad[dir[1].Offset + at] ^= 0xFF;
-        ExpectDecodeRefused(bad, dir[1], HasSubstr("corrupt"));
+        ExpectDecodeRefused(Flipped(pkg, dir[1].Offset + at, 0xFF), dir[1], HasSubstr("corrupt"));
     }
     // A stream that holds more than the entry's size.
     TFileData shorter = dir[1];
@@ -469,10 +459,7 @@ TEST(PackageFormat, PackerZeroesTheSignatureFieldsAndEndsAtAMultipleOfEight) {
             Bytes last = Text("<?xml version=\"1.0\"?><setup/>" + std::string(extra, ' '));
             Bytes pkg = Build(exe, {{".\\", "a.txt", Text("hello"), true}, {".\\temp\\", "setup.xml", last, false}});
             EXPECT_EQ(pkg.size() % 8, 0u) << extra;
-            EXPECT_EQ(Mismatch(Bytes(pkg.begin(), pkg.begin() + static_cast<ptrdiff_t>(exe.size())),
-                               WithoutSignatureFields(exe, wide)),
-                      "")
-                << wide;
+            EXPECT_EQ(Mismatch(Slice(pkg, 0, exe.size()), WithoutSignatureFields(exe, wide)), "") << wide;
             EXPECT_TRUE(Verifies(pkg));
             // The padding lies between the last stored file and the directory, and is zeros.
             TFileDataDynArray dir = Directory(pkg);
@@ -537,11 +524,9 @@ TEST(PackageFormat, ASignedPackageEndsWhereItsCertificateTableStarts) {
                        {pkg.size() - 1, false, "digest"},
                        {pkg.size(), true, "table"},
                        {signedPkg.size() - 1, true, "table"}};
-        for (const auto& c : changes) {
-            Bytes bad = signedPkg;
-            bad[c.At] ^= 0x40;
-            EXPECT_EQ(Verifies(bad), c.Verifies) << c.What << " at " << c.At << (wide ? " (PE32+)" : " (PE32)");
-        }
+        for (const auto& c : changes)
+            EXPECT_EQ(Verifies(Flipped(signedPkg, c.At, 0x40)), c.Verifies)
+                << c.What << " at " << c.At << (wide ? " (PE32+)" : " (PE32)");
     }
 }
 
@@ -559,9 +544,7 @@ TEST(PackageFormat, AnUnsignedPackageVerifiesAsBefore) {
     EXPECT_EQ(EndOf(old), int64_t(old.size()));
     EXPECT_EQ(Directory(old).size(), 2u);
     // Unsigned, the checksum counts like any other byte.
-    Bytes bad = old;
-    bad[CheckSumAt] ^= 1;
-    EXPECT_FALSE(Verifies(bad));
+    EXPECT_FALSE(Verifies(Flipped(old, CheckSumAt, 1)));
     // The copy of the setup program is a clean unsigned one all the same.
     EXPECT_EQ(Mismatch(Decode(old, Directory(old)[0]), WithoutSignatureFields(exe, false)), "");
     EXPECT_EQ(Decode(old, Directory(old)[1]), setup);
@@ -617,8 +600,6 @@ TEST(PackageFormat, CertificateEntriesThatDoNotEndTheFileAreNotTrusted) {
         EXPECT_FALSE(Verifies(bad)) << h.What;
     }
     for (size_t cut : {size_t(0), size_t(63), size_t(0x80 + 4), size_t(0x98 + 135)})
-        EXPECT_EQ(fieldsOf(Bytes(signedPkg.begin(), signedPkg.begin() + static_cast<ptrdiff_t>(cut))).TableEntryAt, -1)
-            << cut;
-    EXPECT_EQ(fieldsOf(Bytes(signedPkg.begin(), signedPkg.begin() + 0x98 + 136)).TableEntryAt,
-              int64_t(TableEntryAt(false)));
+        EXPECT_EQ(fieldsOf(Slice(signedPkg, 0, cut)).TableEntryAt, -1) << cut;
+    EXPECT_EQ(fieldsOf(Slice(signedPkg, 0, 0x98 + 136)).TableEntryAt, int64_t(TableEntryAt(false)));
 }

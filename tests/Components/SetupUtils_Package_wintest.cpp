@@ -16,10 +16,7 @@ using namespace ::testing;
 
 namespace {
 
-Bytes ReadBytes(const std::string& FileName) {
-    std::string text = ReadFileText(FileName);
-    return Bytes(text.begin(), text.end());
-}
+Bytes ReadBytes(const std::string& FileName) { return Text(ReadFileText(FileName)); }
 
 // A package file and an engine on it, extracting into a target folder of its own.
 struct TPackageFixture {
@@ -242,7 +239,7 @@ TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     const TPackagePin pin = pinOf(signedSetup), unsignedPin = pinOf(unsignedSetup);
     ASSERT_GT(pin.At, 0) << "the sample program carries no package pin";
     EXPECT_TRUE(pin.Filled());
-    EXPECT_EQ(Bytes(copy.begin() + pin.At, copy.begin() + pin.At + 16), Bytes(16, 0));
+    EXPECT_EQ(Slice(copy, static_cast<size_t>(pin.At), 16), Bytes(16, 0));
     // The program part is the bare program without its table; the setup program's own table ends the file.
     TMemoryStream signedStream(signedSetup), bareStream(signedBare);
     TSignatureFields signedFields = ReadSignatureFields(signedStream), bareFields = ReadSignatureFields(bareStream);
@@ -250,17 +247,14 @@ TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     EXPECT_TRUE(EndsInCertificateTable(bareFields, static_cast<int64_t>(signedBare.size())));
     EXPECT_EQ(dir[0].Size, bareFields.TableStart);
 
-    Bytes changed = signedSetup;
-    changed[unsignedSetup.size() - 4000] ^= 0x20;  // in the stored files
-    TPackageFixture g(changed);
-    EXPECT_FALSE(g.Installer->VerifyPackage());
+    const size_t stored = unsignedSetup.size() - 4000;  // in the stored files
+    EXPECT_FALSE(TPackageFixture(Flipped(signedSetup, stored, 0x20)).Installer->VerifyPackage());
 
     // Signed after it was pinned, the program still holds its package, and no other.
     EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(signedSetup), pin).VerifyPackage());
     EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(unsignedSetup), unsignedPin).VerifyPackage());
     EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(unsignedSetup), pin).VerifyPackage());
-    Bytes resealed = unsignedSetup;
-    resealed[unsignedSetup.size() - 4000] ^= 0x20;
+    Bytes resealed = Flipped(unsignedSetup, stored, 0x20);
     Reseal(resealed);
     EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(resealed), TPackagePin{}).VerifyPackage());
     EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(resealed), unsignedPin).VerifyPackage());
@@ -284,8 +278,7 @@ TEST(Package, APackageSwappedInWithItsDigestMadeAgainDoesNotMatchThePin) {
     EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(swapped), pin).VerifyPackage());
     EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(swapped), TPackagePin{}).VerifyPackage());
     // Nor does the program part pass with another pin in its place.
-    Bytes other = pkg;
-    other[static_cast<size_t>(at)] ^= 1;
+    Bytes other = Flipped(pkg, static_cast<size_t>(at), 1);
     Reseal(other);
     EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(other), pin).VerifyPackage());
 }
