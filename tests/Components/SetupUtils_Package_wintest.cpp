@@ -30,11 +30,11 @@ struct TPackageFixture {
         Installer->SetUI(&UI);
     }
     std::vector<std::string> Journal() const { return SplitCrLf(Installer->PendingJournal()); }
+    void Extract(int Index) { Installer->ExtractEntry(Installer->ReadPackageDirectory()[Index]); }
     // Extracting entry Index fails with a message that Matcher takes.
     template <class TMatcher>
     void ExpectExtractionFails(int Index, TMatcher Matcher) {
-        EXPECT_THAT([&] { Installer->ExtractEntry(Installer->ReadPackageDirectory()[Index]); },
-                    ThrowsMessage<EInstallException>(Matcher));
+        EXPECT_THAT([&] { Extract(Index); }, ThrowsMessage<EInstallException>(Matcher));
     }
     template <class TMatcher>
     void ExpectDirectoryRefused(TMatcher Matcher) {
@@ -103,13 +103,13 @@ TEST(Package, ExtractPackageWritesEveryEntryButSetupXmlAndJournalsInOrder) {
 
     // Extracting again overwrites without a question (no ".db" there).
     f.Installer->TakePendingJournal();
-    f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[2]);
+    f.Extract(2);
     EXPECT_EQ(f.Journal(), std::vector<std::string>{"CreateFile " + t + "readme.txt"});
 }
 
 TEST(Package, ExtractEntryWritesSetupXmlIntoTempWhenAsked) {
     TPackageFixture f(Build(BareExe(), {}));
-    f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[1]);
+    f.Extract(1);
     EXPECT_EQ(f.Journal(), (std::vector<std::string>{"CreateFolder " + f.Target + "temp\\",
                                                      "CreateFile " + f.Target + "temp\\setup.xml"}));
     EXPECT_EQ(ReadFileText(f.Target + "temp\\setup.xml"), "<?xml version=\"1.0\"?><setup/>");
@@ -343,7 +343,7 @@ TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
     // A Size larger than the stream holds.
     {
         TPackageFixture f(WithRecord(pkg, 2, [](TFileData& e) { e.Size += 10; }));
-        f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[1]);
+        f.Extract(1);
         const std::string error = "ends after 100000 of 100010 bytes";
         f.ExpectExtractionFails(2, HasSubstr(error));
         EXPECT_FALSE(FileExists(f.Target + "data\\big.bin"));
