@@ -41,12 +41,6 @@ public:
     // "2147483649|<path>\Sub" as the journal writes it.
     std::string Arg(const std::string& Sub = {}) const { return "2147483649|" + Full(Sub); }
     std::string Full(const std::string& Sub) const { return Sub.empty() ? FPath : FPath + "\\" + Sub; }
-    void Create(const std::string& Sub) const {
-        TRegKey key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Full(Sub).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  key.Out(), nullptr),
-                  ERROR_SUCCESS);
-    }
     void SetValue(const std::string& Sub, const char* Name, const std::string& Data) const {
         wintest::SetValue(HKEY_CURRENT_USER, Full(Sub), Name, Data + '\0');
     }
@@ -124,7 +118,7 @@ TEST(Uninstall, ReplaysEveryRunNewestFirst) {
 TEST(Uninstall, SkipsEveryLineThatIsNotExactlyAnAction) {
     TempFolder temp;
     TestKey key;
-    key.Create("Kept");
+    key.SetValue("Kept", "", "1");
     key.SetValue("", "Kept", "1");
     std::string f = temp.Path() + "keep.txt";
     WriteFileText(f, "x");
@@ -384,7 +378,6 @@ TEST(DeleteFolderTree, ADrivesRootIsRefusedHoweverItIsSpelt) {
 TEST(Uninstall, AHostileJournalIsReplayedInBoundedTimeAndTouchesNoKeyItDoesNotName) {
     TempFolder temp;
     TestKey key;
-    key.Create("Sub");
     key.SetValue("Sub", "kept", "k");
     // An open key of the uninstalling process: a journal root that happens to
     // be its handle must not reach it.
