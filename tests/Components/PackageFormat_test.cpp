@@ -23,14 +23,10 @@ Bytes Decode(const Bytes& Package, const TFileData& Entry, int64_t DataEnd = -1)
 }
 
 bool Verifies(const Bytes& Package) {
-    TMemoryStream s(Package);
-    return VerifyPackageDigest(s);
+    return OnStream(Package, [](TStream& s) { return VerifyPackageDigest(s); });
 }
 
-TFileDataDynArray Directory(const Bytes& Package) {
-    TMemoryStream in(Package);
-    return ReadDirectory(in);
-}
+TFileDataDynArray Directory(const Bytes& Package) { return OnStream(Package, ReadDirectory); }
 
 // Reading the directory, or decoding Entry, fails with a message that Matcher takes.
 template <class TMatcher>
@@ -436,18 +432,14 @@ Bytes SignLike(Bytes Package, bool Wide, size_t TableSize = 1592) {
     return Package;
 }
 
-int64_t EndOf(const Bytes& Package) {
-    TMemoryStream s(Package);
-    return PackageEnd(s);
-}
+int64_t EndOf(const Bytes& Package) { return OnStream(Package, PackageEnd); }
 
 }  // namespace
 
 TEST(PackageFormat, PackerZeroesTheSignatureFieldsAndEndsAtAMultipleOfEight) {
     for (bool wide : {false, true}) {
         Bytes exe = PeExe(wide);
-        TMemoryStream exeStream(exe);
-        TSignatureFields fields = ReadSignatureFields(exeStream);
+        TSignatureFields fields = FieldsOf(exe);
         EXPECT_EQ(fields.CheckSumAt, int64_t(CheckSumAt));
         EXPECT_EQ(fields.TableEntryAt, int64_t(TableEntryAt(wide)));
         EXPECT_EQ(fields.TableStart, int64_t(exe.size() - 64));
@@ -490,10 +482,7 @@ TEST(PackageFormat, ASignedPackageEndsWhereItsCertificateTableStarts) {
         ASSERT_EQ(dir.size(), 5u);
         EXPECT_EQ(std::memcmp(dir.data(), Directory(pkg).data(), 5 * sizeof(TFileData)), 0);
         const int64_t dataEnd = static_cast<int64_t>(pkg.size()) - 20 - 137 * 5;
-        {
-            TMemoryStream s(signedPkg);
-            EXPECT_EQ(PackageDataEnd(s, 5), dataEnd);
-        }
+        EXPECT_EQ(OnStream(signedPkg, [](TStream& s) { return PackageDataEnd(s, 5); }), dataEnd);
         Bytes unsignedExe = WithoutSignatureFields(exe, wide);
         unsignedExe.resize(exe.size() - 64);
         EXPECT_EQ(Mismatch(Decode(signedPkg, dir[0], dataEnd), unsignedExe), "");
@@ -576,10 +565,6 @@ TEST(PackageFormat, CertificateEntriesThatDoNotEndTheFileAreNotTrusted) {
     }
 
     // Headers that hold no certificate entry: the fields are not looked for.
-    auto fieldsOf = [](const Bytes& File) {
-        TMemoryStream s(File);
-        return ReadSignatureFields(s);
-    };
     struct {
         size_t At;
         uint32_t Value;
@@ -594,12 +579,12 @@ TEST(PackageFormat, CertificateEntriesThatDoNotEndTheFileAreNotTrusted) {
     for (const auto& h : headers) {
         Bytes bad = signedPkg;
         for (int i = 0; i < h.Width; ++i) bad[h.At + i] = static_cast<uint8_t>(h.Value >> (8 * i));
-        EXPECT_EQ(fieldsOf(bad).TableEntryAt, -1) << h.What;
-        EXPECT_EQ(fieldsOf(bad).CheckSumAt, -1) << h.What;
+        EXPECT_EQ(FieldsOf(bad).TableEntryAt, -1) << h.What;
+        EXPECT_EQ(FieldsOf(bad).CheckSumAt, -1) << h.What;
         EXPECT_EQ(EndOf(bad), int64_t(bad.size())) << h.What;
         EXPECT_FALSE(Verifies(bad)) << h.What;
     }
     for (size_t cut : {size_t(0), size_t(63), size_t(0x80 + 4), size_t(0x98 + 135)})
-        EXPECT_EQ(fieldsOf(Slice(signedPkg, 0, cut)).TableEntryAt, -1) << cut;
-    EXPECT_EQ(fieldsOf(Slice(signedPkg, 0, 0x98 + 136)).TableEntryAt, int64_t(TableEntryAt(false)));
+        EXPECT_EQ(FieldsOf(Slice(signedPkg, 0, cut)).TableEntryAt, -1) << cut;
+    EXPECT_EQ(FieldsOf(Slice(signedPkg, 0, 0x98 + 136)).TableEntryAt, int64_t(TableEntryAt(false)));
 }

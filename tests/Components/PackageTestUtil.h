@@ -22,6 +22,15 @@ inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 inline Bytes Noise(size_t Size, uint32_t Seed) { return Text(NoiseText(Size, Seed)); }
 
+// Call's answer on a memory stream over Data.
+template <class TCall>
+auto OnStream(const Bytes& Data, TCall&& Call) {
+    TMemoryStream stream(Data);
+    return Call(stream);
+}
+
+inline TSignatureFields FieldsOf(const Bytes& File) { return OnStream(File, ReadSignatureFields); }
+
 // A copy of Data with the byte at At changed by Mask.
 inline Bytes Flipped(Bytes Data, size_t At, uint8_t Mask) {
     Data.at(At) ^= Mask;

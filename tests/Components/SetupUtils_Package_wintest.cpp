@@ -231,8 +231,7 @@ TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     EXPECT_EQ(f.Installer->ExtractedBytes(), extracted);
     // Each program part carries its package's pin; the signed copy keeps the zeros its vendor signed.
     auto pinOf = [](const Bytes& File) {
-        TMemoryStream file(File);
-        TPackagePin pin{FindPackagePin(file, ReadDirectory(file)[0].Size), {}};
+        TPackagePin pin{OnStream(File, [](TStream& s) { return FindPackagePin(s, ReadDirectory(s)[0].Size); }), {}};
         if (pin.At > 0) std::copy_n(File.begin() + pin.At, 16, pin.Digest.begin());
         return pin;
     };
@@ -241,8 +240,7 @@ TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     EXPECT_TRUE(pin.Filled());
     EXPECT_EQ(Slice(copy, static_cast<size_t>(pin.At), 16), Bytes(16, 0));
     // The program part is the bare program without its table; the setup program's own table ends the file.
-    TMemoryStream signedStream(signedSetup), bareStream(signedBare);
-    TSignatureFields signedFields = ReadSignatureFields(signedStream), bareFields = ReadSignatureFields(bareStream);
+    TSignatureFields signedFields = FieldsOf(signedSetup), bareFields = FieldsOf(signedBare);
     EXPECT_TRUE(EndsInCertificateTable(signedFields, static_cast<int64_t>(signedSetup.size())));
     EXPECT_TRUE(EndsInCertificateTable(bareFields, static_cast<int64_t>(signedBare.size())));
     EXPECT_EQ(dir[0].Size, bareFields.TableStart);
@@ -265,8 +263,7 @@ TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
 // the packer wrote into the program tells. A program never pinned is checked as before.
 TEST(Package, APackageSwappedInWithItsDigestMadeAgainDoesNotMatchThePin) {
     Bytes pkg = Build(PinnedExe(), {{".\\", "bridge.ocx", Text("the vendor's library"), true}});
-    TMemoryStream program(PinnedExe());
-    const int64_t at = FindPackagePin(program, program.Size());
+    const int64_t at = OnStream(PinnedExe(), [](TStream& s) { return FindPackagePin(s, s.Size()); });
     TPackagePin pin{at, {}};
     std::copy_n(pkg.begin() + at, 16, pin.Digest.begin());
     ASSERT_TRUE(pin.Filled()) << "the writer did not fill the pin";
