@@ -139,8 +139,7 @@ TEST(PackageFormat, RoundTripKeepsOrderOffsetsAndBytes) {
     EXPECT_EQ(dir[3].Offset - dir[2].Offset, 200000);         // plain: exactly the file
     for (int i : {1, 3, 4, 6}) {
         EXPECT_EQ(dir[i].Flags, FileDataCompressed) << i;
-        EXPECT_EQ(pkg[dir[i].Offset], 0x78) << i;
-        EXPECT_EQ(pkg[dir[i].Offset + 1], 0xDA) << i;
+        EXPECT_EQ(Slice(pkg, dir[i].Offset, 2), (Bytes{0x78, 0xDA})) << i;
     }
     EXPECT_LT(dir[4].Offset - dir[3].Offset, 2000);  // compressed for real
     EXPECT_EQ(Decode(pkg, dir[1]), big);
