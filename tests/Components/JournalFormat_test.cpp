@@ -113,8 +113,7 @@ TEST(JournalFormat, RootIsTheLow32BitsOfASigned64BitNumber) {
     for (const char* bad : {"9223372036854775808", "", "-", " 1"}) EXPECT_FALSE(ParseRegistryRoot(bad, root)) << bad;
 }
 
-// Only the predefined roots are ever undone: 0, a handle-sized number or the roots'
-// neighbours name no key of the journal's.
+// Only the predefined roots are ever undone: not 0, a handle-sized number or their neighbours.
 TEST(JournalFormat, OnlyThePredefinedRootsNameKeysOfTheJournals) {
     for (uint32_t predefined : {0x80000000u, Journal::RootCurrentUser, Journal::RootLocalMachine, 0x80000005u})
         EXPECT_TRUE(IsPredefinedRoot(predefined)) << predefined;

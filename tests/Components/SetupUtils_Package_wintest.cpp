@@ -149,8 +149,6 @@ TEST(Package, BrainsQuestionOnceForYesAndForEveryDatabaseOnNo) {
     EXPECT_EQ(ReadFileText(fresh.Target + "data\\{B2}.DB"), "new brains 2");
 }
 
-// An engine given no interface asks nobody: the question fails as the engine's error,
-// and the old brains stay.
 TEST(Package, AnEngineWithoutAnInterfaceAsksNobodyAndKeepsTheOldBrains) {
     TPackageFixture unasked(Build(BareExe(), {{".\\data\\", "{A1}.db", Text("new brains 1"), true}}));
     unasked.Installer->SetUI(nullptr);
@@ -199,9 +197,8 @@ TEST(Package, TheOpenPackageIsHeldAndItsDirectoryReadOnceAndLookedUpByName) {
     EXPECT_FALSE(TPackageFixture(pkg).Installer->VerifyPackage());
 }
 
-// The sample released as a vendor signs it (fixtures/): accepted, the same files inside,
-// the uninstaller the vendor's signed bare program, whole, in place of the program part,
-// which is unsigned; one changed payload byte is refused.
+// The vendor-signed sample (fixtures/) verifies; its uninstaller is the signed bare program,
+// whole, not the unsigned program part; one changed payload byte is refused.
 TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     const Bytes signedSetup = ReadBytes(FixturePath("sample\\install-signed.exe"));
     const Bytes unsignedSetup = ReadBytes(FixturePath("sample\\install.exe"));
@@ -256,9 +253,8 @@ TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(resealed), unsignedPin).VerifyPackage());
 }
 
-// Someone who can write the folder of a signed setup program swaps in a file with
-// the same program part and a package of their own, its digest made again: the pin
-// the packer wrote into the program tells. A program never pinned is checked as before.
+// A package of someone else's behind the same program part, its digest made again, fails
+// on the pin the packer wrote into the program. A program never pinned is checked as before.
 TEST(Package, APackageSwappedInWithItsDigestMadeAgainDoesNotMatchThePin) {
     Bytes pkg = Build(PinnedExe(), {{".\\", "bridge.ocx", Text("the vendor's library"), true}});
     const int64_t at = OnStream(PinnedExe(), [](TStream& s) { return FindPackagePin(s, s.Size()); });

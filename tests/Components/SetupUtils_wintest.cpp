@@ -381,10 +381,9 @@ TEST(ForceFolder, AnExistingDestinationOthersCanChangeIsRefusedUnlessItsJournalS
     EXPECT_EQ(Protected, (std::vector<std::string>{target, target + "temp\\"}));
 }
 
-// A link where the destination is, or on its way, or inside it would take setup's
-// writes elsewhere: nothing is made through one, and a destination reached through
-// one is refused. (That the held destination cannot be renamed away only Windows
-// shows: Wine renames a folder whatever handles are open on it.)
+// A link at, on the way to or inside the destination would take setup's writes elsewhere.
+// (Only Windows shows that the held destination cannot be renamed away: Wine renames
+// a folder whatever handles are open on it.)
 TEST(ForceFolder, NothingIsMadeThroughALinkAndALinkedDestinationIsRefused) {
     TempFolder temp, elsewhere;
     MakeUnixLink(temp.Path() + "linked", elsewhere.Path());
