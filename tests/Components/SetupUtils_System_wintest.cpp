@@ -112,8 +112,7 @@ public:
         };
         RebootCalls.LookupPrivilegeValue = [](const char* Name, LUID* Luid) {
             Script.Calls.push_back(std::string("LookupPrivilegeValue ") + Name);
-            Luid->LowPart = 19;
-            Luid->HighPart = 0;
+            *Luid = {19, 0};
             return TRUE;
         };
         RebootCalls.AdjustTokenPrivileges = [](HANDLE Token, TOKEN_PRIVILEGES* State) {
@@ -395,9 +394,7 @@ TEST(CloseRunningInstance, GivesUpAfterTenSecondsOnAProductThatStays) {
 
 TEST(RebootComputer, EnablesTheShutdownPrivilegeOnNtThenRestarts) {
     for (DWORD platform : {0u, 1u, 2u, 3u}) {
-        TRebootScript script;
-        script.Platform = platform;
-        RebootSeam seam(script);
+        RebootSeam seam({.Platform = platform});
         EXPECT_EQ(RebootOutcome(), "");
         // Outside the NT family (2 and up) there are no privileges to touch.
         std::vector<std::string> calls = platform >= 2 ? PrivilegeCalls : std::vector<std::string>{"PlatformId"};
