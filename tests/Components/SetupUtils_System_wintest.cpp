@@ -85,7 +85,7 @@ struct TRebootScript {
     DWORD Platform = VER_PLATFORM_WIN32_NT;
     BOOL OpenOk = TRUE, ExitOk = TRUE;
     DWORD LastError = ERROR_SUCCESS;
-    std::vector<std::string> Calls;
+    std::vector<std::string> Calls{};
 };
 TRebootScript Script;
 HANDLE const FakeToken = reinterpret_cast<HANDLE>(0x1234);
