@@ -52,15 +52,14 @@ TEST(JournalFormat, ActionIsTheExactWordBeforeTheFirstBlank) {
     EXPECT_EQ(line.Action, TJournalAction::CreateFile);
     EXPECT_EQ(line.Argument, "C:\\Program Files\\Orvand\\read me.txt");
 
-    EXPECT_EQ(ParseJournalLine("CreateFolder C:\\x\\").Action, TJournalAction::CreateFolder);
-    EXPECT_EQ(ParseJournalLine("CreteRegKey 1|k").Action, TJournalAction::CreateRegKey);
-    EXPECT_EQ(ParseJournalLine("CreteRegValue 1|k|v").Action, TJournalAction::CreateRegValue);
-    EXPECT_EQ(ParseJournalLine("RegisterServer C:\\b.ocx").Action, TJournalAction::RegisterServer);
-
+    for (const auto& [text, action] : {std::pair{"CreateFolder C:\\x\\", TJournalAction::CreateFolder},
+                                       std::pair{"CreteRegKey 1|k", TJournalAction::CreateRegKey},
+                                       std::pair{"CreteRegValue 1|k|v", TJournalAction::CreateRegValue},
+                                       std::pair{"RegisterServer C:\\b.ocx", TJournalAction::RegisterServer}})
+        EXPECT_EQ(ParseJournalLine(text).Action, action) << text;
     for (const char* skipped : {"createfile C:\\a", "CreateFiles C:\\a", "CreateRegKey 1|k", "CreateFile",
-                                "########## Setup started at x ##########", "", " CreateFile C:\\a"}) {
+                                "########## Setup started at x ##########", "", " CreateFile C:\\a"})
         EXPECT_EQ(ParseJournalLine(skipped).Action, TJournalAction::None) << skipped;
-    }
     // An argument may be empty and may start with blanks.
     TJournalLine empty = ParseJournalLine("CreateFile ");
     EXPECT_EQ(empty.Action, TJournalAction::CreateFile);
@@ -85,11 +84,9 @@ TEST(JournalFormat, RegistryArguments) {
         ParseRegKeyArgument("2147483649|Software\\Microsoft\\Internet Explorer\\MenuExt\\&Copy to Orvand", arg));
     EXPECT_EQ(arg.Key, "Software\\Microsoft\\Internet Explorer\\MenuExt\\&Copy to Orvand");
 
-    EXPECT_FALSE(ParseRegKeyArgument("2147483649 Software", arg));
     EXPECT_FALSE(ParseRegValueArgument("2147483649|OnlyKey", arg));
-    EXPECT_FALSE(ParseRegKeyArgument("|Software", arg));
-    EXPECT_FALSE(ParseRegKeyArgument("HKCU|Software", arg));
-    EXPECT_FALSE(ParseRegKeyArgument("99999999999999999999|Software", arg));
+    for (const char* bad : {"2147483649 Software", "|Software", "HKCU|Software", "99999999999999999999|Software"})
+        EXPECT_FALSE(ParseRegKeyArgument(bad, arg)) << bad;
 
     // Read back as written, down to the sign-extended handle of the root.
     for (uint32_t root : {Journal::RootClassesRoot, Journal::RootLocalMachine, 0x80000005u})
@@ -104,23 +101,19 @@ TEST(JournalFormat, RegistryArguments) {
 }
 
 TEST(JournalFormat, RootIsTheLow32BitsOfASigned64BitNumber) {
+    // 6442450945 is 0x180000001.
+    for (const auto& [text, low] :
+         {std::pair{"-2147483647", Journal::RootCurrentUser}, std::pair{"6442450945", Journal::RootCurrentUser},
+          std::pair{"-9223372036854775808", 0u}, std::pair{"+0", 0u}}) {
+        uint32_t root = 1;
+        EXPECT_TRUE(ParseRegistryRoot(text, root)) << text;
+        EXPECT_EQ(root, low) << text;
+    }
     uint32_t root = 0;
-    ASSERT_TRUE(ParseRegistryRoot("-2147483647", root));
-    EXPECT_EQ(root, Journal::RootCurrentUser);
-    ASSERT_TRUE(ParseRegistryRoot("6442450945", root));  // 0x180000001
-    EXPECT_EQ(root, Journal::RootCurrentUser);
-    ASSERT_TRUE(ParseRegistryRoot("-9223372036854775808", root));
-    EXPECT_EQ(root, 0u);
-    ASSERT_TRUE(ParseRegistryRoot("+0", root));
-    EXPECT_EQ(root, 0u);
-    EXPECT_FALSE(ParseRegistryRoot("9223372036854775808", root));
-    EXPECT_FALSE(ParseRegistryRoot("", root));
-    EXPECT_FALSE(ParseRegistryRoot("-", root));
-    EXPECT_FALSE(ParseRegistryRoot(" 1", root));
+    for (const char* bad : {"9223372036854775808", "", "-", " 1"}) EXPECT_FALSE(ParseRegistryRoot(bad, root)) << bad;
 }
 
-// Only the predefined roots are ever undone: 0, a handle-sized number or the roots'
-// neighbours name no key of the journal's.
+// Only the predefined roots are ever undone: not 0, a handle-sized number or their neighbours.
 TEST(JournalFormat, OnlyThePredefinedRootsNameKeysOfTheJournals) {
     for (uint32_t predefined : {0x80000000u, Journal::RootCurrentUser, Journal::RootLocalMachine, 0x80000005u})
         EXPECT_TRUE(IsPredefinedRoot(predefined)) << predefined;
@@ -155,11 +148,10 @@ TEST(InstallFolderGuard, EmptiedOnlyWhenTheJournalCreatedThatVeryFolder) {
     EXPECT_TRUE(MayEmptyInstallFolder({"CreateFolder C:\\Program Files\\Orvand\\"}, folder, nullptr));
     EXPECT_TRUE(MayEmptyInstallFolder({"CreateFile x", "CreateFolder c:\\program files\\orvand"}, folder, nullptr));
     EXPECT_FALSE(MayEmptyInstallFolder({}, folder, nullptr));
-    EXPECT_FALSE(MayEmptyInstallFolder({"CreateFolder C:\\Program Files\\"}, folder, nullptr));
-    EXPECT_FALSE(MayEmptyInstallFolder({"CreateFolder C:\\Program Files\\Orvand\\temp\\"}, folder, nullptr));
-    EXPECT_FALSE(MayEmptyInstallFolder({"createfolder C:\\Program Files\\Orvand\\"}, folder, nullptr));
-    EXPECT_FALSE(MayEmptyInstallFolder({"CreateFile C:\\Program Files\\Orvand\\"}, folder, nullptr));
-    EXPECT_FALSE(MayEmptyInstallFolder({"CreateFolder  C:\\Program Files\\Orvand\\"}, folder, nullptr));
+    for (const char* other : {"CreateFolder C:\\Program Files\\", "CreateFolder C:\\Program Files\\Orvand\\temp\\",
+                              "createfolder C:\\Program Files\\Orvand\\", "CreateFile C:\\Program Files\\Orvand\\",
+                              "CreateFolder  C:\\Program Files\\Orvand\\"})
+        EXPECT_FALSE(MayEmptyInstallFolder({other}, folder, nullptr)) << other;
     // A root or a folder under c:\prj\ is never emptied, whatever the journal says.
     EXPECT_FALSE(MayEmptyInstallFolder({"CreateFolder C:\\"}, "C:\\", nullptr));
     EXPECT_FALSE(MayEmptyInstallFolder({"CreateFolder C:\\PRJ\\Orvand\\"}, "C:\\PRJ\\Orvand\\", nullptr));

@@ -23,14 +23,10 @@ Bytes Decode(const Bytes& Package, const TFileData& Entry, int64_t DataEnd = -1)
 }
 
 bool Verifies(const Bytes& Package) {
-    TMemoryStream s(Package);
-    return VerifyPackageDigest(s);
+    return OnStream(Package, [](TStream& s) { return VerifyPackageDigest(s); });
 }
 
-TFileDataDynArray Directory(const Bytes& Package) {
-    TMemoryStream in(Package);
-    return ReadDirectory(in);
-}
+TFileDataDynArray Directory(const Bytes& Package) { return OnStream(Package, ReadDirectory); }
 
 // Reading the directory, or decoding Entry, fails with a message that Matcher takes.
 template <class TMatcher>
@@ -78,10 +74,7 @@ std::string Mismatch(const Bytes& Got, const Bytes& Want) {
     return "byte " + std::to_string(i) + ": " + std::to_string(Got[i]) + ", expected " + std::to_string(Want[i]);
 }
 
-Bytes RecordBytes(const Bytes& Package, int Index) {
-    auto at = Package.begin() + static_cast<ptrdiff_t>(RecordPosition(Package, Index));
-    return Bytes(at, at + 137);
-}
+Bytes RecordBytes(const Bytes& Package, int Index) { return Slice(Package, RecordPosition(Package, Index), 137); }
 
 struct THandEntry {
     std::string Folder, Name;
@@ -146,8 +139,7 @@ TEST(PackageFormat, RoundTripKeepsOrderOffsetsAndBytes) {
     EXPECT_EQ(dir[3].Offset - dir[2].Offset, 200000);         // plain: exactly the file
     for (int i : {1, 3, 4, 6}) {
         EXPECT_EQ(dir[i].Flags, FileDataCompressed) << i;
-        EXPECT_EQ(pkg[dir[i].Offset], 0x78) << i;
-        EXPECT_EQ(pkg[dir[i].Offset + 1], 0xDA) << i;
+        EXPECT_EQ(Slice(pkg, dir[i].Offset, 2), (Bytes{0x78, 0xDA})) << i;
     }
     EXPECT_LT(dir[4].Offset - dir[3].Offset, 2000);  // compressed for real
     EXPECT_EQ(Decode(pkg, dir[1]), big);
@@ -235,11 +227,7 @@ TEST(PackageFormat, DigestCoversEverythingInFrontOfIt) {
     // Every digest byte, and content bytes at the start, inside and right in front of it.
     std::vector<size_t> changed = {0, 400, pkg.size() - 17};
     for (size_t i = pkg.size() - 16; i < pkg.size(); ++i) changed.push_back(i);
-    for (size_t i : changed) {
-        Bytes bad = pkg;
-        bad[i] ^= 0x81;
-        EXPECT_FALSE(Verifies(bad)) << "byte " << i;
-    }
+    for (size_t i : changed) EXPECT_FALSE(Verifies(Flipped(pkg, i, 0x81))) << "byte " << i;
     EXPECT_FALSE(Verifies(Bytes(10, 0)));
 }
 
@@ -354,17 +342,14 @@ TEST(PackageFormat, StoredDataThatEndsEarlyOrIsCorruptFails) {
     ExpectDecodeRefused(pkg, dir[1], HasSubstr("ends after"), dir[1].Offset + 1000);
 
     // The file itself is shorter than the directory claims (plain and zlib).
-    Bytes cut(pkg.begin(), pkg.begin() + dir[2].Offset + 2);
-    ExpectDecodeRefused(cut, dir[2], HasSubstr("ends after 2 of 5"), static_cast<int64_t>(pkg.size()));
-    Bytes cut2(pkg.begin(), pkg.begin() + dir[1].Offset + 500);
-    ExpectDecodeRefused(cut2, dir[1], HasSubstr("ends after"), static_cast<int64_t>(pkg.size()));
+    const int64_t claimed = static_cast<int64_t>(pkg.size());
+    ExpectDecodeRefused(Slice(pkg, 0, dir[2].Offset + 2), dir[2], HasSubstr("ends after 2 of 5"), claimed);
+    ExpectDecodeRefused(Slice(pkg, 0, dir[1].Offset + 500), dir[1], HasSubstr("ends after"), claimed);
 
     // Corrupt deflate data, a wrong header and a wrong Adler-32 check.
     for (size_t at : {size_t(2), size_t(0), size_t(dir[2].Offset - 1 - dir[1].Offset)}) {
         SCOPED_TRACE(at);
-        Bytes bad = pkg;
-        bad[dir[1].Offset + at] ^= 0xFF;
-        ExpectDecodeRefused(bad, dir[1], HasSubstr("corrupt"));
+        ExpectDecodeRefused(Flipped(pkg, dir[1].Offset + at, 0xFF), dir[1], HasSubstr("corrupt"));
     }
     // A stream that holds more than the entry's size.
     TFileData shorter = dir[1];
@@ -446,18 +431,14 @@ Bytes SignLike(Bytes Package, bool Wide, size_t TableSize = 1592) {
     return Package;
 }
 
-int64_t EndOf(const Bytes& Package) {
-    TMemoryStream s(Package);
-    return PackageEnd(s);
-}
+int64_t EndOf(const Bytes& Package) { return OnStream(Package, PackageEnd); }
 
 }  // namespace
 
 TEST(PackageFormat, PackerZeroesTheSignatureFieldsAndEndsAtAMultipleOfEight) {
     for (bool wide : {false, true}) {
         Bytes exe = PeExe(wide);
-        TMemoryStream exeStream(exe);
-        TSignatureFields fields = ReadSignatureFields(exeStream);
+        TSignatureFields fields = FieldsOf(exe);
         EXPECT_EQ(fields.CheckSumAt, int64_t(CheckSumAt));
         EXPECT_EQ(fields.TableEntryAt, int64_t(TableEntryAt(wide)));
         EXPECT_EQ(fields.TableStart, int64_t(exe.size() - 64));
@@ -469,10 +450,7 @@ TEST(PackageFormat, PackerZeroesTheSignatureFieldsAndEndsAtAMultipleOfEight) {
             Bytes last = Text("<?xml version=\"1.0\"?><setup/>" + std::string(extra, ' '));
             Bytes pkg = Build(exe, {{".\\", "a.txt", Text("hello"), true}, {".\\temp\\", "setup.xml", last, false}});
             EXPECT_EQ(pkg.size() % 8, 0u) << extra;
-            EXPECT_EQ(Mismatch(Bytes(pkg.begin(), pkg.begin() + static_cast<ptrdiff_t>(exe.size())),
-                               WithoutSignatureFields(exe, wide)),
-                      "")
-                << wide;
+            EXPECT_EQ(Mismatch(Slice(pkg, 0, exe.size()), WithoutSignatureFields(exe, wide)), "") << wide;
             EXPECT_TRUE(Verifies(pkg));
             // The padding lies between the last stored file and the directory, and is zeros.
             TFileDataDynArray dir = Directory(pkg);
@@ -503,10 +481,7 @@ TEST(PackageFormat, ASignedPackageEndsWhereItsCertificateTableStarts) {
         ASSERT_EQ(dir.size(), 5u);
         EXPECT_EQ(std::memcmp(dir.data(), Directory(pkg).data(), 5 * sizeof(TFileData)), 0);
         const int64_t dataEnd = static_cast<int64_t>(pkg.size()) - 20 - 137 * 5;
-        {
-            TMemoryStream s(signedPkg);
-            EXPECT_EQ(PackageDataEnd(s, 5), dataEnd);
-        }
+        EXPECT_EQ(OnStream(signedPkg, [](TStream& s) { return PackageDataEnd(s, 5); }), dataEnd);
         Bytes unsignedExe = WithoutSignatureFields(exe, wide);
         unsignedExe.resize(exe.size() - 64);
         EXPECT_EQ(Mismatch(Decode(signedPkg, dir[0], dataEnd), unsignedExe), "");
@@ -537,11 +512,9 @@ TEST(PackageFormat, ASignedPackageEndsWhereItsCertificateTableStarts) {
                        {pkg.size() - 1, false, "digest"},
                        {pkg.size(), true, "table"},
                        {signedPkg.size() - 1, true, "table"}};
-        for (const auto& c : changes) {
-            Bytes bad = signedPkg;
-            bad[c.At] ^= 0x40;
-            EXPECT_EQ(Verifies(bad), c.Verifies) << c.What << " at " << c.At << (wide ? " (PE32+)" : " (PE32)");
-        }
+        for (const auto& c : changes)
+            EXPECT_EQ(Verifies(Flipped(signedPkg, c.At, 0x40)), c.Verifies)
+                << c.What << " at " << c.At << (wide ? " (PE32+)" : " (PE32)");
     }
 }
 
@@ -559,9 +532,7 @@ TEST(PackageFormat, AnUnsignedPackageVerifiesAsBefore) {
     EXPECT_EQ(EndOf(old), int64_t(old.size()));
     EXPECT_EQ(Directory(old).size(), 2u);
     // Unsigned, the checksum counts like any other byte.
-    Bytes bad = old;
-    bad[CheckSumAt] ^= 1;
-    EXPECT_FALSE(Verifies(bad));
+    EXPECT_FALSE(Verifies(Flipped(old, CheckSumAt, 1)));
     // The copy of the setup program is a clean unsigned one all the same.
     EXPECT_EQ(Mismatch(Decode(old, Directory(old)[0]), WithoutSignatureFields(exe, false)), "");
     EXPECT_EQ(Decode(old, Directory(old)[1]), setup);
@@ -593,10 +564,6 @@ TEST(PackageFormat, CertificateEntriesThatDoNotEndTheFileAreNotTrusted) {
     }
 
     // Headers that hold no certificate entry: the fields are not looked for.
-    auto fieldsOf = [](const Bytes& File) {
-        TMemoryStream s(File);
-        return ReadSignatureFields(s);
-    };
     struct {
         size_t At;
         uint32_t Value;
@@ -611,14 +578,12 @@ TEST(PackageFormat, CertificateEntriesThatDoNotEndTheFileAreNotTrusted) {
     for (const auto& h : headers) {
         Bytes bad = signedPkg;
         for (int i = 0; i < h.Width; ++i) bad[h.At + i] = static_cast<uint8_t>(h.Value >> (8 * i));
-        EXPECT_EQ(fieldsOf(bad).TableEntryAt, -1) << h.What;
-        EXPECT_EQ(fieldsOf(bad).CheckSumAt, -1) << h.What;
+        EXPECT_EQ(FieldsOf(bad).TableEntryAt, -1) << h.What;
+        EXPECT_EQ(FieldsOf(bad).CheckSumAt, -1) << h.What;
         EXPECT_EQ(EndOf(bad), int64_t(bad.size())) << h.What;
         EXPECT_FALSE(Verifies(bad)) << h.What;
     }
     for (size_t cut : {size_t(0), size_t(63), size_t(0x80 + 4), size_t(0x98 + 135)})
-        EXPECT_EQ(fieldsOf(Bytes(signedPkg.begin(), signedPkg.begin() + static_cast<ptrdiff_t>(cut))).TableEntryAt, -1)
-            << cut;
-    EXPECT_EQ(fieldsOf(Bytes(signedPkg.begin(), signedPkg.begin() + 0x98 + 136)).TableEntryAt,
-              int64_t(TableEntryAt(false)));
+        EXPECT_EQ(FieldsOf(Slice(signedPkg, 0, cut)).TableEntryAt, -1) << cut;
+    EXPECT_EQ(FieldsOf(Slice(signedPkg, 0, 0x98 + 136)).TableEntryAt, int64_t(TableEntryAt(false)));
 }

@@ -22,6 +22,25 @@ inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 inline Bytes Noise(size_t Size, uint32_t Seed) { return Text(NoiseText(Size, Seed)); }
 
+// Call's answer on a memory stream over Data.
+template <class TCall>
+auto OnStream(const Bytes& Data, TCall&& Call) {
+    TMemoryStream stream(Data);
+    return Call(stream);
+}
+
+inline TSignatureFields FieldsOf(const Bytes& File) { return OnStream(File, ReadSignatureFields); }
+
+// A copy of Data with the byte at At changed by Mask.
+inline Bytes Flipped(Bytes Data, size_t At, uint8_t Mask) {
+    Data.at(At) ^= Mask;
+    return Data;
+}
+
+inline Bytes Slice(const Bytes& Data, size_t At, size_t Length) {
+    return Bytes(Data.begin() + static_cast<ptrdiff_t>(At), Data.begin() + static_cast<ptrdiff_t>(At + Length));
+}
+
 inline Bytes BareExe() { return Text("MZ bare setup program stand-in\r\n" + std::string(300, 'x')); }
 
 // A bare program that carries a package pin, unfilled, as install.exe does.

@@ -42,8 +42,23 @@ private:
     std::atomic<int>& FAlive;
 };
 
+// The largest files come late in the list, so that compressing them first
+// and writing them in list order are different things.
+std::vector<TFile> MixedFiles() {
+    std::string words;
+    for (int i = 0; i < 6000; ++i) words += "word" + std::to_string(i % 977) + (i % 13 ? " " : "\r\n");
+    return {{".\\", "orvand.exe", Noise(70000, 1), true},
+            {".\\", "empty.txt", {}, true},
+            {".\\", "readme.txt", Text("read me\r\n"), false},
+            {".\\data\\", "orvand.dic", Text(words), true},
+            {".\\data\\", "Vela.acs", Noise(300000, 2), true},
+            {".\\data\\", "script.htm", Text(words + words), true},
+            {".\\data\\", "big.db", Noise(250000, 3), true},
+            {".\\temp\\", "setup.xml", Text("<?xml version=\"1.0\"?><setup/>"), true}};
+}
+
 struct TCase {
-    std::vector<TFile> Files;
+    std::vector<TFile> Files = MixedFiles();
     std::atomic<int64_t> Reads{0};
     std::atomic<int> Made{0}, Alive{0};
     int FailingFile = -1;  // this file's source fails half-way
@@ -88,31 +103,16 @@ struct TCase {
     }
 };
 
-// The largest files come late in the list, so that compressing them first
-// and writing them in list order are different things.
-std::vector<TFile> MixedFiles() {
-    std::string words;
-    for (int i = 0; i < 6000; ++i) words += "word" + std::to_string(i % 977) + (i % 13 ? " " : "\r\n");
-    return {{".\\", "orvand.exe", Noise(70000, 1), true},
-            {".\\", "empty.txt", {}, true},
-            {".\\", "readme.txt", Text("read me\r\n"), false},
-            {".\\data\\", "orvand.dic", Text(words), true},
-            {".\\data\\", "Vela.acs", Noise(300000, 2), true},
-            {".\\data\\", "script.htm", Text(words + words), true},
-            {".\\data\\", "big.db", Noise(250000, 3), true},
-            {".\\temp\\", "setup.xml", Text("<?xml version=\"1.0\"?><setup/>"), true}};
-}
-
 }  // namespace
 
 TEST(PackageWriter, AnyNumberOfJobsWritesTheBytesOfOneFileAtATime) {
     TCase c;
-    c.Files = MixedFiles();
     Bytes sequential = Build(BareExe(), c.Files);
     for (unsigned jobs : {1u, 2u, 3u, 8u, 0u}) {
+        SCOPED_TRACE(std::to_string(jobs) + " jobs");
         c.Made = 0;
-        EXPECT_EQ(c.Pack(jobs), sequential) << jobs << " jobs";
-        EXPECT_EQ(c.Alive, 0) << "scratch streams left after " << jobs << " jobs";
+        EXPECT_EQ(c.Pack(jobs), sequential);
+        EXPECT_EQ(c.Alive, 0) << "scratch streams left";
         if (jobs == 1) {
             EXPECT_EQ(c.Made, 0) << "one job writes straight to the output";
         } else if (jobs > 1) {
@@ -125,35 +125,33 @@ TEST(PackageWriter, AnyNumberOfJobsWritesTheBytesOfOneFileAtATime) {
 
 TEST(PackageWriter, RefusedFilesAreFoundBeforeAnythingIsCompressed) {
     for (unsigned jobs : {1u, 2u}) {
+        SCOPED_TRACE(std::to_string(jobs) + " jobs");
         TCase c;
-        c.Files = MixedFiles();
         c.Files.push_back({".\\data\\", "ORVAND.EXE", Text("again"), true});
-        EXPECT_EQ(c.Failure(jobs).substr(0, 3), "8: ") << jobs << " jobs";
+        EXPECT_EQ(c.Failure(jobs).substr(0, 3), "8: ");
         EXPECT_THAT(c.Failure(jobs), HasSubstr("twice"));
-        EXPECT_EQ(c.Reads, 0) << jobs << " jobs";
-        EXPECT_EQ(c.Made, 0) << jobs << " jobs";
+        EXPECT_EQ(c.Reads, 0);
+        EXPECT_EQ(c.Made, 0);
 
         // The first failing file in list order is the one reported.
         TCase both;
-        both.Files = MixedFiles();
         both.Files[5].Folder = ".\\a\\b\\";
         both.MissingFile = 3;
-        EXPECT_EQ(both.Failure(jobs), "3: Cannot open file \"gone\".") << jobs << " jobs";
+        EXPECT_EQ(both.Failure(jobs), "3: Cannot open file \"gone\".");
         both.MissingFile = 6;
-        EXPECT_EQ(both.Failure(jobs).substr(0, 3), "5: ") << jobs << " jobs";
-        EXPECT_EQ(both.Reads, 0) << jobs << " jobs";
+        EXPECT_EQ(both.Failure(jobs).substr(0, 3), "5: ");
+        EXPECT_EQ(both.Reads, 0);
     }
 }
 
 TEST(PackageWriter, ReadFailureNamesItsFileAndLeavesNoScratch) {
     for (unsigned jobs : {1u, 2u, 3u}) {
         for (int failing : {0, 4, 6}) {
+            SCOPED_TRACE(std::to_string(jobs) + " jobs, file " + std::to_string(failing));
             TCase c;
-            c.Files = MixedFiles();
             c.FailingFile = failing;
-            EXPECT_EQ(c.Failure(jobs), std::to_string(failing) + ": the disk went away")
-                << jobs << " jobs, file " << failing;
-            EXPECT_EQ(c.Alive, 0) << jobs << " jobs, file " << failing;
+            EXPECT_EQ(c.Failure(jobs), std::to_string(failing) + ": the disk went away");
+            EXPECT_EQ(c.Alive, 0);
         }
     }
 }

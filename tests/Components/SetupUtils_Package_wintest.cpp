@@ -16,10 +16,7 @@ using namespace ::testing;
 
 namespace {
 
-Bytes ReadBytes(const std::string& FileName) {
-    std::string text = ReadFileText(FileName);
-    return Bytes(text.begin(), text.end());
-}
+Bytes ReadBytes(const std::string& FileName) { return Text(ReadFileText(FileName)); }
 
 // A package file and an engine on it, extracting into a target folder of its own.
 struct TPackageFixture {
@@ -33,11 +30,11 @@ struct TPackageFixture {
         Installer->SetUI(&UI);
     }
     std::vector<std::string> Journal() const { return SplitCrLf(Installer->PendingJournal()); }
+    void Extract(int Index) { Installer->ExtractEntry(Installer->ReadPackageDirectory()[Index]); }
     // Extracting entry Index fails with a message that Matcher takes.
     template <class TMatcher>
     void ExpectExtractionFails(int Index, TMatcher Matcher) {
-        EXPECT_THAT([&] { Installer->ExtractEntry(Installer->ReadPackageDirectory()[Index]); },
-                    ThrowsMessage<EInstallException>(Matcher));
+        EXPECT_THAT([&] { Extract(Index); }, ThrowsMessage<EInstallException>(Matcher));
     }
     template <class TMatcher>
     void ExpectDirectoryRefused(TMatcher Matcher) {
@@ -106,13 +103,13 @@ TEST(Package, ExtractPackageWritesEveryEntryButSetupXmlAndJournalsInOrder) {
 
     // Extracting again overwrites without a question (no ".db" there).
     f.Installer->TakePendingJournal();
-    f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[2]);
+    f.Extract(2);
     EXPECT_EQ(f.Journal(), std::vector<std::string>{"CreateFile " + t + "readme.txt"});
 }
 
 TEST(Package, ExtractEntryWritesSetupXmlIntoTempWhenAsked) {
     TPackageFixture f(Build(BareExe(), {}));
-    f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[1]);
+    f.Extract(1);
     EXPECT_EQ(f.Journal(), (std::vector<std::string>{"CreateFolder " + f.Target + "temp\\",
                                                      "CreateFile " + f.Target + "temp\\setup.xml"}));
     EXPECT_EQ(ReadFileText(f.Target + "temp\\setup.xml"), "<?xml version=\"1.0\"?><setup/>");
@@ -139,12 +136,10 @@ TEST(Package, BrainsQuestionOnceForYesAndForEveryDatabaseOnNo) {
         EXPECT_EQ(ReadFileText(f.Target + "data\\{A1}.db"), answer ? "new brains 1" : "old brains 1");
         EXPECT_EQ(ReadFileText(f.Target + "data\\{B2}.DB"), answer ? "new brains 2" : "old brains 2");
         EXPECT_EQ(ReadFileText(f.Target + "data\\notes.dbx"), "new notes");
-        std::vector<std::string> expected = {"CreateFile " + f.Target + "install.exe"};
-        if (answer) {
-            expected.push_back("CreateFile " + f.Target + "data\\{A1}.db");
-            expected.push_back("CreateFile " + f.Target + "data\\{B2}.DB");
-        }
-        expected.push_back("CreateFile " + f.Target + "data\\notes.dbx");
+        std::vector<std::string> expected = {
+            "CreateFile " + f.Target + "install.exe", "CreateFile " + f.Target + "data\\{A1}.db",
+            "CreateFile " + f.Target + "data\\{B2}.DB", "CreateFile " + f.Target + "data\\notes.dbx"};
+        if (!answer) expected.erase(expected.begin() + 1, expected.begin() + 3);
         EXPECT_EQ(f.Journal(), expected) << answer;
     }
     // No database on disk: nothing asked.
@@ -154,8 +149,6 @@ TEST(Package, BrainsQuestionOnceForYesAndForEveryDatabaseOnNo) {
     EXPECT_EQ(ReadFileText(fresh.Target + "data\\{B2}.DB"), "new brains 2");
 }
 
-// An engine given no interface asks nobody: the question fails as the engine's error,
-// and the old brains stay.
 TEST(Package, AnEngineWithoutAnInterfaceAsksNobodyAndKeepsTheOldBrains) {
     TPackageFixture unasked(Build(BareExe(), {{".\\data\\", "{A1}.db", Text("new brains 1"), true}}));
     unasked.Installer->SetUI(nullptr);
@@ -204,9 +197,8 @@ TEST(Package, TheOpenPackageIsHeldAndItsDirectoryReadOnceAndLookedUpByName) {
     EXPECT_FALSE(TPackageFixture(pkg).Installer->VerifyPackage());
 }
 
-// The sample released as a vendor signs it (fixtures/): accepted, the same files inside,
-// the uninstaller the vendor's signed bare program, whole, in place of the program part,
-// which is unsigned; one changed payload byte is refused.
+// The vendor-signed sample (fixtures/) verifies; its uninstaller is the signed bare program,
+// whole, not the unsigned program part; one changed payload byte is refused.
 TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     const Bytes signedSetup = ReadBytes(FixturePath("sample\\install-signed.exe"));
     const Bytes unsignedSetup = ReadBytes(FixturePath("sample\\install.exe"));
@@ -234,45 +226,38 @@ TEST(Package, ASignedReleaseVerifiesAndItsUninstallerKeepsTheVendorsSignature) {
     EXPECT_EQ(f.Installer->ExtractedBytes(), extracted);
     // Each program part carries its package's pin; the signed copy keeps the zeros its vendor signed.
     auto pinOf = [](const Bytes& File) {
-        TMemoryStream file(File);
-        TPackagePin pin{FindPackagePin(file, ReadDirectory(file)[0].Size), {}};
+        TPackagePin pin{OnStream(File, [](TStream& s) { return FindPackagePin(s, ReadDirectory(s)[0].Size); }), {}};
         if (pin.At > 0) std::copy_n(File.begin() + pin.At, 16, pin.Digest.begin());
         return pin;
     };
     const TPackagePin pin = pinOf(signedSetup), unsignedPin = pinOf(unsignedSetup);
     ASSERT_GT(pin.At, 0) << "the sample program carries no package pin";
     EXPECT_TRUE(pin.Filled());
-    EXPECT_EQ(Bytes(copy.begin() + pin.At, copy.begin() + pin.At + 16), Bytes(16, 0));
+    EXPECT_EQ(Slice(copy, static_cast<size_t>(pin.At), 16), Bytes(16, 0));
     // The program part is the bare program without its table; the setup program's own table ends the file.
-    TMemoryStream signedStream(signedSetup), bareStream(signedBare);
-    TSignatureFields signedFields = ReadSignatureFields(signedStream), bareFields = ReadSignatureFields(bareStream);
+    TSignatureFields signedFields = FieldsOf(signedSetup), bareFields = FieldsOf(signedBare);
     EXPECT_TRUE(EndsInCertificateTable(signedFields, static_cast<int64_t>(signedSetup.size())));
     EXPECT_TRUE(EndsInCertificateTable(bareFields, static_cast<int64_t>(signedBare.size())));
     EXPECT_EQ(dir[0].Size, bareFields.TableStart);
 
-    Bytes changed = signedSetup;
-    changed[unsignedSetup.size() - 4000] ^= 0x20;  // in the stored files
-    TPackageFixture g(changed);
-    EXPECT_FALSE(g.Installer->VerifyPackage());
+    const size_t stored = unsignedSetup.size() - 4000;  // in the stored files
+    EXPECT_FALSE(TPackageFixture(Flipped(signedSetup, stored, 0x20)).Installer->VerifyPackage());
 
     // Signed after it was pinned, the program still holds its package, and no other.
     EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(signedSetup), pin).VerifyPackage());
     EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(unsignedSetup), unsignedPin).VerifyPackage());
     EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(unsignedSetup), pin).VerifyPackage());
-    Bytes resealed = unsignedSetup;
-    resealed[unsignedSetup.size() - 4000] ^= 0x20;
+    Bytes resealed = Flipped(unsignedSetup, stored, 0x20);
     Reseal(resealed);
     EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(resealed), TPackagePin{}).VerifyPackage());
     EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(resealed), unsignedPin).VerifyPackage());
 }
 
-// Someone who can write the folder of a signed setup program swaps in a file with
-// the same program part and a package of their own, its digest made again: the pin
-// the packer wrote into the program tells. A program never pinned is checked as before.
+// A package of someone else's behind the same program part, its digest made again, fails
+// on the pin the packer wrote into the program. A program never pinned is checked as before.
 TEST(Package, APackageSwappedInWithItsDigestMadeAgainDoesNotMatchThePin) {
     Bytes pkg = Build(PinnedExe(), {{".\\", "bridge.ocx", Text("the vendor's library"), true}});
-    TMemoryStream program(PinnedExe());
-    const int64_t at = FindPackagePin(program, program.Size());
+    const int64_t at = OnStream(PinnedExe(), [](TStream& s) { return FindPackagePin(s, s.Size()); });
     TPackagePin pin{at, {}};
     std::copy_n(pkg.begin() + at, 16, pin.Digest.begin());
     ASSERT_TRUE(pin.Filled()) << "the writer did not fill the pin";
@@ -284,8 +269,7 @@ TEST(Package, APackageSwappedInWithItsDigestMadeAgainDoesNotMatchThePin) {
     EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(swapped), pin).VerifyPackage());
     EXPECT_TRUE(TInstaller(std::make_unique<TMemoryStream>(swapped), TPackagePin{}).VerifyPackage());
     // Nor does the program part pass with another pin in its place.
-    Bytes other = pkg;
-    other[static_cast<size_t>(at)] ^= 1;
+    Bytes other = Flipped(pkg, static_cast<size_t>(at), 1);
     Reseal(other);
     EXPECT_FALSE(TInstaller(std::make_unique<TMemoryStream>(other), pin).VerifyPackage());
 }
@@ -350,7 +334,7 @@ TEST(Package, FailedFilesAreRemovedAndNeverJournalled) {
     // A Size larger than the stream holds.
     {
         TPackageFixture f(WithRecord(pkg, 2, [](TFileData& e) { e.Size += 10; }));
-        f.Installer->ExtractEntry(f.Installer->ReadPackageDirectory()[1]);
+        f.Extract(1);
         const std::string error = "ends after 100000 of 100010 bytes";
         f.ExpectExtractionFails(2, HasSubstr(error));
         EXPECT_FALSE(FileExists(f.Target + "data\\big.bin"));

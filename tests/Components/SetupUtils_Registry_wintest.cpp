@@ -110,6 +110,7 @@ TEST(WriteUninstallEntry, QuotesAPathWithBlanksJournalsTheKeyOnceAndEveryValue) 
         for (const char* name : DetailValues) lines.push_back("CreteRegValue " + arg + "|" + name);
         return lines;
     };
+    auto entry = [](const char* Name) { return ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, Name); };
     TUninstallDetails details{
         "2.2.93", "Orvand Software",           "C:\\Program Files\\Orvand\\orvand.exe", "C:\\Program Files\\Orvand\\",
         70000,    "http://www.orvand.example/"};
@@ -118,11 +119,9 @@ TEST(WriteUninstallEntry, QuotesAPathWithBlanksJournalsTheKeyOnceAndEveryValue) 
     std::vector<std::string> expected = valueLines();
     expected.insert(expected.begin(), "CreteRegKey " + arg);
     EXPECT_EQ(Journal(installer), expected);
-    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName"), "Orvand");
-    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"),
-              "\"C:\\Program Files\\Orvand\\install.exe\" -remove");
-    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString"),
-              "\"C:\\Program Files\\Orvand\\install.exe\" -remove -silent");
+    EXPECT_EQ(entry("DisplayName"), "Orvand");
+    EXPECT_EQ(entry("UninstallString"), "\"C:\\Program Files\\Orvand\\install.exe\" -remove");
+    EXPECT_EQ(entry("QuietUninstallString"), "\"C:\\Program Files\\Orvand\\install.exe\" -remove -silent");
     for (const auto& [name, text] : {std::pair{"DisplayVersion", "2.2.93"}, std::pair{"Publisher", "Orvand Software"},
                                      std::pair{"DisplayIcon", "C:\\Program Files\\Orvand\\orvand.exe"},
                                      std::pair{"InstallLocation", "C:\\Program Files\\Orvand\\"},
@@ -141,17 +140,15 @@ TEST(WriteUninstallEntry, QuotesAPathWithBlanksJournalsTheKeyOnceAndEveryValue) 
     details.EstimatedSizeKiB = 3;
     installer.WriteUninstallEntry("Orvand 2", "C:\\Orvand\\install.exe", "", details);
     EXPECT_EQ(Journal(installer), valueLines());
-    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "DisplayName"), "Orvand 2");
-    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"), "C:\\Orvand\\install.exe");
+    EXPECT_EQ(entry("DisplayName"), "Orvand 2");
+    EXPECT_EQ(entry("UninstallString"), "C:\\Orvand\\install.exe");
     // The quiet command removes all the same: "-silent" alone would install.
-    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "QuietUninstallString"),
-              "C:\\Orvand\\install.exe -remove -silent");
+    EXPECT_EQ(entry("QuietUninstallString"), "C:\\Orvand\\install.exe -remove -silent");
     EXPECT_EQ(NumberText(HKEY_LOCAL_MACHINE, UninstallKey, "EstimatedSize"), "3");
 
     // A path that is quoted already is not quoted twice.
     installer.WriteUninstallEntry("Orvand", "\"C:\\Program Files\\Orvand\\install.exe\"", "-remove", details);
-    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString"),
-              "\"C:\\Program Files\\Orvand\\install.exe\" -remove");
+    EXPECT_EQ(entry("UninstallString"), "\"C:\\Program Files\\Orvand\\install.exe\" -remove");
 
     // Each journalled value goes with its line, whatever its type.
     TUninstaller uninstaller("C:\\");
@@ -270,42 +267,41 @@ bool BridgeProgIdKnown() {
     return SUCCEEDED(CLSIDFromProgID(L"Orvand.Bridge", &cls));
 }
 
+// Fixture libraries copied into a scratch folder; the bridge's registration goes at the end.
+class RegisterComLibrary : public ::testing::Test {
+protected:
+    std::string Copy(const char* Fixture) {
+        const std::string path = Temp.Path() + Fixture;
+        EXPECT_TRUE(CopyFileA(FixturePath(Fixture).c_str(), path.c_str(), FALSE)) << Fixture;
+        return path;
+    }
+    TempFolder Temp;
+    KeyGuard ClassGuard{HKEY_CLASSES_ROOT, BridgeClassKey}, ProgIdGuard{HKEY_CLASSES_ROOT, "Orvand.Bridge"};
+    TInstaller Installer;
+};
+
 }  // namespace
 
-TEST(RegisterComLibrary, ALibraryThatDoesNotRegisterIsNeitherJournalledNorLeftLoaded) {
-    TempFolder temp;
-    KeyGuard classGuard(HKEY_CLASSES_ROOT, BridgeClassKey);
-    KeyGuard progIdGuard(HKEY_CLASSES_ROOT, "Orvand.Bridge");
-    TInstaller installer;
-    const std::string failing = temp.Path() + "bridge_fail.ocx";
-    const std::string noEntry = temp.Path() + "noentry.dll";
-    const std::string missing = temp.Path() + "missing.ocx";
-    ASSERT_TRUE(CopyFileA(FixturePath("bridge_fail.ocx").c_str(), failing.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA(FixturePath("noentry.dll").c_str(), noEntry.c_str(), FALSE));
-    for (const std::string& path : {failing, noEntry, missing}) {
-        EXPECT_THAT([&] { installer.RegisterComLibrary(path); },
+TEST_F(RegisterComLibrary, ALibraryThatDoesNotRegisterIsNeitherJournalledNorLeftLoaded) {
+    for (const std::string& path : {Copy("bridge_fail.ocx"), Copy("noentry.dll"), Temp.Path() + "missing.ocx"}) {
+        EXPECT_THAT([&] { Installer.RegisterComLibrary(path); },
                     ThrowsMessage<EInstallException>("Couldn't register \"" + path + "\" as COM server"));
         EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr) << "left loaded: " << path;
     }
-    EXPECT_EQ(installer.PendingJournal(), "");
+    EXPECT_EQ(Installer.PendingJournal(), "");
     EXPECT_FALSE(BridgeProgIdKnown());
 }
 
-TEST(RegisterComLibrary, RegistersTheBridgeAndJournalsItOnlyOnSuccess) {
-    ASSERT_TRUE(FileExists(FixturePath("bridge.ocx")));
-    TempFolder temp;
-    KeyGuard classGuard(HKEY_CLASSES_ROOT, BridgeClassKey);
-    KeyGuard progIdGuard(HKEY_CLASSES_ROOT, "Orvand.Bridge");
-    TInstaller installer;
-    const std::string bridge = temp.Path() + "bridge.ocx";
-    ASSERT_TRUE(CopyFileA(FixturePath("bridge.ocx").c_str(), bridge.c_str(), FALSE));
+TEST_F(RegisterComLibrary, RegistersTheBridgeAndJournalsItOnlyOnSuccess) {
+    const std::string bridge = Copy("bridge.ocx");
+    ASSERT_TRUE(FileExists(bridge));
     {
         // S_FALSE is no failure: registered, and journalled like S_OK below.
         EnvGuard sFalse("ORVAND_BRIDGE_S_FALSE", "1");
-        EXPECT_NO_THROW(installer.RegisterComLibrary(bridge));
+        EXPECT_NO_THROW(Installer.RegisterComLibrary(bridge));
     }
-    installer.RegisterComLibrary(bridge);
-    EXPECT_EQ(Journal(installer), (std::vector<std::string>{"RegisterServer " + bridge, "RegisterServer " + bridge}));
+    Installer.RegisterComLibrary(bridge);
+    EXPECT_EQ(Journal(Installer), (std::vector<std::string>{"RegisterServer " + bridge, "RegisterServer " + bridge}));
     EXPECT_EQ(GetModuleHandleA(bridge.c_str()), nullptr) << "left loaded";
     EXPECT_TRUE(BridgeProgIdKnown());
     EXPECT_EQ(ReadRegistryString(HKEY_CLASSES_ROOT, std::string(BridgeClassKey) + "\\InprocServer32", ""), bridge);
@@ -322,7 +318,7 @@ TEST(RegisterComLibrary, RegistersTheBridgeAndJournalsItOnlyOnSuccess) {
     EXPECT_EQ(created, S_OK);
 
     // The journal line undoes it.
-    TUninstaller(temp.Path()).UnregisterServer(bridge);
+    TUninstaller(Temp.Path()).UnregisterServer(bridge);
     EXPECT_FALSE(BridgeProgIdKnown());
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, BridgeClassKey));
 }

@@ -31,22 +31,17 @@ std::string Z(const std::string& Text) { return Text + '\0'; }
 
 // --- prerequisite components ---
 
-struct TComponent {
-    const char* Installer;
-    bool (TInstaller::*Test)();
-};
-
-const TComponent Components[] = {{"MSagent.exe", &TInstaller::IsAgentRuntimeInstalled},
-                                 {"spchapi.exe", &TInstaller::IsSpeechApiInstalled},
-                                 {"tv_enua.exe", &TInstaller::IsTruVoiceEngineInstalled},
-                                 {"lhttseng.exe", &TInstaller::IsTts3000EngineInstalled}};
+// The test of each of ComponentInstallers' components, in their order.
+bool (TInstaller::*const ComponentTests[])() = {&TInstaller::IsAgentRuntimeInstalled, &TInstaller::IsSpeechApiInstalled,
+                                                &TInstaller::IsTruVoiceEngineInstalled,
+                                                &TInstaller::IsTts3000EngineInstalled};
 
 // The four answers, asked on a COM thread of their own so that no engine library stays loaded.
 std::array<bool, 4> Detect() {
     std::array<bool, 4> found{};
     OnComThread([&] {
         TInstaller installer;
-        for (size_t i = 0; i < 4; ++i) found[i] = (installer.*Components[i].Test)();
+        for (size_t i = 0; i < 4; ++i) found[i] = (installer.*ComponentTests[i])();
     });
     return found;
 }
@@ -90,7 +85,7 @@ struct TRebootScript {
     DWORD Platform = VER_PLATFORM_WIN32_NT;
     BOOL OpenOk = TRUE, ExitOk = TRUE;
     DWORD LastError = ERROR_SUCCESS;
-    std::vector<std::string> Calls;
+    std::vector<std::string> Calls{};
 };
 TRebootScript Script;
 HANDLE const FakeToken = reinterpret_cast<HANDLE>(0x1234);
@@ -117,8 +112,7 @@ public:
         };
         RebootCalls.LookupPrivilegeValue = [](const char* Name, LUID* Luid) {
             Script.Calls.push_back(std::string("LookupPrivilegeValue ") + Name);
-            Luid->LowPart = 19;
-            Luid->HighPart = 0;
+            *Luid = {19, 0};
             return TRUE;
         };
         RebootCalls.AdjustTokenPrivileges = [](HANDLE Token, TOKEN_PRIVILEGES* State) {
@@ -237,7 +231,7 @@ TEST(ExpandEnvironment, ExpandsDefinedVariablesAndLeavesOthers) {
 }
 
 TEST(Components, DetectedWhileTheStandInInstallersRegistrationLasts) {
-    for (const TComponent& c : Components) ASSERT_TRUE(FileExists(FixturePath(c.Installer))) << c.Installer;
+    for (const char* name : ComponentInstallers) ASSERT_TRUE(FileExists(FixturePath(name))) << name;
     TComponents none(false);
     TScenario scene;
     EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, false, false}));
@@ -248,9 +242,9 @@ TEST(Components, DetectedWhileTheStandInInstallersRegistrationLasts) {
     installer.SetUI(&ui);
     std::array<bool, 4> expected{};
     for (size_t i = 0; i < 4; ++i) {
-        installer.RunAndWait(FixturePath(Components[i].Installer), "");
+        installer.RunAndWait(FixturePath(ComponentInstallers[i]), "");
         expected[i] = true;
-        EXPECT_EQ(Detect(), expected) << Components[i].Installer;
+        EXPECT_EQ(Detect(), expected) << ComponentInstallers[i];
     }
     EXPECT_EQ(SplitCrLf(scene.Runs()),
               (std::vector<std::string>{"MSagent.exe ", "spchapi.exe ", "tv_enua.exe ", "lhttseng.exe "}));
@@ -261,7 +255,7 @@ TEST(Components, DetectedWhileTheStandInInstallersRegistrationLasts) {
 
     // An engine whose class only a program of its own serves (a local server) counts as installed.
     for (size_t i = 2; i < 4; ++i) {
-        TProcess server = StartProgram(FixturePath(Components[i].Installer), "-localserver");
+        TProcess server = StartProgram(FixturePath(ComponentInstallers[i]), "-localserver");
         EXPECT_EQ(WaitEnd(server, 20000), 0u);
     }
     EXPECT_EQ(Detect(), (std::array<bool, 4>{false, false, true, true}));
@@ -400,9 +394,7 @@ TEST(CloseRunningInstance, GivesUpAfterTenSecondsOnAProductThatStays) {
 
 TEST(RebootComputer, EnablesTheShutdownPrivilegeOnNtThenRestarts) {
     for (DWORD platform : {0u, 1u, 2u, 3u}) {
-        TRebootScript script;
-        script.Platform = platform;
-        RebootSeam seam(script);
+        RebootSeam seam({.Platform = platform});
         EXPECT_EQ(RebootOutcome(), "");
         // Outside the NT family (2 and up) there are no privileges to touch.
         std::vector<std::string> calls = platform >= 2 ? PrivilegeCalls : std::vector<std::string>{"PlatformId"};
@@ -412,26 +404,20 @@ TEST(RebootComputer, EnablesTheShutdownPrivilegeOnNtThenRestarts) {
 }
 
 TEST(RebootComputer, EachFailureRaisesAndNothingRestartsAfterAPrivilegeFailure) {
-    TRebootScript noToken;
-    noToken.OpenOk = FALSE;
-    {
-        RebootSeam seam(noToken);
+    std::vector<std::string> refusedOnNt = PrivilegeCalls;
+    refusedOnNt.push_back("ExitWindowsEx 0x12");
+    // After a privilege failure the token is closed and no restart asked.
+    const struct {
+        TRebootScript Wanted;
+        std::vector<std::string> Calls;
+    } failures[] = {{{.OpenOk = FALSE}, {"PlatformId", "OpenProcessToken 0x28"}},
+                    {{.LastError = ERROR_NOT_ALL_ASSIGNED}, PrivilegeCalls},
+                    {{.Platform = 1, .ExitOk = FALSE}, {"PlatformId", "ExitWindowsEx 0x12"}},
+                    {{.Platform = 2, .ExitOk = FALSE}, refusedOnNt}};
+    for (const auto& f : failures) {
+        SCOPED_TRACE(&f - failures);
+        RebootSeam seam(f.Wanted);
         EXPECT_EQ(RebootOutcome(), "Could not reboot computer");
-        EXPECT_EQ(Script.Calls, (std::vector<std::string>{"PlatformId", "OpenProcessToken 0x28"}));
-    }
-    TRebootScript notAssigned;
-    notAssigned.LastError = ERROR_NOT_ALL_ASSIGNED;
-    {
-        RebootSeam seam(notAssigned);
-        EXPECT_EQ(RebootOutcome(), "Could not reboot computer");
-        EXPECT_EQ(Script.Calls, PrivilegeCalls) << "the token is closed and no restart asked";
-    }
-    for (DWORD platform : {1u, 2u}) {
-        TRebootScript refused;
-        refused.Platform = platform;
-        refused.ExitOk = FALSE;
-        RebootSeam seam(refused);
-        EXPECT_EQ(RebootOutcome(), "Could not reboot computer") << platform;
-        EXPECT_EQ(Script.Calls.back(), "ExitWindowsEx 0x12");
+        EXPECT_EQ(Script.Calls, f.Calls);
     }
 }

@@ -71,17 +71,14 @@ TFolderAcl ReadAcl(const std::string& Path) {
 
 bool SetAcl(const std::string& Path, const char* Sddl) {
     TLocalMemory<void> descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(Sddl, SDDL_REVISION_1, descriptor.Out(), nullptr))
-        return false;
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
-    GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted);
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(descriptor.Get(), &control, &revision);
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(Sddl, SDDL_REVISION_1, descriptor.Out(), nullptr) ||
+        !GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted))
+        return false;
     SECURITY_INFORMATION what =
-        DACL_SECURITY_INFORMATION |
-        (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        DACL_SECURITY_INFORMATION | (DescriptorAcl(descriptor.Get()).Protected ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                               : UNPROTECTED_DACL_SECURITY_INFORMATION);
     return SetNamedSecurityInfoA(const_cast<char*>(Path.c_str()), SE_FILE_OBJECT, what, nullptr, nullptr, dacl,
                                  nullptr) == ERROR_SUCCESS;
 }
@@ -384,10 +381,9 @@ TEST(ForceFolder, AnExistingDestinationOthersCanChangeIsRefusedUnlessItsJournalS
     EXPECT_EQ(Protected, (std::vector<std::string>{target, target + "temp\\"}));
 }
 
-// A link where the destination is, or on its way, or inside it would take setup's
-// writes elsewhere: nothing is made through one, and a destination reached through
-// one is refused. (That the held destination cannot be renamed away only Windows
-// shows: Wine renames a folder whatever handles are open on it.)
+// A link at, on the way to or inside the destination would take setup's writes elsewhere.
+// (Only Windows shows that the held destination cannot be renamed away: Wine renames
+// a folder whatever handles are open on it.)
 TEST(ForceFolder, NothingIsMadeThroughALinkAndALinkedDestinationIsRefused) {
     TempFolder temp, elsewhere;
     MakeUnixLink(temp.Path() + "linked", elsewhere.Path());
@@ -429,8 +425,7 @@ TEST(Journal, PendingLinesFollowTheBannerInOrder) {
             Journal::CreateRegValue,
             "2147483650|SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvand|DisplayName");
         // Each line reaches the file at once, while the journal is still open and shared.
-        std::vector<std::string> lines = JournalLines(target);
-        ASSERT_EQ(lines.size(), 5u);
+        ASSERT_EQ(JournalLines(target).size(), 5u);
     }
     std::string text = ReadFileText(target + "install.log");
     std::vector<std::string> lines = SplitCrLf(text);
