@@ -5,6 +5,7 @@
 #include <map>
 
 #include "app/SetupLayout.h"
+#include "support/CodePages.h"
 #include "wintest_util.h"
 
 namespace e2e {
@@ -40,12 +41,6 @@ std::set<ULONG_PTR> CompletedClicks;
 ULONG_PTR NextClick = 1;
 
 void CALLBACK ClickDone(HWND, UINT, ULONG_PTR Ticket, LRESULT) { CompletedClicks.insert(Ticket); }
-
-// Lets this thread receive the completions of its sent messages.
-void PumpOwnMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-}
 
 LRESULT SendTo(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam) {
     DWORD_PTR result = 0;
@@ -275,11 +270,21 @@ void TSetupRun::ClickNoWait(std::string_view Name) { SendClick(Name); }
 void TSetupRun::Click(std::string_view Name) {
     ULONG_PTR ticket = SendClick(Name);
     auto handled = [&] {
-        PumpOwnMessages();
+        // This thread receives the completions of its sent messages.
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
         return CompletedClicks.count(ticket) || BoxShowing() || !Running();
     };
     if (WaitUntil(handled, 60000, 10)) return;
     throw EDriverError("the click on " + std::string(Name) + " is not handled");
+}
+
+void TSetupRun::ClickToPage(std::string_view Button, std::string_view Page, DWORD Milliseconds) {
+    Click(Button);
+    if (WaitPage(Page, Milliseconds)) return;
+    const HWND box = wintest::FindMessageBox(FProcess.Id());
+    throw EDriverError("no " + std::string(Page) + " after " + std::string(Button) + ", but " +
+                       (box ? "the box \"" + wintest::MessageBoxText(box) + "\"" : "the page " + VisiblePage()));
 }
 
 void TSetupRun::TypeText(std::string_view Name, const std::string& Text) {
@@ -300,11 +305,7 @@ std::vector<std::string> TSetupRun::Items(std::string_view Name) const {
                                  &got))
             throw EDriverError("the program does not answer");
         wide.resize(static_cast<int>(got) > 0 ? got : 0);
-        std::string text(wide.size() * 3 + 1, '\0');  // UTF-8 spells a CJK character in three bytes
-        int n8 = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), text.data(),
-                                     static_cast<int>(text.size()), nullptr, nullptr);
-        text.resize(n8 > 0 ? n8 : 0);
-        items.push_back(text);
+        items.push_back(WideToAnsi(wide));
     }
     return items;
 }

@@ -118,15 +118,10 @@ int Walk(const std::string& Setup) {
     if (run.WaitExit(30000) != 0) throw EDriverError("setup did not end with 0");
     Say("setup ended; installed in " + destination);
     Say("journal " + destination + "install.log:");
-    for (const std::string& line : wintest::SplitCrLf(wintest::ReadFileText(destination + "install.log")))
-        Say("  " + line);
+    for (const std::string& line : Journal(destination)) Say("  " + line);
 
     TSetupRun uninstall(destination + "install.exe", "-remove");
-    auto box = uninstall.WaitBox();
-    if (!box) throw EDriverError("the uninstaller did not ask");
-    Say("  box \"" + box->Title + "\": " + box->Text);
-    Shot(uninstall, "uninstall-confirm", &*box);
-    uninstall.Answer(*box, IDYES);
+    uninstall.Answer(Box(uninstall, "uninstall-confirm"), IDYES);
     if (uninstall.WaitExit(60000) != 0) throw EDriverError("the uninstaller did not end with 0");
     Say("uninstalled from " + destination);
     return 0;
