@@ -35,17 +35,20 @@ TDistributor::TDistributor() {
     for (const char* character : RemoteCharacters) Server.Put(character, CharacterBytes(character));
 }
 
-void WalkToLocation(TSetupRun& Run) {
-    if (!Run.WaitForm() || !Run.WaitPage("FirstPanel")) throw EDriverError("the wizard did not open");
-    Run.ClickToPage("FirstNexButton", "LicensePanel");
-    Run.Click("AgreeCheckBox");
-    Run.ClickToPage("LicenseNextButton", "LocationPanel");
+TSetupRun StartAtLocation(const std::string& Setup, const std::string& Arguments) {
+    TSetupRun run(Setup, Arguments);
+    if (!run.WaitForm() || !run.WaitPage("FirstPanel")) throw EDriverError("the wizard did not open");
+    run.ClickToPage("FirstNexButton", "LicensePanel");
+    run.Click("AgreeCheckBox");
+    run.ClickToPage("LicenseNextButton", "LocationPanel");
+    return run;
 }
 
-void WalkToComponents(TSetupRun& Run, const std::string& Destination) {
-    WalkToLocation(Run);
-    Run.TypeText("LocationEdit", Destination);
-    Run.ClickToPage("LocationNextButton", "ComponentsPanel");
+TSetupRun StartAtComponents(const std::string& Setup, const std::string& Destination, const std::string& Arguments) {
+    TSetupRun run = StartAtLocation(Setup, Arguments);
+    run.TypeText("LocationEdit", Destination);
+    run.ClickToPage("LocationNextButton", "ComponentsPanel");
+    return run;
 }
 
 std::string Joined(const std::vector<std::string>& Lines) {
@@ -182,10 +185,9 @@ std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTi
     lines.push_back("CreateFile " + programs + "Uninstall.lnk");
     if (FirstTime) lines.push_back("CreteRegKey " + uninstall);
     for (const char* value : UninstallValues) lines.push_back("CreteRegValue " + uninstall + "|" + value);
-    for (const std::string& line :
-         {"CreteRegValue " + std::string(AllUsers ? "2147483650|" : "2147483649|") + RunKey + "|Orvand",
-          "CreteRegKey 2147483649|" + std::string(MenuKey), "RegisterServer " + Target + "bridge.ocx"})
-        lines.push_back(line);
+    lines.insert(lines.end(),
+                 {"CreteRegValue " + std::string(AllUsers ? "2147483650|" : "2147483649|") + RunKey + "|Orvand",
+                  "CreteRegKey 2147483649|" + std::string(MenuKey), "RegisterServer " + Target + "bridge.ocx"});
     return lines;
 }
 
@@ -349,10 +351,8 @@ std::vector<std::string> LayoutProblems(const TSetupRun& Run) {
         // Seen where it lies: no sibling on top of it.
         if (def.Kind != TControlKind::GroupBox && def.Kind != TControlKind::Rule) {
             HWND pageWindow = GetParent(control);
-            RECT own;
-            GetWindowRect(control, &own);
-            POINT centre{(own.left + own.right) / 2, (own.top + own.bottom) / 2};
-            ScreenToClient(pageWindow, &centre);
+            POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+            MapWindowPoints(form, pageWindow, &centre, 1);
             HWND top = ChildWindowFromPointEx(pageWindow, centre, CWP_SKIPINVISIBLE);
             if (top != control) problems.push_back(std::string(def.Name) + " is hidden under another control");
         }

@@ -44,16 +44,15 @@ public:
     TDistributor();
     // The base address that serves them in Mode ("ok", or "slow" for a transfer of about two seconds).
     std::string Url(const std::string& Mode = "ok") const { return Server.Url(Mode); }
-    // The paths asked for, in order.
-    std::vector<std::string> Requests() const { return Server.Paths(); }
     static std::string CharacterBytes(const std::string& FileName) { return "Orvand character " + FileName + "\r\n"; }
     wintest::THttpServer Server;
 };
 
-// Starts the wizard and walks it to the location page; throws when it does not get there.
-void WalkToLocation(TSetupRun& Run);
+// Starts Setup with Arguments and walks the wizard to the location page; throws when it does not get there.
+TSetupRun StartAtLocation(const std::string& Setup, const std::string& Arguments = "");
 // On to the components page with Destination typed in.
-void WalkToComponents(TSetupRun& Run, const std::string& Destination);
+TSetupRun StartAtComponents(const std::string& Setup, const std::string& Destination,
+                            const std::string& Arguments = "");
 
 std::string Joined(const std::vector<std::string>& Lines);
 std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> Parts);

@@ -1,6 +1,7 @@
 #include "WizardDriver.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 
@@ -14,27 +15,26 @@ namespace {
 
 const DWORD SendTimeout = 10000;
 
+void DeleteMemoryDC(HDC DC) { DeleteDC(DC); }
+
 // A 32-bit top-down bitmap to draw into, selected into a memory DC of its own.
 class TDibSection {
 public:
-    TDibSection(int Width, int Height) : FDC(CreateCompatibleDC(nullptr)) {
-        BITMAPINFO bi{};
-        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), Width, -Height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        FBitmap.Reset(CreateDIBSection(FDC, &bi, DIB_RGB_COLORS, &FBits, nullptr, 0));
-        FOld = SelectObject(FDC, FBitmap.Get());
-    }
-    ~TDibSection() {
-        SelectObject(FDC, FOld);
-        DeleteDC(FDC);
-    }
-    HDC DC() const { return FDC; }
+    TDibSection(int Width, int Height)
+        : FBitmap(Create(FDC.Get(), Width, Height, &FBits)), FSelected(DC(), FBitmap.Get()) {}
+    HDC DC() const { return FDC.Get(); }
     const DWORD* Bits() const { return static_cast<const DWORD*>(FBits); }
 
 private:
-    HDC FDC;
+    static HBITMAP Create(HDC DC, int Width, int Height, void** Bits) {
+        BITMAPINFO bi{};
+        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), Width, -Height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        return CreateDIBSection(DC, &bi, DIB_RGB_COLORS, Bits, nullptr, 0);
+    }
+    TUniqueResource<TCloseWith<HDC, DeleteMemoryDC>> FDC{CreateCompatibleDC(nullptr)};
     void* FBits = nullptr;
     TGdiObject<HBITMAP> FBitmap;
-    HGDIOBJ FOld;
+    TSelection FSelected;
 };
 
 std::set<ULONG_PTR> CompletedClicks;
@@ -130,12 +130,8 @@ bool TCapture::SaveBmp(const std::string& FileName) const {
     out.write(reinterpret_cast<const char*>(&ih), sizeof(ih));
     std::string row(rowSize, '\0');
     for (int y = Height - 1; y >= 0; --y) {
-        for (int x = 0; x < Width; ++x) {
-            DWORD p = Pixels[static_cast<size_t>(y) * Width + x];
-            row[x * 3] = static_cast<char>(p & 0xFF);
-            row[x * 3 + 1] = static_cast<char>((p >> 8) & 0xFF);
-            row[x * 3 + 2] = static_cast<char>((p >> 16) & 0xFF);
-        }
+        // Blue, green, red: the low bytes of 0x00RRGGBB.
+        for (int x = 0; x < Width; ++x) std::memcpy(&row[x * 3], &Pixels[static_cast<size_t>(y) * Width + x], 3);
         out.write(row.data(), rowSize);
     }
     return static_cast<bool>(out);
@@ -264,8 +260,6 @@ ULONG_PTR TSetupRun::SendClick(std::string_view Name) {
     if (!SendMessageCallbackA(control, BM_CLICK, 0, 0, ClickDone, ticket)) throw EDriverError("click not sent");
     return ticket;
 }
-
-void TSetupRun::ClickNoWait(std::string_view Name) { SendClick(Name); }
 
 void TSetupRun::Click(std::string_view Name) {
     ULONG_PTR ticket = SendClick(Name);

@@ -60,24 +60,11 @@ bool SystemLoadsPlantedVersionDll(const std::string& Folder) {
     return FileExists(Folder + "version.dll.loaded");
 }
 
-// The distributor's copy of the configuration is fresher than the packaged one: it
-// offers two characters more, one of them with a Japanese name, and one whose file
-// would land outside data\.
-void OfferFreshConfiguration(TDistributor& Distributor, const std::vector<std::string>& Urls) {
-    std::string fresh = SampleConfiguration(Urls);
-    fresh.insert(fresh.find("</agentCharacters>"),
-                 "<character name=\"Nimbus\" fileName=\"Nimbus.acs\"/>"
-                 "<character name=\"&#x82B1;&#x5B50;\" fileName=\"Hanako.acs\"/>"
-                 "<character name=\"Sneak\" fileName=\"..\\Sneak.acs\"/>");
-    Distributor.Server.Put("setup.xml", fresh);
-}
-
 // The first run installs the Agent runtime alone and two characters.
 void FirstRunInstallsTheAgentAndTwoCharacters(const std::string& Setup, const TScenario& Scene,
                                               const TDistributor& Distributor) {
     const std::string& target = Scene.Target;
-    TSetupRun run(Setup);
-    WalkToComponents(run, target);
+    TSetupRun run = StartAtComponents(Setup, target);
     EXPECT_EQ(run.Text("CmpLabel1"), "Missed (Remote)");
     run.Click("CmpCheckBox2");  // no speech: the Agent runtime alone
     run.Click("ComponentsNextButton");
@@ -109,7 +96,7 @@ void FirstRunInstallsTheAgentAndTwoCharacters(const std::string& Setup, const TS
                           {"CreateFile " + target + "data\\Bramble.acs", "CreateFile " + target + "data\\Zoe.acs"}}));
     ExpectRegistered(target, true);
     EXPECT_EQ(ReadFileText(target + "data\\Zoe.acs"), TDistributor::CharacterBytes("Zoe.acs"));
-    EXPECT_EQ(Distributor.Requests(),
+    EXPECT_EQ(Distributor.Server.Paths(),
               (std::vector<std::string>{"/ok/setup.xml", "/ok/MSagent.exe", "/ok/Bramble.acs", "/ok/Zoe.acs"}));
     EXPECT_EQ(Scene.Runs(), "MSagent.exe \r\n");
 
@@ -121,8 +108,7 @@ void FirstRunInstallsTheAgentAndTwoCharacters(const std::string& Setup, const TS
 // The second run into the same folder keeps the user's brains when asked to, offers
 // only the characters not installed yet, and with the box cleared starts no product.
 void SecondRunKeepsTheBrainsAndStartsNothing(const std::string& Setup, const std::string& Target) {
-    TSetupRun run(Setup);
-    WalkToComponents(run, Target);
+    TSetupRun run = StartAtComponents(Setup, Target);
     EXPECT_EQ(run.Text("CmpLabel1"), "Installed (Remote)");
     run.Click("CmpCheckBox2");
     run.Click("ComponentsNextButton");
@@ -157,24 +143,18 @@ TEST(Wizard, DllsPlantedBesideSetupUnderSystemNamesAreNeverLoaded) {
     for (const char* program : {"install.exe", "orvand.exe"}) {
         const std::string overrides = std::string("Software\\Wine\\AppDefaults\\") + program + "\\DllOverrides";
         for (const char* name : {"version", "wininet", "uxtheme"})
-            ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, overrides.c_str(), name, REG_SZ, "native,builtin", 15),
-                      ERROR_SUCCESS);
+            ASSERT_NO_FATAL_FAILURE(SetValue(HKEY_CURRENT_USER, overrides, name, std::string("native,builtin", 15)));
     }
     const bool versionBySystem = SystemLoadsPlantedVersionDll(temp.Path() + "baseline\\");
     auto expectNoneLoaded = [&] {
-        for (const std::string name : planted) {
-            if (name != "version.dll" || !versionBySystem) {
-                EXPECT_FALSE(FileExists(temp.Path() + name + ".loaded")) << name << " beside setup was loaded";
-            }
-        }
+        for (const std::string name : planted)
+            EXPECT_FALSE(FileExists(temp.Path() + name + ".loaded") && (name != "version.dll" || !versionBySystem))
+                << name << " beside setup was loaded";
     };
-    TSetupRun run(setup);
-    ASSERT_TRUE(run.WaitForm());
-    expectNoneLoaded();
+    UninstallAtEnd cleanup(target);
+    TSetupRun run = StartAtComponents(setup, target);
     // Read through the system's version.dll: the planted one knows no version.
     EXPECT_EQ(WindowText(run.Form()), "Orvand Setup  - Version 2.2.93");
-    UninstallAtEnd cleanup(target);
-    WalkToComponents(run, target);
     expectNoneLoaded();
     // Wine's own urlmon, which its MSXML loads, imports wininet, and Wine's loader looks for
     // that beside the program, as for version.dll; Windows keeps to the system folder.
@@ -199,8 +179,7 @@ TEST(Wizard, AFirstRunWithTheInstallersShippedShowsTheNoticeAndEndsOnTheRestartB
     std::string setup = PackSample(scene.Temp.Path() + "install.exe", SampleConfiguration({}), installers);
     UninstallAtEnd cleanup(scene.Target);
     {
-        TSetupRun run(setup);
-        WalkToComponents(run, scene.Target);
+        TSetupRun run = StartAtComponents(setup, scene.Target);
         run.Click("ComponentsNextButton");
         ExpectRebootNotice(run);
         ASSERT_TRUE(run.WaitPage("CharactersPanel", 120000));
@@ -233,8 +212,8 @@ TEST(Wizard, WithEverythingPresentNoNoticeAndEscOnTheFinishPageStartsTheProduct)
     TComponents all(true);
     TScenario scene;
     UninstallAtEnd cleanup(scene.Target);
-    TSetupRun run(PackSample(scene.Temp.Path() + "install.exe", SampleConfiguration({})), "-allusers");
-    WalkToComponents(run, scene.Target);
+    TSetupRun run = StartAtComponents(PackSample(scene.Temp.Path() + "install.exe", SampleConfiguration({})),
+                                      scene.Target, "-allusers");
     run.Click("ComponentsNextButton");
     bool boxShown = false;
     WaitUntil([&] { return (boxShown |= run.BoxShowing()) || run.VisiblePage() == "CharactersPanel"; }, 60000, 50);
@@ -267,9 +246,8 @@ TEST(Wizard, AnAgentInstallerThatInstallsNothingStopsSetupBeforeAnyRegistration)
     std::string setup = PackSample(temp.Path() + "install.exe", "", {FixtureLine(".\\temp\\", "MSagent.exe")});
     std::string target = temp.Path() + "Orvand\\";
     EnvGuard noRegister("ORVAND_FIXTURE_NOREGISTER", "MSagent.exe");
-    TSetupRun run(setup);
+    TSetupRun run = StartAtComponents(setup, target);
     noRegister.Set(nullptr);
-    WalkToComponents(run, target);
     run.Click("CmpCheckBox2");  // no speech components: the Agent runtime alone
     run.Click("ComponentsNextButton");
     ExpectRebootNotice(run);
@@ -292,7 +270,14 @@ TEST(Wizard, AFirstInstallationFetchesTheAgentAndCharactersASecondAppendsAndRemo
     TDistributor distributor;
     // The first distributor is down; the second serves everything.
     const std::vector<std::string> urls = {distributor.Server.ClosedUrl(), distributor.Url()};
-    OfferFreshConfiguration(distributor, urls);
+    // The distributor's copy of the configuration is fresher than the packaged one: it offers two
+    // characters more, one of them with a Japanese name, and one whose file would land outside data\.
+    std::string fresh = SampleConfiguration(urls);
+    fresh.insert(fresh.find("</agentCharacters>"),
+                 "<character name=\"Nimbus\" fileName=\"Nimbus.acs\"/>"
+                 "<character name=\"&#x82B1;&#x5B50;\" fileName=\"Hanako.acs\"/>"
+                 "<character name=\"Sneak\" fileName=\"..\\Sneak.acs\"/>");
+    distributor.Server.Put("setup.xml", fresh);
     TScenario scene(SpecialFolder(CSIDL_PROGRAM_FILES) + "Orvand E2E " + std::to_string(GetCurrentProcessId()) + "\\");
     const std::string& target = scene.Target;
     std::string setup = PackSample(scene.Temp.Path() + "install.exe", SampleConfiguration(urls));
@@ -327,8 +312,7 @@ TEST(Wizard, CancelDuringADownloadIsAnsweredAtTheNextPumpAndTheInstallerStillToR
     std::string setup = PackSample(scene.Temp.Path() + "install.exe", SampleConfiguration({distributor.Url("slow")}));
     const std::string hold = scene.Temp.Path() + "go on";
     EnvGuard holdInstaller("ORVAND_FIXTURE_HOLD", hold.c_str());
-    TSetupRun run(setup);
-    WalkToComponents(run, scene.Target);
+    TSetupRun run = StartAtComponents(setup, scene.Target);
     run.Click("CmpCheckBox2");
     run.Click("ComponentsNextButton");
     ExpectRebootNotice(run);
@@ -359,8 +343,7 @@ TEST(Wizard, CancelWithNoInstallerToRunLetsTheRunRegisterAndEndsWithoutTheFinish
     distributor.Server.Put("setup.xml", configuration);  // a refresh that takes its time
     std::string setup = PackSample(scene.Temp.Path() + "install.exe", configuration);
     UninstallAtEnd cleanup(scene.Target);
-    TSetupRun run(setup);
-    WalkToComponents(run, scene.Target);
+    TSetupRun run = StartAtComponents(setup, scene.Target);
     run.ClickNoWait("ComponentsNextButton");
     CancelDuringTransfer(run, "Retrieving setup config. Please Wait...", "Extracting: install.exe", IDYES);
     ExpectQuietExit(run, 30000);
@@ -381,8 +364,7 @@ TEST(Wizard, CancelDuringTheCharactersDownloadEndsSetupAfterTheLastOne) {
     std::string setup = PackSample(scene.Temp.Path() + "install.exe",
                                    SetupXmlText({slow}, {{"Pip", "Pip.acs"}, {"Zoe", "Zoe.acs"}}, InstallerDigests()));
     UninstallAtEnd cleanup(scene.Target);
-    TSetupRun run(setup);
-    WalkToComponents(run, scene.Target);
+    TSetupRun run = StartAtComponents(setup, scene.Target);
     run.ClickToPage("ComponentsNextButton", "CharactersPanel");
     EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Pip", "Zoe"}));
     run.TickItem("CharactersListBox", 0);
@@ -419,11 +401,7 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
     ValueGuard programsValue(HKEY_CURRENT_USER, ShellFolders, "Programs");
     ValueGuard desktopResolved(HKEY_CURRENT_USER, ResolvedFolders, "Desktop");
     ValueGuard programsResolved(HKEY_CURRENT_USER, ResolvedFolders, "Programs");
-    struct RemoveAtEnd {
-        ~RemoveAtEnd() {
-            for (const char* folder : {"C:\\users\\Łukasz\\", "C:\\Программы\\"}) RemoveTree(folder);
-        }
-    } removeAtEnd;
+    TRemoveAtEnd removeAtEnd{"C:\\users\\Łukasz\\", "C:\\Программы\\"};
     for (const auto& [name, folder] : {std::pair{"Desktop", desktop}, std::pair{"Programs", programs}}) {
         ASSERT_EQ(SHCreateDirectoryExW(nullptr, AnsiToWide(folder).c_str(), nullptr), ERROR_SUCCESS) << folder;
         const std::wstring value = AnsiToWide(folder.substr(0, folder.size() - 1));
@@ -441,8 +419,7 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
     const std::string setup = PackSample(temp.Path() + "install.exe", xml);
     UninstallAtEnd cleanup(target);
     {
-        TSetupRun run(setup);
-        WalkToComponents(run, target);
+        TSetupRun run = StartAtComponents(setup, target);
         run.ClickToPage("ComponentsNextButton", "CharactersPanel");
         EXPECT_EQ(run.Items("CharactersListBox"), std::vector<std::string>{"Łucja"});
         EXPECT_EQ(Joined(LayoutProblems(run)), "");

@@ -71,8 +71,9 @@ TEST(Silent, InstallsForAllUsersIntoTheProposedFolderLikeTheWizardAndRemovesWith
     ExpectRegistered(target, true, {}, true);
     // The installers ran in the wizard's order; no character was fetched, nothing else started.
     EXPECT_EQ(scene.Runs(), "MSagent.exe \r\nspchapi.exe \r\ntv_enua.exe \r\nlhttseng.exe \r\n");
-    EXPECT_EQ(distributor.Requests(), (std::vector<std::string>{"/ok/setup.xml", "/ok/MSagent.exe", "/ok/spchapi.exe",
-                                                                "/ok/tv_enua.exe", "/ok/lhttseng.exe"}));
+    EXPECT_EQ(distributor.Server.Paths(),
+              (std::vector<std::string>{"/ok/setup.xml", "/ok/MSagent.exe", "/ok/spchapi.exe", "/ok/tv_enua.exe",
+                                        "/ok/lhttseng.exe"}));
     EXPECT_EQ(FindWindowA("TMainOrvandForm", "Orvand"), nullptr) << "the product started";
     // The notice a box would have shown, in one line.
     ExpectLogged(log, "DEBUG",

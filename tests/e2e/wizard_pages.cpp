@@ -162,8 +162,7 @@ TEST(Wizard, EveryWayToCloseAsksFirstAndYesEndsQuietly) {
 
 TEST(Wizard, DestinationsThatCannotBeMadeAreRefusedAndAGoodOneIsNormalised) {
     TempFolder temp;
-    TSetupRun run(CopySample(temp.Path()));
-    WalkToLocation(run);
+    TSetupRun run = StartAtLocation(CopySample(temp.Path()));
     ExpectRefused(run, "D:\\", "D:\\", true);
     ExpectRefused(run, "   ", "\\");
     ExpectRefused(run, "", "\\");
@@ -191,8 +190,7 @@ TEST(Wizard, DestinationsThatCannotBeMadeAreRefusedAndAGoodOneIsNormalised) {
 TEST(Wizard, MissingComponentsAreRedAndTheSpeechBoxesDependOnTheRuntime) {
     TempFolder temp;
     TComponents none(false);
-    TSetupRun run(CopySample(temp.Path()));
-    WalkToComponents(run, temp.Path() + "dest");
+    TSetupRun run = StartAtComponents(CopySample(temp.Path()), temp.Path() + "dest");
     EXPECT_EQ(Joined(LayoutProblems(run)), "");
     ExpectStatuses(run, std::vector<std::string>(4, "Missed (Remote)"), Red);
     EXPECT_EQ(Ticks(run), "111");
@@ -214,8 +212,8 @@ TEST(Wizard, MissingComponentsAreRedAndTheSpeechBoxesDependOnTheRuntime) {
 TEST(Wizard, InstalledComponentsAreGreenShippedOnesLocalAndTheBoxesIndependent) {
     TempFolder temp;
     TComponents all(true);
-    TSetupRun run(PackSample(temp.Path() + "install.exe", "", {FixtureLine(".\\temp\\", "spchapi.exe")}));
-    WalkToComponents(run, temp.Path() + "dest");
+    TSetupRun run = StartAtComponents(
+        PackSample(temp.Path() + "install.exe", "", {FixtureLine(".\\temp\\", "spchapi.exe")}), temp.Path() + "dest");
     ExpectStatuses(run, {"Installed (Remote)", "Installed (Local)", "Installed (Remote)", "Installed (Remote)"}, Green);
     EXPECT_EQ(Ticks(run), "000");
     // Still enabled: an installer may be run again.
@@ -269,8 +267,7 @@ TEST(Wizard, AnEngineFailureEndsSetupWithItsMessageAndAFullStop) {
     TFileHandle reader(CreateFileA((destination + "install.log").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(reader);
-    TSetupRun run(CopySample(temp.Path()));
-    WalkToLocation(run);
+    TSetupRun run = StartAtLocation(CopySample(temp.Path()));
     run.TypeText("LocationEdit", destination);
     run.Click("LocationNextButton");
     // The engine's own message, with one full stop at its end.
@@ -281,8 +278,7 @@ TEST(Wizard, AnEngineFailureEndsSetupWithItsMessageAndAFullStop) {
 
 TEST(Wizard, TheFolderBrowserStartsAtTheDrivesAndAppendsTheProductFolder) {
     TempFolder temp;
-    TSetupRun run(CopySample(temp.Path()));
-    WalkToLocation(run);
+    TSetupRun run = StartAtLocation(CopySample(temp.Path()));
     std::string proposed = run.Text("LocationEdit");
     run.Click("BrowseFolderButton");
     auto browser = run.WaitBox();
@@ -333,9 +329,8 @@ TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
         SCOPED_TRACE(std::to_string(dpi) + " DPI");
         // The prefix's display setting; each program reads it when it starts.
         ValueGuard logPixels(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels");
-        ASSERT_EQ(
-            RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi, sizeof(dpi)),
-            ERROR_SUCCESS);
+        ASSERT_NO_FATAL_FAILURE(SetValue(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels",
+                                         std::string(reinterpret_cast<const char*>(&dpi), sizeof(dpi)), REG_DWORD));
         // A folder of its own each time: the one removed before stays with its uninstaller, and
         // Wine reads it as changeable by anyone, which Windows would not.
         const std::string target = scene.Temp.Path() + "Orvand " + std::to_string(dpi) + "\\";
