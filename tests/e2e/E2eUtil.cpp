@@ -1,13 +1,10 @@
 #include "E2eUtil.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "app/SetupLayout.h"
 #include "support/CodePages.h"
 
 using namespace wintest;

@@ -1,13 +1,10 @@
 #include "WizardDriver.h"
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <map>
 
 #include "app/SetupLayout.h"
 #include "support/CodePages.h"
-#include "wintest_util.h"
 
 namespace e2e {
 
