@@ -272,7 +272,8 @@ void TSetupRun::Click(std::string_view Name) {
 
 void TSetupRun::ClickToPage(std::string_view Button, std::string_view Page, DWORD Milliseconds) {
     Click(Button);
-    if (WaitPage(Page, Milliseconds)) return;
+    WaitUntil([&] { return VisiblePage() == Page || BoxShowing(); }, Milliseconds, 50);
+    if (VisiblePage() == Page) return;
     const HWND box = wintest::FindMessageBox(FProcess.Id());
     throw EDriverError("no " + std::string(Page) + " after " + std::string(Button) + ", but " +
                        (box ? "the box \"" + wintest::MessageBoxText(box) + "\"" : "the page " + VisiblePage()));
