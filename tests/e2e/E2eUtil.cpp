@@ -1,23 +1,20 @@
 #include "E2eUtil.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "app/SetupLayout.h"
+#include "support/CodePages.h"
 
 using namespace wintest;
 
 namespace e2e {
 
-std::string CopySample(const std::string& Folder) {
-    std::string copy = Folder + "install.exe";
-    if (!CopyFileA(FixturePath("sample\\install.exe").c_str(), copy.c_str(), FALSE))
-        throw std::runtime_error("cannot copy the sample");
-    return copy;
+std::string CopyFixture(const std::string& Name, const std::string& To) {
+    if (!CopyFileA(FixturePath(Name).c_str(), To.c_str(), FALSE))
+        throw std::runtime_error("cannot copy " + Name + ": error " + std::to_string(GetLastError()));
+    return To;
 }
 
 void Damage(const std::string& Setup, bool Resealed) {
@@ -35,20 +32,20 @@ TDistributor::TDistributor() {
     for (const char* character : RemoteCharacters) Server.Put(character, CharacterBytes(character));
 }
 
-bool WalkToLocation(TSetupRun& Run) {
-    if (!Run.WaitForm() || !Run.WaitPage("FirstPanel")) return false;
-    Run.Click("FirstNexButton");
-    if (!Run.WaitPage("LicensePanel")) return false;
-    Run.Click("AgreeCheckBox");
-    Run.Click("LicenseNextButton");
-    return Run.WaitPage("LocationPanel");
+TSetupRun StartAtLocation(const std::string& Setup, const std::string& Arguments) {
+    TSetupRun run(Setup, Arguments);
+    if (!run.WaitForm() || !run.WaitPage("FirstPanel")) throw EDriverError("the wizard did not open");
+    run.ClickToPage("FirstNexButton", "LicensePanel");
+    run.Click("AgreeCheckBox");
+    run.ClickToPage("LicenseNextButton", "LocationPanel");
+    return run;
 }
 
-bool WalkToComponents(TSetupRun& Run, const std::string& Destination) {
-    if (!WalkToLocation(Run)) return false;
-    Run.TypeText("LocationEdit", Destination);
-    Run.Click("LocationNextButton");
-    return Run.WaitPage("ComponentsPanel");
+TSetupRun StartAtComponents(const std::string& Setup, const std::string& Destination, const std::string& Arguments) {
+    TSetupRun run = StartAtLocation(Setup, Arguments);
+    run.TypeText("LocationEdit", Destination);
+    run.ClickToPage("LocationNextButton", "ComponentsPanel");
+    return run;
 }
 
 std::string Joined(const std::vector<std::string>& Lines) {
@@ -63,28 +60,26 @@ std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> 
     return all;
 }
 
-void ExpectBox(const TMessageBox& Box, const std::string& Title, const ::testing::Matcher<const std::string&>& Text,
-               TBoxIcon Icon, const std::vector<int>& Buttons) {
-    EXPECT_EQ(Box.Title, Title);
-    EXPECT_THAT(Box.Text, Text);
-    EXPECT_EQ(Box.Icon, Icon) << BoxIconName(Box.Icon);
-    EXPECT_EQ(Box.Buttons, Buttons);
+TMessageBox ShownBox(TSetupRun& Run, const std::string& Title, const ::testing::Matcher<const std::string&>& Text,
+                     TBoxIcon Icon, const std::vector<int>& Buttons, DWORD Milliseconds) {
+    auto box = Run.WaitBox(Milliseconds);
+    if (!box) throw EDriverError("no box \"" + Title + "\" came");
+    EXPECT_EQ(box->Title, Title);
+    EXPECT_THAT(box->Text, Text);
+    EXPECT_EQ(box->Icon, Icon) << BoxIconName(box->Icon);
+    EXPECT_EQ(box->Buttons, Buttons);
+    return *box;
 }
 
 void AnswerCloseQuestion(TSetupRun& Run, int Answer) {
-    auto box = Run.WaitBox();
-    ASSERT_TRUE(box) << "no close question";
-    ExpectBox(*box, "Confirm", CloseQuestion, TBoxIcon::Question, {IDYES, IDNO});
-    Run.Answer(*box, Answer);
+    Run.Answer(ShownBox(Run, "Confirm", CloseQuestion, TBoxIcon::Question, {IDYES, IDNO}), Answer);
     if (Answer == IDYES) ExpectQuietExit(Run);
 }
 
 void ExpectRebootNotice(TSetupRun& Run) {
-    auto notice = Run.WaitBox();
-    ASSERT_TRUE(notice) << "no reboot notice";
-    ExpectBox(*notice, "Information", RebootNotice, TBoxIcon::Information, {IDOK});
+    const TMessageBox notice = ShownBox(Run, "Information", RebootNotice, TBoxIcon::Information, {IDOK});
     EXPECT_EQ(Run.VisiblePage(), "ComponentsPanel") << "the notice comes before the install page";
-    Run.Answer(*notice, IDOK);
+    Run.Answer(notice, IDOK);
 }
 
 void CancelDuringTransfer(TSetupRun& Run, const std::string& Status, const std::string& Next, int Answer) {
@@ -92,11 +87,9 @@ void CancelDuringTransfer(TSetupRun& Run, const std::string& Status, const std::
     // Past the look at the messages that follows the status text: the run blocks in the transfer.
     ASSERT_TRUE(WaitUntil([&] { return !Run.Responding(); }, 10000)) << "the run never blocked in the transfer";
     Run.Click("InstallCancelButton");
-    auto box = Run.WaitBox();
-    ASSERT_TRUE(box);
-    EXPECT_EQ(box->Text, CloseQuestion);
+    const TMessageBox box = ShownBox(Run, "Confirm", CloseQuestion, TBoxIcon::Question, {IDYES, IDNO});
     EXPECT_EQ(Run.Text("InstallLabel"), Next);
-    Run.Answer(*box, Answer);
+    Run.Answer(box, Answer);
 }
 
 void ExpectQuietExit(TSetupRun& Run, DWORD Milliseconds) { wintest::ExpectQuietExit(Run.Process(), Milliseconds); }
@@ -127,11 +120,14 @@ void UninstallAtEnd::Now() {
 
 std::vector<std::string> Journal(const std::string& Target) { return SplitCrLf(ReadFileText(Target + "install.log")); }
 
-void ExpectJournal(const std::string& Target, const std::vector<std::string>& Lines) {
+void ExpectJournal(const std::string& Target, const std::vector<std::string>& Lines,
+                   const std::vector<std::string>& Before) {
     const std::vector<std::string> journal = Journal(Target);
-    ASSERT_FALSE(journal.empty());
-    EXPECT_THAT(journal[0], ::testing::StartsWith(Banner));
-    EXPECT_EQ(Joined(std::vector<std::string>(journal.begin() + 1, journal.end())), Joined(Lines));
+    ASSERT_GT(journal.size(), Before.size());
+    const auto banner = journal.begin() + Before.size();
+    EXPECT_EQ(Joined(std::vector<std::string>(journal.begin(), banner)), Joined(Before));
+    EXPECT_THAT(*banner, ::testing::StartsWith(Banner));
+    EXPECT_EQ(Joined(std::vector<std::string>(banner + 1, journal.end())), Joined(Lines));
 }
 
 std::vector<std::string> ExtractedLines(const std::string& Target, bool FirstTime, bool BrainsWritten,
@@ -186,10 +182,9 @@ std::vector<std::string> RegisteredLines(const std::string& Target, bool FirstTi
     lines.push_back("CreateFile " + programs + "Uninstall.lnk");
     if (FirstTime) lines.push_back("CreteRegKey " + uninstall);
     for (const char* value : UninstallValues) lines.push_back("CreteRegValue " + uninstall + "|" + value);
-    for (const std::string& line :
-         {"CreteRegValue " + std::string(AllUsers ? "2147483650|" : "2147483649|") + RunKey + "|Orvand",
-          "CreteRegKey 2147483649|" + std::string(MenuKey), "RegisterServer " + Target + "bridge.ocx"})
-        lines.push_back(line);
+    lines.insert(lines.end(),
+                 {"CreteRegValue " + std::string(AllUsers ? "2147483650|" : "2147483649|") + RunKey + "|Orvand",
+                  "CreteRegKey 2147483649|" + std::string(MenuKey), "RegisterServer " + Target + "bridge.ocx"});
     return lines;
 }
 
@@ -206,16 +201,18 @@ void ExpectRegistered(const std::string& Target, bool Present, const std::vector
     auto program = [&](const std::string& Name) {
         return Target.find(' ') == std::string::npos ? Target + Name : "\"" + Target + Name + "\"";
     };
-    auto entry = [](const char* Value) { return ViewText(HKEY_LOCAL_MACHINE, UninstallKey, Value); };
-    EXPECT_EQ(entry("DisplayName"), expect("Orvand"));
-    EXPECT_EQ(entry("UninstallString"), expect(program("install.exe") + " -remove"));
-    // The rest of the entry, for the system's list of programs.
-    EXPECT_EQ(entry("QuietUninstallString"), expect(program("install.exe") + " -remove -silent"));
-    EXPECT_EQ(entry("DisplayVersion"), expect("2.2.93"));
-    EXPECT_EQ(entry("Publisher"), expect("Orvand Software"));
-    EXPECT_EQ(entry("DisplayIcon"), expect(Target + "orvand.exe"));
-    EXPECT_EQ(entry("InstallLocation"), expect(Target));
-    EXPECT_EQ(entry("URLInfoAbout"), expect("http://www.orvand.example/"));
+    // The uninstall entry, for the system's list of programs.
+    const std::pair<const char*, std::string> entry[] = {
+        {"DisplayName", "Orvand"},
+        {"UninstallString", program("install.exe") + " -remove"},
+        {"QuietUninstallString", program("install.exe") + " -remove -silent"},
+        {"DisplayVersion", "2.2.93"},
+        {"Publisher", "Orvand Software"},
+        {"DisplayIcon", Target + "orvand.exe"},
+        {"InstallLocation", Target},
+        {"URLInfoAbout", "http://www.orvand.example/"}};
+    for (const auto& [value, text] : entry)
+        EXPECT_EQ(ViewText(HKEY_LOCAL_MACHINE, UninstallKey, value), expect(text)) << value;
     EXPECT_EQ(NumberText(HKEY_LOCAL_MACHINE, UninstallKey, "EstimatedSize"),
               Present ? std::to_string(ExtractedKiB(Target, Shipped)) : "(none)");
     for (const char* flag : {"NoModify", "NoRepair"})
@@ -264,23 +261,14 @@ std::string Describe(const RECT& R) {
 
 }  // namespace
 
-std::wstring Utf16(const std::string& Text) {
-    std::wstring wide(Text.size(), L'\0');
-    int n = MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), wide.data(),
-                                static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? n : 0);
-    return wide;
-}
-
 int CaptionWidth(const TControlDef& Def, const std::string& Text, int Dpi) {
     TWindowDC dc(nullptr);
     TGdiObject<HFONT> font(CreateFontA(-MulDiv(8, Dpi, 72), 0, 0, 0, (Def.Flags & cfBold) ? FW_BOLD : FW_NORMAL, FALSE,
                                        FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                        DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif"));
-    HGDIOBJ old = SelectObject(dc.Get(), font.Get());
+    TSelection selected(dc.Get(), font.Get());
     RECT r{0, 0, 0, 0};
-    DrawTextW(dc.Get(), Utf16(Text).c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
-    SelectObject(dc.Get(), old);
+    DrawTextW(dc.Get(), AnsiToWide(Text).c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
     return r.right;
 }
 
@@ -360,10 +348,8 @@ std::vector<std::string> LayoutProblems(const TSetupRun& Run) {
         // Seen where it lies: no sibling on top of it.
         if (def.Kind != TControlKind::GroupBox && def.Kind != TControlKind::Rule) {
             HWND pageWindow = GetParent(control);
-            RECT own;
-            GetWindowRect(control, &own);
-            POINT centre{(own.left + own.right) / 2, (own.top + own.bottom) / 2};
-            ScreenToClient(pageWindow, &centre);
+            POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+            MapWindowPoints(form, pageWindow, &centre, 1);
             HWND top = ChildWindowFromPointEx(pageWindow, centre, CWP_SKIPINVISIBLE);
             if (top != control) problems.push_back(std::string(def.Name) + " is hidden under another control");
         }

@@ -24,8 +24,12 @@ inline const char* const Brains = "{3F2A8C41-7B6E-4D19-9A05-C2E8B1D4F670}.db";
 inline const char* const BridgeKey = "CLSID\\{7F3C2A91-5B4E-4D6A-9C1F-2E8B0D4A6C35}\\InprocServer32";
 inline const char* const Banner = "########## Setup started at ";
 
+// A copy of the fixture Name at To; throws when it cannot be made.
+std::string CopyFixture(const std::string& Name, const std::string& To);
 // A private copy of the packed sample in Folder, as "install.exe".
-std::string CopySample(const std::string& Folder);
+inline std::string CopySample(const std::string& Folder) {
+    return CopyFixture("sample\\install.exe", Folder + "install.exe");
+}
 // One byte of the product's data changed; Resealed: the trailing digest made again
 // to match, as by someone who swaps in a package of their own beside the program.
 void Damage(const std::string& Setup, bool Resealed);
@@ -40,23 +44,23 @@ public:
     TDistributor();
     // The base address that serves them in Mode ("ok", or "slow" for a transfer of about two seconds).
     std::string Url(const std::string& Mode = "ok") const { return Server.Url(Mode); }
-    // The paths asked for, in order.
-    std::vector<std::string> Requests() const { return Server.Paths(); }
     static std::string CharacterBytes(const std::string& FileName) { return "Orvand character " + FileName + "\r\n"; }
     wintest::THttpServer Server;
 };
 
-// Starts the wizard and walks it to the location page; false when it did not get there.
-bool WalkToLocation(TSetupRun& Run);
+// Starts Setup with Arguments and walks the wizard to the location page; throws when it does not get there.
+TSetupRun StartAtLocation(const std::string& Setup, const std::string& Arguments = "");
 // On to the components page with Destination typed in.
-bool WalkToComponents(TSetupRun& Run, const std::string& Destination);
+TSetupRun StartAtComponents(const std::string& Setup, const std::string& Destination,
+                            const std::string& Arguments = "");
 
 std::string Joined(const std::vector<std::string>& Lines);
 std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> Parts);
 
-// The box has that title, a text Text takes, that icon and those buttons (command ids, in order).
-void ExpectBox(const TMessageBox& Box, const std::string& Title, const ::testing::Matcher<const std::string&>& Text,
-               TBoxIcon Icon, const std::vector<int>& Buttons);
+// The next box, expected to have that title, a text Text takes, that icon and those buttons
+// (command ids, in order); throws when none comes within Milliseconds.
+TMessageBox ShownBox(TSetupRun& Run, const std::string& Title, const ::testing::Matcher<const std::string&>& Text,
+                     TBoxIcon Icon, const std::vector<int>& Buttons, DWORD Milliseconds = 20000);
 // Answers the close question; checks that it is the close question. Yes: the program ends quietly.
 void AnswerCloseQuestion(TSetupRun& Run, int Answer);
 // Answers the notice that installers will run, shown before the install page.
@@ -84,8 +88,9 @@ struct UninstallAtEnd {
 };
 
 std::vector<std::string> Journal(const std::string& Target);
-// The journal in Target is a banner, then Lines.
-void ExpectJournal(const std::string& Target, const std::vector<std::string>& Lines);
+// The journal in Target is Before (an earlier run's whole journal), a banner, then Lines.
+void ExpectJournal(const std::string& Target, const std::vector<std::string>& Lines,
+                   const std::vector<std::string>& Before = {});
 // What extraction writes into Target: the sample's files in package order, then Shipped (in temp\).
 std::vector<std::string> ExtractedLines(const std::string& Target, bool FirstTime, bool BrainsWritten,
                                         const std::vector<std::string>& Shipped = {});
@@ -99,9 +104,6 @@ std::string Programs(bool AllUsers);
 void ExpectRegistered(const std::string& Target, bool Present, const std::vector<std::string>& Shipped = {},
                       bool AllUsers = false);
 
-// This program's 8-bit texts, UTF-8 like setup's, as a Unicode program names them (GDI would read
-// 8-bit text in the system's code page).
-std::wstring Utf16(const std::string& Text);
 // The width of a one-line caption (UTF-8) in the font of the control Def at Dpi, drawn in UTF-16.
 int CaptionWidth(const TControlDef& Def, const std::string& Text, int Dpi);
 

@@ -1,11 +1,10 @@
 #include "WizardDriver.h"
 
-#include <cstdio>
+#include <cstring>
 #include <fstream>
-#include <map>
 
 #include "app/SetupLayout.h"
-#include "wintest_util.h"
+#include "support/CodePages.h"
 
 namespace e2e {
 
@@ -13,39 +12,32 @@ namespace {
 
 const DWORD SendTimeout = 10000;
 
+void DeleteMemoryDC(HDC DC) { DeleteDC(DC); }
+
 // A 32-bit top-down bitmap to draw into, selected into a memory DC of its own.
 class TDibSection {
 public:
-    TDibSection(int Width, int Height) : FDC(CreateCompatibleDC(nullptr)) {
-        BITMAPINFO bi{};
-        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), Width, -Height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        FBitmap.Reset(CreateDIBSection(FDC, &bi, DIB_RGB_COLORS, &FBits, nullptr, 0));
-        FOld = SelectObject(FDC, FBitmap.Get());
-    }
-    ~TDibSection() {
-        SelectObject(FDC, FOld);
-        DeleteDC(FDC);
-    }
-    HDC DC() const { return FDC; }
+    TDibSection(int Width, int Height)
+        : FBitmap(Create(FDC.Get(), Width, Height, &FBits)), FSelected(DC(), FBitmap.Get()) {}
+    HDC DC() const { return FDC.Get(); }
     const DWORD* Bits() const { return static_cast<const DWORD*>(FBits); }
 
 private:
-    HDC FDC;
+    static HBITMAP Create(HDC DC, int Width, int Height, void** Bits) {
+        BITMAPINFO bi{};
+        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), Width, -Height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        return CreateDIBSection(DC, &bi, DIB_RGB_COLORS, Bits, nullptr, 0);
+    }
+    TUniqueResource<TCloseWith<HDC, DeleteMemoryDC>> FDC{CreateCompatibleDC(nullptr)};
     void* FBits = nullptr;
     TGdiObject<HBITMAP> FBitmap;
-    HGDIOBJ FOld;
+    TSelection FSelected;
 };
 
 std::set<ULONG_PTR> CompletedClicks;
 ULONG_PTR NextClick = 1;
 
 void CALLBACK ClickDone(HWND, UINT, ULONG_PTR Ticket, LRESULT) { CompletedClicks.insert(Ticket); }
-
-// Lets this thread receive the completions of its sent messages.
-void PumpOwnMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-}
 
 LRESULT SendTo(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam) {
     DWORD_PTR result = 0;
@@ -135,12 +127,8 @@ bool TCapture::SaveBmp(const std::string& FileName) const {
     out.write(reinterpret_cast<const char*>(&ih), sizeof(ih));
     std::string row(rowSize, '\0');
     for (int y = Height - 1; y >= 0; --y) {
-        for (int x = 0; x < Width; ++x) {
-            DWORD p = Pixels[static_cast<size_t>(y) * Width + x];
-            row[x * 3] = static_cast<char>(p & 0xFF);
-            row[x * 3 + 1] = static_cast<char>((p >> 8) & 0xFF);
-            row[x * 3 + 2] = static_cast<char>((p >> 16) & 0xFF);
-        }
+        // Blue, green, red: the low bytes of 0x00RRGGBB.
+        for (int x = 0; x < Width; ++x) std::memcpy(&row[x * 3], &Pixels[static_cast<size_t>(y) * Width + x], 3);
         out.write(row.data(), rowSize);
     }
     return static_cast<bool>(out);
@@ -270,16 +258,25 @@ ULONG_PTR TSetupRun::SendClick(std::string_view Name) {
     return ticket;
 }
 
-void TSetupRun::ClickNoWait(std::string_view Name) { SendClick(Name); }
-
 void TSetupRun::Click(std::string_view Name) {
     ULONG_PTR ticket = SendClick(Name);
     auto handled = [&] {
-        PumpOwnMessages();
+        // This thread receives the completions of its sent messages.
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
         return CompletedClicks.count(ticket) || BoxShowing() || !Running();
     };
     if (WaitUntil(handled, 60000, 10)) return;
     throw EDriverError("the click on " + std::string(Name) + " is not handled");
+}
+
+void TSetupRun::ClickToPage(std::string_view Button, std::string_view Page, DWORD Milliseconds) {
+    Click(Button);
+    WaitUntil([&] { return VisiblePage() == Page || BoxShowing(); }, Milliseconds, 50);
+    if (VisiblePage() == Page) return;
+    const HWND box = wintest::FindMessageBox(FProcess.Id());
+    throw EDriverError("no " + std::string(Page) + " after " + std::string(Button) + ", but " +
+                       (box ? "the box \"" + wintest::MessageBoxText(box) + "\"" : "the page " + VisiblePage()));
 }
 
 void TSetupRun::TypeText(std::string_view Name, const std::string& Text) {
@@ -300,11 +297,7 @@ std::vector<std::string> TSetupRun::Items(std::string_view Name) const {
                                  &got))
             throw EDriverError("the program does not answer");
         wide.resize(static_cast<int>(got) > 0 ? got : 0);
-        std::string text(wide.size() * 3 + 1, '\0');  // UTF-8 spells a CJK character in three bytes
-        int n8 = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), text.data(),
-                                     static_cast<int>(text.size()), nullptr, nullptr);
-        text.resize(n8 > 0 ? n8 : 0);
-        items.push_back(text);
+        items.push_back(WideToAnsi(wide));
     }
     return items;
 }

@@ -78,7 +78,9 @@ public:
     void Click(std::string_view Name);
     // The same click, returning as soon as it is sent: for a handler that runs long and
     // lets the user in meanwhile (the installation run behind the components page's Next).
-    void ClickNoWait(std::string_view Name);
+    void ClickNoWait(std::string_view Name) { SendClick(Name); }
+    // Clicks Button and waits for Page; throws, naming the box or page shown instead, when a box or no Page comes.
+    void ClickToPage(std::string_view Button, std::string_view Page, DWORD Milliseconds = 60000);
     void TypeText(std::string_view Name, const std::string& Text);
     // The texts of a list's items, and the check boxes of a list with check boxes.
     std::vector<std::string> Items(std::string_view Name) const;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "E2eUtil.h"
+#include "support/CodePages.h"
 
 using namespace e2e;
 
@@ -17,13 +18,7 @@ int ShotNumber = 0;
 
 // The program's texts are in the system code page; the terminal reads UTF-8.
 void Say(const std::string& Text) {
-    std::wstring wide(Text.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), wide.data(),
-                                    static_cast<int>(wide.size())));
-    std::string utf8(wide.size() * 3, '\0');
-    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
-                                    static_cast<int>(utf8.size()), nullptr, nullptr));
-    std::printf("%s\n", utf8.c_str());
+    std::printf("%s\n", Recode(Text, CP_ACP, CP_UTF8).c_str());
     std::fflush(stdout);
 }
 
@@ -118,15 +113,10 @@ int Walk(const std::string& Setup) {
     if (run.WaitExit(30000) != 0) throw EDriverError("setup did not end with 0");
     Say("setup ended; installed in " + destination);
     Say("journal " + destination + "install.log:");
-    for (const std::string& line : wintest::SplitCrLf(wintest::ReadFileText(destination + "install.log")))
-        Say("  " + line);
+    for (const std::string& line : Journal(destination)) Say("  " + line);
 
     TSetupRun uninstall(destination + "install.exe", "-remove");
-    auto box = uninstall.WaitBox();
-    if (!box) throw EDriverError("the uninstaller did not ask");
-    Say("  box \"" + box->Title + "\": " + box->Text);
-    Shot(uninstall, "uninstall-confirm", &*box);
-    uninstall.Answer(*box, IDYES);
+    uninstall.Answer(Box(uninstall, "uninstall-confirm"), IDYES);
     if (uninstall.WaitExit(60000) != 0) throw EDriverError("the uninstaller did not end with 0");
     Say("uninstalled from " + destination);
     return 0;

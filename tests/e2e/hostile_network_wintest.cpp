@@ -48,16 +48,13 @@ protected:
         DeleteFileA(Scene.RunLog.c_str());
         RunHost(Package, Target, "none", 0, "--net \"" + Report + "\"");
         TComponents::Set("MSagent.exe", false);
-        std::vector<std::string> report;
-        for (const std::string& line : SplitCrLf(ReadFileText(Report)))
-            if (!line.starts_with("downloads ")) report.push_back(line);
+        std::vector<std::string> report = SplitCrLf(ReadFileText(Report));
+        std::erase_if(report, [](const std::string& line) { return line.starts_with("downloads "); });
         std::vector<snapshot::TChange> changes = Prefix->Changes();
         ExpectJournalNamesExactly(changes, Target);
-        for (const snapshot::TChange& change : changes) {
-            if (change.Item.starts_with("C:\\") && !change.Item.starts_with(Target)) {
-                EXPECT_THAT(change.Item, AnyOf(EndsWith(".lnk"), EndsWith("\\Orvand\\")));
-            }
-        }
+        for (const snapshot::TChange& change : changes)
+            EXPECT_THAT(change.Item,
+                        AnyOf(Not(StartsWith("C:\\")), StartsWith(Target), EndsWith(".lnk"), EndsWith("\\Orvand\\")));
         return report;
     }
 

@@ -11,6 +11,7 @@
 #include <map>
 
 #include "E2eUtil.h"
+#include "support/CodePages.h"
 #include "support/TextUtils.h"
 
 using namespace e2e;
@@ -52,34 +53,18 @@ bool ProgramRunning(const char* Name) {
 // first instruction. A stand-in that never touches version.dll shows it.
 bool SystemLoadsPlantedVersionDll(const std::string& Folder) {
     CreateDirectoryA(Folder.c_str(), nullptr);
-    const std::string program = Folder + "orvand.exe";
-    EXPECT_TRUE(CopyFileA(FixturePath("orvand.exe").c_str(), program.c_str(), FALSE)) << "error " << GetLastError();
-    EXPECT_TRUE(CopyFileA(FixturePath("planted\\version.dll").c_str(), (Folder + "version.dll").c_str(), FALSE))
-        << "error " << GetLastError();
-    TProcess process = StartProgram(program, "");
+    CopyFixture("planted\\version.dll", Folder + "version.dll");
+    TProcess process = StartProgram(CopyFixture("orvand.exe", Folder + "orvand.exe"), "");
     EXPECT_NE(WaitProductWindow(20000), nullptr) << "the stand-in product did not start";
     process.Terminate();
     return FileExists(Folder + "version.dll.loaded");
-}
-
-// The distributor's copy of the configuration is fresher than the packaged one: it
-// offers two characters more, one of them with a Japanese name, and one whose file
-// would land outside data\.
-void OfferFreshConfiguration(TDistributor& Distributor, const std::vector<std::string>& Urls) {
-    std::string fresh = SampleConfiguration(Urls);
-    fresh.insert(fresh.find("</agentCharacters>"),
-                 "<character name=\"Nimbus\" fileName=\"Nimbus.acs\"/>"
-                 "<character name=\"&#x82B1;&#x5B50;\" fileName=\"Hanako.acs\"/>"
-                 "<character name=\"Sneak\" fileName=\"..\\Sneak.acs\"/>");
-    Distributor.Server.Put("setup.xml", fresh);
 }
 
 // The first run installs the Agent runtime alone and two characters.
 void FirstRunInstallsTheAgentAndTwoCharacters(const std::string& Setup, const TScenario& Scene,
                                               const TDistributor& Distributor) {
     const std::string& target = Scene.Target;
-    TSetupRun run(Setup);
-    ASSERT_TRUE(WalkToComponents(run, target));
+    TSetupRun run = StartAtComponents(Setup, target);
     EXPECT_EQ(run.Text("CmpLabel1"), "Missed (Remote)");
     run.Click("CmpCheckBox2");  // no speech: the Agent runtime alone
     run.Click("ComponentsNextButton");
@@ -98,8 +83,7 @@ void FirstRunInstallsTheAgentAndTwoCharacters(const std::string& Setup, const TS
     run.TickItem("CharactersListBox", 1);
     EXPECT_TRUE(run.ItemChecked("CharactersListBox", 1));
     EXPECT_FALSE(run.ItemChecked("CharactersListBox", 2));
-    run.Click("CharactersNextButton");
-    ASSERT_TRUE(run.WaitPage("DonePanel", 60000));
+    run.ClickToPage("CharactersNextButton", "DonePanel");
     EXPECT_EQ(Joined(LayoutProblems(run)), "");
     EXPECT_EQ(run.Text("InstallLabel"), "Downloading: " + Distributor.Url() + "Zoe.acs");
     ExpectFinishOffers(run, true);
@@ -112,7 +96,7 @@ void FirstRunInstallsTheAgentAndTwoCharacters(const std::string& Setup, const TS
                           {"CreateFile " + target + "data\\Bramble.acs", "CreateFile " + target + "data\\Zoe.acs"}}));
     ExpectRegistered(target, true);
     EXPECT_EQ(ReadFileText(target + "data\\Zoe.acs"), TDistributor::CharacterBytes("Zoe.acs"));
-    EXPECT_EQ(Distributor.Requests(),
+    EXPECT_EQ(Distributor.Server.Paths(),
               (std::vector<std::string>{"/ok/setup.xml", "/ok/MSagent.exe", "/ok/Bramble.acs", "/ok/Zoe.acs"}));
     EXPECT_EQ(Scene.Runs(), "MSagent.exe \r\n");
 
@@ -124,20 +108,15 @@ void FirstRunInstallsTheAgentAndTwoCharacters(const std::string& Setup, const TS
 // The second run into the same folder keeps the user's brains when asked to, offers
 // only the characters not installed yet, and with the box cleared starts no product.
 void SecondRunKeepsTheBrainsAndStartsNothing(const std::string& Setup, const std::string& Target) {
-    TSetupRun run(Setup);
-    ASSERT_TRUE(WalkToComponents(run, Target));
+    TSetupRun run = StartAtComponents(Setup, Target);
     EXPECT_EQ(run.Text("CmpLabel1"), "Installed (Remote)");
     run.Click("CmpCheckBox2");
     run.Click("ComponentsNextButton");
-    auto brains = run.WaitBox(60000);
-    ASSERT_TRUE(brains);
-    ExpectBox(*brains, "Confirm", BrainsText, TBoxIcon::Question, {IDYES, IDNO});
-    run.Answer(*brains, IDNO);
+    run.Answer(ShownBox(run, "Confirm", BrainsText, TBoxIcon::Question, {IDYES, IDNO}, 60000), IDNO);
     ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
     EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Captain Tock", "Pip", "Marlow", "Juniper",
                                                                         "Oskar", "Wren", "Nimbus", "花子"}));
-    run.Click("CharactersNextButton");
-    ASSERT_TRUE(run.WaitPage("DonePanel"));
+    run.ClickToPage("CharactersNextButton", "DonePanel");
     ExpectFinishOffers(run, false);
     FinishWithoutTheProduct(run);
     // With the box cleared the product stays unstarted (started, it shows within seconds).
@@ -157,41 +136,31 @@ TEST(Wizard, DllsPlantedBesideSetupUnderSystemNamesAreNeverLoaded) {
                                     FixtureLine(".\\", "bridgeaid.dll", "planted\\bridgeaid.dll")});
     const std::string target = temp.Path() + "dest\\";
     const char* const planted[] = {"version.dll", "wininet.dll", "uxtheme.dll", "bridgeaid.dll"};
-    for (const char* name : planted)
-        ASSERT_TRUE(
-            CopyFileA(FixturePath(std::string("planted\\") + name).c_str(), (temp.Path() + name).c_str(), FALSE));
+    for (const char* name : planted) CopyFixture(std::string("planted\\") + name, temp.Path() + name);
     // Wine prefers its own builtin DLLs; Windows would take the files beside the program,
     // and so does Wine when told to for these programs.
     KeyGuard guard(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults");
     for (const char* program : {"install.exe", "orvand.exe"}) {
         const std::string overrides = std::string("Software\\Wine\\AppDefaults\\") + program + "\\DllOverrides";
         for (const char* name : {"version", "wininet", "uxtheme"})
-            ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, overrides.c_str(), name, REG_SZ, "native,builtin", 15),
-                      ERROR_SUCCESS);
+            ASSERT_NO_FATAL_FAILURE(SetValue(HKEY_CURRENT_USER, overrides, name, std::string("native,builtin", 15)));
     }
     const bool versionBySystem = SystemLoadsPlantedVersionDll(temp.Path() + "baseline\\");
     auto expectNoneLoaded = [&] {
-        for (const std::string name : planted) {
-            if (name != "version.dll" || !versionBySystem) {
-                EXPECT_FALSE(FileExists(temp.Path() + name + ".loaded")) << name << " beside setup was loaded";
-            }
-        }
+        for (const std::string name : planted)
+            EXPECT_FALSE(FileExists(temp.Path() + name + ".loaded") && (name != "version.dll" || !versionBySystem))
+                << name << " beside setup was loaded";
     };
-    TSetupRun run(setup);
-    ASSERT_TRUE(run.WaitForm());
-    expectNoneLoaded();
+    UninstallAtEnd cleanup(target);
+    TSetupRun run = StartAtComponents(setup, target);
     // Read through the system's version.dll: the planted one knows no version.
     EXPECT_EQ(WindowText(run.Form()), "Orvand Setup  - Version 2.2.93");
-    UninstallAtEnd cleanup(target);
-    ASSERT_TRUE(WalkToComponents(run, target));
     expectNoneLoaded();
     // Wine's own urlmon, which its MSXML loads, imports wininet, and Wine's loader looks for
     // that beside the program, as for version.dll; Windows keeps to the system folder.
     ASSERT_TRUE(DeleteFileA((temp.Path() + "wininet.dll").c_str()));
-    run.Click("ComponentsNextButton");
-    ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
-    run.Click("CharactersNextButton");
-    ASSERT_TRUE(run.WaitPage("DonePanel"));
+    run.ClickToPage("ComponentsNextButton", "CharactersPanel");
+    run.ClickToPage("CharactersNextButton", "DonePanel");
     FinishWithoutTheProduct(run);
     expectNoneLoaded();
     // bridge.ocx took its bridgeaid.dll from its own folder, registered and again unregistered.
@@ -210,16 +179,14 @@ TEST(Wizard, AFirstRunWithTheInstallersShippedShowsTheNoticeAndEndsOnTheRestartB
     std::string setup = PackSample(scene.Temp.Path() + "install.exe", SampleConfiguration({}), installers);
     UninstallAtEnd cleanup(scene.Target);
     {
-        TSetupRun run(setup);
-        ASSERT_TRUE(WalkToComponents(run, scene.Target));
+        TSetupRun run = StartAtComponents(setup, scene.Target);
         run.Click("ComponentsNextButton");
         ExpectRebootNotice(run);
         ASSERT_TRUE(run.WaitPage("CharactersPanel", 120000));
         EXPECT_EQ(run.Text("InstallLabel"), "Running: lhttseng.exe");
         EXPECT_EQ(run.Items("CharactersListBox").size(), std::size(RemoteCharacters));
         // Vela came with the package: the check passes with nothing ticked.
-        run.Click("CharactersNextButton");
-        ASSERT_TRUE(run.WaitPage("DonePanel"));
+        run.ClickToPage("CharactersNextButton", "DonePanel");
         EXPECT_EQ(Joined(LayoutProblems(run)), "");
         ExpectFinishOffers(run, true);
         ExpectJournal(scene.Target, Concat({{"CreateFolder " + scene.Target, "CreateFolder " + scene.Target + "temp\\",
@@ -245,16 +212,15 @@ TEST(Wizard, WithEverythingPresentNoNoticeAndEscOnTheFinishPageStartsTheProduct)
     TComponents all(true);
     TScenario scene;
     UninstallAtEnd cleanup(scene.Target);
-    TSetupRun run(PackSample(scene.Temp.Path() + "install.exe", SampleConfiguration({})), "-allusers");
-    ASSERT_TRUE(WalkToComponents(run, scene.Target));
+    TSetupRun run = StartAtComponents(PackSample(scene.Temp.Path() + "install.exe", SampleConfiguration({})),
+                                      scene.Target, "-allusers");
     run.Click("ComponentsNextButton");
     bool boxShown = false;
     WaitUntil([&] { return (boxShown |= run.BoxShowing()) || run.VisiblePage() == "CharactersPanel"; }, 60000, 50);
     ASSERT_FALSE(boxShown) << "a box during a run without installers";
     ASSERT_EQ(run.VisiblePage(), "CharactersPanel");
     EXPECT_EQ(run.Text("InstallLabel"), "Extracting: setup.xml");
-    run.Click("CharactersNextButton");
-    ASSERT_TRUE(run.WaitPage("DonePanel"));
+    run.ClickToPage("CharactersNextButton", "DonePanel");
     ExpectFinishOffers(run, false);
     ASSERT_FALSE(run.Checked("RebootCheckBox"));
     ExpectRegistered(scene.Target, true, {}, true);
@@ -280,18 +246,16 @@ TEST(Wizard, AnAgentInstallerThatInstallsNothingStopsSetupBeforeAnyRegistration)
     std::string setup = PackSample(temp.Path() + "install.exe", "", {FixtureLine(".\\temp\\", "MSagent.exe")});
     std::string target = temp.Path() + "Orvand\\";
     EnvGuard noRegister("ORVAND_FIXTURE_NOREGISTER", "MSagent.exe");
-    TSetupRun run(setup);
+    TSetupRun run = StartAtComponents(setup, target);
     noRegister.Set(nullptr);
-    ASSERT_TRUE(WalkToComponents(run, target));
     run.Click("CmpCheckBox2");  // no speech components: the Agent runtime alone
     run.Click("ComponentsNextButton");
     ExpectRebootNotice(run);
-    auto box = run.WaitBox(60000);
-    ASSERT_TRUE(box);
-    ExpectBox(*box, "Error",
-              "Microsoft Agent Runtime is required, but not found on your computer. Please install Orvand again.",
-              TBoxIcon::Error, {IDOK});
-    run.Answer(*box, IDOK);
+    run.Answer(
+        ShownBox(run, "Error",
+                 "Microsoft Agent Runtime is required, but not found on your computer. Please install Orvand again.",
+                 TBoxIcon::Error, {IDOK}, 60000),
+        IDOK);
     ExpectQuietExit(run);
     // Extracted, but nothing registered yet.
     EXPECT_TRUE(FileExists(target + "orvand.exe"));
@@ -306,7 +270,14 @@ TEST(Wizard, AFirstInstallationFetchesTheAgentAndCharactersASecondAppendsAndRemo
     TDistributor distributor;
     // The first distributor is down; the second serves everything.
     const std::vector<std::string> urls = {distributor.Server.ClosedUrl(), distributor.Url()};
-    OfferFreshConfiguration(distributor, urls);
+    // The distributor's copy of the configuration is fresher than the packaged one: it offers two
+    // characters more, one of them with a Japanese name, and one whose file would land outside data\.
+    std::string fresh = SampleConfiguration(urls);
+    fresh.insert(fresh.find("</agentCharacters>"),
+                 "<character name=\"Nimbus\" fileName=\"Nimbus.acs\"/>"
+                 "<character name=\"&#x82B1;&#x5B50;\" fileName=\"Hanako.acs\"/>"
+                 "<character name=\"Sneak\" fileName=\"..\\Sneak.acs\"/>");
+    distributor.Server.Put("setup.xml", fresh);
     TScenario scene(SpecialFolder(CSIDL_PROGRAM_FILES) + "Orvand E2E " + std::to_string(GetCurrentProcessId()) + "\\");
     const std::string& target = scene.Target;
     std::string setup = PackSample(scene.Temp.Path() + "install.exe", SampleConfiguration(urls));
@@ -321,14 +292,11 @@ TEST(Wizard, AFirstInstallationFetchesTheAgentAndCharactersASecondAppendsAndRemo
     ASSERT_NO_FATAL_FAILURE(SecondRunKeepsTheBrainsAndStartsNothing(setup, target));
     EXPECT_EQ(ReadFileText(target + "data\\" + Brains), "grown brains");
     // The second run's journal is the first one's, then a banner and what it did itself.
-    std::vector<std::string> journal = Journal(target);
-    ASSERT_GT(journal.size(), first.size() + 1);
-    EXPECT_EQ(Joined(std::vector<std::string>(journal.begin(), journal.begin() + first.size())), Joined(first));
-    EXPECT_THAT(journal[first.size()], ::testing::StartsWith(Banner));
-    EXPECT_EQ(Joined(std::vector<std::string>(journal.begin() + first.size() + 1, journal.end())),
-              Joined(Concat({{"CreateFile " + target + "temp\\setup.xml"},
-                             ExtractedLines(target, false, false),
-                             RegisteredLines(target, false)})));
+    ExpectJournal(target,
+                  Concat({{"CreateFile " + target + "temp\\setup.xml"},
+                          ExtractedLines(target, false, false),
+                          RegisteredLines(target, false)}),
+                  first);
 
     // The installed copy takes it all back; the Agent runtime's own installer is not undone.
     cleanup.Now();
@@ -344,8 +312,7 @@ TEST(Wizard, CancelDuringADownloadIsAnsweredAtTheNextPumpAndTheInstallerStillToR
     std::string setup = PackSample(scene.Temp.Path() + "install.exe", SampleConfiguration({distributor.Url("slow")}));
     const std::string hold = scene.Temp.Path() + "go on";
     EnvGuard holdInstaller("ORVAND_FIXTURE_HOLD", hold.c_str());
-    TSetupRun run(setup);
-    ASSERT_TRUE(WalkToComponents(run, scene.Target));
+    TSetupRun run = StartAtComponents(setup, scene.Target);
     run.Click("CmpCheckBox2");
     run.Click("ComponentsNextButton");
     ExpectRebootNotice(run);
@@ -376,8 +343,7 @@ TEST(Wizard, CancelWithNoInstallerToRunLetsTheRunRegisterAndEndsWithoutTheFinish
     distributor.Server.Put("setup.xml", configuration);  // a refresh that takes its time
     std::string setup = PackSample(scene.Temp.Path() + "install.exe", configuration);
     UninstallAtEnd cleanup(scene.Target);
-    TSetupRun run(setup);
-    ASSERT_TRUE(WalkToComponents(run, scene.Target));
+    TSetupRun run = StartAtComponents(setup, scene.Target);
     run.ClickNoWait("ComponentsNextButton");
     CancelDuringTransfer(run, "Retrieving setup config. Please Wait...", "Extracting: install.exe", IDYES);
     ExpectQuietExit(run, 30000);
@@ -398,10 +364,8 @@ TEST(Wizard, CancelDuringTheCharactersDownloadEndsSetupAfterTheLastOne) {
     std::string setup = PackSample(scene.Temp.Path() + "install.exe",
                                    SetupXmlText({slow}, {{"Pip", "Pip.acs"}, {"Zoe", "Zoe.acs"}}, InstallerDigests()));
     UninstallAtEnd cleanup(scene.Target);
-    TSetupRun run(setup);
-    ASSERT_TRUE(WalkToComponents(run, scene.Target));
-    run.Click("ComponentsNextButton");
-    ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
+    TSetupRun run = StartAtComponents(setup, scene.Target);
+    run.ClickToPage("ComponentsNextButton", "CharactersPanel");
     EXPECT_EQ(run.Items("CharactersListBox"), (std::vector<std::string>{"Pip", "Zoe"}));
     run.TickItem("CharactersListBox", 0);
     run.TickItem("CharactersListBox", 1);
@@ -437,17 +401,14 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
     ValueGuard programsValue(HKEY_CURRENT_USER, ShellFolders, "Programs");
     ValueGuard desktopResolved(HKEY_CURRENT_USER, ResolvedFolders, "Desktop");
     ValueGuard programsResolved(HKEY_CURRENT_USER, ResolvedFolders, "Programs");
-    struct RemoveAtEnd {
-        ~RemoveAtEnd() {
-            for (const char* folder : {"C:\\users\\Łukasz\\", "C:\\Программы\\"}) RemoveTree(folder);
-        }
-    } removeAtEnd;
+    TRemoveAtEnd removeAtEnd{"C:\\users\\Łukasz\\", "C:\\Программы\\"};
     for (const auto& [name, folder] : {std::pair{"Desktop", desktop}, std::pair{"Programs", programs}}) {
-        ASSERT_EQ(SHCreateDirectoryExW(nullptr, Utf16(folder).c_str(), nullptr), ERROR_SUCCESS) << folder;
-        const std::wstring value = Utf16(folder.substr(0, folder.size() - 1));
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, Utf16(ShellFolders).c_str(), Utf16(name).c_str(), REG_EXPAND_SZ,
-                                  value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(SHCreateDirectoryExW(nullptr, AnsiToWide(folder).c_str(), nullptr), ERROR_SUCCESS) << folder;
+        const std::wstring value = AnsiToWide(folder.substr(0, folder.size() - 1));
+        ASSERT_EQ(
+            RegSetKeyValueW(HKEY_CURRENT_USER, AnsiToWide(ShellFolders).c_str(), AnsiToWide(name).c_str(),
+                            REG_EXPAND_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
     }
     ASSERT_EQ(SpecialFolder(CSIDL_DESKTOPDIRECTORY), desktop);
     ASSERT_EQ(SpecialFolder(CSIDL_PROGRAMS), programs);
@@ -458,18 +419,12 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
     const std::string setup = PackSample(temp.Path() + "install.exe", xml);
     UninstallAtEnd cleanup(target);
     {
-        TSetupRun run(setup);
-        ASSERT_TRUE(WalkToComponents(run, target));
-        run.Click("ComponentsNextButton");
-        ASSERT_TRUE(run.WaitPage("CharactersPanel", 60000));
+        TSetupRun run = StartAtComponents(setup, target);
+        run.ClickToPage("ComponentsNextButton", "CharactersPanel");
         EXPECT_EQ(run.Items("CharactersListBox"), std::vector<std::string>{"Łucja"});
         EXPECT_EQ(Joined(LayoutProblems(run)), "");
         run.TickItem("CharactersListBox", 0);
-        run.Click("CharactersNextButton");
-        if (!run.WaitPage("DonePanel", 60000)) {
-            auto box = run.WaitBox(1000);
-            FAIL() << "no finish page: " << (box ? box->Text : run.Text("InstallLabel"));
-        }
+        run.ClickToPage("CharactersNextButton", "DonePanel");
         FinishWithoutTheProduct(run);
     }
     // Where a Unicode program looks for them.
@@ -495,9 +450,9 @@ TEST(Wizard, NamesTheSystemCodePageCannotSpellArriveWholeAndRemoveTakesThemAway)
     // A line an older build wrote in the system code page still names its file, in a
     // folder that code page can spell: the uninstaller undoes nothing outside its own.
     const std::string older = temp.Path() + "Zo\u00EB\\";
-    ASSERT_TRUE(CreateDirectoryW(Utf16(older).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(AnsiToWide(older).c_str(), nullptr));
     ASSERT_TRUE(CopyFileA(InstallExePath().c_str(), (older + "install.exe").c_str(), FALSE));
-    const std::wstring legacyFile = Utf16(older) + L"Zo\u00EB.txt";
+    const std::wstring legacyFile = AnsiToWide(older) + L"Zo\u00EB.txt";
     TFileHandle(CreateFileW(legacyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     ASSERT_NE(GetFileAttributesW(legacyFile.c_str()), INVALID_FILE_ATTRIBUTES);
     WriteFileText(older + "install.log", "CreateFile " + temp.Path() + "Zo\xEB\\Zo\xEB.txt\r\n");

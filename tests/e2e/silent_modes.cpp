@@ -34,8 +34,10 @@ std::string Quoted(const std::string& Option, std::string Path) {
     return "\"" + Option + Path + "\"";
 }
 
-// A whole line of the log, after its time: "...][KIND] TEXT".
-std::string LogLine(const std::string& Kind, const std::string& Text) { return "][" + Kind + "] " + Text + "\r\n"; }
+// Log holds that whole line, after its time: "...][KIND] TEXT".
+void ExpectLogged(const std::string& Log, const std::string& Kind, const std::string& Text) {
+    EXPECT_THAT(ReadFileText(Log), HasSubstr("][" + Kind + "] " + Text + "\r\n"));
+}
 
 }  // namespace
 
@@ -69,18 +71,17 @@ TEST(Silent, InstallsForAllUsersIntoTheProposedFolderLikeTheWizardAndRemovesWith
     ExpectRegistered(target, true, {}, true);
     // The installers ran in the wizard's order; no character was fetched, nothing else started.
     EXPECT_EQ(scene.Runs(), "MSagent.exe \r\nspchapi.exe \r\ntv_enua.exe \r\nlhttseng.exe \r\n");
-    EXPECT_EQ(distributor.Requests(), (std::vector<std::string>{"/ok/setup.xml", "/ok/MSagent.exe", "/ok/spchapi.exe",
-                                                                "/ok/tv_enua.exe", "/ok/lhttseng.exe"}));
+    EXPECT_EQ(distributor.Server.Paths(),
+              (std::vector<std::string>{"/ok/setup.xml", "/ok/MSagent.exe", "/ok/spchapi.exe", "/ok/tv_enua.exe",
+                                        "/ok/lhttseng.exe"}));
     EXPECT_EQ(FindWindowA("TMainOrvandForm", "Orvand"), nullptr) << "the product started";
     // The notice a box would have shown, in one line.
-    const std::string text = ReadFileText(log);
-    EXPECT_THAT(text, HasSubstr(LogLine("DEBUG",
-                                        "Information: During the installation process the program may ask "
-                                        "to reboot.  Please, DO NOT REBOOT until you see \"ORVAND SETUP "
-                                        "COMPLETED SUCCESSFULLY\"")));
-    EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Installing into " + target + " for all users")));
-    EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Character not downloaded: Bramble")));
-    EXPECT_THAT(text, HasSubstr(LogLine("DEBUG", "Exit code 3010")));
+    ExpectLogged(log, "DEBUG",
+                 "Information: During the installation process the program may ask to reboot.  Please, DO NOT "
+                 "REBOOT until you see \"ORVAND SETUP COMPLETED SUCCESSFULLY\"");
+    ExpectLogged(log, "DEBUG", "Installing into " + target + " for all users");
+    ExpectLogged(log, "DEBUG", "Character not downloaded: Bramble");
+    ExpectLogged(log, "DEBUG", "Exit code 3010");
 
     // The system's quiet command, as a deployment tool runs it; without -log the log goes to the
     // user's temp folder, not into the folder removed.
@@ -92,7 +93,7 @@ TEST(Silent, InstallsForAllUsersIntoTheProposedFolderLikeTheWizardAndRemovesWith
     DeleteFileA(removalLog.c_str());
     EXPECT_EQ(RunSilent(target + "install.exe", quiet.substr(target.size() + 14)), 0u);
     ExpectRegistered(target, false, {}, true);
-    EXPECT_THAT(ReadFileText(removalLog), HasSubstr(LogLine("DEBUG", "Exit code 0")));
+    ExpectLogged(removalLog, "DEBUG", "Exit code 0");
     DeleteFileA(removalLog.c_str());
     none.Remove();
     prefix.ExpectOnlyUninstallerLeft();
@@ -102,15 +103,12 @@ TEST(Silent, InstallsForAllUsersIntoTheProposedFolderLikeTheWizardAndRemovesWith
 TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
     TComponents all(true);
     TScenario scene;
-    const std::string setup = scene.Temp.Path() + "install.exe";
-    ASSERT_TRUE(CopyFileA(FixturePath("sample\\install-signed.exe").c_str(), setup.c_str(), FALSE));
+    const std::string setup = CopyFixture("sample\\install-signed.exe", scene.Temp.Path() + "install.exe");
     const std::string log = scene.Temp.Path() + "silent.log";
     UninstallAtEnd cleanup(scene.Target);
     // Refused before anything is made.
     EXPECT_EQ(RunSilent(setup, "-silent -dir=Orvand " + Quoted("-log=", log), 20000), 1639u);
-    EXPECT_THAT(
-        ReadFileText(log),
-        HasSubstr(LogLine("ERROR", "-dir needs a full path such as C:\\Program Files\\Orvand, not \"Orvand\".")));
+    ExpectLogged(log, "ERROR", "-dir needs a full path such as C:\\Program Files\\Orvand, not \"Orvand\".");
     EXPECT_FALSE(FolderExists(scene.Target));
     // A package swapped in beside the program, its digest made again: refused. Without
     // -log nothing is written beside the program, in a folder others can change.
@@ -119,14 +117,14 @@ TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
     Damage(swapped, true);
     EXPECT_EQ(RunSilent(swapped, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log), 20000),
               1603u);
-    EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("ERROR", "The Orvand distributive was damaged")));
+    ExpectLogged(log, "ERROR", "The Orvand distributive was damaged");
     EXPECT_EQ(RunSilent(swapped, "-silent " + Quoted("-dir=", scene.Target), 20000), 1603u);
     EXPECT_FALSE(FileExists(scene.Temp.Path() + "swapped\\install-setup.log"));
     EXPECT_FALSE(FolderExists(scene.Target));
     // Everything present: nothing to run, nothing to restart for; no product start either.
     // The log goes into the destination, once that is held and only administrators can change it.
     EXPECT_EQ(RunSilent(setup, "-silent " + Quoted("-dir=", scene.Target)), 0u);
-    EXPECT_THAT(ReadFileText(scene.Target + "install-setup.log"), HasSubstr(LogLine("DEBUG", "Exit code 0")));
+    ExpectLogged(scene.Target + "install-setup.log", "DEBUG", "Exit code 0");
     EXPECT_FALSE(FileExists(scene.Temp.Path() + "install-setup.log"));
     ExpectRegistered(scene.Target, true);
     ExpectNothingStarted(scene.RunLog);
@@ -140,22 +138,19 @@ TEST(Silent, EachOutcomeHasItsExitCodeAndItsMessageInTheLog) {
     {
         TProcess product = StartProduct("-ignore-close -lifetime=60000");
         EXPECT_EQ(RunSilent(scene.Target + "install.exe", "-remove -silent " + Quoted("-log=", log), 30000), 32u);
-        EXPECT_THAT(
-            ReadFileText(log),
-            HasSubstr(LogLine("ERROR", "Uninstaller find started Orvand application. Plase close it and tray again.")));
+        ExpectLogged(log, "ERROR", "Uninstaller find started Orvand application. Plase close it and tray again.");
         ExpectRegistered(scene.Target, true);
         // Setup asks a running product to close as well; it ends with the same code.
         EXPECT_EQ(RunSilent(setup, "-silent " + Quoted("-dir=", scene.Target) + " " + Quoted("-log=", log), 60000),
                   32u);
-        EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("DEBUG",
-                                                         "Confirm: Running Orvand application detected. "
-                                                         "Terminate setup? Answered: Yes")));
+        ExpectLogged(log, "DEBUG",
+                     "Confirm: Running Orvand application detected. "
+                     "Terminate setup? Answered: Yes");
     }
     EXPECT_EQ(RunSilent(scene.Target + "install.exe", "-uninstall -silent " + Quoted("-log=", log)), 0u);
     ExpectRegistered(scene.Target, false);
     // Removed already: nothing to remove is no success.
     EXPECT_EQ(RunSilent(scene.Target + "install.exe", "-remove -silent " + Quoted("-log=", log), 20000), 1603u);
-    EXPECT_THAT(ReadFileText(log), HasSubstr(LogLine("ERROR", "There is no installation in " + scene.Target +
-                                                                  ": its install.log is missing.")));
+    ExpectLogged(log, "ERROR", "There is no installation in " + scene.Target + ": its install.log is missing.");
     RemoveTree(scene.Target);
 }

@@ -34,12 +34,13 @@ public:
     const std::string& Package() const { return FPackage.Path(); }
     TPrefixWatch& Prefix() { return FPrefix; }
     // The wizard's run with no speech component ticked; no character is ticked after it.
-    void Run(TScriptedUI& UI) {
+    // PrepareOnly: only as far as the location page's preparation of the target.
+    void Run(TScriptedUI& UI, bool PrepareOnly = false) {
         ComScope com;
         TInstaller installer(Package());
         installer.SetUI(&UI);
         ASSERT_TRUE(PrepareTarget(installer, Target()));
-        TInstallRun(installer, nullptr, nullptr).Run(TComponentChoice{});
+        if (!PrepareOnly) TInstallRun(installer, nullptr, nullptr).Run(TComponentChoice{});
     }
     // Installs and checks that the snapshot sees each kind of change it made.
     void Install() {
@@ -83,9 +84,7 @@ TEST(UninstallRoundTrip, LeavesOnlyTheUninstallerAndItsFolder) {
         ASSERT_TRUE(MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) << path;
     TAdministratorsOnly windows;
     TScriptedUI ui;
-    TInstaller installer(trip.Package());
-    installer.SetUI(&ui);
-    ASSERT_TRUE(PrepareTarget(installer, trip.Target()));
+    trip.Run(ui, true);
     EXPECT_EQ(DropRestartDeletions(trip.Target()), std::vector<std::string>{});
 }
 

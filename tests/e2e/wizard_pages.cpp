@@ -31,18 +31,16 @@ std::vector<std::string> TaskbarTitles(DWORD ProcessId) {
 }
 
 void ExpectRefused(TSetupRun& Run, const std::string& Typed, const std::string& Shown, bool PressEnter = false) {
+    SCOPED_TRACE("typed \"" + Typed + "\"");
     Run.TypeText("LocationEdit", Typed);
     if (PressEnter)
         Run.PressKey(VK_RETURN);  // in the folder box: the page's Next
     else
         Run.Click("LocationNextButton");
-    auto box = Run.WaitBox();
-    ASSERT_TRUE(box) << "\"" << Typed << "\" was not refused";
-    ExpectBox(*box, "Error", "Could not create distination folder", TBoxIcon::Error, {IDOK});
-    Run.Answer(*box, IDOK);
+    Run.Answer(ShownBox(Run, "Error", "Could not create distination folder", TBoxIcon::Error, {IDOK}), IDOK);
     WaitUntil([&] { return Run.FocusName() == "LocationEdit"; }, 5000);
     EXPECT_EQ(Run.VisiblePage(), "LocationPanel");
-    EXPECT_EQ(Run.FocusName(), "LocationEdit") << "after \"" << Typed << "\"";
+    EXPECT_EQ(Run.FocusName(), "LocationEdit");
     EXPECT_EQ(Run.Text("LocationEdit"), Shown);
 }
 
@@ -119,8 +117,7 @@ TEST(Wizard, CaptionTitleLicenceAndTheAcceptBox) {
     EXPECT_FALSE(run.Checked("AgreeCheckBox"));
     EXPECT_TRUE(run.Enabled("LicenseNextButton")) << "clearing the box disabled Next again";
 
-    run.Click("LicenseNextButton");
-    ASSERT_TRUE(run.WaitPage("LocationPanel"));
+    run.ClickToPage("LicenseNextButton", "LocationPanel");
     EXPECT_EQ(run.FocusName(), "LocationEdit");
     EXPECT_EQ(run.Text("LocationEdit"), std::string(BuildProgramFiles) + "Orvand\\");
     EXPECT_EQ(Joined(LayoutProblems(run)), "");
@@ -140,14 +137,12 @@ TEST(Wizard, EveryWayToCloseAsksFirstAndYesEndsQuietly) {
     AnswerCloseQuestion(run, IDNO);
     EXPECT_EQ(run.VisiblePage(), "FirstPanel");
 
-    run.Click("FirstNexButton");
-    ASSERT_TRUE(run.WaitPage("LicensePanel"));
+    run.ClickToPage("FirstNexButton", "LicensePanel");
     run.CloseBox();
     AnswerCloseQuestion(run, IDNO);
     EXPECT_EQ(run.VisiblePage(), "LicensePanel");
     run.Click("AgreeCheckBox");
-    run.Click("LicenseNextButton");
-    ASSERT_TRUE(run.WaitPage("LocationPanel"));
+    run.ClickToPage("LicenseNextButton", "LocationPanel");
     run.AltF4();
     AnswerCloseQuestion(run, IDNO);
     // Esc in the folder box is the page's Cancel too.
@@ -157,8 +152,7 @@ TEST(Wizard, EveryWayToCloseAsksFirstAndYesEndsQuietly) {
     EXPECT_TRUE(run.Running());
 
     run.TypeText("LocationEdit", destination);
-    run.Click("LocationNextButton");
-    ASSERT_TRUE(run.WaitPage("ComponentsPanel"));
+    run.ClickToPage("LocationNextButton", "ComponentsPanel");
     run.Click("ComponentsCancelButton");
     AnswerCloseQuestion(run, IDYES);
     // What the location page made stays for the uninstaller.
@@ -168,8 +162,7 @@ TEST(Wizard, EveryWayToCloseAsksFirstAndYesEndsQuietly) {
 
 TEST(Wizard, DestinationsThatCannotBeMadeAreRefusedAndAGoodOneIsNormalised) {
     TempFolder temp;
-    TSetupRun run(CopySample(temp.Path()));
-    ASSERT_TRUE(WalkToLocation(run));
+    TSetupRun run = StartAtLocation(CopySample(temp.Path()));
     ExpectRefused(run, "D:\\", "D:\\", true);
     ExpectRefused(run, "   ", "\\");
     ExpectRefused(run, "", "\\");
@@ -180,8 +173,7 @@ TEST(Wizard, DestinationsThatCannotBeMadeAreRefusedAndAGoodOneIsNormalised) {
     std::string outer = temp.Path() + "orvand e2e";
     std::string target = outer + "\\nested dir\\";
     run.TypeText("LocationEdit", "  " + outer + "\\nested dir  ");
-    run.Click("LocationNextButton");
-    ASSERT_TRUE(run.WaitPage("ComponentsPanel"));
+    run.ClickToPage("LocationNextButton", "ComponentsPanel");
     EXPECT_EQ(run.Text("LocationEdit"), target);
     EXPECT_TRUE(FolderExists(target + "temp"));
     const std::vector<std::string> made = {"CreateFolder " + outer + "\\", "CreateFolder " + target,
@@ -198,8 +190,7 @@ TEST(Wizard, DestinationsThatCannotBeMadeAreRefusedAndAGoodOneIsNormalised) {
 TEST(Wizard, MissingComponentsAreRedAndTheSpeechBoxesDependOnTheRuntime) {
     TempFolder temp;
     TComponents none(false);
-    TSetupRun run(CopySample(temp.Path()));
-    ASSERT_TRUE(WalkToComponents(run, temp.Path() + "dest"));
+    TSetupRun run = StartAtComponents(CopySample(temp.Path()), temp.Path() + "dest");
     EXPECT_EQ(Joined(LayoutProblems(run)), "");
     ExpectStatuses(run, std::vector<std::string>(4, "Missed (Remote)"), Red);
     EXPECT_EQ(Ticks(run), "111");
@@ -221,8 +212,8 @@ TEST(Wizard, MissingComponentsAreRedAndTheSpeechBoxesDependOnTheRuntime) {
 TEST(Wizard, InstalledComponentsAreGreenShippedOnesLocalAndTheBoxesIndependent) {
     TempFolder temp;
     TComponents all(true);
-    TSetupRun run(PackSample(temp.Path() + "install.exe", "", {FixtureLine(".\\temp\\", "spchapi.exe")}));
-    ASSERT_TRUE(WalkToComponents(run, temp.Path() + "dest"));
+    TSetupRun run = StartAtComponents(
+        PackSample(temp.Path() + "install.exe", "", {FixtureLine(".\\temp\\", "spchapi.exe")}), temp.Path() + "dest");
     ExpectStatuses(run, {"Installed (Remote)", "Installed (Local)", "Installed (Remote)", "Installed (Remote)"}, Green);
     EXPECT_EQ(Ticks(run), "000");
     // Still enabled: an installer may be run again.
@@ -245,15 +236,13 @@ TEST(Wizard, ADamagedPackageShowsOnlyItsMessage) {
         std::string setup = CopySample(temp.Path());
         Damage(setup, resealed);
         TSetupRun run(setup);
-        auto box = run.WaitBox();
-        ASSERT_TRUE(box);
-        ExpectBox(*box, "Error", "The Orvand distributive was damaged", TBoxIcon::Error, {IDOK});
+        const TMessageBox box = ShownBox(run, "Error", "The Orvand distributive was damaged", TBoxIcon::Error, {IDOK});
         EXPECT_EQ(FindProcessWindow(run.ProcessId(), "TSetupForm", true), nullptr);
         // Held from its first statement: nobody renames, deletes or rewrites the file under setup.
         EXPECT_FALSE(MoveFileA(setup.c_str(), (setup + ".aside").c_str()));
         EXPECT_FALSE(DeleteFileA(setup.c_str()));
         EXPECT_FALSE(TFileHandle(CreateFileA(setup.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)));
-        run.Answer(*box, IDOK);
+        run.Answer(box, IDOK);
         // Watched until the end: neither the wizard nor a second box shows on the way out.
         bool formShowed = false, boxShowed = false;
         WaitUntil(
@@ -278,22 +267,18 @@ TEST(Wizard, AnEngineFailureEndsSetupWithItsMessageAndAFullStop) {
     TFileHandle reader(CreateFileA((destination + "install.log").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(reader);
-    TSetupRun run(CopySample(temp.Path()));
-    ASSERT_TRUE(WalkToLocation(run));
+    TSetupRun run = StartAtLocation(CopySample(temp.Path()));
     run.TypeText("LocationEdit", destination);
     run.Click("LocationNextButton");
-    auto box = run.WaitBox();
-    ASSERT_TRUE(box);
     // The engine's own message, with one full stop at its end.
-    ExpectBox(*box, "Orvand Setup ", AllOf(EndsWith("."), Not(HasSubstr(".."))), TBoxIcon::Error, {IDOK});
-    run.Answer(*box, IDOK);
+    run.Answer(ShownBox(run, "Orvand Setup ", AllOf(EndsWith("."), Not(HasSubstr(".."))), TBoxIcon::Error, {IDOK}),
+               IDOK);
     ExpectQuietExit(run);
 }
 
 TEST(Wizard, TheFolderBrowserStartsAtTheDrivesAndAppendsTheProductFolder) {
     TempFolder temp;
-    TSetupRun run(CopySample(temp.Path()));
-    ASSERT_TRUE(WalkToLocation(run));
+    TSetupRun run = StartAtLocation(CopySample(temp.Path()));
     std::string proposed = run.Text("LocationEdit");
     run.Click("BrowseFolderButton");
     auto browser = run.WaitBox();
@@ -344,41 +329,35 @@ TEST(Wizard, AtHigherDpiEveryPageScalesWithoutALayoutProblem) {
         SCOPED_TRACE(std::to_string(dpi) + " DPI");
         // The prefix's display setting; each program reads it when it starts.
         ValueGuard logPixels(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels");
-        ASSERT_EQ(
-            RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi, sizeof(dpi)),
-            ERROR_SUCCESS);
+        ASSERT_NO_FATAL_FAILURE(SetValue(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels",
+                                         std::string(reinterpret_cast<const char*>(&dpi), sizeof(dpi)), REG_DWORD));
         // A folder of its own each time: the one removed before stays with its uninstaller, and
         // Wine reads it as changeable by anyone, which Windows would not.
         const std::string target = scene.Temp.Path() + "Orvand " + std::to_string(dpi) + "\\";
         UninstallAtEnd cleanup(target);
         TSetupRun run(setup);
-        auto expectClean = [&](const char* Page) {
-            ASSERT_TRUE(run.WaitPage(Page, 60000)) << Page;
+        auto next = [&](const char* Button, const char* Page) {
+            run.ClickToPage(Button, Page);
             EXPECT_EQ(Joined(LayoutProblems(run)), "") << Page;
         };
-        ASSERT_TRUE(run.WaitForm());
+        ASSERT_TRUE(run.WaitForm() && run.WaitPage("FirstPanel"));
         RECT client;
         GetClientRect(run.Form(), &client);
         EXPECT_EQ(client.right, MulDiv(SetupClientWidth, dpi, 96)) << "the wizard does not scale";
-        expectClean("FirstPanel");
-        run.Click("FirstNexButton");
-        expectClean("LicensePanel");
+        EXPECT_EQ(Joined(LayoutProblems(run)), "") << "FirstPanel";
+        next("FirstNexButton", "LicensePanel");
         run.Click("AgreeCheckBox");
-        run.Click("LicenseNextButton");
-        expectClean("LocationPanel");
+        next("LicenseNextButton", "LocationPanel");
         run.TypeText("LocationEdit", target);
-        run.Click("LocationNextButton");
-        expectClean("ComponentsPanel");
-        run.Click("ComponentsNextButton");
-        expectClean("CharactersPanel");
+        next("LocationNextButton", "ComponentsPanel");
+        next("ComponentsNextButton", "CharactersPanel");
         run.Click("CharactersNextButton");
         auto none = run.WaitBox();
         ASSERT_TRUE(none);
         EXPECT_EQ(none->Text, "At least one of Orvand Character should be installed");
         run.Answer(*none, IDOK);
         run.TickItem("CharactersListBox", 0);
-        run.Click("CharactersNextButton");
-        expectClean("DonePanel");
+        next("CharactersNextButton", "DonePanel");
         FinishWithoutTheProduct(run, 60000);
     }
 }
