@@ -39,8 +39,6 @@ bool IsSafeEntryFolder(const std::string& Folder);
 // file length when that is not known).
 void ValidateEntry(const TFileData& Entry, int64_t DataEnd);
 
-// The two PE header fields a code-signing tool rewrites: the checksum (4 bytes)
-// and the certificate-table entry (8 bytes: the table's file position and length).
 // A PE program's headers as its file holds them: where its data directories and
 // sections are. Header is -1 where the file is no PE32 or PE32+ program.
 struct TPeImage {
@@ -54,6 +52,8 @@ TPeImage ReadPeImage(TStream& File);
 uint32_t Le16(const std::vector<uint8_t>& Bytes, size_t At);
 uint32_t Le32(const std::vector<uint8_t>& Bytes, size_t At);
 
+// The two PE header fields a code-signing tool rewrites: the checksum (4 bytes)
+// and the certificate-table entry (8 bytes: the table's file position and length).
 struct TSignatureFields {
     int64_t CheckSumAt = -1;  // -1: the file is no PE program
     int64_t TableEntryAt = -1;

@@ -131,7 +131,7 @@ void TPrefixWatch::RemoveLeftovers() {
 }
 
 PackageCopy::PackageCopy() : FPath(TestProgramFolder() + "package-" + std::to_string(GetCurrentProcessId()) + ".exe") {
-    EXPECT_TRUE(CopyFileA(FixturePath("sample\\install.exe").c_str(), FPath.c_str(), FALSE)) << FPath;
+    CopyFixture("sample\\install.exe", FPath);
 }
 
 PackageCopy::~PackageCopy() { DeleteFileA(FPath.c_str()); }

@@ -330,6 +330,12 @@ std::string FixturePath(const std::string& Name) {
     return folder.empty() ? std::string() : folder + "\\" + Name;
 }
 
+std::string CopyFixture(const std::string& Name, const std::string& To) {
+    if (!CopyFileA(FixturePath(Name).c_str(), To.c_str(), FALSE))
+        throw std::runtime_error("cannot copy " + Name + ": error " + std::to_string(GetLastError()));
+    return To;
+}
+
 HWND WaitProductWindow(DWORD Milliseconds) {
     HWND window = nullptr;
     WaitUntil([&] { return (window = FindWindowA("TMainOrvandForm", "Orvand")) != nullptr; }, Milliseconds, 50);

@@ -230,6 +230,8 @@ std::string EnvPath(const char* Name);
 std::string InstallExePath();
 // A file of the built fixtures (ORVAND_FIXTURES_DIR), e.g. "orvand.exe", "sample\install.exe".
 std::string FixturePath(const std::string& Name);
+// A copy of the fixture Name at To, answered; throws when it cannot be made.
+std::string CopyFixture(const std::string& Name, const std::string& To);
 // The stand-in product's main window once it is there, or nullptr.
 HWND WaitProductWindow(DWORD Milliseconds);
 // Starts the stand-in product with Switches and waits for its main window.

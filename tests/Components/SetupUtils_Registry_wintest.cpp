@@ -270,11 +270,7 @@ bool BridgeProgIdKnown() {
 // Fixture libraries copied into a scratch folder; the bridge's registration goes at the end.
 class RegisterComLibrary : public ::testing::Test {
 protected:
-    std::string Copy(const char* Fixture) {
-        const std::string path = Temp.Path() + Fixture;
-        EXPECT_TRUE(CopyFileA(FixturePath(Fixture).c_str(), path.c_str(), FALSE)) << Fixture;
-        return path;
-    }
+    std::string Copy(const char* Fixture) { return CopyFixture(Fixture, Temp.Path() + Fixture); }
     TempFolder Temp;
     KeyGuard ClassGuard{HKEY_CLASSES_ROOT, BridgeClassKey}, ProgIdGuard{HKEY_CLASSES_ROOT, "Orvand.Bridge"};
     TInstaller Installer;

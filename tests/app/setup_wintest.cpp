@@ -79,7 +79,7 @@ TEST(SetupFormDeathTest, FinishWithTheRestartBoxRestartsAndStartsNothing) {
     TScenario scene;
     const std::string& temp = scene.Temp.Path();
     const std::string& runLog = scene.RunLog;
-    ASSERT_TRUE(CopyFileA(FixturePath("orvand.exe").c_str(), (temp + "orvand.exe").c_str(), FALSE));
+    CopyFixture("orvand.exe", temp + "orvand.exe");
     EXPECT_EXIT(
         {
             static std::string calls;
@@ -111,8 +111,7 @@ TEST(StartAsDesktopUser, TheDesktopShellStartsTheProductElseNobodyDoes) {
     TScenario scene;
     const std::string& temp = scene.Temp.Path();
     const std::string& runLog = scene.RunLog;
-    const std::string product = temp + "orvand.exe";
-    ASSERT_TRUE(CopyFileA(FixturePath("orvand.exe").c_str(), product.c_str(), FALSE));
+    const std::string product = CopyFixture("orvand.exe", temp + "orvand.exe");
     auto endProduct = [&] {
         HWND window = WaitProductWindow(20000);
         if (window) PostMessageA(window, 0x520, 0, 0);

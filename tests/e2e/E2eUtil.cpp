@@ -3,19 +3,12 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <stdexcept>
 
 #include "support/CodePages.h"
 
 using namespace wintest;
 
 namespace e2e {
-
-std::string CopyFixture(const std::string& Name, const std::string& To) {
-    if (!CopyFileA(FixturePath(Name).c_str(), To.c_str(), FALSE))
-        throw std::runtime_error("cannot copy " + Name + ": error " + std::to_string(GetLastError()));
-    return To;
-}
 
 void Damage(const std::string& Setup, bool Resealed) {
     std::string bytes = ReadFileText(Setup);

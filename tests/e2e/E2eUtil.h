@@ -24,11 +24,9 @@ inline const char* const Brains = "{3F2A8C41-7B6E-4D19-9A05-C2E8B1D4F670}.db";
 inline const char* const BridgeKey = "CLSID\\{7F3C2A91-5B4E-4D6A-9C1F-2E8B0D4A6C35}\\InprocServer32";
 inline const char* const Banner = "########## Setup started at ";
 
-// A copy of the fixture Name at To; throws when it cannot be made.
-std::string CopyFixture(const std::string& Name, const std::string& To);
 // A private copy of the packed sample in Folder, as "install.exe".
 inline std::string CopySample(const std::string& Folder) {
-    return CopyFixture("sample\\install.exe", Folder + "install.exe");
+    return wintest::CopyFixture("sample\\install.exe", Folder + "install.exe");
 }
 // One byte of the product's data changed; Resealed: the trailing digest made again
 // to match, as by someone who swaps in a package of their own beside the program.
